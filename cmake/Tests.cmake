@@ -1,0 +1,45 @@
+# Test discovery: every tests/<subsystem>/*.cpp is one test program and one
+# CTest test labelled with its subsystem. Files named it_*.cpp need the MariaDB
+# test server: they are labelled `integration` and require the server fixture,
+# which CTest starts before them and stops afterwards.
+
+set(ROWSET_TEST_SERVER_DIR ${CMAKE_BINARY_DIR}/testserver)
+set(ROWSET_TEST_ENV
+  ROWSET_TEST_SERVER_ENV=${ROWSET_TEST_SERVER_DIR}/server.env
+  ROWSET_SOURCE_DIR=${PROJECT_SOURCE_DIR}
+  ROWSET_BINARY_DIR=${CMAKE_BINARY_DIR})
+
+file(GLOB _support CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/common/*.cpp)
+add_library(rowset_testsupport STATIC ${_support})
+target_link_libraries(rowset_testsupport PUBLIC rowset GTest::gtest)
+target_include_directories(rowset_testsupport PUBLIC ${PROJECT_SOURCE_DIR})
+
+add_test(NAME testserver_start
+  COMMAND ${PROJECT_SOURCE_DIR}/scripts/testserver.sh start ${ROWSET_TEST_SERVER_DIR})
+add_test(NAME testserver_stop
+  COMMAND ${PROJECT_SOURCE_DIR}/scripts/testserver.sh stop ${ROWSET_TEST_SERVER_DIR})
+set_tests_properties(testserver_start PROPERTIES FIXTURES_SETUP mariadb LABELS "integration" TIMEOUT 180)
+set_tests_properties(testserver_stop PROPERTIES FIXTURES_CLEANUP mariadb LABELS "integration")
+
+set(ROWSET_TEST_SUBSYSTEMS host util wire parser drivers server dataset threads design tools)
+foreach(sub IN LISTS ROWSET_TEST_SUBSYSTEMS)
+  file(GLOB _tests CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/${sub}/*.cpp)
+  foreach(src IN LISTS _tests)
+    get_filename_component(stem ${src} NAME_WE)
+    set(target test_${sub}_${stem})
+    add_executable(${target} ${src})
+    target_link_libraries(${target} PRIVATE rowset_testsupport GTest::gtest_main)
+    add_test(NAME ${sub}.${stem} COMMAND ${target})
+    set(_labels ${sub})
+    if(stem MATCHES "^it_")
+      list(APPEND _labels integration)
+      set_tests_properties(${sub}.${stem} PROPERTIES FIXTURES_REQUIRED mariadb)
+    endif()
+    set_tests_properties(${sub}.${stem} PROPERTIES
+      LABELS "${_labels}" ENVIRONMENT "${ROWSET_TEST_ENV}" TIMEOUT 600)
+  endforeach()
+  # Optional extra rules of a subsystem's tests (helper programs, data files).
+  if(EXISTS ${PROJECT_SOURCE_DIR}/tests/${sub}/tests.cmake)
+    include(${PROJECT_SOURCE_DIR}/tests/${sub}/tests.cmake)
+  endif()
+endforeach()
