@@ -42,6 +42,67 @@ class EConvertError : public Exception {
   using Exception::Exception;
 };
 
+// A failure of the operating system or of a loaded library; carries the
+// system's error code (0 when there is none).
+class EOSError : public Exception {
+ public:
+  explicit EOSError(std::string message, int error_code = 0)
+      : Exception(std::move(message)), error_code_(error_code) {}
+  int ErrorCode() const { return error_code_; }
+
+ private:
+  int error_code_;
+};
+
+// An operation that the object's state does not allow.
+class EInvalidOperation : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// Container errors: index out of range, duplicates where none are allowed.
+class EListError : public Exception {
+ public:
+  using Exception::Exception;
+};
+class EStringListError : public EListError {
+ public:
+  using EListError::EListError;
+};
+
+// Component naming and ownership errors.
+class EComponentError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// Stream errors; ReadBuffer and WriteBuffer raise the two descendants when
+// fewer bytes than asked for could be moved.
+class EStreamError : public Exception {
+ public:
+  using Exception::Exception;
+};
+class EReadError : public EStreamError {
+ public:
+  using EStreamError::EStreamError;
+};
+class EWriteError : public EStreamError {
+ public:
+  using EStreamError::EStreamError;
+};
+
+// A variant that cannot be read as the asked type.
+class EVariantError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// Thread misuse (for example resuming a finished thread).
+class EThread : public Exception {
+ public:
+  using Exception::Exception;
+};
+
 // Throws EAbort.
 [[noreturn]] void Abort();
 

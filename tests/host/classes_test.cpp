@@ -1,0 +1,421 @@
+#include "host/Classes.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace rowset {
+namespace {
+
+std::vector<std::string> g_log;
+
+// A component that refers to another and must drop the pointer when the
+// other goes away.
+class TRefComp : public TComponent {
+ public:
+  using TComponent::TComponent;
+  ~TRefComp() override { g_log.push_back("free " + Name()); }
+  void SetRef(TComponent* c) {
+    if (ref_) ref_->RemoveFreeNotification(this);
+    ref_ = c;
+    if (c) c->FreeNotification(this);
+  }
+  TComponent* Ref() const { return ref_; }
+  int loaded_ = 0;
+  bool was_loading_in_loaded_ = false;
+
+ protected:
+  void Notification(TComponent* AComponent, TOperation Operation) override {
+    TComponent::Notification(AComponent, Operation);
+    if (Operation == opRemove && AComponent == ref_) ref_ = nullptr;
+  }
+  void Loaded() override {
+    was_loading_in_loaded_ = ComponentState().Contains(csLoading);
+    TComponent::Loaded();
+    ++loaded_;
+  }
+
+ private:
+  TComponent* ref_ = nullptr;
+};
+
+TEST(ComponentTest, OwnerFreesOwnedComponentsLastFirst) {
+  g_log.clear();
+  {
+    auto owner = std::make_unique<TRefComp>();
+    owner->SetName("Form");
+    auto* a = new TRefComp(owner.get());
+    a->SetName("A");
+    auto* b = new TRefComp(owner.get());
+    b->SetName("B");
+    new TRefComp(b);  // grandchild, unnamed
+    EXPECT_EQ(owner->ComponentCount(), 2);
+    EXPECT_EQ(owner->FindComponent("b"), b);
+    EXPECT_EQ(b->ComponentIndex(), 1);
+  }
+  EXPECT_EQ(g_log, (std::vector<std::string>{"free Form", "free B", "free ", "free A"}));
+}
+
+TEST(ComponentTest, DeletingOwnedComponentLeavesOwner) {
+  TRefComp owner;
+  auto* a = new TRefComp(&owner);
+  delete a;
+  EXPECT_EQ(owner.ComponentCount(), 0);
+}
+
+TEST(ComponentTest, FreedReferencedComponentClearsReference) {
+  TRefComp holder;
+  {
+    TRefComp target;  // no owner, no shared owner
+    holder.SetRef(&target);
+    EXPECT_EQ(holder.Ref(), &target);
+  }
+  EXPECT_EQ(holder.Ref(), nullptr);
+
+  // The other direction: the holder goes first; the target must not keep
+  // a link to it (the sanitizer build would catch a use after free).
+  auto target = std::make_unique<TRefComp>();
+  {
+    TRefComp h2;
+    h2.SetRef(target.get());
+  }
+  target.reset();
+}
+
+TEST(ComponentTest, SiblingsHearOfEachOtherThroughTheirOwner) {
+  TRefComp owner;
+  auto* a = new TRefComp(&owner);
+  auto* b = new TRefComp(&owner);
+  a->SetRef(b);
+  a->RemoveFreeNotification(b);  // no direct link: the owner still tells a
+  delete b;
+  EXPECT_EQ(a->Ref(), nullptr);
+}
+
+TEST(ComponentTest, NamesAreIdentifiersUniqueWithinOwner) {
+  TRefComp owner;
+  auto* a = new TRefComp(&owner);
+  auto* b = new TRefComp(&owner);
+  a->SetName("Server1");
+  EXPECT_THROW(b->SetName("server1"), EComponentError);
+  EXPECT_THROW(b->SetName("1abc"), EComponentError);
+  EXPECT_THROW(b->SetName("a b"), EComponentError);
+  EXPECT_EQ(b->Name(), "");
+  b->SetName("Query1");
+  a->SetName("SERVER1");  // renaming itself with other case is fine
+  EXPECT_EQ(owner.FindComponent("query1"), b);
+}
+
+TEST(ComponentTest, LoadingStateAndLoadedOrder) {
+  TRefComp owner;
+  auto* a = new TRefComp(&owner);
+  owner.BeginLoading();
+  EXPECT_TRUE(owner.ComponentState().Contains(csLoading));
+  EXPECT_TRUE(a->ComponentState().Contains(csLoading));
+  owner.EndLoading();
+  EXPECT_EQ(owner.loaded_, 1);
+  EXPECT_EQ(a->loaded_, 1);
+  EXPECT_TRUE(a->was_loading_in_loaded_);
+  EXPECT_FALSE(a->ComponentState().Contains(csLoading));
+  EXPECT_FALSE(owner.ComponentState().Contains(csReading));
+}
+
+class TThrowingLoad : public TComponent {
+ public:
+  using TComponent::TComponent;
+
+ protected:
+  void Loaded() override {
+    TComponent::Loaded();
+    throw EDatabaseError("cannot connect");
+  }
+};
+
+TEST(ComponentTest, LoadedFailureStillFinishesEveryComponent) {
+  TRefComp owner;
+  new TThrowingLoad(&owner);
+  auto* after = new TRefComp(&owner);
+  owner.BeginLoading();
+  EXPECT_THROW(owner.EndLoading(), EDatabaseError);
+  EXPECT_EQ(after->loaded_, 1);
+  EXPECT_FALSE(owner.Components(0)->ComponentState().Contains(csLoading));
+}
+
+TEST(ComponentTest, DesigningPassesToNewChildren) {
+  TRefComp owner;
+  owner.SetDesigning(true);
+  auto* a = new TRefComp(&owner);
+  EXPECT_TRUE(a->ComponentState().Contains(csDesigning));
+  owner.SetDesigning(false);
+  EXPECT_FALSE(a->ComponentState().Contains(csDesigning));
+}
+
+TEST(ComponentTest, DatabaseErrorNamesComponentAndAssignErrorIsClear) {
+  TRefComp c;
+  c.SetName("Query1");
+  try {
+    DatabaseError("Field 'x' not found", &c);
+    FAIL();
+  } catch (const EDatabaseError& e) {
+    EXPECT_EQ(e.Message(), "Query1: Field 'x' not found");
+  }
+  TStringList sl;
+  try {
+    c.Assign(&sl);
+    FAIL();
+  } catch (const EConvertError& e) {
+    EXPECT_EQ(e.Message(), "Cannot assign a TStringList to a TRefComp");
+  }
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(StringListTest, TextSplitsAtCrLfOrCrlfAndJoinsWithCrlf) {
+  TStringList sl;
+  sl.SetText("a\r\nb\nc\rd\r\n\r\ne");
+  EXPECT_EQ(sl.ToVector(), (std::vector<std::string>{"a", "b", "c", "d", "", "e"}));
+  EXPECT_EQ(sl.Text(), "a\r\nb\r\nc\r\nd\r\n\r\ne\r\n");
+  sl.SetText(sl.Text());
+  EXPECT_EQ(sl.Count(), 6);
+  sl.SetText("");
+  EXPECT_EQ(sl.Count(), 0);
+  EXPECT_EQ(sl.Text(), "");
+  sl.SetText(std::string("x\0y", 3));
+  EXPECT_EQ(sl[0], std::string("x\0y", 3));  // NUL bytes are kept
+}
+
+TEST(StringListTest, CommaTextQuotesAndRoundTrips) {
+  TStringList sl;
+  for (auto s : {"plain", "with blank", "quo\"te", "com,ma", "", "x"}) sl.Add(s);
+  EXPECT_EQ(sl.CommaText(), "plain,\"with blank\",\"quo\"\"te\",\"com,ma\",,x");
+  TStringList back;
+  back.SetCommaText(sl.CommaText());
+  EXPECT_TRUE(back.Equals(sl));
+
+  back.SetCommaText("  a b , \"c,d\"  ,e,");
+  EXPECT_EQ(back.ToVector(), (std::vector<std::string>{"a", "b", "c,d", "e", ""}));
+  back.SetCommaText("\"unterminated, still");
+  EXPECT_EQ(back.ToVector(), (std::vector<std::string>{"unterminated, still"}));
+
+  TStringList one;
+  one.Add("");
+  EXPECT_EQ(one.CommaText(), "\"\"");
+  one.SetCommaText("\"\"");
+  EXPECT_EQ(one.Count(), 1);
+  one.SetCommaText("");
+  EXPECT_EQ(one.Count(), 0);
+}
+
+TEST(StringListTest, NameValueAccess) {
+  TStringList sl;
+  sl.SetText("host=localhost\r\nPort=3306\r\nnovalue\r\nempty=\r\n");
+  EXPECT_EQ(sl.Values("HOST"), "localhost");
+  EXPECT_EQ(sl.IndexOfName("port"), 1);
+  EXPECT_EQ(sl.Names(2), "");
+  EXPECT_EQ(sl.IndexOfName("novalue"), -1);
+  EXPECT_EQ(sl.Values("empty"), "");
+  EXPECT_EQ(sl.IndexOfName("empty"), 3);
+  sl.SetValue("port", "3307");
+  EXPECT_EQ(sl[1], "port=3307");
+  sl.SetValue("user", "root=x");
+  EXPECT_EQ(sl.ValueFromIndex(4), "root=x");
+  sl.SetValue("host", "");
+  EXPECT_EQ(sl.IndexOfName("host"), -1);
+  sl.SetValue("missing", "");
+  EXPECT_EQ(sl.Count(), 4);
+}
+
+TEST(StringListTest, SortedCaseInsensitiveDuplicateRules) {
+  TStringList sl;
+  sl.SetSorted(true);
+  EXPECT_EQ(sl.Add("beta"), 0);
+  EXPECT_EQ(sl.Add("Alpha"), 0);
+  EXPECT_EQ(sl.Add("ALPHA"), 0);  // dupIgnore: the existing index
+  EXPECT_EQ(sl.Count(), 2);
+  EXPECT_EQ(sl.IndexOf("BETA"), 1);
+  EXPECT_THROW(sl.Insert(0, "x"), EStringListError);
+  EXPECT_THROW(sl.Put(0, "x"), EStringListError);
+
+  sl.SetDuplicates(dupError);
+  EXPECT_THROW(sl.Add("alpha"), EStringListError);
+  EXPECT_EQ(sl.Count(), 2);
+  // A text with a duplicate is refused as a whole, the list is unchanged.
+  EXPECT_THROW(sl.SetText("q\r\nr\r\nQ"), EStringListError);
+  EXPECT_EQ(sl.ToVector(), (std::vector<std::string>{"Alpha", "beta"}));
+
+  sl.SetDuplicates(dupAccept);
+  sl.Add("alpha");
+  EXPECT_EQ(sl.Count(), 3);
+
+  TStringList cs;
+  cs.SetCaseSensitive(true);
+  cs.SetSorted(true);
+  cs.Add("a");
+  cs.Add("A");
+  EXPECT_EQ(cs.ToVector(), (std::vector<std::string>{"A", "a"}));
+  EXPECT_EQ(cs.IndexOf("a"), 1);
+  int idx;
+  EXPECT_FALSE(cs.Find("b", idx));
+  EXPECT_EQ(idx, 2);
+}
+
+TEST(StringListTest, ChangeNotificationsOncePerUpdate) {
+  TStringList sl;
+  int changes = 0, changing = 0;
+  sl.OnChange = [&](TObject* s) {
+    EXPECT_EQ(s, &sl);
+    ++changes;
+  };
+  sl.OnChanging = [&](TObject*) { ++changing; };
+  sl.Add("a");
+  EXPECT_EQ(changes, 1);
+  sl.SetText("x\r\ny\r\nz");
+  EXPECT_EQ(changes, 2);
+  EXPECT_EQ(changing, 2);
+  sl.BeginUpdate();
+  sl.Add("1");
+  sl.Delete(0);
+  EXPECT_EQ(changes, 2);
+  sl.EndUpdate();
+  EXPECT_EQ(changes, 3);
+}
+
+class TCounted : public TObject {
+ public:
+  explicit TCounted(int* alive) : alive_(alive) { ++*alive_; }
+  ~TCounted() override { --*alive_; }
+
+ private:
+  int* alive_;
+};
+
+TEST(StringListTest, ObjectsAndOwnership) {
+  int alive = 0;
+  {
+    TStringList sl;
+    sl.SetOwnsObjects(true);
+    sl.AddObject("a", new TCounted(&alive));
+    sl.AddObject("b", new TCounted(&alive));
+    EXPECT_EQ(sl.IndexOfObject(sl.Objects(1)), 1);
+    sl.Delete(0);
+    EXPECT_EQ(alive, 1);
+    sl.SetSorted(true);
+    sl.AddObject("b", new TCounted(&alive));  // ignored duplicate: freed
+    EXPECT_EQ(alive, 1);
+  }
+  EXPECT_EQ(alive, 0);
+  TStringList plain;
+  EXPECT_THROW(plain.Get(0), EStringListError);
+  EXPECT_THROW(plain.Delete(-1), EStringListError);
+}
+
+TEST(ListTest, ObjectListOwnsAndListDoesNot) {
+  int alive = 0;
+  {
+    TObjectList ol;
+    ol.Add(new TCounted(&alive));
+    TObject* two = new TCounted(&alive);
+    ol.Add(two);
+    ol.Add(std::make_unique<TCounted>(&alive));
+    std::unique_ptr<TObject> taken(ol.Extract(two));
+    EXPECT_EQ(ol.Count(), 2);
+    ol.Delete(0);
+    EXPECT_EQ(alive, 2);
+    EXPECT_THROW(ol.Items(5), EListError);
+    EXPECT_NE(ol.ItemAs<TCounted>(0), nullptr);
+  }
+  EXPECT_EQ(alive, 0);
+
+  TList l;
+  int x = 1, y = 2;
+  l.Add(&y);
+  l.Add(nullptr);
+  l.Insert(0, &x);
+  l.Pack();
+  EXPECT_EQ(l.Count(), 2);
+  EXPECT_EQ(l.First(), &x);
+  EXPECT_EQ(l.Remove(&x), 0);
+  EXPECT_EQ(l.IndexOf(&y), 0);
+  EXPECT_THROW(l.Move(0, 3), EListError);
+}
+
+class TNamedItem : public TCollectionItem {
+ public:
+  using TCollectionItem::TCollectionItem;
+  std::string name;
+  void Assign(TPersistent* Source) override {
+    if (auto* s = dynamic_cast<TNamedItem*>(Source)) {
+      name = s->name;
+      return;
+    }
+    TCollectionItem::Assign(Source);
+  }
+};
+
+TEST(CollectionTest, OwnsItemsAndAssigns) {
+  auto factory = [](TCollection* c) { return new TNamedItem(c); };
+  TCollection a(factory), b(factory);
+  int changes = 0;
+  a.OnChange = [&](TObject*) { ++changes; };
+  static_cast<TNamedItem*>(a.Add())->name = "one";
+  static_cast<TNamedItem*>(a.Add())->name = "two";
+  EXPECT_EQ(changes, 2);
+  auto* first = a.Insert(0);
+  EXPECT_EQ(first->Index(), 0);
+  EXPECT_EQ(a.FindItemID(first->ID()), first);
+  a.Delete(0);
+  EXPECT_EQ(a.Count(), 2);
+  b.Add();
+  b.Assign(&a);
+  ASSERT_EQ(b.Count(), 2);
+  EXPECT_EQ(static_cast<TNamedItem*>(b.Items(1))->name, "two");
+  delete b.Items(0);
+  EXPECT_EQ(b.Count(), 1);
+  b.Items(0)->SetIndex(0);
+  EXPECT_THROW(b.Items(0)->SetIndex(4), EListError);
+}
+
+TEST(StreamTest, PositionsNeverReachOutsideTheBuffer) {
+  TMemoryStream ms;
+  ms.WriteString("hello");
+  EXPECT_EQ(ms.Size(), 5);
+  EXPECT_EQ(ms.Position(), 5);
+  char buf[8] = {};
+  EXPECT_EQ(ms.Read(buf, 8), 0);
+  EXPECT_EQ(ms.Seek(-2, soFromEnd), 3);
+  EXPECT_EQ(ms.Read(buf, 8), 2);
+  EXPECT_EQ(std::string(buf, 2), "lo");
+  ms.SetPosition(-3);
+  EXPECT_EQ(ms.Read(buf, 1), 0);
+  EXPECT_EQ(ms.Write("x", 1), 0);
+  EXPECT_EQ(ms.Size(), 5);
+  EXPECT_EQ(ms.Seek(10, soFromBeginning), 10);
+  EXPECT_EQ(ms.Read(buf, 1), 0);
+  EXPECT_EQ(ms.Write("!", 1), 1);  // grows, gap zero-filled
+  EXPECT_EQ(ms.Size(), 11);
+  EXPECT_EQ(ms.DataString(), std::string("hello\0\0\0\0\0!", 11));
+  EXPECT_EQ(ms.Read(buf, -1), 0);
+  EXPECT_THROW(ms.Seek(0, 7), EStreamError);
+  EXPECT_THROW(ms.SetSize(-1), EStreamError);
+  ms.SetSize(2);
+  EXPECT_EQ(ms.Position(), 2);
+  ms.SetPosition(0);
+  EXPECT_THROW(ms.ReadBuffer(buf, 3), EReadError);
+
+  TMemoryStream copy;
+  copy.CopyFrom(ms, 0);
+  EXPECT_EQ(copy.DataString(), "he");
+  TStringList sl;
+  sl.SetText("a\nb");
+  TMemoryStream text;
+  sl.SaveToStream(text);
+  text.SetPosition(0);
+  TStringList back;
+  back.LoadFromStream(text);
+  EXPECT_TRUE(back.Equals(sl));
+}
+
+}  // namespace
+}  // namespace rowset
