@@ -1,0 +1,559 @@
+#include "parser/MySQLParser.h"
+
+#include <charconv>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+namespace rowset {
+
+namespace {
+
+bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+bool IsLetter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool IsHexDigit(unsigned char c) {
+  return IsDigit(c) || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+bool IsWordStart(unsigned char c) {
+  return IsLetter(c) || c == '_' || c == '$' || c == '&' || c == '|';
+}
+bool IsWordChar(unsigned char c) { return IsWordStart(c) || IsDigit(c); }
+unsigned char Upper(unsigned char c) { return (c >= 'a' && c <= 'z') ? c - 32 : c; }
+
+}  // namespace
+
+// ----------------------------------------------------------------------------
+// Marker lists
+
+void TParserStrings::Changing() {
+  ++*generation_;
+  TStringList::Changing();
+}
+
+void TParserStrings::Changed() {
+  ++*generation_;
+  TStringList::Changed();
+}
+
+// A prepared copy of the marker lists. Empty entries are left out: a marker
+// of no characters would match everywhere and consume nothing.
+struct TBasicParser::Markers {
+  struct Pair {
+    std::string start, end;  // end empty: runs to the end of the text
+  };
+  std::vector<std::string> operators;
+  std::vector<std::string> line_comments;
+  std::vector<Pair> comments;
+  std::vector<std::string> comment_ends;
+  std::vector<Pair> macros;
+  std::vector<std::string> macro_ends;
+  bool starts[256] = {};  // first bytes of all markers above
+
+  void Mark(const std::string& m) { starts[static_cast<unsigned char>(m[0])] = true; }
+
+  void AddList(std::vector<std::string>& to, const TStrings& from) {
+    for (int i = 0; i < from.Count(); ++i) {
+      std::string m = from.Get(i);
+      if (m.empty()) continue;
+      Mark(m);
+      to.push_back(std::move(m));
+    }
+  }
+
+  void AddPairs(std::vector<Pair>& to, const TStrings& starts_list, const TStrings& ends_list) {
+    for (int i = 0; i < starts_list.Count(); ++i) {
+      Pair p{starts_list.Get(i), i < ends_list.Count() ? ends_list.Get(i) : std::string()};
+      if (p.start.empty()) continue;
+      Mark(p.start);
+      to.push_back(std::move(p));
+    }
+  }
+};
+
+void TBasicParser::Prepare() {
+  if (markers_ && prepared_generation_ == generation_) return;
+  auto m = std::make_unique<Markers>();
+  m->AddList(m->line_comments, LineComments);
+  m->AddPairs(m->comments, CommentStarts, CommentEnds);
+  m->AddList(m->comment_ends, CommentEnds);
+  m->AddPairs(m->macros, MacroStarts, MacroEnds);
+  m->AddList(m->macro_ends, MacroEnds);
+  m->AddList(m->operators, Operators);
+  markers_ = std::move(m);
+  prepared_generation_ = generation_;
+}
+
+// ----------------------------------------------------------------------------
+// Scanner
+
+TBasicParser::TBasicParser(std::string Text) { Restart(std::move(Text)); }
+
+TBasicParser::~TBasicParser() = default;
+
+void TBasicParser::Restart(std::string Text) {
+  text_ = std::move(Text);
+  pos_ = 0;
+  token_start_ = 0;
+  token_end_ = 0;
+  open_single_ = SIZE_MAX;
+  open_double_ = SIZE_MAX;
+  Line = 0;
+  Token = TTokenProps{0, std::string(), TTokenKind('c')};
+}
+
+void TBasicParser::SkipBlanks(bool SkipLineBreaks) {
+  const size_t n = text_.size();
+  const char* s = text_.data();
+  while (pos_ < n) {
+    unsigned char c = s[pos_];
+    if (c > ' ') break;
+    if (c == '\n') {
+      if (!SkipLineBreaks) break;
+      ++Line;
+    }
+    ++pos_;
+  }
+}
+
+bool TBasicParser::At(size_t p, const std::string& m) const {
+  return text_.size() - p >= m.size() && std::memcmp(text_.data() + p, m.data(), m.size()) == 0;
+}
+
+// The length of the first operator that stands at P, or 0.
+size_t TBasicParser::OperatorAt(size_t P) const {
+  for (const std::string& m : markers_->operators)
+    if (At(P, m)) return m.size();
+  return 0;
+}
+
+// A line-comment marker ending in a blank ("-- ") also stands before any
+// other control character, a line break or the end of the text, as the
+// server reads it; a bare "--" line therefore is a comment too. On a match,
+// From is where the search for the end of the line starts.
+bool TBasicParser::LineCommentAt(size_t p, const std::string& m, size_t& From) const {
+  const size_t n = text_.size();
+  if (m.back() == ' ') {
+    const size_t k = m.size() - 1;
+    if (n - p < k || std::memcmp(text_.data() + p, m.data(), k) != 0) return false;
+    if (p + k < n && static_cast<unsigned char>(text_[p + k]) > ' ') return false;
+    From = p + k;
+    return true;
+  }
+  if (!At(p, m)) return false;
+  From = p + m.size();
+  return true;
+}
+
+// A quoted string: up to the same quote character; a backslash escapes the
+// character after it. A string that is never closed ends at its first line
+// break (or the end of the text). A closed string may span lines: its line
+// breaks are part of the value.
+void TBasicParser::ScanString(char Quote) {
+  const size_t n = text_.size();
+  const char* s = text_.data();
+  const size_t start = pos_;
+  size_t& open = Quote == '\'' ? open_single_ : open_double_;
+  // When an earlier string of this quote was found open to the end of the
+  // text, this one is open too: it starts on a character that the earlier
+  // search passed as escaped, so both searches agree from here on.
+  const bool known_open = open != SIZE_MAX && start > open;
+  size_t first_break = SIZE_MAX;
+  size_t i = start + 1;
+  while (i < n) {
+    char c = s[i];
+    if (c == Quote) {
+      pos_ = i + 1;
+      return;
+    }
+    if (c == '\\') {
+      i += 2;
+      continue;
+    }
+    if (c == '\n' || c == '\r') {
+      if (known_open) {
+        pos_ = i;
+        return;
+      }
+      if (first_break == SIZE_MAX) first_break = i;
+    }
+    ++i;
+  }
+  if (open == SIZE_MAX) open = start;
+  pos_ = first_break < n ? first_break : n;
+}
+
+TTokenKind TBasicParser::NextToken(bool SkipLineBreaks) {
+  Prepare();
+  SkipBlanks(SkipLineBreaks);
+  token_start_ = pos_;
+  const size_t n = text_.size();
+  const char* s = text_.data();
+  const Markers& mk = *markers_;
+  TTokenKind kind = tkEnd;
+
+  if (pos_ >= n) {
+    kind = tkEnd;
+  } else {
+    const unsigned char c = s[pos_];
+    const size_t hex_len = HexPrefix.size();
+    bool done = true;
+    if (c == '\n' && !SkipLineBreaks) {
+      ++pos_;
+      kind = tkLineBreak;
+    } else if (c == ';') {
+      ++pos_;
+      kind = tkSemicolon;
+    } else if ((hex_len == 1 || hex_len == 2) && At(pos_, HexPrefix)) {
+      pos_ += hex_len;
+      while (pos_ < n && IsHexDigit(s[pos_])) ++pos_;
+      kind = tkHex;
+    } else if (mk.starts[c]) {
+      done = false;
+      size_t from = 0;
+      for (const std::string& m : mk.line_comments) {
+        if (LineCommentAt(pos_, m, from)) {
+          size_t i = from;
+          while (i < n && s[i] != '\n' && s[i] != '\r') ++i;
+          pos_ = i;
+          kind = tkLineComment;
+          done = true;
+          break;
+        }
+      }
+      if (!done) {
+        for (const Markers::Pair& p : mk.comments) {
+          if (!At(pos_, p.start)) continue;
+          pos_ += p.start.size();
+          size_t e = p.end.empty() ? std::string_view::npos
+                                   : std::string_view(text_).find(p.end, pos_);
+          pos_ = e == std::string_view::npos ? n : e + p.end.size();
+          kind = tkBlockComment;
+          done = true;
+          break;
+        }
+      }
+      if (!done) {
+        for (const std::string& m : mk.comment_ends) {
+          if (!At(pos_, m)) continue;
+          pos_ += m.size();
+          kind = tkCommentEnd;
+          done = true;
+          break;
+        }
+      }
+      if (!done) {
+        for (const Markers::Pair& p : mk.macros) {
+          if (!At(pos_, p.start)) continue;
+          size_t i = pos_ + p.start.size();
+          while (i < n) {
+            if (!p.end.empty() && At(i, p.end)) {
+              i += p.end.size();
+              break;
+            }
+            if (static_cast<unsigned char>(s[i]) <= ' ') break;
+            ++i;
+          }
+          pos_ = i;
+          kind = tkMacro;
+          done = true;
+          break;
+        }
+      }
+      if (!done) {
+        for (const std::string& m : mk.macro_ends) {
+          if (!At(pos_, m)) continue;
+          pos_ += m.size();
+          kind = tkMacro;
+          done = true;
+          break;
+        }
+      }
+      if (!done) {
+        if (size_t len = OperatorAt(pos_)) {
+          pos_ += len;
+          kind = tkOperator;
+          done = true;
+        }
+      }
+    } else {
+      done = false;
+    }
+
+    if (!done) {
+      if (IsWordStart(c)) {
+        // "&" and "|" belong to a word only where no operator claims them.
+        ++pos_;
+        while (pos_ < n && IsWordChar(s[pos_])) {
+          if ((s[pos_] == '&' || s[pos_] == '|') && OperatorAt(pos_)) break;
+          ++pos_;
+        }
+        kind = tkSymbol;
+      } else if (c == '`') {
+        const void* q = std::memchr(s + pos_ + 1, '`', n - pos_ - 1);
+        pos_ = q ? static_cast<const char*>(q) - s + 1 : n;
+        kind = tkSymbol;
+      } else if (c == '\'' || c == '"') {
+        ScanString(static_cast<char>(c));
+        kind = tkString;
+      } else if (IsDigit(c)) {
+        while (pos_ < n && IsDigit(s[pos_])) ++pos_;
+        kind = tkInteger;
+        if (pos_ < n && (s[pos_] == '.' || s[pos_] == 'E' || s[pos_] == 'e')) {
+          kind = tkFloat;
+          bool signed_already = false;
+          while (pos_ < n) {
+            char d = s[pos_];
+            if (IsDigit(d) || d == '.' || d == 'E' || d == 'e') {
+              ++pos_;
+            } else if ((d == '+' || d == '-') && !signed_already) {
+              signed_already = true;
+              ++pos_;
+            } else {
+              break;
+            }
+          }
+        }
+        FloatType = 0;
+        if (pos_ < n) {
+          switch (s[pos_]) {
+            case 'c': case 'C': case 'd': case 'D': case 's': case 'S':
+              FloatType = s[pos_];
+              ++pos_;
+              kind = tkFloat;
+              break;
+            default:
+              break;
+          }
+        }
+      } else {
+        ++pos_;
+        kind = static_cast<TTokenKind>(c);
+      }
+    }
+  }
+
+  token_end_ = pos_;
+  Token.Position = static_cast<int64_t>(token_start_);
+  Token.Kind = kind;
+  if (kind == tkLineBreak)
+    Token.Text.assign(1, ' ');
+  else
+    Token.Text.assign(s + token_start_, pos_ - token_start_);
+  return kind;
+}
+
+bool TBasicParser::BlankAfterToken() const {
+  const size_t n = text_.size();
+  if (token_end_ >= n) return false;
+  const unsigned char c = text_[token_end_];
+  if (c == ' ') return true;
+  if (c == '\n') return false;
+  if (c == '\r') return !(token_end_ + 1 < n && text_[token_end_ + 1] == '\n');
+  return c < ' ';
+}
+
+// ----------------------------------------------------------------------------
+// Token values and checks
+
+int64_t TBasicParser::TokenInt() const {
+  const std::string& t = Token.Text;
+  const char* p = t.data();
+  const char* e = p + t.size();
+  bool negative = false;
+  if (p < e && (*p == '-' || *p == '+')) negative = *p++ == '-';
+  int base = 10;
+  if (e - p > 2 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+    base = 16;
+    p += 2;
+  } else if (e - p > 1 && p[0] == '$') {
+    base = 16;
+    p += 1;
+  }
+  uint64_t magnitude = 0;
+  auto r = std::from_chars(p, e, magnitude, base);
+  const uint64_t limit = negative ? uint64_t(INT64_MAX) + 1 : uint64_t(INT64_MAX);
+  if (p == e || r.ec != std::errc() || r.ptr != e || magnitude > limit)
+    throw EConvertError("'" + t + "' is not a valid integer value");
+  return negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
+}
+
+double TBasicParser::TokenFloat() const {
+  std::string_view t = Token.Text;
+  if (FloatType != 0 && !t.empty() && t.back() == FloatType) t.remove_suffix(1);
+  std::string_view v = t;
+  if (!v.empty() && v[0] == '+') v.remove_prefix(1);
+  double d = 0;
+  auto r = std::from_chars(v.data(), v.data() + v.size(), d);
+  if (v.empty() || r.ec != std::errc() || r.ptr != v.data() + v.size())
+    throw EConvertError("'" + Token.Text + "' is not a valid floating point value");
+  return d;
+}
+
+bool TBasicParser::TokenSymbolIs(const std::string& S) const {
+  if (Token.Kind != tkSymbol || Token.Text.size() != S.size()) return false;
+  for (size_t i = 0; i < S.size(); ++i)
+    if (Upper(Token.Text[i]) != Upper(S[i])) return false;
+  return true;
+}
+
+void TBasicParser::CheckToken(TTokenKind Kind) {
+  if (Token.Kind == Kind) return;
+  switch (Kind) {
+    case tkSymbol:
+      Error("Identifier expected");
+    case tkString:
+    case tkWideString:
+      Error("String expected");
+    case tkInteger:
+    case tkFloat:
+      Error("Number expected");
+    default:
+      Error("''" + std::string(1, static_cast<char>(Kind)) + "'' expected");
+  }
+}
+
+void TBasicParser::CheckTokenSymbol(const std::string& S) {
+  if (!TokenSymbolIs(S)) Error(S + " expected");
+}
+
+void TBasicParser::Error(const std::string& Message) { ErrorStr(Message); }
+
+void TBasicParser::ErrorStr(const std::string& Message) {
+  throw EBasicParserError(Message + " on line " + std::to_string(Line + 1));
+}
+
+void TBasicParser::ErrorFmt(const char* Format, ...) {
+  va_list args;
+  va_start(args, Format);
+  va_list again;
+  va_copy(again, args);
+  int len = std::vsnprintf(nullptr, 0, Format, args);
+  va_end(args);
+  std::string message;
+  if (len > 0) {
+    message.resize(static_cast<size_t>(len) + 1);
+    std::vsnprintf(message.data(), message.size(), Format, again);
+    message.resize(static_cast<size_t>(len));
+  }
+  va_end(again);
+  ErrorStr(message);
+}
+
+// ----------------------------------------------------------------------------
+// Region around a position
+
+void TBasicParser::TokenAtPosition(int64_t P) {
+  for (TTokenProps& t : Region) t = TTokenProps{0, std::string(), TTokenKind('c')};
+  for (;;) {
+    if (P < Token.Position) break;
+    Region[tpPrevious].Assign(Token);
+    NextToken(true);
+    Region[tpCurrent].Assign(Token);
+    const int64_t start = Token.Position;
+    const int64_t len = static_cast<int64_t>(Token.Text.size());
+    if (P == start || (start < P && P <= start + len) || Token.Kind == tkEnd) break;
+  }
+  if (Token.Kind != tkEnd) {
+    NextToken(true);
+    Region[tpNext].Assign(Token);
+  }
+}
+
+// ----------------------------------------------------------------------------
+// Scripts
+
+namespace {
+
+void ConfigureForScripts(TBasicParser& P) {
+  // The operator list "+,-,*,/,=,||,&&,&,<>,|,<<,>>,>,<,~,!,%", the line
+  // comments "-- " and "#", block comments /* */ and macros [ ].
+  static const char* const kOperators[] = {"+",  "-",  "*",  "/", "=", "||", "&&", "&", "<>",
+                                           "|",  "<<", ">>", ">", "<", "~",  "!",  "%"};
+  P.Operators.BeginUpdate();
+  for (const char* op : kOperators) P.Operators.Add(op);
+  P.Operators.EndUpdate();
+  P.HexPrefix = "0x";
+  P.LineComments.Add("-- ");
+  P.LineComments.Add("#");
+  P.CommentStarts.Add("/*");
+  P.CommentEnds.Add("*/");
+  P.MacroStarts.Add("[");
+  P.MacroEnds.Add("]");
+}
+
+std::string TrimControls(const std::string& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
+  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
+  return s.substr(b, e - b);
+}
+
+}  // namespace
+
+void ParseScript(TStrings& Lines) {
+  TBasicParser P(Lines.Text());
+  ConfigureForScripts(P);
+  std::vector<std::string> statements;
+  std::string acc;
+  // A dropped block comment still separates the tokens around it.
+  bool comment_gap = false;
+  for (;;) {
+    const TTokenKind kind = P.NextToken(false);
+    if (kind == tkLineComment) {
+      // dropped; the line break after it joins the lines
+    } else if (kind == tkBlockComment || kind == tkCommentEnd) {
+      comment_gap = true;
+    } else {
+      if (comment_gap && !acc.empty() && acc.back() != ' ' && kind != tkSemicolon &&
+          kind != tkLineBreak && kind != tkEnd)
+        acc += ' ';
+      comment_gap = false;
+      acc += P.Token.Text;
+      if (P.BlankAfterToken()) acc += ' ';
+    }
+    if ((kind == tkSemicolon || kind == tkEnd) && !acc.empty()) {
+      std::string statement = TrimControls(acc);
+      // A lone ";" is no statement: the server would refuse it as empty.
+      if (!statement.empty() && statement != ";") statements.push_back(std::move(statement));
+      acc.clear();
+    }
+    if (kind == tkEnd) break;
+  }
+
+  Lines.BeginUpdate();
+  struct EndUpdate {
+    TStrings& lines;
+    ~EndUpdate() { lines.EndUpdate(); }
+  } end_update{Lines};
+  Lines.Clear();
+  for (std::string& s : statements) Lines.Add(s);
+}
+
+std::string GetScriptType(const TStrings& Lines) {
+  TBasicParser P(Lines.Text());
+  ConfigureForScripts(P);
+  std::string result = "NONE";
+  for (;;) {
+    TTokenKind kind;
+    do {
+      kind = P.NextToken(false);
+    } while (kind != tkSymbol && kind != tkEnd);
+    std::string type = "NONE";
+    if (kind == tkSymbol) {
+      std::string word = P.Token.Text;
+      for (char& ch : word) ch = static_cast<char>(Upper(ch));
+      if (word == "SELECT" || word == "DELETE" || word == "INSERT" || word == "REPLACE" ||
+          word == "LOAD" || word == "UPDATE")
+        type = word;
+      else if (word == "SET" || word == "CREATE" || word == "DROP")
+        type = "SCRIPT";
+    }
+    if (result != "NONE") return "SCRIPT";
+    result = type;
+    while (kind != tkSemicolon && kind != tkEnd) kind = P.NextToken(false);
+    if (kind == tkEnd) return result;
+  }
+}
+
+}  // namespace rowset

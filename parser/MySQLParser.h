@@ -1,0 +1,190 @@
+// The SQL tokenizer and the script splitter.
+//
+// TBasicParser cuts SQL text into tokens: words, quoted strings, numbers,
+// hexadecimal literals, operators, comments, delimited macro tokens,
+// semicolons, line breaks and single characters. Its operators, comment
+// markers and macro delimiters are lists that each user fills; the script
+// functions below and the datasets' SQL templates configure it differently.
+// The tokenizer never fails on input and never reads outside its text:
+// unterminated strings, comments, names and macros simply end. Only the
+// Check*/Error* calls raise, always EBasicParserError ("... on line N").
+//
+// ParseScript turns a script into one statement per line, without comments;
+// GetScriptType classifies a script by its first words.
+#ifndef ROWSET_PARSER_MYSQLPARSER_H_
+#define ROWSET_PARSER_MYSQLPARSER_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/Classes.h"
+#include "host/Exceptions.h"
+
+namespace rowset {
+
+class EBasicParserError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// A token kind is one byte. The named kinds are below; a character that
+// starts no other token is its own kind (so '(' has kind 40 and a byte of
+// 0xC3 has kind 0xC3). Compare bytes above 127 as TTokenKind(uint8_t(c)).
+// Before the first token (after Restart) the kind is the character 'c' (99).
+enum TTokenKind : uint8_t {
+  tkEnd = 0,           // end of the text
+  tkSymbol = 1,        // word or back-quoted name
+  tkString = 2,        // single- or double-quoted string, quotes included
+  tkInteger = 3,       // digits
+  tkFloat = 4,         // number with fraction, exponent or type suffix
+  tkWideString = 5,    // never produced; only named by CheckToken
+  tkHex = 6,           // hexadecimal prefix and the digits after it
+  tkOperator = 7,      // an entry of Operators
+  tkLineComment = 8,   // a line comment, without its line break
+  tkBlockComment = 9,  // a block comment, both markers included
+  tkLineBreak = 10,    // a line feed when breaks are not skipped; text " "
+  tkCommentEnd = 11,   // a block-comment end marker standing alone
+  tkSemicolon = 12,    // ";"
+  tkMacro = 13,        // a delimited macro, or a macro end marker alone
+};
+
+struct TTokenProps {
+  int64_t Position = 0;  // offset of the first character, from 0
+  std::string Text;
+  TTokenKind Kind = TTokenKind('c');
+
+  void Assign(const TTokenProps& Source) { *this = Source; }
+};
+
+enum TTokenPosition { tpPrevious, tpCurrent, tpNext };
+
+class TBasicParser;
+
+// A string list that tells its parser when it changes, so that the parser
+// can keep a prepared copy of its markers instead of reading the lists
+// entry by entry for every token.
+class TParserStrings : public TStringList {
+ public:
+  explicit TParserStrings(uint64_t* generation) : generation_(generation) {}
+
+ protected:
+  void Changing() override;
+  void Changed() override;
+
+ private:
+  uint64_t* generation_;
+};
+
+class TBasicParser {
+ public:
+  explicit TBasicParser(std::string Text = std::string());
+  TBasicParser(const TBasicParser&) = delete;
+  TBasicParser& operator=(const TBasicParser&) = delete;
+  ~TBasicParser();
+
+  // Starts over on a new text: position 0, Line 0, Token = (0, "", 'c').
+  void Restart(std::string Text);
+
+  // Reads the next token into Token and returns its kind. With
+  // SkipLineBreaks false a line feed is a token of its own (tkLineBreak).
+  TTokenKind NextToken(bool SkipLineBreaks);
+  // Advances over blanks and control characters (codes 0 to 32); a line feed
+  // stops it unless SkipLineBreaks, in which case Line counts it.
+  void SkipBlanks(bool SkipLineBreaks);
+
+  const std::string& TokenString() const { return Token.Text; }
+  // The token as a 64-bit integer (decimal, or hexadecimal after "0x" or
+  // "$"); EConvertError when it is none.
+  int64_t TokenInt() const;
+  // The token without its type suffix as a floating-point number;
+  // EConvertError when it is none.
+  double TokenFloat() const;
+  // True when the token is a word equal to S, ignoring letter case.
+  bool TokenSymbolIs(const std::string& S) const;
+  int64_t SourcePos() const { return Token.Position; }
+
+  // True when a blank follows the current token in the text: the rule by
+  // which token texts are joined back into statements. A blank is a space,
+  // or a control character other than a line break (a lone carriage return,
+  // not followed by a line feed, separates as well).
+  bool BlankAfterToken() const;
+
+  void CheckToken(TTokenKind Kind);
+  void CheckTokenSymbol(const std::string& S);
+  [[noreturn]] void Error(const std::string& Message);
+  [[noreturn]] void ErrorStr(const std::string& Message);
+  [[noreturn]] void ErrorFmt(const char* Format, ...)
+      __attribute__((format(printf, 2, 3)));
+
+  // Fills Region with the tokens before, at and after the text position P,
+  // reading on from the current token (skipping line breaks).
+  void TokenAtPosition(int64_t P);
+  const TTokenProps& GetTokenInRegion(TTokenPosition Which) const {
+    return Region[Which];
+  }
+
+  // The text being tokenized.
+  const std::string& Text() const { return text_; }
+
+ private:
+  uint64_t generation_ = 1;  // bumped by every change of the lists below
+
+ public:
+  // Markers, filled by the user; all empty after construction. Entries are
+  // tried in list order, so an earlier operator wins over a longer later
+  // one. CommentStarts/CommentEnds and MacroStarts/MacroEnds pair by index.
+  // Empty entries are ignored.
+  TParserStrings Operators{&generation_};
+  std::string HexPrefix;  // 1 or 2 characters are recognised
+  TParserStrings LineComments{&generation_};
+  TParserStrings CommentStarts{&generation_};
+  TParserStrings CommentEnds{&generation_};
+  TParserStrings MacroStarts{&generation_};
+  TParserStrings MacroEnds{&generation_};
+
+  TTokenProps Token;
+  TTokenProps Region[3];
+  int64_t Line = 0;     // line feeds skipped so far
+  char FloatType = 0;   // type suffix of the last number token, or 0
+
+ private:
+  struct Markers;
+  void Prepare();
+  bool At(size_t P, const std::string& Marker) const;
+  size_t OperatorAt(size_t P) const;
+  bool LineCommentAt(size_t P, const std::string& Marker, size_t& From) const;
+  void ScanString(char Quote);
+
+  std::string text_;
+  size_t pos_ = 0;          // current position
+  size_t token_start_ = 0;  // start of the token being read
+  size_t token_end_ = 0;    // end of the current token
+  // Start of the earliest string (per quote character) found to have no
+  // closing quote up to the end of the text: every later string of that
+  // quote character has none either, so it is not searched for again.
+  size_t open_single_ = SIZE_MAX;
+  size_t open_double_ = SIZE_MAX;
+  std::unique_ptr<Markers> markers_;
+  uint64_t prepared_generation_ = 0;
+};
+
+// Replaces the lines by the statements of the script they hold, one per
+// line, each with its own ";" (the last one may lack it), comments removed,
+// line breaks and blanks between tokens joined into single blanks.
+// Semicolons inside strings, back-quoted names, macros and comments do not
+// split statements. Empty statements (a lone ";") are not kept.
+void ParseScript(TStrings& Lines);
+
+// "NONE", "SELECT", "DELETE", "INSERT", "REPLACE", "LOAD", "UPDATE" or
+// "SCRIPT". A statement's type is its first word when that is one of these
+// ("SCRIPT" for SET, CREATE and DROP), else "NONE". The script's type is
+// that of its first statement with a type other than "NONE", or "SCRIPT"
+// when any statement follows that one. The text after the last ";" counts
+// as a statement too, so "select 1;" is "SCRIPT".
+std::string GetScriptType(const TStrings& Lines);
+
+}  // namespace rowset
+
+#endif  // ROWSET_PARSER_MYSQLPARSER_H_

@@ -1,0 +1,98 @@
+// Script splitting and classification.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "parser/MySQLParser.h"
+
+namespace rowset {
+namespace {
+
+std::vector<std::string> Split(const std::vector<std::string>& lines) {
+  TStringList l;
+  for (const std::string& s : lines) l.Add(s);
+  ParseScript(l);
+  return l.ToVector();
+}
+
+using V = std::vector<std::string>;
+
+std::string TypeOf(const std::vector<std::string>& lines) {
+  TStringList l;
+  for (const std::string& s : lines) l.Add(s);
+  return GetScriptType(l);
+}
+
+TEST(ParseScript, StatementsPerLineWithoutComments) {
+  EXPECT_EQ(Split({"select * from t; -- all", "update t set a=1;"}),
+            (V{"select * from t;", "update t set a=1;"}));
+  EXPECT_EQ(Split({"insert into t values ('a;b', \"c;\\\"d\");", "select 1"}),
+            (V{"insert into t values ('a;b', \"c;\\\"d\");", "select 1"}));
+  EXPECT_EQ(Split({"select `a;b` from t where [x;y]=1; /* ; */ # ;", "select 2 -- ;"}),
+            (V{"select `a;b` from t where [x;y]=1;", "select 2"}));
+  EXPECT_EQ(Split({"-- only", "/* comments", "here */", "# and here"}), V{});
+  EXPECT_EQ(Split({}), V{});
+  EXPECT_EQ(Split({"   ", ""}), V{});
+}
+
+TEST(ParseScript, JoinsLinesAndBlanks) {
+  EXPECT_EQ(Split({"SELECT", "a,", "b", "FROM t"}), V{"SELECT a, b FROM t"});
+  // Blanks after a line break are kept: indentation adds them.
+  EXPECT_EQ(Split({"SELECT", "  a", "FROM t"}), V{"SELECT  a FROM t"});
+  // Runs of blanks between tokens become one.
+  EXPECT_EQ(Split({"select    1  ,2"}), V{"select 1 ,2"});
+  EXPECT_EQ(Split({"  select 1 ;  select 2;  "}), (V{"select 1 ;", "select 2;"}));
+  // Token texts are kept as they are.
+  EXPECT_EQ(Split({"select 0x1F,1.5e-3,'x' 'y',\"q\\\\\"from`t`"}),
+            V{"select 0x1F,1.5e-3,'x' 'y',\"q\\\\\"from`t`"});
+  // Tabs and comments between tokens still separate them.
+  EXPECT_EQ(Split({"select\t1\tfrom/**/t/* x */where a=1"}), V{"select 1 from t where a=1"});
+  // A string closed on a later line keeps its line break.
+  EXPECT_EQ(Split({"insert into t values ('a", "b;c');"}),
+            V{"insert into t values ('a\r\nb;c');"});
+}
+
+TEST(ParseScript, EmptyStatementsAreDropped) {
+  EXPECT_EQ(Split({";", " ; ;", "/*!40101 SET x=1 */;", "select 1;;"}), V{"select 1;"});
+}
+
+TEST(ParseScript, DumpHeaders) {
+  EXPECT_EQ(Split({"--", "-- Host: localhost", "--", "", "DROP TABLE IF EXISTS `t`;",
+                   "/*!40101 SET @saved_cs_client     = @@character_set_client */;",
+                   "CREATE TABLE `t` (", "  `id` int(11) NOT NULL,",
+                   "  PRIMARY KEY (`id`)", ") ENGINE=InnoDB;"}),
+            (V{"DROP TABLE IF EXISTS `t`;",
+               "CREATE TABLE `t` (  `id` int(11) NOT NULL,  PRIMARY KEY (`id`) ) ENGINE=InnoDB;"}));
+}
+
+TEST(ParseScript, ChangesTheListOnce) {
+  TStringList l;
+  l.Add("select 1; select 2");
+  int changes = 0;
+  l.OnChange = [&](TObject*) { ++changes; };
+  ParseScript(l);
+  EXPECT_EQ(changes, 1);
+  EXPECT_EQ(l.Count(), 2);
+}
+
+TEST(GetScriptType, EachForm) {
+  EXPECT_EQ(TypeOf({"select 1"}), "SELECT");
+  EXPECT_EQ(TypeOf({"select 1;"}), "SCRIPT");
+  EXPECT_EQ(TypeOf({"/* x */ update t set a=1"}), "UPDATE");
+  EXPECT_EQ(TypeOf({"show tables"}), "NONE");
+  EXPECT_EQ(TypeOf({"show tables; delete from t"}), "DELETE");
+  EXPECT_EQ(TypeOf({"delete from t; show tables"}), "SCRIPT");
+  EXPECT_EQ(TypeOf({"Insert into t values (1)"}), "INSERT");
+  EXPECT_EQ(TypeOf({"replace t values (1)"}), "REPLACE");
+  EXPECT_EQ(TypeOf({"load data infile 'x' into table t"}), "LOAD");
+  EXPECT_EQ(TypeOf({"set @a=1"}), "SCRIPT");
+  EXPECT_EQ(TypeOf({"create table t (a int)"}), "SCRIPT");
+  EXPECT_EQ(TypeOf({"-- c", "drop table t"}), "SCRIPT");
+  EXPECT_EQ(TypeOf({}), "NONE");
+  EXPECT_EQ(TypeOf({"(select 1)"}), "SELECT");
+  EXPECT_EQ(TypeOf({"`select` 1"}), "NONE");
+}
+
+}  // namespace
+}  // namespace rowset
