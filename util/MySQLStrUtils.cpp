@@ -239,4 +239,34 @@ std::vector<std::string> SplitCommaText(std::string_view Text) {
   return items;
 }
 
+std::unique_ptr<TStringList> NvCommaText(std::string_view Text) {
+  auto list = std::make_unique<TStringList>();
+  for (std::string& item : SplitCommaText(Text)) list->Add(item);
+  return list;
+}
+
+std::string TNvStringList::Text() const {
+  std::string out;
+  for (int i = 0; i < Count(); ++i) {
+    out += Get(i);
+    out += separator_;
+  }
+  return out;
+}
+
+void TNvStringList::SetText(const std::string& Value) {
+  CharSet ends(separator_);
+  auto is_end = [&](char c) { return c == '\0' || ends.Has(c); };
+  Lines lines;
+  size_t p = 0;
+  const size_t n = Value.size();
+  while (p < n) {
+    size_t b = p;
+    while (p < n && !is_end(Value[p])) ++p;
+    lines.emplace_back(Value.substr(b, p - b), nullptr);
+    while (p < n && is_end(Value[p])) ++p;
+  }
+  ReplaceLines(std::move(lines));
+}
+
 }  // namespace rowset

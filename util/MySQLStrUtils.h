@@ -13,10 +13,12 @@
 #define ROWSET_UTIL_MYSQLSTRUTILS_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "host/Classes.h"
 #include "util/MySQLIniText.h"
 
 namespace rowset {
@@ -97,6 +99,35 @@ std::string ZeroFilled(std::string_view S, int Length);
 // the characters with codes 1 to 32 after it, are skipped; empty items between
 // commas count. The text ends at its first NUL.
 std::vector<std::string> SplitCommaText(std::string_view Text);
+
+// A new string list holding the items of SplitCommaText(Text).
+std::unique_ptr<TStringList> NvCommaText(std::string_view Text);
+
+// --- String list with its own line separator ---
+
+// A string list whose Text joins and splits lines at Separator ("\r\n" after
+// construction) instead of the usual line breaks.
+//  - Reading Text gives each line followed by Separator; with an empty
+//    Separator the lines are simply concatenated (an accumulator of pieces).
+//  - Setting Text replaces the lines: a line runs up to the first character
+//    that is a NUL or occurs in Separator, and every following character of
+//    Separator (or NUL) is skipped. So runs of separator characters make no
+//    empty lines, and any single character of Separator ends a line (a lone
+//    line feed as well as a carriage return). A NUL ends a line rather than
+//    the text, so nothing after it is lost.
+class TNvStringList : public TStringList {
+ public:
+  TNvStringList() = default;
+
+  const std::string& Separator() const { return separator_; }
+  void SetSeparator(std::string Value) { separator_ = std::move(Value); }
+
+  std::string Text() const override;
+  void SetText(const std::string& Value) override;
+
+ private:
+  std::string separator_ = "\r\n";
+};
 
 }  // namespace rowset
 
