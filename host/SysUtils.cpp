@@ -1,0 +1,997 @@
+#include "host/SysUtils.h"
+
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <ctime>
+#include <limits>
+#include <mutex>
+
+namespace rowset {
+
+// ---------------------------------------------------------------------------
+// Locale
+
+namespace {
+
+std::mutex& LocaleMutex() {
+  static std::mutex m;
+  return m;
+}
+
+TFormatSettings& LocaleStore() {
+  static TFormatSettings settings;
+  return settings;
+}
+
+const char* const kShortMonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+const char* const kLongMonthNames[12] = {"January", "February", "March",     "April",
+                                         "May",     "June",     "July",      "August",
+                                         "September", "October", "November", "December"};
+const char* const kShortDayNames[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+const char* const kLongDayNames[7] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                      "Thursday", "Friday", "Saturday"};
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+TFormatSettings GetFormatSettings() {
+  std::lock_guard<std::mutex> lock(LocaleMutex());
+  return LocaleStore();
+}
+
+void SetFormatSettings(const TFormatSettings& Settings) {
+  std::lock_guard<std::mutex> lock(LocaleMutex());
+  LocaleStore() = Settings;
+}
+
+TDateOrder GetDateOrder(const std::string& ShortDateFormat) {
+  for (char c : ShortDateFormat) {
+    switch (Upper(c)) {
+      case 'D':
+        return doDMY;
+      case 'E':
+      case 'Y':
+        return doYMD;
+      case 'M':
+        return doMDY;
+      default:
+        break;
+    }
+  }
+  return doMDY;
+}
+
+// ---------------------------------------------------------------------------
+// Calendar
+
+bool IsLeapYear(int Year) { return Year % 4 == 0 && (Year % 100 != 0 || Year % 400 == 0); }
+
+int DaysInAMonth(int Year, int Month) {
+  static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (Month < 1 || Month > 12) return 0;
+  return (Month == 2 && IsLeapYear(Year)) ? 29 : kDays[Month - 1];
+}
+
+namespace {
+
+// Day number on the time-stamp scale (0001-01-01 is 1).
+int32_t DayNumber(int Year, int Month, int Day) {
+  int32_t days = Day;
+  for (int m = 1; m < Month; ++m) days += DaysInAMonth(Year, m);
+  int32_t y = Year - 1;
+  return y * 365 + y / 4 - y / 100 + y / 400 + days;
+}
+
+// Inverse of DayNumber for day numbers 1 .. 3652059 (9999-12-31).
+void FromDayNumber(int32_t N, int& Year, int& Month, int& Day) {
+  if (N < 1 || N > DayNumber(9999, 12, 31)) {
+    Year = Month = Day = 0;
+    return;
+  }
+  int32_t t = N - 1;
+  int y = 1;
+  const int32_t d400 = 146097, d100 = 36524, d4 = 1461;
+  y += 400 * (t / d400);
+  t %= d400;
+  int32_t c = t / d100;
+  if (c == 4) c = 3;  // last day of a 400-year cycle
+  y += 100 * c;
+  t -= c * d100;
+  y += 4 * (t / d4);
+  t %= d4;
+  int32_t r = t / 365;
+  if (r == 4) r = 3;  // last day of a leap year
+  y += r;
+  t -= r * 365;
+  int m = 1;
+  while (t >= DaysInAMonth(y, m)) {
+    t -= DaysInAMonth(y, m);
+    ++m;
+  }
+  Year = y;
+  Month = m;
+  Day = static_cast<int>(t) + 1;
+}
+
+}  // namespace
+
+bool TryEncodeDate(int Year, int Month, int Day, TDateTime& Date) {
+  if (Year < 1 || Year > 9999 || Month < 1 || Month > 12 || Day < 1 || Day > DaysInAMonth(Year, Month))
+    return false;
+  Date = static_cast<TDateTime>(DayNumber(Year, Month, Day) - DateDelta);
+  return true;
+}
+
+bool TryEncodeTime(int Hour, int Min, int Sec, int MSec, TDateTime& Time) {
+  if (Hour < 0 || Hour >= 24 || Min < 0 || Min >= 60 || Sec < 0 || Sec >= 60 || MSec < 0 || MSec >= 1000)
+    return false;
+  Time = (Hour * 3600000.0 + Min * 60000.0 + Sec * 1000.0 + MSec) / MSecsPerDay;
+  return true;
+}
+
+TDateTime EncodeDate(int Year, int Month, int Day) {
+  TDateTime r;
+  if (!TryEncodeDate(Year, Month, Day, r)) throw EConvertError("Invalid argument to date encode");
+  return r;
+}
+
+TDateTime EncodeTime(int Hour, int Min, int Sec, int MSec) {
+  TDateTime r;
+  if (!TryEncodeTime(Hour, Min, Sec, MSec, r)) throw EConvertError("Invalid argument to time encode");
+  return r;
+}
+
+TDateTime EncodeDateTime(int Year, int Month, int Day, int Hour, int Min, int Sec, int MSec) {
+  TDateTime d = EncodeDate(Year, Month, Day);
+  TDateTime t = EncodeTime(Hour, Min, Sec, MSec);
+  return d >= 0 ? d + t : d - t;
+}
+
+namespace {
+
+bool TryToTimeStamp(TDateTime DateTime, TTimeStamp& Ts) {
+  if (!std::isfinite(DateTime)) return false;
+  double whole = std::trunc(DateTime);
+  if (whole + DateDelta < std::numeric_limits<int32_t>::min() + 1.0 ||
+      whole + DateDelta > std::numeric_limits<int32_t>::max() - 1.0)
+    return false;
+  int32_t date = static_cast<int32_t>(whole) + DateDelta;
+  double ms = std::round(std::fabs(DateTime - whole) * MSecsPerDay);
+  int32_t time = static_cast<int32_t>(ms);
+  if (time >= MSecsPerDay) {  // rounding reached the next day
+    time = 0;
+    date += 1;
+  }
+  Ts.Time = time;
+  Ts.Date = date;
+  return true;
+}
+
+}  // namespace
+
+TTimeStamp DateTimeToTimeStamp(TDateTime DateTime) {
+  TTimeStamp ts;
+  if (!TryToTimeStamp(DateTime, ts)) throw EConvertError("Invalid date-time value");
+  return ts;
+}
+
+TDateTime TimeStampToDateTime(const TTimeStamp& TimeStamp) {
+  double days = static_cast<double>(TimeStamp.Date) - DateDelta;
+  double frac = static_cast<double>(TimeStamp.Time) / MSecsPerDay;
+  return days < 0 ? days - frac : days + frac;
+}
+
+double TimeStampToMSecs(const TTimeStamp& TimeStamp) {
+  if (TimeStamp.Time < 0 || TimeStamp.Time >= MSecsPerDay || TimeStamp.Date <= 0)
+    throw EConvertError("Invalid time stamp (" + std::to_string(TimeStamp.Time) + ", " +
+                        std::to_string(TimeStamp.Date) + ")");
+  return static_cast<double>(TimeStamp.Date) * MSecsPerDay + TimeStamp.Time;
+}
+
+TTimeStamp MSecsToTimeStamp(double MSecs) {
+  if (!std::isfinite(MSecs) || MSecs < 0 || MSecs / MSecsPerDay > std::numeric_limits<int32_t>::max())
+    throw EConvertError("Invalid time stamp value");
+  double days = std::floor(MSecs / MSecsPerDay);
+  TTimeStamp ts;
+  ts.Date = static_cast<int32_t>(days);
+  ts.Time = static_cast<int32_t>(MSecs - days * MSecsPerDay);
+  return ts;
+}
+
+void DecodeDate(TDateTime Date, int& Year, int& Month, int& Day) {
+  TTimeStamp ts;
+  if (!TryToTimeStamp(Date, ts)) {
+    Year = Month = Day = 0;
+    return;
+  }
+  FromDayNumber(ts.Date, Year, Month, Day);
+}
+
+void DecodeTime(TDateTime Time, int& Hour, int& Min, int& Sec, int& MSec) {
+  TTimeStamp ts;
+  if (!TryToTimeStamp(Time, ts)) {
+    Hour = Min = Sec = MSec = 0;
+    return;
+  }
+  int32_t t = ts.Time;
+  Hour = t / 3600000;
+  t %= 3600000;
+  Min = t / 60000;
+  t %= 60000;
+  Sec = t / 1000;
+  MSec = t % 1000;
+}
+
+void DecodeDateTime(TDateTime Value, int& Year, int& Month, int& Day, int& Hour, int& Min, int& Sec,
+                    int& MSec) {
+  DecodeDate(Value, Year, Month, Day);
+  DecodeTime(Value, Hour, Min, Sec, MSec);
+}
+
+int DayOfWeek(TDateTime Date) {
+  TTimeStamp ts;
+  if (!TryToTimeStamp(Date, ts)) return 0;
+  // Day 1 (0001-01-01) was a Monday.
+  int r = ((ts.Date % 7) + 7) % 7;  // 1 = Monday
+  return r + 1;                     // 1 = Sunday ... 7 = Saturday
+}
+
+TDateTime Now() {
+  using namespace std::chrono;
+  auto now = system_clock::now();
+  std::time_t t = system_clock::to_time_t(now);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  int ms = static_cast<int>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
+  return EncodeDate(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday) +
+         EncodeTime(tm.tm_hour, tm.tm_min, tm.tm_sec < 60 ? tm.tm_sec : 59, ms);
+}
+
+TDateTime Date() { return std::trunc(Now()); }
+TDateTime Time() {
+  TDateTime n = Now();
+  return n - std::trunc(n);
+}
+
+// ---------------------------------------------------------------------------
+// Date and time parsing
+
+namespace {
+
+struct Scanner {
+  const std::string& s;
+  size_t pos = 0;
+
+  void Blanks() {
+    while (pos < s.size() && s[pos] == ' ') ++pos;
+  }
+  bool AtEnd() const { return pos >= s.size(); }
+  // Up to four digits, as the date and time fields need; digits count in
+  // Length.
+  bool Number(int& N, int& Length) {
+    Blanks();
+    size_t start = pos;
+    N = 0;
+    while (pos < s.size() && IsDigit(s[pos]) && N < 1000) {
+      N = N * 10 + (s[pos] - '0');
+      ++pos;
+    }
+    Length = static_cast<int>(pos - start);
+    return Length > 0;
+  }
+  bool Char(char c) {
+    Blanks();
+    if (pos < s.size() && s[pos] == c) {
+      ++pos;
+      return true;
+    }
+    return false;
+  }
+  bool Text(const std::string& word) {
+    if (word.empty() || pos + word.size() > s.size()) return false;
+    for (size_t i = 0; i < word.size(); ++i)
+      if (Lower(s[pos + i]) != Lower(word[i])) return false;
+    pos += word.size();
+    return true;
+  }
+};
+
+int CurrentYear() {
+  std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  return tm.tm_year + 1900;
+}
+
+bool ScanDate(Scanner& sc, TDateTime& Date, const TFormatSettings& FS) {
+  size_t saved = sc.pos;
+  int n1, n2, n3, l1, l2, l3;
+  TDateOrder order = GetDateOrder(FS.ShortDateFormat);
+  int y, m, d;
+  if (!(sc.Number(n1, l1) && sc.Char(FS.DateSeparator) && sc.Number(n2, l2))) {
+    sc.pos = saved;
+    return false;
+  }
+  if (sc.Char(FS.DateSeparator)) {
+    if (!sc.Number(n3, l3)) {
+      sc.pos = saved;
+      return false;
+    }
+    switch (order) {
+      case doMDY:
+        y = n3, m = n1, d = n2;
+        break;
+      case doDMY:
+        y = n3, m = n2, d = n1;
+        break;
+      default:
+        y = n1, m = n2, d = n3;
+        l3 = l1;
+        break;
+    }
+    if (l3 <= 2) {
+      int cur = CurrentYear();
+      y += cur / 100 * 100;
+      if (FS.TwoDigitYearCenturyWindow > 0 && y < cur - FS.TwoDigitYearCenturyWindow) y += 100;
+    }
+  } else {
+    y = CurrentYear();
+    if (order == doDMY)
+      d = n1, m = n2;
+    else
+      m = n1, d = n2;
+  }
+  sc.Char(FS.DateSeparator);
+  sc.Blanks();
+  if (!TryEncodeDate(y, m, d, Date)) {
+    sc.pos = saved;
+    return false;
+  }
+  return true;
+}
+
+bool ScanTime(Scanner& sc, TDateTime& Time, const TFormatSettings& FS) {
+  size_t saved = sc.pos;
+  int hour, min = 0, sec = 0, msec = 0, len;
+  sc.Blanks();
+  // A leading AM/PM marker is accepted as well as a trailing one.
+  int ampm = -1;
+  auto scan_ampm = [&]() {
+    if (sc.Text(FS.TimeAMString) || sc.Text("AM")) return 0;
+    if (sc.Text(FS.TimePMString) || sc.Text("PM")) return 1;
+    return -1;
+  };
+  ampm = scan_ampm();
+  if (!sc.Number(hour, len)) {
+    sc.pos = saved;
+    return false;
+  }
+  if (sc.Char(FS.TimeSeparator)) {
+    if (!sc.Number(min, len)) {
+      sc.pos = saved;
+      return false;
+    }
+    if (sc.Char(FS.TimeSeparator)) {
+      if (!sc.Number(sec, len)) {
+        sc.pos = saved;
+        return false;
+      }
+      if (sc.Char(FS.DecimalSeparator)) {
+        if (!sc.Number(msec, len)) {
+          sc.pos = saved;
+          return false;
+        }
+      }
+    }
+  }
+  sc.Blanks();
+  if (ampm < 0) ampm = scan_ampm();
+  if (ampm >= 0) {
+    if (hour == 0 || hour > 12) {
+      sc.pos = saved;
+      return false;
+    }
+    if (ampm == 0 && hour == 12) hour = 0;
+    if (ampm == 1 && hour < 12) hour += 12;
+  }
+  sc.Blanks();
+  if (!TryEncodeTime(hour, min, sec, msec, Time)) {
+    sc.pos = saved;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool TryStrToDate(const std::string& S, TDateTime& Value, const TFormatSettings& FS) {
+  Scanner sc{S};
+  TDateTime d;
+  if (!ScanDate(sc, d, FS) || !sc.AtEnd()) return false;
+  Value = d;
+  return true;
+}
+
+bool TryStrToTime(const std::string& S, TDateTime& Value, const TFormatSettings& FS) {
+  Scanner sc{S};
+  TDateTime t;
+  if (!ScanTime(sc, t, FS) || !sc.AtEnd()) return false;
+  Value = t;
+  return true;
+}
+
+bool TryStrToDateTime(const std::string& S, TDateTime& Value, const TFormatSettings& FS) {
+  Scanner sc{S};
+  TDateTime d = 0, t = 0;
+  if (ScanDate(sc, d, FS)) {
+    if (!sc.AtEnd() && !ScanTime(sc, t, FS)) return false;
+  } else {
+    sc.pos = 0;
+    if (!ScanTime(sc, t, FS)) return false;
+  }
+  if (!sc.AtEnd()) return false;
+  Value = d >= 0 ? d + t : d - t;
+  return true;
+}
+
+TDateTime StrToDate(const std::string& S, const TFormatSettings& FS) {
+  TDateTime r;
+  if (!TryStrToDate(S, r, FS)) throw EConvertError("'" + S + "' is not a valid date");
+  return r;
+}
+
+TDateTime StrToTime(const std::string& S, const TFormatSettings& FS) {
+  TDateTime r;
+  if (!TryStrToTime(S, r, FS)) throw EConvertError("'" + S + "' is not a valid time");
+  return r;
+}
+
+TDateTime StrToDateTime(const std::string& S, const TFormatSettings& FS) {
+  TDateTime r;
+  if (!TryStrToDateTime(S, r, FS)) throw EConvertError("'" + S + "' is not a valid date and time");
+  return r;
+}
+
+TDateTime StrToDate(const std::string& S) { return StrToDate(S, GetFormatSettings()); }
+TDateTime StrToTime(const std::string& S) { return StrToTime(S, GetFormatSettings()); }
+TDateTime StrToDateTime(const std::string& S) { return StrToDateTime(S, GetFormatSettings()); }
+
+// ---------------------------------------------------------------------------
+// Date and time formatting
+
+namespace {
+
+std::string Pad(int v, int width) {
+  std::string s = std::to_string(v);
+  if (static_cast<int>(s.size()) < width) s.insert(0, width - s.size(), '0');
+  return s;
+}
+
+void AppendFormat(std::string& out, const std::string& f, TDateTime dt, const TFormatSettings& FS,
+                  int depth) {
+  if (depth > 2) return;  // formats that refer to themselves
+  int year, month, day, hour, min, sec, msec;
+  DecodeDate(dt, year, month, day);
+  DecodeTime(dt, hour, min, sec, msec);
+  bool use_12h = false;
+  {
+    // Any AM/PM marker switches the hours to the 12-hour clock.
+    std::string lf = LowerCase(f);
+    use_12h = lf.find("am/pm") != std::string::npos || lf.find("a/p") != std::string::npos ||
+              lf.find("ampm") != std::string::npos;
+  }
+  bool last_was_hour = false;
+  size_t i = 0, n = f.size();
+  auto count = [&](char c) {
+    size_t j = i;
+    while (j < n && Lower(f[j]) == c) ++j;
+    return static_cast<int>(j - i);
+  };
+  while (i < n) {
+    char c = f[i];
+    char lc = Lower(c);
+    if (c == '\'' || c == '"') {
+      size_t j = f.find(c, i + 1);
+      if (j == std::string::npos) j = n;
+      out.append(f, i + 1, j - i - 1);
+      i = j < n ? j + 1 : n;
+      continue;
+    }
+    switch (lc) {
+      case 'c': {
+        AppendFormat(out, FS.ShortDateFormat, dt, FS, depth + 1);
+        if (hour || min || sec || msec) {
+          out += ' ';
+          AppendFormat(out, FS.LongTimeFormat, dt, FS, depth + 1);
+        }
+        i += 1;
+        last_was_hour = false;
+        continue;
+      }
+      case 'y': {
+        int k = count('y');
+        out += k <= 2 ? Pad(year % 100, 2) : Pad(year, 4);
+        i += k;
+        last_was_hour = false;
+        continue;
+      }
+      case 'm': {
+        int k = count('m');
+        if (last_was_hour && k <= 2) {
+          out += k == 1 ? std::to_string(min) : Pad(min, 2);
+        } else if (k == 1) {
+          out += std::to_string(month);
+        } else if (k == 2) {
+          out += Pad(month, 2);
+        } else if (month >= 1) {
+          out += k == 3 ? kShortMonthNames[month - 1] : kLongMonthNames[month - 1];
+        }
+        i += k;
+        last_was_hour = false;
+        continue;
+      }
+      case 'd': {
+        int k = count('d');
+        int dow = DayOfWeek(dt);
+        if (k == 1)
+          out += std::to_string(day);
+        else if (k == 2)
+          out += Pad(day, 2);
+        else if (k == 3 && dow >= 1)
+          out += kShortDayNames[dow - 1];
+        else if (k == 4 && dow >= 1)
+          out += kLongDayNames[dow - 1];
+        else if (k == 5)
+          AppendFormat(out, FS.ShortDateFormat, dt, FS, depth + 1);
+        else if (k >= 6)
+          AppendFormat(out, FS.LongDateFormat, dt, FS, depth + 1);
+        i += k;
+        last_was_hour = false;
+        continue;
+      }
+      case 'h': {
+        int k = count('h');
+        int h = hour;
+        if (use_12h) {
+          h = hour % 12;
+          if (h == 0) h = 12;
+        }
+        out += k == 1 ? std::to_string(h) : Pad(h, 2);
+        i += k;
+        last_was_hour = true;
+        continue;
+      }
+      case 'n': {
+        int k = count('n');
+        out += k == 1 ? std::to_string(min) : Pad(min, 2);
+        i += k;
+        last_was_hour = false;
+        continue;
+      }
+      case 's': {
+        int k = count('s');
+        out += k == 1 ? std::to_string(sec) : Pad(sec, 2);
+        i += k;
+        last_was_hour = false;
+        continue;
+      }
+      case 'z': {
+        int k = count('z');
+        out += k == 1 ? std::to_string(msec) : Pad(msec, 3);
+        i += k;
+        last_was_hour = false;
+        continue;
+      }
+      case 't': {
+        int k = count('t');
+        AppendFormat(out, k == 1 ? FS.ShortTimeFormat : FS.LongTimeFormat, dt, FS, depth + 1);
+        i += k;
+        last_was_hour = false;
+        continue;
+      }
+      case 'a': {
+        std::string rest = LowerCase(f.substr(i, 5));
+        if (rest.rfind("am/pm", 0) == 0) {
+          out += hour < 12 ? (c == 'a' ? "am" : "AM") : (c == 'a' ? "pm" : "PM");
+          i += 5;
+        } else if (rest.rfind("a/p", 0) == 0) {
+          out += hour < 12 ? (c == 'a' ? "a" : "A") : (c == 'a' ? "p" : "P");
+          i += 3;
+        } else if (rest.rfind("ampm", 0) == 0) {
+          out += hour < 12 ? FS.TimeAMString : FS.TimePMString;
+          i += 4;
+        } else {
+          out += c;
+          i += 1;
+        }
+        continue;
+      }
+      case '/':
+        out += FS.DateSeparator;
+        i += 1;
+        continue;
+      case ':':
+        out += FS.TimeSeparator;
+        i += 1;
+        continue;
+      default:
+        out += c;
+        i += 1;
+        continue;
+    }
+  }
+}
+
+}  // namespace
+
+std::string FormatDateTime(const std::string& Format, TDateTime DateTime, const TFormatSettings& FS) {
+  std::string out;
+  AppendFormat(out, Format.empty() ? std::string("c") : Format, DateTime, FS, 0);
+  return out;
+}
+
+std::string FormatDateTime(const std::string& Format, TDateTime DateTime) {
+  return FormatDateTime(Format, DateTime, GetFormatSettings());
+}
+
+std::string DateToStr(TDateTime Date) { return FormatDateTime("ddddd", Date); }
+std::string TimeToStr(TDateTime Time) { return FormatDateTime("tt", Time); }
+std::string DateTimeToStr(TDateTime DateTime) { return FormatDateTime("c", DateTime); }
+
+// ---------------------------------------------------------------------------
+// Numbers
+
+std::string FloatToStr(double Value, char DecimalSeparator) {
+  if (std::isnan(Value)) return "NAN";
+  if (std::isinf(Value)) return Value > 0 ? "INF" : "-INF";
+  if (Value == 0) return "0";
+  // 15 significant digits: d.dddddddddddddde±x
+  char buf[64];
+  auto res = std::to_chars(buf, buf + sizeof buf, Value, std::chars_format::scientific, 14);
+  std::string sci(buf, res.ptr);
+  size_t e = sci.find('e');
+  int exp10 = std::stoi(sci.substr(e + 1));
+  bool neg = sci[0] == '-';
+  std::string digits;
+  for (size_t i = neg ? 1 : 0; i < e; ++i)
+    if (IsDigit(sci[i])) digits += sci[i];
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  std::string out = neg ? "-" : "";
+  if (exp10 >= 15 || exp10 < -4) {
+    out += digits[0];
+    if (digits.size() > 1) {
+      out += DecimalSeparator;
+      out.append(digits, 1, std::string::npos);
+    }
+    out += 'E';
+    out += std::to_string(exp10);
+  } else if (exp10 < 0) {
+    out += '0';
+    out += DecimalSeparator;
+    out.append(static_cast<size_t>(-exp10 - 1), '0');
+    out += digits;
+  } else {
+    size_t int_len = static_cast<size_t>(exp10) + 1;
+    if (digits.size() <= int_len) {
+      out += digits;
+      out.append(int_len - digits.size(), '0');
+    } else {
+      out.append(digits, 0, int_len);
+      out += DecimalSeparator;
+      out.append(digits, int_len, std::string::npos);
+    }
+  }
+  return out;
+}
+
+std::string FloatToStr(double Value, const TFormatSettings& FS) {
+  return FloatToStr(Value, FS.DecimalSeparator);
+}
+
+std::string FloatToStr(double Value) { return FloatToStr(Value, GetFormatSettings().DecimalSeparator); }
+
+bool TryStrToFloat(const std::string& S, double& Value, char DecimalSeparator) {
+  size_t i = 0, n = S.size();
+  while (i < n && S[i] == ' ') ++i;
+  size_t end = n;
+  while (end > i && S[end - 1] == ' ') --end;
+  std::string norm;
+  if (i < end && (S[i] == '+' || S[i] == '-')) {
+    if (S[i] == '-') norm += '-';
+    ++i;
+  }
+  bool digits = false, point = false;
+  for (; i < end; ++i) {
+    char c = S[i];
+    if (IsDigit(c)) {
+      digits = true;
+      norm += c;
+    } else if (c == DecimalSeparator && !point) {
+      point = true;
+      norm += '.';
+    } else {
+      break;
+    }
+  }
+  if (!digits) return false;
+  if (i < end && (S[i] == 'e' || S[i] == 'E')) {
+    norm += 'e';
+    ++i;
+    if (i < end && (S[i] == '+' || S[i] == '-')) norm += S[i++];
+    bool exp_digits = false;
+    for (; i < end && IsDigit(S[i]); ++i) {
+      norm += S[i];
+      exp_digits = true;
+    }
+    if (!exp_digits) return false;
+  }
+  if (i != end) return false;
+  double v = 0;
+  auto res = std::from_chars(norm.data(), norm.data() + norm.size(), v);
+  if (res.ec != std::errc() || res.ptr != norm.data() + norm.size()) {
+    // Underflow gives zero rather than an error; overflow is an error.
+    // Tell them apart by the magnitude: the first significant digit's
+    // position plus the exponent.
+    if (res.ec != std::errc::result_out_of_range) return false;
+    size_t epos = norm.find('e');
+    std::string mant = norm.substr(0, epos);
+    long long exp = 0;
+    if (epos != std::string::npos) {
+      std::string es = norm.substr(epos + 1);
+      if (!es.empty() && es[0] == '+') es.erase(0, 1);
+      if (std::from_chars(es.data(), es.data() + es.size(), exp).ec != std::errc()) exp = es[0] == '-' ? -100000 : 100000;
+    }
+    size_t dot = mant.find('.');
+    if (dot == std::string::npos) dot = mant.size();
+    size_t first = mant.find_first_of("123456789");
+    long long mag = first == std::string::npos ? -100000
+                    : (first < dot ? static_cast<long long>(dot - first) : -static_cast<long long>(first - dot) + 1);
+    if (mag + exp > 0) return false;
+    Value = 0;
+    return true;
+  }
+  if (!std::isfinite(v)) return false;
+  Value = v;
+  return true;
+}
+
+double StrToFloat(const std::string& S, char DecimalSeparator) {
+  double v;
+  if (!TryStrToFloat(S, v, DecimalSeparator))
+    throw EConvertError("'" + S + "' is not a valid floating point value");
+  return v;
+}
+
+double StrToFloat(const std::string& S, const TFormatSettings& FS) {
+  return StrToFloat(S, FS.DecimalSeparator);
+}
+
+double StrToFloat(const std::string& S) { return StrToFloat(S, GetFormatSettings().DecimalSeparator); }
+
+double StrToFloatDef(const std::string& S, double Default) {
+  double v;
+  return TryStrToFloat(S, v, GetFormatSettings().DecimalSeparator) ? v : Default;
+}
+
+std::string IntToStr(int64_t Value) { return std::to_string(Value); }
+
+std::string IntToHex(uint64_t Value, int Digits) {
+  static const char* kHex = "0123456789ABCDEF";
+  std::string s;
+  do {
+    s.insert(s.begin(), kHex[Value & 15]);
+    Value >>= 4;
+  } while (Value != 0);
+  if (Digits > 64) Digits = 64;
+  if (static_cast<int>(s.size()) < Digits) s.insert(0, Digits - s.size(), '0');
+  return s;
+}
+
+bool TryStrToInt64(const std::string& S, int64_t& Value) {
+  size_t i = 0, n = S.size();
+  while (i < n && S[i] == ' ') ++i;
+  size_t end = n;
+  while (end > i && S[end - 1] == ' ') --end;
+  bool neg = false;
+  if (i < end && (S[i] == '+' || S[i] == '-')) neg = S[i++] == '-';
+  int base = 10;
+  if (i < end && S[i] == '$') {
+    base = 16;
+    ++i;
+  } else if (i + 1 < end && S[i] == '0' && (S[i + 1] == 'x' || S[i + 1] == 'X')) {
+    base = 16;
+    i += 2;
+  }
+  if (i >= end) return false;
+  uint64_t v = 0;
+  auto res = std::from_chars(S.data() + i, S.data() + end, v, base);
+  if (res.ec != std::errc() || res.ptr != S.data() + end) return false;
+  if (base == 16 && !neg) {
+    // Hexadecimal texts may spell the two's complement of a negative value.
+    Value = static_cast<int64_t>(v);
+    return true;
+  }
+  if (neg) {
+    if (v > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) + 1) return false;
+    Value = static_cast<int64_t>(0 - v);
+  } else {
+    if (v > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) return false;
+    Value = static_cast<int64_t>(v);
+  }
+  return true;
+}
+
+bool TryStrToInt(const std::string& S, int32_t& Value) {
+  int64_t v;
+  if (!TryStrToInt64(S, v)) return false;
+  if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max()) {
+    // Eight hex digits may spell a negative 32-bit value.
+    std::string t = Trim(S);
+    bool hex = !t.empty() && (t[0] == '$' || (t.size() > 1 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')));
+    if (hex && v >= 0 && v <= 0xFFFFFFFFLL) {
+      Value = static_cast<int32_t>(static_cast<uint32_t>(v));
+      return true;
+    }
+    return false;
+  }
+  Value = static_cast<int32_t>(v);
+  return true;
+}
+
+int32_t StrToInt(const std::string& S) {
+  int32_t v;
+  if (!TryStrToInt(S, v)) throw EConvertError("'" + S + "' is not a valid integer value");
+  return v;
+}
+
+int64_t StrToInt64(const std::string& S) {
+  int64_t v;
+  if (!TryStrToInt64(S, v)) throw EConvertError("'" + S + "' is not a valid integer value");
+  return v;
+}
+
+int32_t StrToIntDef(const std::string& S, int32_t Default) {
+  int32_t v;
+  return TryStrToInt(S, v) ? v : Default;
+}
+
+int64_t StrToInt64Def(const std::string& S, int64_t Default) {
+  int64_t v;
+  return TryStrToInt64(S, v) ? v : Default;
+}
+
+std::string BoolToStr(bool B, bool UseBoolStrs) {
+  if (UseBoolStrs) return B ? "True" : "False";
+  return B ? "-1" : "0";
+}
+
+bool TryStrToBool(const std::string& S, bool& Value) {
+  if (SameText(S, "True")) {
+    Value = true;
+    return true;
+  }
+  if (SameText(S, "False")) {
+    Value = false;
+    return true;
+  }
+  double d;
+  if (TryStrToFloat(S, d, GetFormatSettings().DecimalSeparator)) {
+    Value = d != 0;
+    return true;
+  }
+  return false;
+}
+
+bool StrToBool(const std::string& S) {
+  bool b;
+  if (!TryStrToBool(S, b)) throw EConvertError("'" + S + "' is not a valid boolean value");
+  return b;
+}
+
+// ---------------------------------------------------------------------------
+// Strings
+
+std::string UpperCase(const std::string& S) {
+  std::string r = S;
+  for (char& c : r) c = Upper(c);
+  return r;
+}
+
+std::string LowerCase(const std::string& S) {
+  std::string r = S;
+  for (char& c : r) c = Lower(c);
+  return r;
+}
+
+int CompareStr(const std::string& S1, const std::string& S2) {
+  int c = S1.compare(S2);
+  return c < 0 ? -1 : (c > 0 ? 1 : 0);
+}
+
+int CompareText(const std::string& S1, const std::string& S2) {
+  size_t n = std::min(S1.size(), S2.size());
+  for (size_t i = 0; i < n; ++i) {
+    unsigned char a = static_cast<unsigned char>(Lower(S1[i]));
+    unsigned char b = static_cast<unsigned char>(Lower(S2[i]));
+    if (a != b) return a < b ? -1 : 1;
+  }
+  if (S1.size() == S2.size()) return 0;
+  return S1.size() < S2.size() ? -1 : 1;
+}
+
+bool SameText(const std::string& S1, const std::string& S2) {
+  return S1.size() == S2.size() && CompareText(S1, S2) == 0;
+}
+
+std::string TrimLeft(const std::string& S) {
+  size_t i = 0;
+  while (i < S.size() && static_cast<unsigned char>(S[i]) <= ' ') ++i;
+  return S.substr(i);
+}
+
+std::string TrimRight(const std::string& S) {
+  size_t n = S.size();
+  while (n > 0 && static_cast<unsigned char>(S[n - 1]) <= ' ') --n;
+  return S.substr(0, n);
+}
+
+std::string Trim(const std::string& S) { return TrimLeft(TrimRight(S)); }
+
+std::string AnsiQuotedStr(const std::string& S, char Quote) {
+  std::string r(1, Quote);
+  for (char c : S) {
+    r += c;
+    if (c == Quote) r += c;
+  }
+  r += Quote;
+  return r;
+}
+
+std::string QuotedStr(const std::string& S) { return AnsiQuotedStr(S, '\''); }
+
+std::string AnsiExtractQuotedStr(const std::string& S, size_t& Pos, char Quote) {
+  if (Pos >= S.size() || S[Pos] != Quote) return std::string();
+  std::string r;
+  size_t i = Pos + 1;
+  while (i < S.size()) {
+    if (S[i] == Quote) {
+      if (i + 1 < S.size() && S[i + 1] == Quote) {
+        r += Quote;
+        i += 2;
+        continue;
+      }
+      ++i;
+      break;
+    }
+    r += S[i++];
+  }
+  Pos = i;
+  return r;
+}
+
+std::string StringReplace(const std::string& S, const std::string& OldPattern,
+                          const std::string& NewPattern, int Flags) {
+  if (OldPattern.empty()) return S;
+  bool ignore_case = (Flags & rfIgnoreCase) != 0;
+  std::string hay = ignore_case ? UpperCase(S) : S;
+  std::string needle = ignore_case ? UpperCase(OldPattern) : OldPattern;
+  std::string r;
+  size_t from = 0;
+  while (true) {
+    size_t p = hay.find(needle, from);
+    if (p == std::string::npos) break;
+    r.append(S, from, p - from);
+    r += NewPattern;
+    from = p + needle.size();
+    if (!(Flags & rfReplaceAll)) break;
+  }
+  r.append(S, from, std::string::npos);
+  return r;
+}
+
+}  // namespace rowset

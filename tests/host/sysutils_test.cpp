@@ -1,0 +1,226 @@
+#include "host/SysUtils.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace rowset {
+namespace {
+
+TFormatSettings Locale(const std::string& short_date, char date_sep, char decimal = '.') {
+  TFormatSettings fs;
+  fs.ShortDateFormat = short_date;
+  fs.DateSeparator = date_sep;
+  fs.DecimalSeparator = decimal;
+  return fs;
+}
+
+TEST(DateTest, EncodeDecodeBoundaries) {
+  EXPECT_EQ(EncodeDate(1899, 12, 30), 0.0);
+  EXPECT_EQ(EncodeDate(1900, 1, 1), 2.0);
+  EXPECT_EQ(EncodeDate(2004, 3, 15), 38061.0);
+  EXPECT_EQ(EncodeDate(1, 1, 1), -693593.0);
+  EXPECT_EQ(EncodeDate(9999, 12, 31), 2958465.0);
+
+  int y, m, d;
+  for (TDateTime v : {-693593.0, 0.0, 59.0, 60.0, 61.0, 38061.0, 2958465.0, 36585.0, 36584.0}) {
+    DecodeDate(v, y, m, d);
+    EXPECT_EQ(EncodeDate(y, m, d), v) << v;
+  }
+  DecodeDate(0, y, m, d);
+  EXPECT_EQ(y * 10000 + m * 100 + d, 18991230);
+  DecodeDate(EncodeDate(2000, 2, 29), y, m, d);
+  EXPECT_EQ(y * 10000 + m * 100 + d, 20000229);
+  DecodeDate(EncodeDate(2000, 12, 31), y, m, d);  // last day of a 400-year cycle
+  EXPECT_EQ(y * 10000 + m * 100 + d, 20001231);
+  DecodeDate(EncodeDate(2004, 12, 31), y, m, d);  // last day of a leap year
+  EXPECT_EQ(y * 10000 + m * 100 + d, 20041231);
+  DecodeDate(2958466.0, y, m, d);  // beyond 9999-12-31
+  EXPECT_EQ(y + m + d, 0);
+
+  // Impossible dates and times raise.
+  EXPECT_THROW(EncodeDate(2004, 2, 30), EConvertError);
+  EXPECT_THROW(EncodeDate(1900, 2, 29), EConvertError);
+  EXPECT_NO_THROW(EncodeDate(2000, 2, 29));
+  EXPECT_THROW(EncodeDate(2004, 4, 31), EConvertError);
+  EXPECT_THROW(EncodeDate(0, 1, 1), EConvertError);
+  EXPECT_THROW(EncodeDate(10000, 1, 1), EConvertError);
+  EXPECT_THROW(EncodeDate(2004, 13, 1), EConvertError);
+  EXPECT_THROW(EncodeDate(2004, 1, 0), EConvertError);
+  EXPECT_THROW(EncodeTime(24, 0, 0, 0), EConvertError);
+  EXPECT_THROW(EncodeTime(0, 60, 0, 0), EConvertError);
+  EXPECT_THROW(EncodeTime(0, 0, 0, 1000), EConvertError);
+  EXPECT_TRUE(IsLeapYear(2000));
+  EXPECT_FALSE(IsLeapYear(2100));
+
+  int h, n, s, ms;
+  DecodeTime(EncodeTime(13, 45, 10, 500), h, n, s, ms);
+  EXPECT_EQ(h * 10000000 + n * 100000 + s * 1000 + ms, 134510500);
+  // A negative date-time keeps its time as the fraction's magnitude.
+  DecodeTime(-1.25, h, n, s, ms);
+  EXPECT_EQ(h, 6);
+  EXPECT_EQ(DayOfWeek(EncodeDate(2004, 3, 15)), 2);  // a Monday
+}
+
+TEST(DateTest, TimeStamps) {
+  TTimeStamp ts = DateTimeToTimeStamp(0);
+  EXPECT_EQ(ts.Date, DateDelta);
+  EXPECT_EQ(ts.Time, 0);
+  ts = DateTimeToTimeStamp(EncodeDate(1, 1, 1));
+  EXPECT_EQ(ts.Date, 1);
+  ts = DateTimeToTimeStamp(EncodeDate(2004, 3, 15) + EncodeTime(13, 45, 10, 0));
+  EXPECT_EQ(ts.Time, 49510000);
+  EXPECT_EQ(TimeStampToDateTime(ts), EncodeDate(2004, 3, 15) + EncodeTime(13, 45, 10, 0));
+  // Rounding up to midnight moves to the next day instead of a time of 24h.
+  ts = DateTimeToTimeStamp(1.0 - 1e-12);
+  EXPECT_EQ(ts.Time, 0);
+  EXPECT_EQ(ts.Date, DateDelta + 1);
+  EXPECT_EQ(TimeStampToDateTime({0, 0}), -693594.0);
+  EXPECT_THROW(DateTimeToTimeStamp(1e300), EConvertError);
+  EXPECT_THROW(TimeStampToMSecs({-1, 5}), EConvertError);
+  EXPECT_THROW(TimeStampToMSecs({0, 0}), EConvertError);
+  TTimeStamp back = MSecsToTimeStamp(TimeStampToMSecs({1234, 700000}));
+  EXPECT_EQ(back.Date, 700000);
+  EXPECT_EQ(back.Time, 1234);
+}
+
+TEST(DateTest, ParsingFollowsLocaleOrderAndSeparator) {
+  const TDateTime march15 = EncodeDate(2004, 3, 15);
+  EXPECT_EQ(StrToDate("3/15/2004", Locale("M/d/yyyy", '/')), march15);
+  EXPECT_EQ(StrToDate("15.03.2004", Locale("dd.MM.yyyy", '.')), march15);
+  EXPECT_EQ(StrToDate("2004-03-15", Locale("yyyy-MM-dd", '-')), march15);
+  EXPECT_EQ(StrToDate("2004-03-15", Locale("ee-MM-dd", '-')), march15);  // E: year first
+  EXPECT_EQ(StrToDate("3/15/2004", Locale("", '/')), march15);         // no letter: m/d/y
+  // The wrong separator or order fails with the host's conversion error.
+  EXPECT_THROW(StrToDate("2004-03-15", Locale("M/d/yyyy", '/')), EConvertError);
+  EXPECT_THROW(StrToDate("15/03/2004", Locale("M/d/yyyy", '/')), EConvertError);
+  EXPECT_THROW(StrToDate("2004-02-30", Locale("yyyy-MM-dd", '-')), EConvertError);
+  EXPECT_THROW(StrToDate("0000-00-00", Locale("yyyy-MM-dd", '-')), EConvertError);
+  EXPECT_THROW(StrToDate("", Locale("yyyy-MM-dd", '-')), EConvertError);
+  EXPECT_THROW(StrToDate("2004-03-15x", Locale("yyyy-MM-dd", '-')), EConvertError);
+  EXPECT_EQ(StrToDate("2004.3.5", Locale("yyyy.M.d", '.')), EncodeDate(2004, 3, 5));
+
+  TFormatSettings fs = Locale("yyyy-MM-dd", '-');
+  EXPECT_EQ(StrToTime("13:45:10", fs), EncodeTime(13, 45, 10, 0));
+  EXPECT_EQ(StrToTime("1:05 PM", fs), EncodeTime(13, 5, 0, 0));
+  EXPECT_EQ(StrToTime("13:45:10.250", fs), EncodeTime(13, 45, 10, 250));
+  EXPECT_THROW(StrToTime("25:00:00", fs), EConvertError);
+  EXPECT_THROW(StrToTime("12:61", fs), EConvertError);
+  EXPECT_EQ(StrToDateTime("2004-03-15 13:45:10", fs), march15 + EncodeTime(13, 45, 10, 0));
+  EXPECT_EQ(StrToDateTime("2004-03-15", fs), march15);
+  EXPECT_EQ(StrToDateTime("13:45", fs), EncodeTime(13, 45, 0, 0));
+  EXPECT_THROW(StrToDateTime("2004-03-15 99:00", fs), EConvertError);
+
+  // Two-digit years fall in the century window around the current year.
+  int y, m, d;
+  DecodeDate(StrToDate("05-03-15", fs), y, m, d);
+  EXPECT_EQ(y % 100, 5);
+  EXPECT_GT(y, 1999);
+
+  // The process-wide locale is used by the plain forms.
+  TFormatSettingsScope scope(Locale("dd.MM.yyyy", '.'));
+  EXPECT_EQ(StrToDate("15.03.2004"), march15);
+}
+
+TEST(DateTest, Formatting) {
+  TFormatSettings fs = Locale("dd.MM.yyyy", '.');
+  TDateTime v = EncodeDate(2004, 3, 5) + EncodeTime(7, 8, 9, 45);
+  EXPECT_EQ(FormatDateTime("yyyy-mm-dd hh:nn:ss", v, fs), "2004-03-05 07:08:09");
+  EXPECT_EQ(FormatDateTime("yyyy/mm/dd hh:mm:ss.zzz", v, fs), "2004.03.05 07:08:09.045");
+  EXPECT_EQ(FormatDateTime("d mmm yy 'at' h:nn am/pm", v, fs), "5 Mar 04 at 7:08 am");
+  EXPECT_EQ(FormatDateTime("dddd", v, fs), "Friday");
+  EXPECT_EQ(FormatDateTime("c", v, fs), "05.03.2004 7:08:09 AM");
+  EXPECT_EQ(FormatDateTime("c", EncodeDate(2004, 3, 5), fs), "05.03.2004");
+  EXPECT_EQ(FormatDateTime("yyyy-mm-dd", 0, fs), "1899-12-30");
+  EXPECT_EQ(FormatDateTime("yyyy-mm-dd", EncodeDate(1, 1, 1), fs), "0001-01-01");
+}
+
+TEST(NumberTest, FloatTextHasFifteenDigitsAndTheGivenSeparator) {
+  EXPECT_EQ(FloatToStr(1.5, '.'), "1.5");
+  EXPECT_EQ(FloatToStr(1.5, ','), "1,5");
+  EXPECT_EQ(FloatToStr(-0.1, '.'), "-0.1");
+  EXPECT_EQ(FloatToStr(0.1 + 0.2, '.'), "0.3");
+  EXPECT_EQ(FloatToStr(1.0 / 3, '.'), "0.333333333333333");
+  EXPECT_EQ(FloatToStr(100, '.'), "100");
+  EXPECT_EQ(FloatToStr(123456789012345.0, '.'), "123456789012345");
+  EXPECT_EQ(FloatToStr(1234567890123456.0, '.'), "1.23456789012346E15");
+  EXPECT_EQ(FloatToStr(1e20, '.'), "1E20");
+  EXPECT_EQ(FloatToStr(0.0001, '.'), "0.0001");
+  EXPECT_EQ(FloatToStr(0.00001, '.'), "1E-5");
+  EXPECT_EQ(FloatToStr(1.5e-7, ','), "1,5E-7");
+  EXPECT_EQ(FloatToStr(0, '.'), "0");
+  EXPECT_EQ(FloatToStr(1.0 / 0.0, '.'), "INF");
+
+  EXPECT_EQ(StrToFloat(" 1,5 ", ','), 1.5);
+  EXPECT_EQ(StrToFloat("-2.5e3", '.'), -2500);
+  EXPECT_EQ(StrToFloat("+.5", '.'), 0.5);
+  EXPECT_THROW(StrToFloat("1.5", ','), EConvertError);
+  EXPECT_THROW(StrToFloat("", '.'), EConvertError);
+  EXPECT_THROW(StrToFloat("1e", '.'), EConvertError);
+  EXPECT_THROW(StrToFloat("1e999", '.'), EConvertError);
+  EXPECT_THROW(StrToFloat("abc", '.'), EConvertError);
+  EXPECT_EQ(StrToFloat("1e-999", '.'), 0.0);
+  for (double v : {1.5, -1234.5678, 1e-300, 6.02214076e23, 0.1})
+    EXPECT_DOUBLE_EQ(StrToFloat(FloatToStr(v, ','), ','), v);
+}
+
+TEST(NumberTest, CommaLocaleFromSeveralThreadsAtOnce) {
+  TFormatSettingsScope scope(Locale("dd.MM.yyyy", '.', ','));
+  std::atomic<int> bad{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 2000; ++i) {
+        double v = i + 0.5;
+        // Half the threads use the locale, half a dot of their own.
+        if (t % 2 == 0) {
+          std::string s = FloatToStr(v);
+          if (s.find(',') == std::string::npos || StrToFloat(s) != v) ++bad;
+        } else {
+          std::string s = FloatToStr(v, '.');
+          if (s.find('.') == std::string::npos || StrToFloat(s, '.') != v) ++bad;
+        }
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(bad.load(), 0);
+  EXPECT_EQ(GetFormatSettings().DecimalSeparator, ',');
+}
+
+TEST(NumberTest, Integers) {
+  EXPECT_EQ(StrToInt(" -42 "), -42);
+  EXPECT_EQ(StrToInt("$FF"), 255);
+  EXPECT_EQ(StrToInt("0x10"), 16);
+  EXPECT_EQ(StrToInt("2147483647"), 2147483647);
+  EXPECT_THROW(StrToInt("2147483648"), EConvertError);
+  EXPECT_THROW(StrToInt("1.5"), EConvertError);
+  EXPECT_THROW(StrToInt(""), EConvertError);
+  EXPECT_THROW(StrToInt("12a"), EConvertError);
+  EXPECT_EQ(StrToInt64("-9223372036854775808"), INT64_MIN);
+  EXPECT_THROW(StrToInt64("9223372036854775808"), EConvertError);
+  EXPECT_EQ(StrToIntDef("x", 7), 7);
+  EXPECT_EQ(IntToHex(255, 4), "00FF");
+  EXPECT_TRUE(StrToBool("TRUE"));
+  EXPECT_FALSE(StrToBool("false"));
+  EXPECT_TRUE(StrToBool("1"));
+  EXPECT_THROW(StrToBool("yes"), EConvertError);
+}
+
+TEST(StringTest, Helpers) {
+  EXPECT_EQ(Trim("\t a b \r\n"), "a b");
+  EXPECT_TRUE(SameText("Client", "cLIENT"));
+  EXPECT_LT(CompareText("a", "B"), 0);
+  EXPECT_GT(CompareStr("a", "B"), 0);
+  EXPECT_EQ(QuotedStr("it's"), "'it''s'");
+  size_t pos = 0;
+  EXPECT_EQ(AnsiExtractQuotedStr("\"a\"\"b\" rest", pos, '"'), "a\"b");
+  EXPECT_EQ(pos, 6u);
+  EXPECT_EQ(StringReplace("aXbxc", "x", "-", rfReplaceAll | rfIgnoreCase), "a-b-c");
+  EXPECT_EQ(StringReplace("axbxc", "x", "-", 0), "a-bxc");
+}
+
+}  // namespace
+}  // namespace rowset
