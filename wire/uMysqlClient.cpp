@@ -1,0 +1,558 @@
+#include "wire/uMysqlClient.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "wire/uMysqlErrors.h"
+#include "wire/uMysqlHelpers.h"
+#include "wire/uMysqlNewPassword.h"
+
+namespace rowset {
+
+namespace {
+
+constexpr size_t kMaxUser = 32;
+constexpr size_t kMaxDatabase = 64;
+constexpr size_t kFileBlock = 0xF000;
+constexpr uint32_t kAlwaysFlags = 0x2085;  // LONGPASSWORD LONGFLAG LOCALFILES TRANSACTIONS
+// Never asked for: the 4.1 packet formats (512 on newer servers) and SSL.
+constexpr uint32_t kNeverFlags = CLIENT_CHANGE_USER | CLIENT_SSL;
+constexpr uint8_t kSwitchRequest = 254;
+
+uint16_t Load2(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Load4(const uint8_t* p) {
+  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) |
+         (uint32_t{p[3]} << 24);
+}
+void Append4(std::string& out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+// The pre-4.1 answer of `password` to `challenge` (up to 8 characters, up to
+// its first zero byte); empty for an empty password.
+std::string OldScramble(const std::string& password, std::string_view challenge) {
+  std::string message(challenge.substr(0, SCRAMBLE_LENGTH_323));
+  message = message.substr(0, strnlen(message.c_str(), message.size()));
+  std::unique_ptr<char[]> s = mysql_scramble(password.c_str(), message.c_str());
+  return s ? std::string(s.get()) : std::string();
+}
+
+using Guard = std::unique_lock<std::recursive_mutex>;
+Guard Lock(const std::unique_ptr<std::recursive_mutex>& m) {
+  return m ? Guard(*m) : Guard();
+}
+
+}  // namespace
+
+bool IsLoadDataLocal(std::string_view statement) {
+  // Words of the statement, lower-cased, up to the one after LOCAL.
+  std::vector<std::string> words;
+  size_t i = 0;
+  while (words.size() < 4 && i < statement.size()) {
+    while (i < statement.size() && std::isspace(static_cast<unsigned char>(statement[i]))) ++i;
+    std::string w;
+    while (i < statement.size() && std::isalpha(static_cast<unsigned char>(statement[i])) ) {
+      w += static_cast<char>(std::tolower(static_cast<unsigned char>(statement[i])));
+      ++i;
+    }
+    if (w.empty()) break;
+    if (w == "low" || w == "priority") {  // LOW_PRIORITY
+      if (i < statement.size() && statement[i] == '_') ++i;
+      if (w == "low") continue;
+      w = "low_priority";
+    }
+    words.push_back(w);
+  }
+  if (words.size() < 3 || words[0] != "load" || words[1] != "data") return false;
+  if (words[2] == "local") return true;
+  return (words[2] == "low_priority" || words[2] == "concurrent") &&
+         words.size() >= 4 && words[3] == "local";
+}
+
+TMysqlClient::TMysqlClient()
+    : connect_timeout(NET_READ_TIMEOUT),
+      // Whether other threads will use the session cannot be known here, so
+      // every session has its lock.
+      lock(std::make_unique<std::recursive_mutex>()) {}
+
+TMysqlClient::~TMysqlClient() {
+  close();
+}
+
+void TMysqlClient::reset_session_state() {
+  scramble_buff.clear();
+  challenge_.clear();
+  thread_id = 0;
+  affected_rows = 0;
+  insert_id = 0;
+  status = MYSQL_STATUS_READY;
+  server_version.clear();
+  server_capabilities = 0;
+  server_status = SERVER_STATUS_AUTOCOMMIT;
+  server_language = 0;
+  extra_info = 0;
+  info.clear();
+}
+
+bool TMysqlClient::connect() {
+  return connect(host, user, passwd, db, port, unix_socket, try_sock, client_flag);
+}
+
+bool TMysqlClient::connect(std::string host_, std::string user_,
+                           std::string password, std::string database,
+                           uint32_t port_, std::string pipe_name,
+                           bool try_socket, uint32_t client_flags) {
+  Guard guard = Lock(lock);
+  if (GetConnected()) return true;
+  if (host_.empty() && host.empty()) return false;
+  if (!host_.empty()) host = host_;
+  user = user_;
+  passwd = password;
+  db = database;
+  port = port_;
+  unix_socket = pipe_name;
+  client_flag = client_flags;
+  try_sock = try_socket;
+
+  if (named_pipe) {
+    net.net_open(VIO_TYPE_NAMEDPIPE, host, unix_socket, port, connect_timeout, try_sock);
+    if (net.VioType() == VIO_TYPE_NAMEDPIPE) {
+      host = ".";
+      unix_socket = "MySQL";
+    } else if (net.VioType() == VIO_TYPE_TCPIP) {
+      named_pipe = false;
+      unix_socket.clear();
+    }
+  } else {
+    net.net_open(VIO_TYPE_TCPIP, host, unix_socket, port, connect_timeout, true);
+    unix_socket.clear();
+  }
+  if (!GetConnected()) return false;
+
+  // The greeting. Every field is checked against the payload's length.
+  uint32_t length = net.net_safe_read();
+  if (length == packet_error) {
+    net.net_close();
+    return false;
+  }
+  const uint8_t* p = net.read_ptr();
+  net.protocol_version = p[0];
+  if (p[0] != 10 && p[0] != 9) {
+    set_error(CR_VERSION_ERROR,
+              FormatClientError(CR_VERSION_ERROR, int{p[0]}, int{PROTOCOL_VERSION}));
+    net.net_close();
+    return false;
+  }
+  auto handshake_error = [this] {
+    set_error(CR_SERVER_HANDSHAKE_ERR, ClientErrorText(CR_SERVER_HANDSHAKE_ERR));
+    net.net_close();
+    return false;
+  };
+  const uint8_t* end_of_version =
+      static_cast<const uint8_t*>(std::memchr(p + 1, 0, length - 1));
+  if (end_of_version == nullptr) return handshake_error();
+  const size_t n = static_cast<size_t>(end_of_version - p);
+  if (length < n + 13) return handshake_error();
+  server_version.assign(reinterpret_cast<const char*>(p + 1), n - 1);
+  thread_id = Load4(p + n + 1);
+  const char* challenge = reinterpret_cast<const char*>(p + n + 5);
+  scramble_buff.assign(challenge, strnlen(challenge, SCRAMBLE_LENGTH_323));
+  challenge_ = scramble_buff;
+  server_capabilities = 0;
+  if (length >= n + 16) server_capabilities = Load2(p + n + 14);
+  if (length >= n + 32) {
+    server_language = p[n + 16];
+    server_status = Load2(p + n + 17);
+  }
+  // Newer servers carry the rest of a 20-byte challenge after 13 more bytes.
+  const bool secure = HasSECURECONNECTION(server_capabilities) &&
+                      scramble_buff.size() == SCRAMBLE_LENGTH_323 &&
+                      length >= n + 32 + (SCRAMBLE_LENGTH - SCRAMBLE_LENGTH_323);
+  if (secure)
+    challenge_.append(reinterpret_cast<const char*>(p + n + 32),
+                      SCRAMBLE_LENGTH - SCRAMBLE_LENGTH_323);
+
+  uint32_t flags = (client_flag | kAlwaysFlags) & ~kNeverFlags;
+  if (!db.empty()) flags |= CLIENT_CONNECT_WITH_DB;
+  flags = SetCOMPRESS(flags, HasCOMPRESS(server_capabilities) &&
+                                 (fcompress || HasCOMPRESS(client_flag)));
+  flags = SetSECURECONNECTION(flags, secure);
+  sent_flags_ = flags;
+
+  if (!send_login()) {
+    net.net_close();
+    return false;
+  }
+  if (!mysql_autenticate()) {
+    net.net_close();
+    return false;
+  }
+  net.setcompress(HasCOMPRESS(sent_flags_));
+  status = MYSQL_STATUS_READY;
+  if (!db.empty() && !HasCONNECTWITHDB(server_capabilities)) {
+    if (!select_db(db)) {
+      net.net_close();
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string TMysqlClient::password_answer(const std::string& password) const {
+  if (HasSECURECONNECTION(sent_flags_)) {
+    std::string answer = mysql_scramble_native(password, challenge_);
+    return std::string(1, static_cast<char>(answer.size())) + answer;
+  }
+  return OldScramble(password, scramble_buff) + std::string(1, '\0');
+}
+
+bool TMysqlClient::send_login() {
+  std::string packet;
+  packet += static_cast<char>(sent_flags_ & 0xFF);
+  packet += static_cast<char>((sent_flags_ >> 8) & 0xFF);
+  packet.append(3, '\0');  // maximum packet size
+  packet += user.substr(0, kMaxUser);
+  packet += '\0';
+  packet += password_answer(passwd);
+  if (!db.empty() && HasCONNECTWITHDB(server_capabilities))
+    packet += db.substr(0, kMaxDatabase);
+  packet += '\0';
+  return net.my_net_write(packet.data(), packet.size()) == 0 && net.net_flush() == 0;
+}
+
+bool TMysqlClient::mysql_autenticate() {
+  uint32_t length = net.net_safe_read();
+  if (length == packet_error) return false;
+  const uint8_t* p = net.read_ptr();
+  if (p[0] != kSwitchRequest) return true;
+
+  // The server asks for another answer to the password.
+  auto handshake_error = [this] {
+    set_error(CR_SERVER_HANDSHAKE_ERR, ClientErrorText(CR_SERVER_HANDSHAKE_ERR));
+    net.net_close();
+    return false;
+  };
+  std::string answer;
+  if (length == 1) {
+    answer = OldScramble(passwd, scramble_buff) + std::string(1, '\0');
+  } else {
+    const char* name = reinterpret_cast<const char*>(p + 1);
+    size_t name_length = strnlen(name, length - 1);
+    if (name_length == length - 1) return handshake_error();  // no zero byte
+    std::string plugin(name, name_length);
+    std::string_view challenge(name + name_length + 1, length - 2 - name_length);
+    if (plugin == "mysql_old_password") {
+      if (challenge.size() < SCRAMBLE_LENGTH_323) return handshake_error();
+      answer = OldScramble(passwd, challenge) + std::string(1, '\0');
+    } else if (plugin == "mysql_native_password") {
+      if (challenge.size() < SCRAMBLE_LENGTH) return handshake_error();
+      answer = mysql_scramble_native(passwd, challenge.substr(0, SCRAMBLE_LENGTH));
+    } else {
+      return handshake_error();
+    }
+  }
+  if (net.my_net_write(answer.data(), answer.size()) != 0 || net.net_flush() != 0) {
+    set_error(CR_SERVER_LOST, ClientErrorText(CR_SERVER_LOST));
+    net.net_close();
+    return false;
+  }
+  length = net.net_safe_read();
+  if (length == packet_error) return false;
+  if (net.read_ptr()[0] == kSwitchRequest) return handshake_error();
+  return true;
+}
+
+bool TMysqlClient::reconnect() {
+  if (auto_reconnect && (server_status & SERVER_STATUS_IN_TRANS) == 0) return connect();
+  server_status &= ~SERVER_STATUS_IN_TRANS;
+  return false;
+}
+
+void TMysqlClient::close() {
+  Guard guard = Lock(lock);
+  reset_session_state();
+  if (GetConnected()) {
+    free_old_query();
+    status = MYSQL_STATUS_READY;
+    // The quit must not hide the error that led to the close.
+    const uint32_t error_number = GetLastErrorNo();
+    const std::string error_text = GetLastError();
+    const bool reconnect_was = auto_reconnect;
+    auto_reconnect = false;
+    simple_command(COM_QUIT, nullptr, 0, true, false);
+    net.net_close();
+    auto_reconnect = reconnect_was;
+    set_error(error_number, error_text);
+  }
+  detach_result();
+}
+
+int TMysqlClient::simple_command(TEnumServerCommand command, const void* argument,
+                                 size_t length, bool skip_check, bool retry) {
+  if (!GetConnected()) {
+    if (!reconnect()) {
+      if (GetLastErrorNo() == 0)
+        set_error(CR_SERVER_GONE_ERROR, ClientErrorText(CR_SERVER_GONE_ERROR));
+      return -1;
+    }
+  }
+  if (status != MYSQL_STATUS_READY) {
+    set_error(CR_COMMANDS_OUT_OF_SYNC, ClientErrorText(CR_COMMANDS_OUT_OF_SYNC));
+    return -1;
+  }
+  set_error(0, std::string());
+  info.clear();
+  affected_rows = 0;
+  insert_id = 0;
+  local_load_sent_ =
+      command == COM_QUERY && argument != nullptr &&
+      IsLoadDataLocal(std::string_view(static_cast<const char*>(argument), length));
+  net.net_clear();
+  if (net.net_write_command(command, argument, length) != 0) {
+    const bool too_large = GetLastErrorNo() == ER_NET_PACKET_TOO_LARGE;
+    net.net_close();
+    free_old_query();
+    if (too_large || !reconnect() ||
+        (net.net_clear(), net.net_write_command(command, argument, length) != 0)) {
+      if (too_large)
+        set_error(CR_NET_PACKET_TOO_LARGE, ClientErrorText(CR_NET_PACKET_TOO_LARGE));
+      else
+        set_error(CR_SERVER_GONE_ERROR, ClientErrorText(CR_SERVER_GONE_ERROR));
+      return -1;
+    }
+  }
+  if (skip_check) return 0;
+  if (net.net_safe_read() != packet_error) return 0;
+  if (GetLastErrorNo() == CR_SERVER_LOST) close();
+  if (retry) return simple_command(command, argument, length, skip_check, false);
+  return -1;
+}
+
+int TMysqlClient::realquery(std::string_view statement) {
+  if (statement.empty()) return 0;
+  if (auto_reconnect && !ping()) return 1;
+  if (simple_command(COM_QUERY, statement.data(), statement.size(), true,
+                     auto_reconnect) != 0)
+    return 1;
+  return read_query_result();
+}
+
+namespace {
+bool NameCommand(TMysqlClient& c, TEnumServerCommand command, const std::string& name) {
+  if (name.empty()) return false;
+  return c.simple_command(command, name.data(), name.size(), false, c.auto_reconnect) == 0;
+}
+}  // namespace
+
+bool TMysqlClient::select_db(const std::string& name) {
+  Guard guard = Lock(lock);
+  if (!NameCommand(*this, COM_INIT_DB, name)) return false;
+  db = name;
+  return true;
+}
+
+bool TMysqlClient::create_db(const std::string& name) {
+  Guard guard = Lock(lock);
+  return NameCommand(*this, COM_CREATE_DB, name);
+}
+
+bool TMysqlClient::drop_db(const std::string& name) {
+  Guard guard = Lock(lock);
+  return NameCommand(*this, COM_DROP_DB, name);
+}
+
+bool TMysqlClient::ping() {
+  Guard guard = Lock(lock);
+  return simple_command(COM_PING, nullptr, 0, false, auto_reconnect) == 0;
+}
+
+bool TMysqlClient::kill(uint32_t process_id) {
+  Guard guard = Lock(lock);
+  std::string argument;
+  Append4(argument, process_id);
+  return simple_command(COM_PROCESS_KILL, argument.data(), 4, false, auto_reconnect) == 0;
+}
+
+bool TMysqlClient::refresh(uint32_t options) {
+  Guard guard = Lock(lock);
+  std::string argument;
+  Append4(argument, options);
+  return simple_command(COM_REFRESH, argument.data(), 4, false, auto_reconnect) == 0;
+}
+
+bool TMysqlClient::shutdown() {
+  Guard guard = Lock(lock);
+  bool ok = simple_command(COM_SHUTDOWN, nullptr, 0, false, auto_reconnect) == 0;
+  close();
+  return ok;
+}
+
+bool TMysqlClient::dump_debug_info() {
+  Guard guard = Lock(lock);
+  return simple_command(COM_DEBUG, nullptr, 0, false, auto_reconnect) == 0;
+}
+
+std::string TMysqlClient::stat() {
+  Guard guard = Lock(lock);
+  if (simple_command(COM_STATISTICS, nullptr, 0, false, auto_reconnect) != 0) return {};
+  const char* text = reinterpret_cast<const char*>(net.read_ptr());
+  if (text[0] == '\0') {
+    set_error(CR_WRONG_HOST_INFO, ClientErrorText(CR_WRONG_HOST_INFO));
+    return {};
+  }
+  return std::string(text);
+}
+
+bool TMysqlClient::change_user(const std::string& new_user, const std::string& new_password,
+                               const std::string& new_database) {
+  Guard guard = Lock(lock);
+  std::string argument = new_user.substr(0, kMaxUser);
+  argument += '\0';
+  argument += password_answer(new_password);
+  argument += new_database.substr(0, kMaxDatabase);
+  argument += '\0';
+  if (simple_command(COM_CHANGE_USER, argument.data(), argument.size(), true,
+                     auto_reconnect) != 0)
+    return false;
+  std::string old_user = user, old_password = passwd, old_db = db;
+  user = new_user;
+  passwd = new_password;
+  db = new_database;
+  if (mysql_autenticate()) return true;
+  user = old_user;
+  passwd = old_password;
+  db = old_db;
+  return false;
+}
+
+int TMysqlClient::send_file_to_server(const std::string& file_name) {
+  auto send_end = [this] {
+    return net.my_net_write("", 0) == 0 && net.net_flush() == 0;
+  };
+  char text[512];
+  if (!local_load_sent_) {
+    // A server may ask for any file; only a LOAD DATA LOCAL statement this
+    // session just sent may make it read one, and only once.
+    send_end();
+    std::snprintf(text, sizeof text, "File '%s' not requested by LOAD DATA LOCAL",
+                  file_name.c_str());
+    set_error(0, text);
+    return -1;
+  }
+  local_load_sent_ = false;
+  auto record = [this, &text](uint32_t number, const char* format, const std::string& name,
+                              int code) {
+    std::snprintf(text, sizeof text, format, name.c_str(), code);
+    set_error(number, text);
+  };
+  int fd = ::open(file_name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    int code = errno;
+    send_end();
+    record(0, "File '%s' not found (Errcode: %d)", file_name, code);
+    return -1;
+  }
+  std::vector<char> block(kFileBlock);
+  for (;;) {
+    ssize_t n = ::read(fd, block.data(), block.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      int code = errno;
+      ::close(fd);
+      send_end();
+      record(2, "Error reading file '%s' (Errcode: %d)", file_name, code);
+      return -1;
+    }
+    if (n == 0) break;
+    if (net.my_net_write(block.data(), static_cast<size_t>(n)) != 0) {
+      ::close(fd);
+      set_error(CR_SERVER_LOST, ClientErrorText(CR_SERVER_LOST));
+      return -1;
+    }
+  }
+  ::close(fd);
+  if (!send_end()) {
+    set_error(CR_SERVER_LOST, ClientErrorText(CR_SERVER_LOST));
+    return -1;
+  }
+  return 0;
+}
+
+namespace {
+bool Refresh(TMysqlClient* client, uint32_t option) {
+  return client != nullptr && client->refresh(option);
+}
+}  // namespace
+
+bool REF_GRANT(TMysqlClient* c) { return Refresh(c, REFRESH_GRANT); }
+bool REF_LOG(TMysqlClient* c) { return Refresh(c, REFRESH_LOG); }
+bool REF_TABLES(TMysqlClient* c) { return Refresh(c, REFRESH_TABLES); }
+bool REF_HOSTS(TMysqlClient* c) { return Refresh(c, REFRESH_HOSTS); }
+bool REF_STATUS(TMysqlClient* c) { return Refresh(c, REFRESH_STATUS); }
+bool REF_THREADS(TMysqlClient* c) { return Refresh(c, REFRESH_THREADS); }
+bool REF_SLAVE(TMysqlClient* c) { return Refresh(c, REFRESH_SLAVE); }
+bool REF_MASTER(TMysqlClient* c) { return Refresh(c, REFRESH_MASTER); }
+bool REF_READ_LOCK(TMysqlClient* c) { return Refresh(c, REFRESH_READ_LOCK); }
+bool REF_FAST(TMysqlClient* c) { return Refresh(c, REFRESH_FAST); }
+
+void TMysqlClient::SetHost(const std::string& value) {
+  bool changed = value != host;
+  host = value;
+  if (changed && GetConnected()) net.net_close();
+}
+
+void TMysqlClient::SetUser(const std::string& value) {
+  bool changed = value != user;
+  user = value;
+  if (changed && GetConnected()) net.net_close();
+}
+
+void TMysqlClient::SetPasswd(const std::string& value) {
+  bool changed = value != passwd;
+  passwd = value;
+  if (changed && GetConnected()) net.net_close();
+}
+
+void TMysqlClient::SetPort(uint32_t value) {
+  bool changed = value != port;
+  port = value;
+  if (changed && GetConnected()) net.net_close();
+}
+
+void TMysqlClient::SetClientFlag(uint32_t value) {
+  bool changed = value != client_flag;
+  client_flag = value;
+  if (changed && GetConnected()) net.net_close();
+}
+
+void TMysqlClient::SetNamedPipe(bool value) {
+  bool changed = value != named_pipe;
+  named_pipe = value;
+  if (changed && GetConnected()) net.net_close();
+}
+
+void TMysqlClient::setfcompress(bool value) {
+  bool changed = value != fcompress;
+  fcompress = value;
+  if (changed && GetConnected()) net.net_close();
+}
+
+void TMysqlClient::SetUnixSocket(const std::string& value) {
+  bool changed = value != unix_socket;
+  unix_socket = value;
+  if (changed && named_pipe && GetConnected()) net.net_close();
+}
+
+void TMysqlClient::SetDb(const std::string& value) {
+  db = value;
+  if (GetConnected()) select_db(value);
+}
+
+}  // namespace rowset

@@ -1,0 +1,235 @@
+#include "wire/uMysqlVio.h"
+
+#include <atomic>
+
+#include "wire/uMysqlErrors.h"
+
+namespace rowset {
+
+namespace {
+
+constexpr size_t kMaxErrorLength = 200;
+constexpr int kPipeAttempts = 101;
+
+std::atomic<bool> sockets_started{false};
+
+bool StartSockets() {
+  if (sockets_started.load()) return true;
+  if (!host::SocketsStartup()) return false;
+  sockets_started.store(true);
+  return true;
+}
+
+int TimeoutMs(uint32_t seconds) {
+  uint64_t ms = uint64_t{seconds} * 1000;
+  return ms > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(ms);
+}
+
+}  // namespace
+
+TMysqlVio::~TMysqlVio() {
+  if (vio_type != VIO_CLOSED) vio_close();
+}
+
+void TMysqlVio::set_last_error(const std::string& text) {
+  last_error_ = text.size() > kMaxErrorLength ? text.substr(0, kMaxErrorLength)
+                                              : text;
+}
+
+void TMysqlVio::SetNoTimeOut(bool value) {
+  no_timeout_ = value;
+  if (!value) {
+    if (timeout == 0) timeout = NET_READ_TIMEOUT;
+  } else if (vio_type == VIO_TYPE_TCPIP) {
+    vio_blocking(true);
+  }
+}
+
+int TMysqlVio::open_pipe(const std::string& host, const std::string& pipe_name) {
+  const std::string path = "\\\\" + host + "\\pipe\\" + pipe_name;
+  host::SocketHandle h = host::kInvalidSocket;
+  bool failed = false;
+  for (int attempt = 0; attempt < kPipeAttempts; ++attempt) {
+    h = host::PipeOpen(path);
+    if (h != host::kInvalidSocket) break;
+    int err = host::SocketLastError();
+    if (err != host::kErrPipeBusy) {
+      set_error(CR_NAMEDPIPEOPEN_ERROR,
+                FormatClientError(CR_NAMEDPIPEOPEN_ERROR, host.c_str(),
+                                  pipe_name.c_str(), static_cast<unsigned>(err)));
+      failed = true;
+      break;
+    }
+    if (!host::PipeWait(path, TimeoutMs(timeout))) {
+      set_error(CR_NAMEDPIPEWAIT_ERROR,
+                FormatClientError(CR_NAMEDPIPEWAIT_ERROR, host.c_str(),
+                                  pipe_name.c_str(),
+                                  static_cast<unsigned long>(host::SocketLastError())));
+      failed = true;
+      break;
+    }
+  }
+  if (h == host::kInvalidSocket) {
+    if (!failed) {
+      set_error(CR_NAMEDPIPEOPEN_ERROR,
+                FormatClientError(CR_NAMEDPIPEOPEN_ERROR, host.c_str(),
+                                  pipe_name.c_str(),
+                                  static_cast<unsigned>(host::SocketLastError())));
+    }
+    return -1;
+  }
+  if (host::PipeSetByteMode(h) != 0) {
+    unsigned long err = static_cast<unsigned long>(host::SocketLastError());
+    host::SocketClose(h);
+    set_error(CR_NAMEDPIPESETSTATE_ERROR,
+              FormatClientError(CR_NAMEDPIPESETSTATE_ERROR, host.c_str(),
+                                pipe_name.c_str(), err));
+    return -1;
+  }
+  vio_type = VIO_TYPE_NAMEDPIPE;
+  sock = 0;
+  pipe_handle = h;
+  nonblocking = 0;
+  return 0;
+}
+
+int TMysqlVio::vio_open(TEnumVioType type, const std::string& host,
+                        const std::string& pipe_name, uint32_t port,
+                        uint32_t timeout_seconds, bool try_sock) {
+  if (vio_type != VIO_CLOSED) return -20;
+  timeout = timeout_seconds;
+  if (timeout == 0 && !no_timeout_) timeout = NET_READ_TIMEOUT;
+  if (type == VIO_TYPE_SSL) return -2;
+  if ((type == VIO_TYPE_TCPIP || try_sock) && !StartSockets()) return -1;
+
+  const std::string given_host = host;
+  const std::string given_pipe = pipe_name;
+
+  if (type == VIO_TYPE_NAMEDPIPE) {
+    if (open_pipe(".", "MySQL") == 0) return 0;
+    if (!try_sock) return -9;
+  }
+  if (!try_sock) {
+    last_errorno = 0;
+    last_error_.clear();
+    return 0;
+  }
+
+  const uint16_t tcp_port = port == 0 ? 3306 : static_cast<uint16_t>(port);
+  const std::string tcp_host = given_host.empty() ? "localhost" : given_host;
+
+  host::SocketHandle s = host::SocketCreateInet();
+  if (s == host::kInvalidSocket) {
+    set_error(CR_IPSOCK_ERROR,
+              FormatClientError(CR_IPSOCK_ERROR, host::SocketLastError()));
+    return -8;
+  }
+  // Every failure below releases the socket before returning.
+  auto fail = [&](uint32_t number, int code, int err) {
+    host::SocketClose(s);
+    sock = -1;
+    vio_type = VIO_CLOSED;
+    nonblocking = 0;
+    set_error(number, FormatClientError(number, tcp_host.c_str(), err));
+    return code;
+  };
+
+  uint32_t address = 0;
+  if (!host::SocketResolveHost(tcp_host, address))
+    return fail(CR_UNKNOWN_HOST, -7, host::SocketLastError());
+
+  sock = s;
+  vio_type = VIO_TYPE_TCPIP;
+  nonblocking = 0;
+  vio_blocking(false);
+  if (host::SocketConnectInet(s, address, tcp_port) != 0) {
+    int err = host::SocketLastError();
+    if (err != host::kErrWouldBlock && err != host::kErrInProgress)
+      return fail(CR_CONN_HOST_ERROR, -6, err);
+    // The connect runs on; its outcome decides between connected and 2003.
+    err = host::SocketFinishConnect(s, timeout == 0 ? -1 : TimeoutMs(timeout));
+    if (err == host::kErrTimedOut) return fail(CR_CONN_HOST_ERROR, -7, err);
+    if (err != 0) return fail(CR_CONN_HOST_ERROR, -6, err);
+  }
+  fastsend();
+  keepalive(true);
+  if (timeout != 0 && !vio_poll_read(timeout))
+    return fail(CR_CONN_HOST_ERROR, -7, host::SocketLastError());
+  if (no_timeout_) vio_blocking(true);
+  last_errorno = 0;
+  last_error_.clear();
+  return 0;
+}
+
+int TMysqlVio::vio_close() {
+  int result = 0;
+  if (vio_type == VIO_TYPE_NAMEDPIPE) {
+    if (pipe_handle >= 0 && host::SocketClose(pipe_handle) != 0) result = -1;
+  } else if (vio_type != VIO_CLOSED && sock >= 0) {
+    if (host::SocketShutdown(sock) != 0) result = -1;
+    if (host::SocketClose(sock) != 0) result = -1;
+  }
+  vio_type = VIO_CLOSED;
+  sock = -1;
+  pipe_handle = -1;
+  nonblocking = 0;
+  return result;
+}
+
+bool TMysqlVio::vio_poll_read(uint32_t timeout_seconds) {
+  if (vio_type == VIO_CLOSED) return false;
+  if (vio_type == VIO_TYPE_NAMEDPIPE) return true;
+  return host::SocketWaitReadable(sock, TimeoutMs(timeout_seconds)) == 1;
+}
+
+long TMysqlVio::vio_read(void* buffer, size_t size) {
+  if (vio_type == VIO_CLOSED) return -1;
+  long n;
+  if (vio_type == VIO_TYPE_NAMEDPIPE) {
+    n = host::SocketRecv(pipe_handle, buffer, size);
+  } else if (no_timeout_ || vio_poll_read(timeout)) {
+    n = host::SocketRecv(sock, buffer, size);
+  } else {
+    return -1;
+  }
+  return n > 0 ? n : -1;
+}
+
+long TMysqlVio::vio_write(const void* buffer, size_t size) {
+  if (vio_type == VIO_CLOSED) return -1;
+  long n = host::SocketSend(vio_type == VIO_TYPE_NAMEDPIPE ? pipe_handle : sock,
+                            buffer, size);
+  return n > 0 ? n : -1;
+}
+
+int TMysqlVio::vio_blocking(bool blocking) {
+  if (vio_type == VIO_CLOSED) return -1;
+  if (vio_type == VIO_TYPE_NAMEDPIPE) return 0;
+  uint32_t wanted = blocking ? (nonblocking & ~1u) : (nonblocking | 1u);
+  if (wanted == nonblocking) return 0;
+  nonblocking = wanted;
+  return host::SocketSetNonBlocking(sock, !blocking);
+}
+
+bool TMysqlVio::vio_should_retry() const {
+  if (vio_type == VIO_CLOSED) return false;
+  int e = host::SocketLastError();
+  return e == host::kErrInProgress || e == host::kErrInterrupted ||
+         e == host::kErrWouldBlock;
+}
+
+bool TMysqlVio::vio_intrerupted() const {
+  return host::SocketLastError() == host::kErrInterrupted;
+}
+
+int TMysqlVio::fastsend() {
+  if (host::SocketSetOption(sock, host::SocketOption::kIpTypeOfServiceEmpty, true) == 0)
+    return 0;
+  return host::SocketSetOption(sock, host::SocketOption::kTcpNoDelay, true) == 0 ? 0 : -1;
+}
+
+int TMysqlVio::keepalive(bool on) {
+  return host::SocketSetOption(sock, host::SocketOption::kKeepAlive, on);
+}
+
+}  // namespace rowset
