@@ -1,0 +1,696 @@
+#include "drivers/MySQLDrivers.h"
+
+#include <charconv>
+#include <cstring>
+#include <vector>
+
+#include "drivers/DriverText.h"
+
+namespace rowset {
+
+const char* const kNotImplementedMessage =
+    "This MySQL API call is not implemented in the library you are using.  "
+    "Please update your library, or contact its supplier for a version that "
+    "offers it.";
+
+namespace drivers_internal {
+void RaiseNotImplemented() { throw Exception(kNotImplementedMessage); }
+}  // namespace drivers_internal
+
+namespace {
+
+// Option numbers of mysql_options that the driver passes.
+constexpr int kOptConnectTimeout = 0;
+constexpr int kOptReadTimeout = 11;
+constexpr int kOptWriteTimeout = 12;
+
+const char* const kReservedWords[] = {
+    "ACTION", "ADD", "ALL", "ALTER", "ANALYZE", "AND", "AS", "ASC",
+    "ASENSITIVE", "AUTO_INCREMENT", "BDB", "BEFORE", "BERKELEYDB", "BETWEEN",
+    "BIGINT", "BINARY", "BIT", "BLOB", "BOTH", "BY", "CALL", "CASCADE", "CASE",
+    "CHANGE", "CHAR", "CHARACTER", "CHECK", "COLLATE", "COLUMN", "COLUMNS",
+    "CONDITION", "CONNECTION", "CONSTRAINT", "CONTINUE", "CREATE", "CROSS",
+    "CURRENT_DATE", "CURRENT_TIME", "CURRENT_TIMESTAMP", "CURSOR", "DATABASE",
+    "DATABASES", "DATE", "DAY_HOUR", "DAY_MICROSECOND", "DAY_MINUTE",
+    "DAY_SECOND", "DEC", "DECIMAL", "DECLARE", "DEFAULT", "DELAYED", "DELETE",
+    "DESC", "DESCRIBE", "DETERMINISTIC", "DISTINCT", "DISTINCTROW", "DIV",
+    "DOUBLE", "DROP", "ELSE", "ELSEIF", "ENCLOSED", "ENUM", "ESCAPED",
+    "EXISTS", "EXIT", "EXPLAIN", "FALSE", "FETCH", "FIELDS", "FLOAT", "FOR",
+    "FORCE", "FOREIGN", "FOUND", "FRAC_SECOND", "FROM", "FULLTEXT", "GRANT",
+    "GROUP", "HAVING", "HIGH_PRIORITY", "HOUR_MICROSECOND", "HOUR_MINUTE",
+    "HOUR_SECOND", "IF", "IGNORE", "IN", "INDEX", "INFILE", "INNER", "INNODB",
+    "INOUT", "INSENSITIVE", "INSERT", "INT", "INTEGER", "INTERVAL", "INTO",
+    "IO_THREAD", "IS", "ITERATE", "JOIN", "KEY", "KEYS", "KILL", "LEADING",
+    "LEAVE", "LEFT", "LIKE", "LIMIT", "LINES", "LOAD", "LOCALTIME",
+    "LOCALTIMESTAMP", "LOCK", "LONG", "LONGBLOB", "LONGTEXT", "LOOP",
+    "LOW_PRIORITY", "MASTER_SERVER_ID", "MATCH", "MEDIUMBLOB", "MEDIUMINT",
+    "MEDIUMTEXT", "MIDDLEINT", "MINUTE_MICROSECOND", "MINUTE_SECOND", "MOD",
+    "NATURAL", "NOT", "NO", "NO_WRITE_TO_BINLOG", "NULL", "NUMERIC", "ON",
+    "OPTIMIZE", "OPTION", "OPTIONALLY", "OR", "ORDER", "OUT", "OUTER",
+    "OUTFILE", "PRECISION", "PRIMARY", "PRIVILEGES", "PROCEDURE", "PURGE",
+    "READ", "REAL", "REFERENCES", "REGEXP", "RENAME", "REPEAT", "REPLACE",
+    "REQUIRE", "RESTRICT", "RETURN", "REVOKE", "RIGHT", "RLIKE",
+    "SECOND_MICROSECOND", "SELECT", "SENSITIVE", "SEPARATOR", "SET", "SHOW",
+    "SMALLINT", "SOME", "SONAME", "SPATIAL", "SPECIFIC", "SQL", "SQLEXCEPTION",
+    "SQLSTATE", "SQLWARNING", "SQL_BIG_RESULT", "SQL_CALC_FOUND_ROWS",
+    "SQL_SMALL_RESULT", "SQL_TSI_DAY", "SQL_TSI_FRAC_SECOND", "SQL_TSI_HOUR",
+    "SQL_TSI_MINUTE", "SQL_TSI_MONTH", "SQL_TSI_QUARTER", "SQL_TSI_SECOND",
+    "SQL_TSI_WEEK", "SQL_TSI_YEAR", "SSL", "STARTING", "STRAIGHT_JOIN",
+    "STRIPED", "TABLE", "TABLES", "TERMINATED", "TEXT", "THEN", "TIME",
+    "TIMESTAMP", "TIMESTAMPADD", "TIMESTAMPDIFF", "TINYBLOB", "TINYINT",
+    "TINYTEXT", "TO", "TRAILING", "TRUE", "TYPE", "UNDO", "UNION", "UNIQUE",
+    "UNLOCK", "UNSIGNED", "UPDATE", "USAGE", "USE", "USER_RESOURCES", "USING",
+    "UTC_DATE", "UTC_TIME", "UTC_TIMESTAMP", "VALUES", "VARBINARY", "VARCHAR",
+    "VARCHARACTER", "VARYING", "WHEN", "WHERE", "WHILE", "WITH", "WRITE",
+    "XOR", "YEAR_MONTH", "ZEROFILL"};
+
+std::string BuildReservedWords() {
+  std::string text = ",";
+  for (const char* word : kReservedWords) {
+    text += word;
+    text += ',';
+  }
+  return text;
+}
+
+// Column description layouts of the client libraries by version class, as
+// they lie in memory on this platform.
+struct Field323 {  // 3.23
+  char* name;
+  char* table;
+  char* def;
+  int type;  // enum enum_field_types
+  unsigned int length;
+  unsigned int max_length;
+  unsigned int flags;
+  unsigned int decimals;
+};
+
+struct Field40 {  // 4.0
+  char* name;
+  char* table;
+  char* org_table;
+  char* db;
+  char* def;
+  unsigned long length;
+  unsigned long max_length;
+  unsigned int flags;
+  unsigned int decimals;
+  int type;
+};
+
+struct Field410 {  // 4.1.0
+  char* name;
+  char* org_name;
+  char* table;
+  char* org_table;
+  char* db;
+  char* def;
+  unsigned long length;
+  unsigned long max_length;
+  unsigned int name_length;
+  unsigned int org_name_length;
+  unsigned int table_length;
+  unsigned int org_table_length;
+  unsigned int db_length;
+  unsigned int def_length;
+  unsigned int flags;
+  unsigned int decimals;
+  unsigned int charsetnr;
+  int type;
+};
+
+struct Field411 {  // 4.1.1 and later (MariaDB Connector/C, libmariadbd)
+  char* name;
+  char* org_name;
+  char* table;
+  char* org_table;
+  char* db;
+  char* catalog;
+  char* def;
+  unsigned long length;
+  unsigned long max_length;
+  unsigned int name_length;
+  unsigned int org_name_length;
+  unsigned int table_length;
+  unsigned int org_table_length;
+  unsigned int db_length;
+  unsigned int catalog_length;
+  unsigned int def_length;
+  unsigned int flags;
+  unsigned int decimals;
+  unsigned int charsetnr;
+  int type;
+  void* extension;
+};
+
+uint8_t LowByte(int type) { return static_cast<uint8_t>(type & 0xFF); }
+
+// The timeout options the driver passes to every new connection.
+struct TimeoutOption {
+  const char* name;
+  int option;
+  int fallback;
+};
+constexpr TimeoutOption kTimeouts[] = {
+    {"connect_timeout", kOptConnectTimeout, 60},
+    {"read_timeout", kOptReadTimeout, 300},
+    {"write_timeout", kOptWriteTimeout, 300},
+};
+
+bool IsIdentifierChar(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
+         (c >= 'a' && c <= 'z') || c == '_';
+}
+
+// Encloses a name in back-quotes, doubling any back-quote inside, so that
+// no name can end the quoting early.
+std::string BackQuote(const std::string& s) {
+  std::string result = "`";
+  for (char c : s) {
+    result += c;
+    if (c == '`') result += '`';
+  }
+  result += '`';
+  return result;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// TMySQLBase
+
+TMySQLBase::TMySQLBase(const std::string& options)
+    : api_(StubTable()),
+      reserved_words_(BuildReservedWords()),
+      options_(std::make_unique<TStringList>()) {
+  options_->SetText(options);
+}
+
+TMySQLBase::~TMySQLBase() {
+  // Derived drivers release their back end in their own destructors; what is
+  // left here is the built-in client's main connection.
+  try {
+    if (connection_ != nullptr && loaded_) {
+      MySQLHandle main = connection_;
+      Close(main);
+    }
+    if (loaded_) TMySQLBase::UnLoad();
+  } catch (...) {
+  }
+}
+
+TMySQLEntryPoints TMySQLBase::StubTable() {
+  using drivers_internal::Stub;
+  TMySQLEntryPoints t;
+#define ROWSET_STUB(f) t.f = &Stub<decltype(t.f)>::Call
+  ROWSET_STUB(mysql_init);
+  ROWSET_STUB(mysql_options);
+  ROWSET_STUB(mysql_real_connect);
+  ROWSET_STUB(mysql_close);
+  ROWSET_STUB(mysql_errno);
+  ROWSET_STUB(mysql_error);
+  ROWSET_STUB(mysql_get_host_info);
+  ROWSET_STUB(mysql_get_client_info);
+  ROWSET_STUB(mysql_get_server_info);
+  ROWSET_STUB(mysql_get_proto_info);
+  ROWSET_STUB(mysql_ping);
+  ROWSET_STUB(mysql_thread_id);
+  ROWSET_STUB(mysql_kill);
+  ROWSET_STUB(mysql_create_db);
+  ROWSET_STUB(mysql_select_db);
+  ROWSET_STUB(mysql_drop_db);
+  ROWSET_STUB(mysql_real_query);
+  ROWSET_STUB(mysql_use_result);
+  ROWSET_STUB(mysql_free_result);
+  ROWSET_STUB(mysql_num_fields);
+  ROWSET_STUB(mysql_num_rows);
+  ROWSET_STUB(mysql_fetch_lengths);
+  ROWSET_STUB(mysql_fetch_field);
+  ROWSET_STUB(mysql_fetch_row);
+  ROWSET_STUB(mysql_real_escape_string);
+  ROWSET_STUB(mysql_insert_id);
+  ROWSET_STUB(mysql_refresh);
+  ROWSET_STUB(mysql_affected_rows);
+#undef ROWSET_STUB
+  return t;
+}
+
+int32_t TMySQLBase::VersionNumber(const std::string& text) {
+  static const std::string kSeparators = ".- ";
+  static const std::string kPatchSeparators =
+      ".- ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+  int32_t major = drivers_text::StrToIntDef(drivers_text::Word(1, text, kSeparators), 3);
+  int32_t minor = drivers_text::StrToIntDef(drivers_text::Word(2, text, kSeparators), 21);
+  int32_t patch = drivers_text::StrToIntDef(drivers_text::Word(3, text, kPatchSeparators), 0);
+  // Wraps like the 32-bit arithmetic it stands for instead of overflowing.
+  return static_cast<int32_t>(static_cast<uint32_t>(major) * 10000u +
+                              static_cast<uint32_t>(minor) * 100u +
+                              static_cast<uint32_t>(patch));
+}
+
+MySQLHandle TMySQLBase::GetConnection() { return connection_; }
+
+void TMySQLBase::SetOptions(const TStrings& value) {
+  auto copy = std::make_unique<TStringList>();
+  copy->SetText(value.Text());
+  options_ = std::move(copy);
+}
+
+void TMySQLBase::Load() {
+  if (loaded_) UnLoad();
+  loaded_ = true;
+  Bind();
+}
+
+void TMySQLBase::UnLoad() {
+  if (loaded_) {
+    loaded_ = false;
+    connection_ = nullptr;
+    client_ver_ = 0;
+  }
+}
+
+void TMySQLBase::Bind() { client_ver_ = 0; }
+
+bool TMySQLBase::KnowsHandle(MySQLHandle handle) const {
+  std::lock_guard<std::mutex> lock(handles_mutex_);
+  return handles_.count(handle) != 0;
+}
+
+void TMySQLBase::CheckHandle(MySQLHandle handle) const {
+  if (!KnowsHandle(handle)) {
+    throw EMySQLError(-1,
+                      "Invalid connection handle: it was not opened by this "
+                      "driver or has been closed.");
+  }
+}
+
+void TMySQLBase::CloseOrphans() {
+  std::set<MySQLHandle> orphans;
+  {
+    std::lock_guard<std::mutex> lock(handles_mutex_);
+    orphans.swap(handles_);
+  }
+  for (MySQLHandle h : orphans) {
+    try {
+      api_.mysql_close(h);
+    } catch (...) {
+    }
+  }
+}
+
+void TMySQLBase::Check(MySQLHandle handle, int status) {
+  if (status != 0) MySQLError(this, handle, -1, "", -1, -1);
+}
+
+uint32_t TMySQLBase::ErrorNo(MySQLHandle handle) {
+  if (handle == nullptr) return 0;
+  CheckLoaded();
+  CheckHandle(handle);
+  return api_.mysql_errno(handle);
+}
+
+std::string TMySQLBase::ErrorMsg(MySQLHandle handle) {
+  if (handle == nullptr) return std::string();
+  CheckLoaded();
+  CheckHandle(handle);
+  const char* text = api_.mysql_error(handle);
+  return text != nullptr ? std::string(text) : std::string();
+}
+
+MySQLHandle TMySQLBase::Open(const std::string& host, const std::string& user,
+                             const std::string& password, int32_t port,
+                             int32_t client_flag, const std::string& db) {
+  CheckLoaded();
+  MySQLHandle handle = api_.mysql_init(nullptr);
+  if (handle == nullptr) {
+    MySQLError(this, nullptr, -1, "Could not initialize mysql driver.", -1, -1);
+  }
+  try {
+    if (connection_ == nullptr) connection_ = handle;
+    if (client_ver_ == 0) client_ver_ = VersionNumber(ClientInfo());
+    PrepareConnection(handle);
+    for (const TimeoutOption& t : kTimeouts) {
+      int index = options_->IndexOfName(t.name);
+      if (index < 0) continue;
+      int32_t value = drivers_text::StrToIntDef(options_->ValueFromIndex(index), -1);
+      // A negative number of seconds is no timeout either.
+      if (value < 0) value = t.fallback;
+      unsigned int seconds = static_cast<unsigned int>(value);
+      api_.mysql_options(handle, t.option, &seconds);
+    }
+    if (api_.mysql_real_connect(handle, host.c_str(), user.c_str(),
+                                password.c_str(), db.c_str(),
+                                static_cast<unsigned int>(port), nullptr,
+                                static_cast<unsigned long>(
+                                    static_cast<uint32_t>(client_flag))) ==
+        nullptr) {
+      if (connection_ == handle) connection_ = nullptr;
+      MySQLError(this, nullptr, -1,
+                 "Could not connect to mysql server using:\r\nUser: " + user +
+                     "\r\nHost:" + host + "\r\n" + "Port:" +
+                     std::to_string(port) + "\r\nDB:" + db + "\r\n" +
+                     "Please check the following:\r\n" +
+                     "> MySQL Server is running on the host and port "
+                     "specified and that you can access it through possible "
+                     "firewalls\r\n" +
+                     "> If the server is available and on a remote machine, "
+                     "check that this username (with password) may access it "
+                     "from a remote IP, see MySQL Manual (Security)",
+                 -1, -1);
+    }
+  } catch (...) {
+    api_.mysql_close(handle);
+    if (connection_ == handle) connection_ = nullptr;
+    throw;
+  }
+  {
+    std::lock_guard<std::mutex> lock(handles_mutex_);
+    handles_.insert(handle);
+  }
+  server_ver_ = VersionNumber(ServerInfo(connection_));
+  return handle;
+}
+
+std::string TMySQLBase::Info() {
+  CheckLoaded();
+  return ClientInfo();
+}
+
+void TMySQLBase::Close(MySQLHandle& handle) {
+  if (handle == nullptr) return;
+  // A handle this driver does not hold open (closed before, or never its
+  // own) is left alone: closing it again would free foreign memory.
+  if (!KnowsHandle(handle)) return;
+  // The built-in client's connections outlive an unload of the driver;
+  // load again to close them instead of leaking them.
+  CheckLoaded();
+  {
+    std::lock_guard<std::mutex> lock(handles_mutex_);
+    handles_.erase(handle);
+  }
+  api_.mysql_close(handle);
+  if (handle == connection_) {
+    connection_ = nullptr;
+    UnLoad();
+    server_ver_ = 0;
+  }
+  handle = nullptr;
+}
+
+std::string TMySQLBase::ClientInfo() {
+  CheckLoaded();
+  const char* text = api_.mysql_get_client_info();
+  return text != nullptr ? std::string(text) : std::string();
+}
+
+std::string TMySQLBase::HostInfo(MySQLHandle handle) {
+  if (handle == nullptr) return "No server connection";
+  CheckLoaded();
+  CheckHandle(handle);
+  const char* text = api_.mysql_get_host_info(handle);
+  return text != nullptr ? std::string(text) : std::string();
+}
+
+std::string TMySQLBase::ServerInfo(MySQLHandle handle) {
+  if (handle == nullptr || !loaded_) return "-1";
+  CheckHandle(handle);
+  const char* text = api_.mysql_get_server_info(handle);
+  return text != nullptr ? std::string(text) : std::string();
+}
+
+uint32_t TMySQLBase::ProtoInfo(MySQLHandle handle) {
+  if (handle == nullptr) return 0;
+  CheckLoaded();
+  CheckHandle(handle);
+  return api_.mysql_get_proto_info(handle);
+}
+
+bool TMySQLBase::Ping(MySQLHandle handle) {
+  if (handle == nullptr) return false;
+  CheckLoaded();
+  CheckHandle(handle);
+  Check(handle, api_.mysql_ping(handle));
+  return true;
+}
+
+uint32_t TMySQLBase::ThreadID(MySQLHandle handle) {
+  if (handle == nullptr) return 0;
+  CheckLoaded();
+  CheckHandle(handle);
+  return static_cast<uint32_t>(api_.mysql_thread_id(handle));
+}
+
+void TMySQLBase::Kill(MySQLHandle handle, uint32_t pid) {
+  if (handle == nullptr) return;
+  CheckLoaded();
+  CheckHandle(handle);
+  Check(handle, api_.mysql_kill(handle, pid));
+}
+
+bool TMySQLBase::CreateDatabase(MySQLHandle handle, const std::string& name) {
+  if (handle == nullptr) return false;
+  CheckLoaded();
+  CheckHandle(handle);
+  Check(handle, api_.mysql_create_db(handle, name.c_str()));
+  return true;
+}
+
+bool TMySQLBase::SelectDatabase(MySQLHandle handle, const std::string& name) {
+  if (handle == nullptr) return false;
+  CheckLoaded();
+  CheckHandle(handle);
+  Check(handle, api_.mysql_select_db(handle, name.c_str()));
+  return true;
+}
+
+bool TMySQLBase::DropDatabase(MySQLHandle handle, const std::string& name) {
+  if (handle == nullptr) return false;
+  CheckLoaded();
+  CheckHandle(handle);
+  Check(handle, api_.mysql_drop_db(handle, name.c_str()));
+  return true;
+}
+
+MySQLResultHandle TMySQLBase::OpenQuery(MySQLHandle handle,
+                                        const std::string& sql) {
+  if (handle == nullptr) return nullptr;
+  CheckLoaded();
+  CheckHandle(handle);
+  Check(handle, api_.mysql_real_query(handle, sql.c_str(),
+                                      static_cast<unsigned long>(sql.size())));
+  return api_.mysql_use_result(handle);
+}
+
+void TMySQLBase::CloseQuery(MySQLResultHandle& result) {
+  if (result == nullptr) return;
+  CheckLoaded();
+  api_.mysql_free_result(result);
+  result = nullptr;
+}
+
+uint32_t TMySQLBase::RetrieveColCount(MySQLResultHandle result) {
+  if (result == nullptr) return 0;
+  CheckLoaded();
+  return api_.mysql_num_fields(result);
+}
+
+uint64_t TMySQLBase::RetrieveRowCount(MySQLResultHandle result) {
+  if (result == nullptr) return 0;
+  CheckLoaded();
+  return api_.mysql_num_rows(result);
+}
+
+void TMySQLBase::RetrieveField(MySQLResultHandle result, MYSQL_FIELD& field) {
+  if (result == nullptr) return;
+  CheckLoaded();
+  const void* p = api_.mysql_fetch_field(result);
+  static char kEmpty[] = "";
+  if (p == nullptr) {
+    field.name = kEmpty;
+    return;
+  }
+  if (client_ver_ >= 40101) {
+    const auto* f = static_cast<const Field411*>(p);
+    field.name = f->name;
+    field.org_name = f->org_name;
+    field.table = f->table;
+    field.org_table = f->org_table;
+    field.db = f->db;
+    field.def = f->def;
+    field.length = f->length;
+    field.max_length = f->max_length;
+    field.flags = f->flags;
+    field.decimals = f->decimals;
+    field.type = LowByte(f->type);
+  } else if (client_ver_ >= 40100) {
+    const auto* f = static_cast<const Field410*>(p);
+    field.name = f->name;
+    field.org_name = f->org_name;
+    field.table = f->table;
+    field.org_table = nullptr;
+    field.def = f->def;
+    field.length = f->length;
+    field.max_length = f->max_length;
+    field.flags = f->flags;
+    field.decimals = f->decimals;
+    field.type = LowByte(f->type);
+  } else if (client_ver_ >= 40000) {
+    const auto* f = static_cast<const Field40*>(p);
+    field.name = f->name;
+    field.table = f->table;
+    field.org_table = nullptr;
+    field.db = nullptr;
+    field.def = f->def;
+    field.length = f->length;
+    field.max_length = f->max_length;
+    field.flags = f->flags;
+    field.decimals = f->decimals;
+    field.type = LowByte(f->type);
+  } else {
+    const auto* f = static_cast<const Field323*>(p);
+    field.name = f->name;
+    field.table = f->table;
+    field.org_table = nullptr;
+    field.db = nullptr;
+    field.def = f->def;
+    field.length = f->length;
+    field.max_length = f->max_length;
+    field.flags = f->flags;
+    field.decimals = f->decimals;
+    field.type = LowByte(f->type);
+  }
+}
+
+MYSQL_FIELD TMySQLBase::RetrieveField(MySQLResultHandle result) {
+  MYSQL_FIELD field;
+  RetrieveField(result, field);
+  return field;
+}
+
+MySQLRow TMySQLBase::RetrieveRow(MySQLResultHandle result) {
+  if (result == nullptr) return nullptr;
+  CheckLoaded();
+  return api_.mysql_fetch_row(result);
+}
+
+MySQLLengths TMySQLBase::RetrieveRowFieldLenghts(MySQLResultHandle result) {
+  if (result == nullptr) return nullptr;
+  CheckLoaded();
+  return api_.mysql_fetch_lengths(result);
+}
+
+std::string TMySQLBase::EscapeStr(const std::string& s) {
+  CheckLoaded();
+  // The library back ends need a live connection for its character set and
+  // crash on a nil one; without a main connection escape by the built-in
+  // client's rule, which needs none.
+  if (connection_ == nullptr) return drivers_text::EscapeBuiltIn(s);
+  std::vector<char> buffer(2 * s.size() + 1, '\0');
+  unsigned long written = api_.mysql_real_escape_string(
+      connection_, buffer.data(), s.data(), static_cast<unsigned long>(s.size()));
+  size_t limit = written <= 2 * s.size() ? written : 2 * s.size();
+  return std::string(buffer.data(), strnlen(buffer.data(), limit));
+}
+
+std::string TMySQLBase::FormatIdentifier(const std::string& s) {
+  CheckLoaded();
+  if (server_ver_ < 32306 || s.empty() || s[0] == '`') return s;
+  if (s.find('.') != std::string::npos) {
+    // Each part of a qualified name by itself; runs of dots count as one.
+    std::string result;
+    size_t i = 0;
+    while (i < s.size()) {
+      while (i < s.size() && s[i] == '.') ++i;
+      size_t start = i;
+      while (i < s.size() && s[i] != '.') ++i;
+      if (i > start) result += FormatIdentifier(s.substr(start, i - start)) + ".";
+    }
+    if (!result.empty()) result.pop_back();
+    return result;
+  }
+  if (IsReservedWord(s)) return BackQuote(s);
+  for (char c : s) {
+    if (!IsIdentifierChar(c)) return BackQuote(s);
+  }
+  return s;
+}
+
+bool TMySQLBase::IsReservedWord(const std::string& s) const {
+  std::string probe = "," + s + ",";
+  for (char& c : probe) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return reserved_words_.find(probe) != std::string::npos;
+}
+
+std::string TMySQLBase::LastInsertID(MySQLHandle handle) {
+  if (handle == nullptr) return std::string();
+  CheckLoaded();
+  CheckHandle(handle);
+  return std::to_string(static_cast<uint64_t>(api_.mysql_insert_id(handle)));
+}
+
+std::string TMySQLBase::AffectedRows(MySQLHandle handle) {
+  if (handle == nullptr) return std::string();
+  CheckLoaded();
+  CheckHandle(handle);
+  // All bits set means "no count"; it reads as -1.
+  return std::to_string(static_cast<int64_t>(api_.mysql_affected_rows(handle)));
+}
+
+bool TMySQLBase::Refresh(MySQLHandle handle, int32_t options) {
+  if (handle == nullptr) return false;
+  CheckLoaded();
+  CheckHandle(handle);
+  Check(handle, api_.mysql_refresh(handle, static_cast<unsigned int>(options)));
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// MySQLError
+
+void MySQLError(TMySQLBase* driver, MySQLHandle handle, int32_t err_no,
+                const std::string& msg, int32_t server_ver,
+                int32_t client_ver) {
+  std::string client_text = std::to_string(client_ver);
+  std::string server_text = std::to_string(server_ver);
+  int32_t number = err_no;
+  std::string text = msg;
+  if (driver != nullptr) {
+    // The error being reported must not be lost to a second one raised
+    // while asking the driver for the details.
+    try {
+      client_text = driver->ClientInfo();
+    } catch (...) {
+    }
+    try {
+      MySQLHandle main = driver->GetConnection();
+      if (main != nullptr) server_text = driver->ServerInfo(main);
+      MySQLHandle source = handle != nullptr ? handle : main;
+      if (source != nullptr) {
+        int32_t source_number = static_cast<int32_t>(driver->ErrorNo(source));
+        std::string source_text = driver->ErrorMsg(source) + ": " + msg;
+        number = source_number;
+        text = std::move(source_text);
+      }
+    } catch (...) {
+    }
+  }
+  std::string suffix;
+  if (client_text != "-1" && server_text != "-1") {
+    suffix = "\r\nClient:" + client_text + "\r\nServer:" + server_text;
+  } else if (client_text.compare("-1") > 0) {
+    suffix = "\r\nClient:" + client_text;
+  }
+  std::string message;
+  if (number >= 0) {
+    message = "[" + std::to_string(number) + "] " + text + suffix;
+  } else {
+    message = text + suffix;
+  }
+  throw EMySQLError(number, message);
+}
+
+}  // namespace rowset

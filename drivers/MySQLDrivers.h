@@ -1,0 +1,354 @@
+// Drivers: the one object through which the connection component, datasets
+// and worker threads reach a MySQL server.
+//
+// `TMySQLBase` holds a table of 28 entry points of the MySQL C client
+// interface and wraps each in an operation that loads the back end on
+// demand, checks its handle, calls the entry point and turns a failure into
+// an `EMySQLError`. The back ends differ only in how the table is filled:
+// `TViVURIzodor` binds the built-in wire client, `TMySQLLibrary` and
+// `TMySQLEmbedded` look the functions up in a client library or an embedded
+// server library loaded at run time. The driver also owns the identifier
+// rules (reserved words, back-quoting), string escaping, the client and
+// server version numbers and `MySQLError`, which composes every message the
+// components raise.
+//
+// Handles are opaque: a connection handle is what `mysql_init` returned, a
+// result handle what `mysql_use_result` returned. A nil handle is never an
+// error: each operation then returns its empty value. Results are read
+// unbuffered; free one before the next statement on its connection, and
+// close every other connection before the main one (closing the main
+// connection unloads the driver).
+#ifndef ROWSET_DRIVERS_MYSQLDRIVERS_H_
+#define ROWSET_DRIVERS_MYSQLDRIVERS_H_
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "host/Classes.h"
+#include "host/DynLib.h"
+#include "host/Exceptions.h"
+
+namespace rowset {
+
+using MySQLHandle = void*;
+using MySQLResultHandle = void*;
+// A row: one zero-terminated value per column, nullptr for SQL NULL.
+using MySQLRow = char**;
+// Byte lengths of the current row's values, one per column.
+using MySQLLengths = unsigned long*;
+
+// The value by which the client interface signals a failed packet read.
+inline constexpr uint32_t packet_error = 0xFFFFFFFFu;
+
+// A column description as the driver hands it to datasets, the same
+// whatever the back end (see TMySQLBase::RetrieveField). Texts point into
+// the result they came from and stay valid until it is freed.
+struct MYSQL_FIELD {
+  char* name = nullptr;
+  char* org_name = nullptr;
+  char* table = nullptr;
+  char* org_table = nullptr;
+  char* db = nullptr;
+  char* catalog = nullptr;
+  char* def = nullptr;
+  unsigned long length = 0;
+  unsigned long max_length = 0;
+  unsigned int name_length = 0;
+  unsigned int org_name_length = 0;
+  unsigned int table_length = 0;
+  unsigned int org_table_length = 0;
+  unsigned int db_length = 0;
+  unsigned int catalog_length = 0;
+  unsigned int def_length = 0;
+  unsigned int flags = 0;
+  unsigned int decimals = 0;
+  unsigned int charsetnr = 0;
+  uint8_t type = 0;  // column type code (enum_field_types)
+};
+
+// The error of the components: the server's or the client's error number
+// (-1 when the failure did not come from a connection) and the composed
+// message.
+class EMySQLError : public EDatabaseError {
+ public:
+  EMySQLError(int32_t error_code, const std::string& message)
+      : EDatabaseError(message), error_code_(error_code) {}
+  int32_t ErrorCode() const { return error_code_; }
+
+ private:
+  int32_t error_code_;
+};
+
+// The 28 entry points, in this order. Each has the arguments and result of
+// the MySQL C client function of the same name; the library back ends store
+// the library's functions here as they are, the direct back end adapters of
+// the built-in client.
+struct TMySQLEntryPoints {
+  MySQLHandle (*mysql_init)(MySQLHandle mysql);
+  int (*mysql_options)(MySQLHandle mysql, int option, const void* arg);
+  // Returns the handle on success, nullptr on failure.
+  MySQLHandle (*mysql_real_connect)(MySQLHandle mysql, const char* host,
+                                    const char* user, const char* passwd,
+                                    const char* db, unsigned int port,
+                                    const char* unix_socket,
+                                    unsigned long client_flag);
+  void (*mysql_close)(MySQLHandle mysql);
+  unsigned int (*mysql_errno)(MySQLHandle mysql);
+  const char* (*mysql_error)(MySQLHandle mysql);
+  const char* (*mysql_get_host_info)(MySQLHandle mysql);
+  const char* (*mysql_get_client_info)();
+  const char* (*mysql_get_server_info)(MySQLHandle mysql);
+  unsigned int (*mysql_get_proto_info)(MySQLHandle mysql);
+  int (*mysql_ping)(MySQLHandle mysql);
+  unsigned long (*mysql_thread_id)(MySQLHandle mysql);
+  int (*mysql_kill)(MySQLHandle mysql, unsigned long pid);
+  int (*mysql_create_db)(MySQLHandle mysql, const char* db);
+  int (*mysql_select_db)(MySQLHandle mysql, const char* db);
+  int (*mysql_drop_db)(MySQLHandle mysql, const char* db);
+  int (*mysql_real_query)(MySQLHandle mysql, const char* q,
+                          unsigned long length);
+  MySQLResultHandle (*mysql_use_result)(MySQLHandle mysql);
+  void (*mysql_free_result)(MySQLResultHandle result);
+  unsigned int (*mysql_num_fields)(MySQLResultHandle result);
+  unsigned long long (*mysql_num_rows)(MySQLResultHandle result);
+  MySQLLengths (*mysql_fetch_lengths)(MySQLResultHandle result);
+  // The back end's own column description, in the layout of its version.
+  const void* (*mysql_fetch_field)(MySQLResultHandle result);
+  MySQLRow (*mysql_fetch_row)(MySQLResultHandle result);
+  unsigned long (*mysql_real_escape_string)(MySQLHandle mysql, char* to,
+                                            const char* from,
+                                            unsigned long length);
+  unsigned long long (*mysql_insert_id)(MySQLHandle mysql);
+  int (*mysql_refresh)(MySQLHandle mysql, unsigned int options);
+  unsigned long long (*mysql_affected_rows)(MySQLHandle mysql);
+};
+
+// Texts of the load and missing-function failures (plain `Exception`s).
+extern const char* const kNotImplementedMessage;
+
+class TMySQLBase : public TPersistent {
+ public:
+  // The option text holds one line name=value each ("connect_timeout",
+  // "read_timeout", "write_timeout"; the embedded driver passes every line
+  // to the server).
+  explicit TMySQLBase(const std::string& options = std::string());
+  // Closes the main connection, if any, and unloads.
+  ~TMySQLBase() override;
+
+  // The version number of a version text: major * 10000 + minor * 100 +
+  // patch, so "4.0.18-nt" is 40018.
+  static int32_t VersionNumber(const std::string& text);
+
+  // The first connection this driver opened successfully; nullptr when none.
+  virtual MySQLHandle GetConnection();
+  bool Loaded() const { return loaded_; }
+  int32_t ClientVer() const { return client_ver_; }
+  int32_t ServerVer() const { return server_ver_; }
+  const std::string& ReservedWords() const { return reserved_words_; }
+  TStrings& Options() { return *options_; }
+  const TStrings& Options() const { return *options_; }
+  virtual void SetOptions(const TStrings& value);
+
+  // Fills the entry-point table (reloading when already loaded).
+  virtual void Load();
+  virtual void UnLoad();
+
+  uint32_t ErrorNo(MySQLHandle handle);
+  std::string ErrorMsg(MySQLHandle handle);
+  // Connects; the first successful handle becomes the main connection.
+  // Raises the connect message on failure; a failed Open never disturbs an
+  // existing main connection.
+  MySQLHandle Open(const std::string& host, const std::string& user,
+                   const std::string& password, int32_t port,
+                   int32_t client_flag, const std::string& db);
+  std::string Info();
+  // Closes the handle and sets it to nullptr. Closing the main connection
+  // unloads the driver. Does nothing (the variable is left) when the driver
+  // is not loaded or the handle is not one of its open connections.
+  void Close(MySQLHandle& handle);
+  std::string ClientInfo();
+  std::string HostInfo(MySQLHandle handle);
+  // "-1" for a nil handle or an unloaded driver.
+  std::string ServerInfo(MySQLHandle handle);
+  uint32_t ProtoInfo(MySQLHandle handle);
+  bool Ping(MySQLHandle handle);
+  uint32_t ThreadID(MySQLHandle handle);
+  void Kill(MySQLHandle handle, uint32_t pid);
+  bool CreateDatabase(MySQLHandle handle, const std::string& name);
+  bool SelectDatabase(MySQLHandle handle, const std::string& name);
+  bool DropDatabase(MySQLHandle handle, const std::string& name);
+  // Sends the statement; returns its unbuffered result, or nullptr for a
+  // statement without one.
+  MySQLResultHandle OpenQuery(MySQLHandle handle, const std::string& sql);
+  void CloseQuery(MySQLResultHandle& result);
+  uint32_t RetrieveColCount(MySQLResultHandle result);
+  uint64_t RetrieveRowCount(MySQLResultHandle result);
+  // Reads the next column description into `field`, converted from the back
+  // end's layout. Writes name, org_name, table, org_table, db, def, length,
+  // max_length, flags, decimals and type as the back end's version has them;
+  // the other members keep what `field` held. Past the last column only
+  // `name` is written (an empty text). A nil result writes nothing.
+  void RetrieveField(MySQLResultHandle result, MYSQL_FIELD& field);
+  MYSQL_FIELD RetrieveField(MySQLResultHandle result);
+  MySQLRow RetrieveRow(MySQLResultHandle result);
+  MySQLLengths RetrieveRowFieldLenghts(MySQLResultHandle result);
+  // Escapes for the main connection (without one, by the built-in rule).
+  std::string EscapeStr(const std::string& s);
+  // Back-quotes the name where the identifier rules require it.
+  std::string FormatIdentifier(const std::string& s);
+  bool IsReservedWord(const std::string& s) const;
+  // Decimal texts; empty for a nil handle. AffectedRows is "-1" when the
+  // last statement had no count (a select).
+  std::string LastInsertID(MySQLHandle handle);
+  std::string AffectedRows(MySQLHandle handle);
+  bool Refresh(MySQLHandle handle, int32_t options);
+
+ protected:
+  // Fills the table. The base only resets ClientVer.
+  virtual void Bind();
+  // Stores in `proc` the function exported as `name`, or a stub that raises
+  // kNotImplementedMessage when the module has none.
+  template <typename F>
+  static void BindProc(F& proc, const TDynLib& module, const char* name);
+  // Called by Open between mysql_init and mysql_real_connect.
+  virtual void PrepareConnection(MySQLHandle handle) {}
+  // Every entry a stub that raises kNotImplementedMessage.
+  static TMySQLEntryPoints StubTable();
+
+  void SetLoaded(bool value) { loaded_ = value; }
+  void SetConnectionField(MySQLHandle value) { connection_ = value; }
+  void SetClientVer(int32_t value) { client_ver_ = value; }
+  void SetServerVer(int32_t value) { server_ver_ = value; }
+  // Handles opened through this driver and not yet closed.
+  bool KnowsHandle(MySQLHandle handle) const;
+  // Forgets every open handle, closing each through the back end first
+  // (used before a library is released under them).
+  void CloseOrphans();
+
+  TMySQLEntryPoints api_;
+
+ private:
+  void CheckLoaded() {
+    if (!loaded_) Load();
+  }
+  // Raises for a non-nil handle this driver did not open.
+  void CheckHandle(MySQLHandle handle) const;
+  // Raises through MySQLError when `status` is not 0.
+  void Check(MySQLHandle handle, int status);
+
+  MySQLHandle connection_ = nullptr;
+  bool loaded_ = false;
+  int32_t client_ver_ = 0;
+  int32_t server_ver_ = 0;
+  std::string reserved_words_;
+  std::unique_ptr<TStringList> options_;
+  mutable std::mutex handles_mutex_;
+  std::set<MySQLHandle> handles_;
+};
+
+// The driver of the built-in wire client.
+class TViVURIzodor : public TMySQLBase {
+ public:
+  explicit TViVURIzodor(const std::string& options = std::string())
+      : TMySQLBase(options) {}
+
+ protected:
+  void Bind() override;
+};
+
+// The driver of a MySQL client library loaded at run time.
+class TMySQLLibrary : public TMySQLBase {
+ public:
+  explicit TMySQLLibrary(const std::string& options = std::string());
+  ~TMySQLLibrary() override;
+
+  // The library file to load; empty means the default of the class.
+  const std::string& ClientDLL() const { return client_dll_; }
+  void SetClientDLL(const std::string& value) { client_dll_ = value; }
+  // ClientDLL, or the default name when it is empty.
+  virtual std::string GetClientDLL() const;
+
+  // Loads the library; raises a plain Exception (and stays unloaded) when
+  // it cannot be loaded.
+  void Load() override;
+  // Releases the library. Connections still open through it are closed
+  // first, since their memory belongs to the library.
+  void UnLoad() override;
+
+ protected:
+  void Bind() override;
+  virtual std::string DefaultLibraryName() const;
+
+  TDynLib library_;
+
+ private:
+  std::string client_dll_;
+};
+
+// The driver of the embedded server library: loading it starts a MySQL
+// server inside the process. The library cannot restart its server once
+// ended, so the server started by the first load runs until the process
+// exits (it is ended then); later loads of the same library reuse it and
+// unloading leaves it running. A load whose option lines differ from those
+// the running server started with raises an EMySQLError (-1).
+class TMySQLEmbedded : public TMySQLLibrary {
+ public:
+  explicit TMySQLEmbedded(const std::string& options = std::string());
+
+  void Load() override;
+  void UnLoad() override;
+
+  // The argument vector the server is started with: the executable path,
+  // then "--" + each option line.
+  std::vector<std::string> ServerArguments() const;
+  // The option-file groups the server reads.
+  static std::vector<std::string> ServerGroups();
+
+ protected:
+  void Bind() override;
+  std::string DefaultLibraryName() const override;
+  void PrepareConnection(MySQLHandle handle) override;
+
+ private:
+  int (*mysql_server_init_)(int argc, char** argv, char** groups) = nullptr;
+  void (*mysql_server_end_)() = nullptr;
+};
+
+// Composes the message of a component error and raises it as EMySQLError.
+// With a driver, the versions are its client text and the server text of
+// its main connection; the error number and server text come from `handle`
+// when given, else from the driver's main connection, else `err_no` and
+// `msg` alone. Callers pass -1 for `server_ver` and `client_ver`.
+[[noreturn]] void MySQLError(TMySQLBase* driver, MySQLHandle handle,
+                             int32_t err_no, const std::string& msg,
+                             int32_t server_ver, int32_t client_ver);
+
+// ---------------------------------------------------------------------------
+
+namespace drivers_internal {
+[[noreturn]] void RaiseNotImplemented();
+
+template <typename F>
+struct Stub;
+template <typename R, typename... A>
+struct Stub<R (*)(A...)> {
+  static R Call(A...) { RaiseNotImplemented(); }
+};
+}  // namespace drivers_internal
+
+template <typename F>
+void TMySQLBase::BindProc(F& proc, const TDynLib& module, const char* name) {
+  void* address = module.Symbol(name);
+  if (address != nullptr) {
+    proc = reinterpret_cast<F>(address);
+  } else {
+    proc = &drivers_internal::Stub<F>::Call;
+  }
+}
+
+}  // namespace rowset
+
+#endif  // ROWSET_DRIVERS_MYSQLDRIVERS_H_

@@ -1,0 +1,237 @@
+// The library and embedded drivers: the entry-point table filled by name
+// from a library loaded at run time.
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "drivers/MySQLDrivers.h"
+
+namespace rowset {
+
+namespace {
+
+const char* const kClientLibrary = "libmariadb.so.3";
+const char* const kEmbeddedLibrary = "libmariadbd.so.19";
+
+std::string LoadFailureMessage(const std::string& name,
+                               const std::string& loader_text) {
+  std::string source;
+  if (name == kClientLibrary) {
+    source = "it is provided by the Debian package libmariadb3";
+  } else if (name == kEmbeddedLibrary) {
+    source = "it is provided by the Debian package libmariadbd19";
+  } else {
+    source =
+        "the MySQL or MariaDB client library comes with the server's client "
+        "packages";
+  }
+  return "Could not load MySQL library " + name + " (" + source +
+         "; the loader said: " + loader_text + "). Please place " + name +
+         " in your program's directory or alternatively in your system32 "
+         "folder or a system folder (included in your PATH).";
+}
+
+// The embedded servers of this process, one per loaded library. A server
+// cannot be started again after it has ended, so each runs from its first
+// start until the process exits; the library stays loaded that long.
+class EmbeddedServers {
+ public:
+  struct Server {
+    TDynLib library;  // keeps the library loaded for the process life
+    bool started = false;
+    bool failed = false;
+    std::vector<std::string> arguments;
+    std::vector<std::string> groups;
+    std::vector<char*> argv;
+    std::vector<char*> groupv;
+    void (*end)() = nullptr;
+  };
+
+  static EmbeddedServers& Instance() {
+    static EmbeddedServers servers;
+    return servers;
+  }
+
+  std::mutex mutex;
+  std::map<void*, std::unique_ptr<Server>> servers;
+
+ private:
+  EmbeddedServers() = default;
+  ~EmbeddedServers() {
+    // Normal process exit: end every running server so that its storage
+    // engines shut down cleanly. The libraries stay mapped; the process is
+    // going away.
+    for (auto& [handle, server] : servers) {
+      if (server->started && server->end != nullptr) server->end();
+      server->library.Detach();
+    }
+  }
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// TMySQLLibrary
+
+TMySQLLibrary::TMySQLLibrary(const std::string& options)
+    : TMySQLBase(options) {}
+
+TMySQLLibrary::~TMySQLLibrary() {
+  try {
+    MySQLHandle main = GetConnection();
+    if (main != nullptr && Loaded()) Close(main);
+    if (Loaded()) TMySQLLibrary::UnLoad();
+  } catch (...) {
+  }
+}
+
+std::string TMySQLLibrary::DefaultLibraryName() const { return kClientLibrary; }
+
+std::string TMySQLLibrary::GetClientDLL() const {
+  return client_dll_.empty() ? DefaultLibraryName() : client_dll_;
+}
+
+void TMySQLLibrary::Load() {
+  if (Loaded()) UnLoad();
+  std::string name = GetClientDLL();
+  if (!library_.Open(name)) {
+    throw Exception(LoadFailureMessage(name, library_.LastError()));
+  }
+  SetLoaded(true);
+  Bind();
+}
+
+void TMySQLLibrary::UnLoad() {
+  if (!Loaded()) return;
+  // Connections left open would point into the released library.
+  CloseOrphans();
+  api_ = StubTable();
+  library_.Close();
+  SetLoaded(false);
+  SetConnectionField(nullptr);
+  SetClientVer(0);
+  SetServerVer(0);
+}
+
+void TMySQLLibrary::Bind() {
+  TMySQLBase::Bind();
+  BindProc(api_.mysql_init, library_, "mysql_init");
+  BindProc(api_.mysql_options, library_, "mysql_options");
+  BindProc(api_.mysql_real_connect, library_, "mysql_real_connect");
+  BindProc(api_.mysql_close, library_, "mysql_close");
+  BindProc(api_.mysql_errno, library_, "mysql_errno");
+  BindProc(api_.mysql_error, library_, "mysql_error");
+  BindProc(api_.mysql_get_client_info, library_, "mysql_get_client_info");
+  BindProc(api_.mysql_get_server_info, library_, "mysql_get_server_info");
+  BindProc(api_.mysql_get_host_info, library_, "mysql_get_host_info");
+  BindProc(api_.mysql_get_proto_info, library_, "mysql_get_proto_info");
+  BindProc(api_.mysql_ping, library_, "mysql_ping");
+  BindProc(api_.mysql_thread_id, library_, "mysql_thread_id");
+  BindProc(api_.mysql_kill, library_, "mysql_kill");
+  BindProc(api_.mysql_create_db, library_, "mysql_create_db");
+  BindProc(api_.mysql_select_db, library_, "mysql_select_db");
+  BindProc(api_.mysql_drop_db, library_, "mysql_drop_db");
+  BindProc(api_.mysql_real_query, library_, "mysql_real_query");
+  BindProc(api_.mysql_use_result, library_, "mysql_use_result");
+  BindProc(api_.mysql_free_result, library_, "mysql_free_result");
+  BindProc(api_.mysql_num_fields, library_, "mysql_num_fields");
+  BindProc(api_.mysql_num_rows, library_, "mysql_num_rows");
+  BindProc(api_.mysql_fetch_lengths, library_, "mysql_fetch_lengths");
+  BindProc(api_.mysql_fetch_field, library_, "mysql_fetch_field");
+  BindProc(api_.mysql_fetch_row, library_, "mysql_fetch_row");
+  BindProc(api_.mysql_real_escape_string, library_, "mysql_real_escape_string");
+  BindProc(api_.mysql_insert_id, library_, "mysql_insert_id");
+  BindProc(api_.mysql_refresh, library_, "mysql_refresh");
+  BindProc(api_.mysql_affected_rows, library_, "mysql_affected_rows");
+}
+
+// ---------------------------------------------------------------------------
+// TMySQLEmbedded
+
+TMySQLEmbedded::TMySQLEmbedded(const std::string& options)
+    : TMySQLLibrary(options) {}
+
+std::string TMySQLEmbedded::DefaultLibraryName() const { return kEmbeddedLibrary; }
+
+void TMySQLEmbedded::Bind() {
+  TMySQLLibrary::Bind();
+  BindProc(mysql_server_init_, library_, "mysql_server_init");
+  BindProc(mysql_server_end_, library_, "mysql_server_end");
+}
+
+std::vector<std::string> TMySQLEmbedded::ServerArguments() const {
+  std::vector<std::string> arguments;
+  arguments.push_back(ExecutablePath());
+  for (int i = 0; i < Options().Count(); ++i) {
+    arguments.push_back("--" + Options()[i]);
+  }
+  return arguments;
+}
+
+std::vector<std::string> TMySQLEmbedded::ServerGroups() {
+  return {ExecutablePath() + "_SERVER", "embedded", "server"};
+}
+
+void TMySQLEmbedded::PrepareConnection(MySQLHandle handle) {
+  constexpr int kOptReadDefaultGroup = 5;
+  std::string group = ExecutablePath() + "_SERVER";
+  api_.mysql_options(handle, kOptReadDefaultGroup, group.c_str());
+}
+
+void TMySQLEmbedded::Load() {
+  TMySQLLibrary::Load();
+  if (!Loaded()) return;
+  try {
+    EmbeddedServers& registry = EmbeddedServers::Instance();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    auto& slot = registry.servers[library_.Handle()];
+    if (!slot) {
+      slot = std::make_unique<EmbeddedServers::Server>();
+      slot->library.Open(GetClientDLL());  // one more reference: never unloaded
+    }
+    EmbeddedServers::Server& server = *slot;
+    std::vector<std::string> arguments = ServerArguments();
+    if (server.failed) {
+      MySQLError(this, nullptr, -1,
+                 "The embedded server failed to start earlier and cannot be "
+                 "started again in this process.",
+                 -1, -1);
+    }
+    if (server.started) {
+      if (server.arguments != arguments) {
+        MySQLError(this, nullptr, -1,
+                   "The embedded server is already running in this process "
+                   "with other options; it can be started only once per "
+                   "process.",
+                   -1, -1);
+      }
+      return;
+    }
+    // The argument and group texts stay allocated for the process life.
+    server.arguments = arguments;
+    server.groups = ServerGroups();
+    for (std::string& a : server.arguments) server.argv.push_back(a.data());
+    server.argv.push_back(nullptr);
+    for (std::string& g : server.groups) server.groupv.push_back(g.data());
+    server.groupv.push_back(nullptr);
+    int status = mysql_server_init_(static_cast<int>(server.arguments.size()),
+                                    server.argv.data(), server.groupv.data());
+    if (status != 0) {
+      server.failed = true;
+      MySQLError(this, nullptr, -1, "", -1, -1);
+    }
+    server.started = true;
+    server.end = mysql_server_end_;
+  } catch (...) {
+    TMySQLLibrary::UnLoad();
+    throw;
+  }
+}
+
+void TMySQLEmbedded::UnLoad() {
+  // The server keeps running (see the class comment); only the driver's
+  // reference to the library goes.
+  TMySQLLibrary::UnLoad();
+}
+
+}  // namespace rowset
