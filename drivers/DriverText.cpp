@@ -2,27 +2,12 @@
 
 #include <charconv>
 
+#include "util/MySQLStrUtils.h"
+
 namespace rowset::drivers_text {
 
-// TEMPORARY until util/MySQLStrUtils.h (WordInStr) is on main.
 std::string Word(uint8_t n, const std::string& s, const std::string& separators) {
-  unsigned count = 0;
-  std::string word;
-  bool in_word = false;
-  for (char c : s) {
-    if (separators.find(c) != std::string::npos) {
-      if (in_word && count == n) return word;
-      in_word = false;
-    } else {
-      if (!in_word) {
-        ++count;
-        word.clear();
-        in_word = true;
-      }
-      word += c;
-    }
-  }
-  return in_word && count == n && n > 0 ? word : std::string();
+  return WordInStr(n, s, separators);
 }
 
 int32_t StrToIntDef(const std::string& s, int32_t fallback) {

@@ -511,7 +511,8 @@ void TMySQLBase::RetrieveField(MySQLResultHandle result, MYSQL_FIELD& field) {
     field.name = kEmpty;
     return;
   }
-  if (client_ver_ >= 40101) {
+  const int32_t layout = FieldLayoutVer();
+  if (layout >= 40101) {
     const auto* f = static_cast<const Field411*>(p);
     field.name = f->name;
     field.org_name = f->org_name;
@@ -524,7 +525,7 @@ void TMySQLBase::RetrieveField(MySQLResultHandle result, MYSQL_FIELD& field) {
     field.flags = f->flags;
     field.decimals = f->decimals;
     field.type = LowByte(f->type);
-  } else if (client_ver_ >= 40100) {
+  } else if (layout >= 40100) {
     const auto* f = static_cast<const Field410*>(p);
     field.name = f->name;
     field.org_name = f->org_name;
@@ -536,7 +537,7 @@ void TMySQLBase::RetrieveField(MySQLResultHandle result, MYSQL_FIELD& field) {
     field.flags = f->flags;
     field.decimals = f->decimals;
     field.type = LowByte(f->type);
-  } else if (client_ver_ >= 40000) {
+  } else if (layout >= 40000) {
     const auto* f = static_cast<const Field40*>(p);
     field.name = f->name;
     field.table = f->table;

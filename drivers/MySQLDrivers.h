@@ -215,6 +215,9 @@ class TMySQLBase : public TPersistent {
   static void BindProc(F& proc, const TDynLib& module, const char* name);
   // Called by Open between mysql_init and mysql_real_connect.
   virtual void PrepareConnection(MySQLHandle handle) {}
+  // The version whose layout RetrieveField reads the back end's column
+  // descriptions in: ClientVer, unless a back end knows better.
+  virtual int32_t FieldLayoutVer() const { return client_ver_; }
   // Every entry a stub that raises kNotImplementedMessage.
   static TMySQLEntryPoints StubTable();
 
@@ -281,8 +284,13 @@ class TMySQLLibrary : public TMySQLBase {
  protected:
   void Bind() override;
   virtual std::string DefaultLibraryName() const;
+  // MariaDB Connector/C reports its own release number (3.x) as client
+  // version, yet lays out column descriptions as every client from 4.1.1
+  // on; it is known by its mariadb_* functions.
+  int32_t FieldLayoutVer() const override;
 
   TDynLib library_;
+  bool connector_c_ = false;
 
  private:
   std::string client_dll_;

@@ -143,6 +143,11 @@ void TMySQLLibrary::Bind() {
   BindProc(api_.mysql_insert_id, library_, "mysql_insert_id");
   BindProc(api_.mysql_refresh, library_, "mysql_refresh");
   BindProc(api_.mysql_affected_rows, library_, "mysql_affected_rows");
+  connector_c_ = library_.Symbol("mariadb_get_infov") != nullptr;
+}
+
+int32_t TMySQLLibrary::FieldLayoutVer() const {
+  return connector_c_ && ClientVer() < 40101 ? 40101 : ClientVer();
 }
 
 // ---------------------------------------------------------------------------

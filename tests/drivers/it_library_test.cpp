@@ -1,0 +1,389 @@
+// The library driver against the real test server through the real
+// libmariadb: connecting and its failures, the main-connection rules, the
+// wrapped operations, identifier quoting and error texts.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "drivers/MySQLDrivers.h"
+#include "tests/common/TestServer.h"
+#include "tests/drivers/DriverScript.h"
+
+namespace rowset {
+namespace {
+
+using test::Server;
+
+// Records the mysql_options calls that Open makes, then passes them on.
+class RecordingLibrary : public TMySQLLibrary {
+ public:
+  using TMySQLLibrary::TMySQLLibrary;
+  static std::vector<std::pair<int, unsigned int>>& Calls() {
+    static std::vector<std::pair<int, unsigned int>> calls;
+    return calls;
+  }
+
+ protected:
+  void Bind() override {
+    TMySQLLibrary::Bind();
+    real_options_ = api_.mysql_options;
+    api_.mysql_options = [](MySQLHandle h, int option, const void* arg) {
+      Calls().emplace_back(option, *static_cast<const unsigned int*>(arg));
+      return real_options_(h, option, arg);
+    };
+  }
+
+ private:
+  static inline int (*real_options_)(MySQLHandle, int, const void*) = nullptr;
+};
+
+MySQLHandle OpenUser(TMySQLBase& driver, const std::string& db = "") {
+  const test::TestServer& s = Server();
+  return driver.Open(s.host, s.user, "", s.port, 0, db);
+}
+
+std::string ConnectMessage(const std::string& user, const std::string& host,
+                           int port, const std::string& db) {
+  return "Could not connect to mysql server using:\r\nUser: " + user + "\r\nHost:" + host +
+         "\r\nPort:" + std::to_string(port) + "\r\nDB:" + db +
+         "\r\nPlease check the following:\r\n"
+         "> MySQL Server is running on the host and port specified and that you can access "
+         "it through possible firewalls\r\n"
+         "> If the server is available and on a remote machine, check that this username "
+         "(with password) may access it from a remote IP, see MySQL Manual (Security)";
+}
+
+TEST(LibraryOpen, MainConnectionAndVersions) {
+  TMySQLLibrary driver;
+  MySQLHandle h = OpenUser(driver, Server().database);
+  ASSERT_NE(h, nullptr);
+  EXPECT_TRUE(driver.Loaded());
+  EXPECT_EQ(driver.GetConnection(), h);
+  EXPECT_EQ(driver.ClientVer(), TMySQLBase::VersionNumber(driver.ClientInfo()));
+  // libmariadb drops the "5.5.5-" the server announces to old clients.
+  std::string server = driver.ServerInfo(h);
+  EXPECT_EQ(server.rfind("10.", 0), 0u) << server;
+  EXPECT_EQ(driver.ServerVer(), TMySQLBase::VersionNumber(server));
+  EXPECT_GE(driver.ServerVer(), 101100);
+  EXPECT_EQ(driver.ProtoInfo(h), 10u);
+  EXPECT_NE(driver.HostInfo(h).find("127.0.0.1"), std::string::npos);
+  EXPECT_TRUE(driver.Ping(h));
+  EXPECT_GT(driver.ThreadID(h), 0u);
+  EXPECT_EQ(driver.ErrorNo(h), 0u);
+  EXPECT_EQ(driver.ErrorMsg(h), "");
+
+  // A second handle does not replace the main connection.
+  MySQLHandle second = OpenUser(driver);
+  EXPECT_EQ(driver.GetConnection(), h);
+  driver.Close(second);
+  EXPECT_EQ(second, nullptr);
+  EXPECT_TRUE(driver.Loaded());
+
+  // Closing the main connection unloads the driver.
+  driver.Close(h);
+  EXPECT_EQ(h, nullptr);
+  EXPECT_FALSE(driver.Loaded());
+  EXPECT_EQ(driver.GetConnection(), nullptr);
+  EXPECT_EQ(driver.ServerVer(), 0);
+  EXPECT_EQ(driver.ClientVer(), 0);
+  // And the next operation loads it again.
+  MySQLHandle again = OpenUser(driver);
+  EXPECT_EQ(driver.GetConnection(), again);
+  driver.Close(again);
+}
+
+TEST(LibraryOpen, NativePasswordAccount) {
+  const test::TestServer& s = Server();
+  TMySQLLibrary driver;
+  MySQLHandle h = driver.Open(s.host, s.pw_user, s.pw_password, s.port, 0, s.database);
+  ASSERT_NE(h, nullptr);
+  EXPECT_TRUE(driver.Ping(h));
+  driver.Close(h);
+}
+
+TEST(LibraryOpen, TimeoutOptionLines) {
+  {
+    RecordingLibrary driver;  // no lines: no calls
+    RecordingLibrary::Calls().clear();
+    MySQLHandle h = OpenUser(driver);
+    EXPECT_TRUE(RecordingLibrary::Calls().empty());
+    driver.Close(h);
+  }
+  {
+    RecordingLibrary driver("connect_timeout=7\r\nread_timeout=11\r\nwrite_timeout=13");
+    RecordingLibrary::Calls().clear();
+    MySQLHandle h = OpenUser(driver);
+    std::vector<std::pair<int, unsigned int>> expected = {{0, 7}, {11, 11}, {12, 13}};
+    EXPECT_EQ(RecordingLibrary::Calls(), expected);
+    driver.Close(h);
+  }
+  {
+    // Values that are not integers take 60, 300 and 300 seconds.
+    RecordingLibrary driver("basedir=x\r\nwrite_timeout=\r\nconnect_timeout=abc\r\nread_timeout=5s");
+    RecordingLibrary::Calls().clear();
+    MySQLHandle h = OpenUser(driver);
+    std::vector<std::pair<int, unsigned int>> expected = {{0, 60}, {11, 300}, {12, 300}};
+    EXPECT_EQ(RecordingLibrary::Calls(), expected);
+    EXPECT_TRUE(driver.Ping(h));
+    driver.Close(h);
+  }
+}
+
+TEST(LibraryOpen, FailureMessages) {
+  const test::TestServer& s = Server();
+  TMySQLLibrary driver;
+  // A closed port.
+  try {
+    driver.Open(s.host, s.user, "", 1, 0, "somedb");
+    FAIL();
+  } catch (const EMySQLError& e) {
+    EXPECT_EQ(e.ErrorCode(), -1);
+    EXPECT_EQ(e.Message(), ConnectMessage(s.user, s.host, 1, "somedb") + "\r\nClient:" +
+                               driver.ClientInfo());
+  }
+  EXPECT_EQ(driver.GetConnection(), nullptr);
+  // A wrong password.
+  try {
+    driver.Open(s.host, s.pw_user, "wrong", s.port, 0, "");
+    FAIL();
+  } catch (const EMySQLError& e) {
+    EXPECT_EQ(e.ErrorCode(), -1);
+    EXPECT_EQ(e.Message(), ConnectMessage(s.pw_user, s.host, s.port, "") + "\r\nClient:" +
+                               driver.ClientInfo());
+  }
+  EXPECT_EQ(driver.GetConnection(), nullptr);
+
+  // With a main connection, a failed Open leaves it alone and its last error
+  // (none) and the server version join the message.
+  MySQLHandle main = OpenUser(driver);
+  try {
+    driver.Open(s.host, s.pw_user, "wrong", s.port, 0, "");
+    FAIL();
+  } catch (const EMySQLError& e) {
+    EXPECT_EQ(e.ErrorCode(), 0);
+    EXPECT_EQ(e.Message(), "[0] : " + ConnectMessage(s.pw_user, s.host, s.port, "") +
+                               "\r\nClient:" + driver.ClientInfo() +
+                               "\r\nServer:" + driver.ServerInfo(main));
+  }
+  EXPECT_EQ(driver.GetConnection(), main);
+  EXPECT_TRUE(driver.Ping(main));
+  driver.Close(main);
+}
+
+TEST(LibraryOperations, Queries) {
+  TMySQLLibrary driver;
+  MySQLHandle h = OpenUser(driver, Server().database);
+  MySQLResultHandle none = driver.OpenQuery(h, "drop table if exists lib_q");
+  EXPECT_EQ(none, nullptr);
+  EXPECT_EQ(driver.OpenQuery(h, "create table lib_q (id int not null auto_increment primary key, "
+                                "v varchar(10) binary, n int)"),
+            nullptr);
+  EXPECT_EQ(driver.OpenQuery(h, "insert into lib_q (v, n) values ('a', 1), (null, null)"), nullptr);
+  EXPECT_EQ(driver.AffectedRows(h), "2");
+  EXPECT_EQ(driver.LastInsertID(h), "1");
+
+  MySQLResultHandle r = driver.OpenQuery(h, "select id, v as w, n from lib_q order by id");
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(driver.RetrieveColCount(r), 3u);
+  MYSQL_FIELD f;
+  f.charsetnr = 4242;  // not written by RetrieveField
+  driver.RetrieveField(r, f);
+  EXPECT_STREQ(f.name, "id");
+  EXPECT_STREQ(f.org_name, "id");
+  EXPECT_STREQ(f.table, "lib_q");
+  EXPECT_STREQ(f.org_table, "lib_q");
+  EXPECT_STREQ(f.db, Server().database.c_str());
+  EXPECT_EQ(f.type, 3);  // LONG
+  EXPECT_EQ(f.length, 11u);
+  EXPECT_NE(f.flags & 1, 0u);    // NOT NULL
+  EXPECT_NE(f.flags & 2, 0u);    // primary key
+  EXPECT_NE(f.flags & 512, 0u);  // auto increment
+  EXPECT_EQ(f.charsetnr, 4242u);
+  driver.RetrieveField(r, f);
+  EXPECT_STREQ(f.name, "w");
+  EXPECT_STREQ(f.org_name, "v");
+  EXPECT_EQ(f.type, 253);  // VAR_STRING
+  driver.RetrieveField(r, f);
+  EXPECT_STREQ(f.name, "n");
+  driver.RetrieveField(r, f);  // past the last column
+  EXPECT_STREQ(f.name, "");
+
+  MySQLRow row = driver.RetrieveRow(r);
+  ASSERT_NE(row, nullptr);
+  EXPECT_STREQ(row[0], "1");
+  EXPECT_STREQ(row[1], "a");
+  EXPECT_STREQ(row[2], "1");
+  MySQLLengths lengths = driver.RetrieveRowFieldLenghts(r);
+  ASSERT_NE(lengths, nullptr);
+  EXPECT_EQ(lengths[1], 1u);
+  row = driver.RetrieveRow(r);
+  ASSERT_NE(row, nullptr);
+  EXPECT_EQ(row[1], nullptr);
+  EXPECT_EQ(row[2], nullptr);
+  EXPECT_EQ(driver.RetrieveRow(r), nullptr);
+  EXPECT_EQ(driver.RetrieveRowCount(r), 2u);
+  driver.CloseQuery(r);
+  EXPECT_EQ(r, nullptr);
+  // A select leaves no count of affected rows.
+  EXPECT_EQ(driver.AffectedRows(h), "-1");
+
+  // An empty result is a result without rows.
+  r = driver.OpenQuery(h, "select * from lib_q where id < 0");
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(driver.RetrieveRow(r), nullptr);
+  driver.CloseQuery(r);
+  driver.Close(h);
+}
+
+TEST(LibraryOperations, ServerErrors) {
+  TMySQLLibrary driver;
+  MySQLHandle h = OpenUser(driver);
+  try {
+    driver.OpenQuery(h, "selec 1");
+    FAIL();
+  } catch (const EMySQLError& e) {
+    EXPECT_EQ(e.ErrorCode(), 1064);
+    EXPECT_EQ(e.Message(), "[1064] " + driver.ErrorMsg(h) + ": \r\nClient:" + driver.ClientInfo() +
+                               "\r\nServer:" + driver.ServerInfo(h));
+    EXPECT_EQ(driver.ErrorMsg(h).rfind("You have an error in your SQL syntax", 0), 0u);
+  }
+  try {
+    driver.SelectDatabase(h, "no_such_database_here");
+    FAIL();
+  } catch (const EMySQLError& e) {
+    EXPECT_EQ(e.ErrorCode(), 1049);
+  }
+  // A component message with the driver and a handle carries the handle's
+  // last error in front of it.
+  try {
+    MySQLError(&driver, h, -1, "component text", -1, -1);
+    FAIL();
+  } catch (const EMySQLError& e) {
+    EXPECT_EQ(e.ErrorCode(), 1049);
+    EXPECT_EQ(e.Message(), "[1049] " + driver.ErrorMsg(h) + ": component text\r\nClient:" +
+                               driver.ClientInfo() + "\r\nServer:" + driver.ServerInfo(h));
+  }
+  EXPECT_TRUE(driver.SelectDatabase(h, Server().database));
+  driver.Close(h);
+  // With the driver but no connection: no number, the client line only.
+  try {
+    MySQLError(&driver, nullptr, -1, "alone", -1, -1);
+    FAIL();
+  } catch (const EMySQLError& e) {
+    EXPECT_EQ(e.ErrorCode(), -1);
+    EXPECT_EQ(e.Message(), "alone\r\nClient:" + driver.ClientInfo());
+  }
+}
+
+TEST(LibraryOperations, MissingEntryPointsRaiseTheStubMessage) {
+  // libmariadb exports neither mysql_create_db nor mysql_drop_db.
+  TMySQLLibrary driver;
+  MySQLHandle h = OpenUser(driver);
+  for (int i = 0; i < 2; ++i) {
+    try {
+      if (i == 0) driver.CreateDatabase(h, "lib_never_created");
+      else driver.DropDatabase(h, "lib_never_created");
+      FAIL();
+    } catch (const EMySQLError&) {
+      FAIL() << "the stub raises a plain exception";
+    } catch (const Exception& e) {
+      EXPECT_EQ(e.Message().rfind("This MySQL API call is not implemented in the library you "
+                                  "are using.  Please update your library", 0),
+                0u);
+    }
+  }
+  EXPECT_TRUE(driver.Ping(h));
+  driver.Close(h);
+}
+
+TEST(LibraryOperations, KillRefreshAndStaleHandles) {
+  TMySQLLibrary driver;
+  MySQLHandle main = OpenUser(driver);
+  MySQLHandle victim = OpenUser(driver);
+  EXPECT_TRUE(driver.Refresh(main, 4));  // tables
+  driver.Kill(main, driver.ThreadID(victim));
+  EXPECT_THROW(driver.Ping(victim), EMySQLError);
+  driver.Close(victim);
+  // A handle the driver does not hold open is refused, not used.
+  EXPECT_THROW(driver.Ping(reinterpret_cast<MySQLHandle>(&driver)), EMySQLError);
+  MySQLHandle bogus = reinterpret_cast<MySQLHandle>(&driver);
+  driver.Close(bogus);
+  EXPECT_EQ(bogus, reinterpret_cast<MySQLHandle>(&driver));
+  // Closing the main connection first releases the library; the other
+  // connection is closed with it and cannot be used any more.
+  MySQLHandle other = OpenUser(driver);
+  driver.Close(main);
+  EXPECT_FALSE(driver.Loaded());
+  EXPECT_THROW(driver.Ping(other), EMySQLError);
+  driver.Close(other);  // harmless
+  driver.UnLoad();
+}
+
+TEST(LibraryIdentifiers, FormatIdentifier) {
+  TMySQLLibrary driver;
+  MySQLHandle h = OpenUser(driver, Server().database);
+  EXPECT_EQ(driver.FormatIdentifier("abc_1"), "abc_1");
+  EXPECT_EQ(driver.FormatIdentifier("1abc"), "1abc");
+  EXPECT_EQ(driver.FormatIdentifier("select"), "`select`");
+  EXPECT_EQ(driver.FormatIdentifier("Select"), "`Select`");
+  EXPECT_EQ(driver.FormatIdentifier("my-col"), "`my-col`");
+  EXPECT_EQ(driver.FormatIdentifier("my col"), "`my col`");
+  EXPECT_EQ(driver.FormatIdentifier("`already quoted`"), "`already quoted`");
+  EXPECT_EQ(driver.FormatIdentifier(""), "");
+  EXPECT_EQ(driver.FormatIdentifier("db.tbl"), "db.tbl");
+  EXPECT_EQ(driver.FormatIdentifier("db.order"), "db.`order`");
+  EXPECT_EQ(driver.FormatIdentifier("my db.t-1"), "`my db`.`t-1`");
+  EXPECT_EQ(driver.FormatIdentifier("a..b."), "a.b");
+  // A back-quote inside a name is doubled, so it cannot end the quoting.
+  EXPECT_EQ(driver.FormatIdentifier("a`b"), "`a``b`");
+  EXPECT_EQ(driver.FormatIdentifier("x` ; drop table t; `"), "`x`` ; drop table t; ```");
+
+  // The quoted names work on the server.
+  std::string name = "we`ird name";
+  std::string quoted = driver.FormatIdentifier(name);
+  EXPECT_EQ(driver.OpenQuery(h, "drop table if exists " + quoted), nullptr);
+  EXPECT_EQ(driver.OpenQuery(h, "create table " + quoted + " (`select` int)"), nullptr);
+  MySQLResultHandle r = driver.OpenQuery(
+      h, "select " + driver.FormatIdentifier("select") + " from " +
+             driver.FormatIdentifier(Server().database + "." + name));
+  ASSERT_NE(r, nullptr);
+  MYSQL_FIELD f = driver.RetrieveField(r);
+  EXPECT_STREQ(f.table, name.c_str());
+  driver.CloseQuery(r);
+  driver.OpenQuery(h, "drop table " + quoted);
+  driver.Close(h);
+}
+
+TEST(LibraryEscaping, EscapeStrKeepsEveryByte) {
+  TMySQLLibrary driver;
+  MySQLHandle h = OpenUser(driver, Server().database);
+  std::string value("a'b\"c\\d\0e\nf\rg\x1a", 14);
+  std::string escaped = driver.EscapeStr(value);
+  EXPECT_EQ(escaped.find('\0'), std::string::npos);
+  driver.OpenQuery(h, "drop table if exists lib_esc");
+  driver.OpenQuery(h, "create table lib_esc (v varbinary(40))");
+  driver.OpenQuery(h, "insert into lib_esc values ('" + escaped + "')");
+  MySQLResultHandle r = driver.OpenQuery(h, "select v from lib_esc");
+  MySQLRow row = driver.RetrieveRow(r);
+  ASSERT_NE(row, nullptr);
+  MySQLLengths lengths = driver.RetrieveRowFieldLenghts(r);
+  EXPECT_EQ(std::string(row[0], lengths[0]), value);
+  driver.CloseQuery(r);
+  driver.Close(h);
+}
+
+TEST(LibraryDifferential, ScriptGivesTheExpectedTranscript) {
+  TMySQLLibrary driver;
+  std::string db = test::FreshDatabase("lib_diff");
+  MySQLHandle h = OpenUser(driver, db);
+  std::string transcript = RunDriverScript(driver, h);
+  DumpTranscript(transcript);
+  EXPECT_EQ(transcript, ExpectedTranscript());
+  driver.Close(h);
+}
+
+}  // namespace
+}  // namespace rowset
