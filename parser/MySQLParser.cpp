@@ -482,7 +482,8 @@ void ConfigureForScripts(TBasicParser& P) {
   P.MacroEnds.Add("]");
 }
 
-std::string TrimControls(const std::string& s) {
+// The text without blanks and control characters at either end.
+std::string_view TrimControls(std::string_view s) {
   size_t b = 0, e = s.size();
   while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
   while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
@@ -513,9 +514,9 @@ void ParseScript(TStrings& Lines) {
       if (P.BlankAfterToken()) acc += ' ';
     }
     if ((kind == tkSemicolon || kind == tkEnd) && !acc.empty()) {
-      std::string statement = TrimControls(acc);
+      std::string_view statement = TrimControls(acc);
       // A lone ";" is no statement: the server would refuse it as empty.
-      if (!statement.empty() && statement != ";") statements.push_back(std::move(statement));
+      if (!statement.empty() && statement != ";") statements.emplace_back(statement);
       acc.clear();
     }
     if (kind == tkEnd) break;
