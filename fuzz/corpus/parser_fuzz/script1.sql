@@ -1,0 +1,2 @@
+select * from t; -- all
+update t set a=1;
