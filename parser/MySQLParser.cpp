@@ -522,13 +522,16 @@ void ParseScript(TStrings& Lines) {
     if (kind == tkEnd) break;
   }
 
+  // The list changes only once the whole script is split.
   Lines.BeginUpdate();
-  struct EndUpdate {
-    TStrings& lines;
-    ~EndUpdate() { lines.EndUpdate(); }
-  } end_update{Lines};
-  Lines.Clear();
-  for (std::string& s : statements) Lines.Add(s);
+  try {
+    Lines.Clear();
+    for (const std::string& s : statements) Lines.Add(s);
+  } catch (...) {
+    Lines.EndUpdate();
+    throw;
+  }
+  Lines.EndUpdate();
 }
 
 std::string GetScriptType(const TStrings& Lines) {

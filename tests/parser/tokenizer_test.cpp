@@ -2,6 +2,7 @@
 // its behaviour on malformed text.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <utility>
 #include <vector>
@@ -169,6 +170,24 @@ TEST(Tokenizer, Strings) {
   EXPECT_EQ(Scan("'a\n\\'b\n\\'c"),
             (Tokens{{tkString, "'a"}, {tkLineBreak, " "}, {'\\', "\\"}, {tkString, "'b"},
                     {tkLineBreak, " "}, {'\\', "\\"}, {tkString, "'c"}}));
+}
+
+// Every later string of a quote that was once found open to the end of the
+// text is open too; finding that again for each of them would make the scan
+// quadratic.
+TEST(Tokenizer, ManyOpenStringsStayLinear) {
+  std::string text = "'";
+  for (int i = 0; i < 200000; ++i) text += "\\'x\n";
+  auto start = std::chrono::steady_clock::now();
+  TBasicParser p(text);
+  size_t strings = 0;
+  while (p.NextToken(false) != tkEnd) strings += p.Token.Kind == tkString;
+  EXPECT_EQ(strings, 200000u);  // the first one takes in "\\'x"
+  TStringList lines;
+  lines.SetText(text);
+  ParseScript(lines);
+  EXPECT_EQ(lines.Count(), 1);
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 10.0);
 }
 
 TEST(Tokenizer, NamesAndMacros) {
