@@ -1,6 +1,5 @@
 #include "util/MySQLIniText.h"
 
-#include <climits>
 #include <vector>
 
 namespace rowset {
@@ -95,46 +94,6 @@ void CheckWritable(std::string_view section, std::string_view key,
                     "\" must not contain a line break");
 }
 
-// Integer text as the host's integer parser reads it: leading blanks, an
-// optional sign, then decimal digits or hexadecimal digits after "$" or "0x".
-bool TryParseInt32(std::string_view s, int32_t& out) {
-  size_t p = 0;
-  while (p < s.size() && s[p] == ' ') ++p;
-  bool negative = false;
-  if (p < s.size() && (s[p] == '+' || s[p] == '-')) negative = s[p++] == '-';
-  int base = 10;
-  if (p < s.size() && s[p] == '$') {
-    base = 16;
-    ++p;
-  } else if (p + 1 < s.size() && s[p] == '0' && (s[p + 1] == 'x' || s[p + 1] == 'X')) {
-    base = 16;
-    p += 2;
-  }
-  if (p == s.size()) return false;
-  int64_t v = 0;
-  for (; p < s.size(); ++p) {
-    char c = s[p];
-    int d;
-    if (c >= '0' && c <= '9')
-      d = c - '0';
-    else if (base == 16 && c >= 'a' && c <= 'f')
-      d = c - 'a' + 10;
-    else if (base == 16 && c >= 'A' && c <= 'F')
-      d = c - 'A' + 10;
-    else
-      return false;
-    v = v * base + d;
-    if (v > static_cast<int64_t>(UINT32_MAX) + 1) return false;
-  }
-  if (negative) v = -v;
-  // Hexadecimal texts may spell the 32-bit pattern of a negative number.
-  if (base == 16 && !negative && v > INT32_MAX && v <= static_cast<int64_t>(UINT32_MAX))
-    v -= static_cast<int64_t>(UINT32_MAX) + 1;
-  if (v < INT32_MIN || v > INT32_MAX) return false;
-  out = static_cast<int32_t>(v);
-  return true;
-}
-
 }  // namespace
 
 std::string ReadIniString(std::string_view Text, std::string_view Section,
@@ -193,10 +152,7 @@ std::string EraseIniSection(std::string_view Text, std::string_view Section) {
 
 int32_t ReadIniInteger(std::string_view Text, std::string_view Section,
                        std::string_view Key, int32_t Default) {
-  std::string def = std::to_string(Default);
-  std::string value = ReadIniString(Text, Section, Key, def);
-  int32_t result;
-  return TryParseInt32(value, result) ? result : Default;
+  return StrToIntDef(ReadIniString(Text, Section, Key, IntToStr(Default)), Default);
 }
 
 std::string WriteIniInteger(std::string_view Text, std::string_view Section,
@@ -212,6 +168,28 @@ bool ReadIniBoolean(std::string_view Text, std::string_view Section,
 std::string WriteIniBoolean(std::string_view Text, std::string_view Section,
                             std::string_view Key, bool Value) {
   return WriteIniString(Text, Section, Key, Value ? "True" : "False");
+}
+
+double ReadIniFloat(std::string_view Text, std::string_view Section,
+                    std::string_view Key, double Default) {
+  // One snapshot of the locale for both directions.
+  TFormatSettings fs = GetFormatSettings();
+  return StrToFloat(ReadIniString(Text, Section, Key, FloatToStr(Default, fs)), fs);
+}
+
+std::string WriteIniFloat(std::string_view Text, std::string_view Section,
+                          std::string_view Key, double Value) {
+  return WriteIniString(Text, Section, Key, FloatToStr(Value));
+}
+
+TDateTime ReadIniDateTime(std::string_view Text, std::string_view Section,
+                          std::string_view Key, TDateTime Default) {
+  return ReadIniFloat(Text, Section, Key, Default);
+}
+
+std::string WriteIniDateTime(std::string_view Text, std::string_view Section,
+                             std::string_view Key, TDateTime Value) {
+  return WriteIniFloat(Text, Section, Key, Value);
 }
 
 }  // namespace rowset

@@ -25,6 +25,7 @@
 #include <string_view>
 
 #include "host/Exceptions.h"
+#include "host/SysUtils.h"
 
 namespace rowset {
 
@@ -70,6 +71,21 @@ bool ReadIniBoolean(std::string_view Text, std::string_view Section,
 // Writes "True" or "False".
 std::string WriteIniBoolean(std::string_view Text, std::string_view Section,
                             std::string_view Key, bool Value);
+
+// The value parsed by the locale's float parser, the default being formatted
+// by the locale's float formatter first; raises EConvertError when the value
+// is not a number.
+double ReadIniFloat(std::string_view Text, std::string_view Section,
+                    std::string_view Key, double Default);
+// Writes the locale's float text of Value.
+std::string WriteIniFloat(std::string_view Text, std::string_view Section,
+                          std::string_view Key, double Value);
+
+// Date-time values handled as their floats.
+TDateTime ReadIniDateTime(std::string_view Text, std::string_view Section,
+                          std::string_view Key, TDateTime Default);
+std::string WriteIniDateTime(std::string_view Text, std::string_view Section,
+                             std::string_view Key, TDateTime Value);
 
 }  // namespace rowset
 

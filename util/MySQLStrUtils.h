@@ -1,8 +1,9 @@
 // String helpers used across the library: word splitting (version texts,
 // qualified identifiers, macro names and key lists all rely on WordInStr),
 // field cutting by delimiters, trimming and cleaning of character sets, and
-// comma-text splitting. INI text held in strings lives in util/MySQLIniText.h
-// and is included here, so this header is the one to include.
+// comma-text splitting. INI text held in strings (util/MySQLIniText.h) and the
+// MySQL value text conversions (util/MySQLValueText.h) are included here, so
+// this header is the one to include.
 //
 // All functions work on byte strings: no encoding conversion, comparisons
 // byte-wise unless a function says otherwise. Positions and word numbers are
@@ -20,6 +21,7 @@
 
 #include "host/Classes.h"
 #include "util/MySQLIniText.h"
+#include "util/MySQLValueText.h"
 
 namespace rowset {
 
