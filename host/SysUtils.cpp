@@ -1,4 +1,5 @@
 #include "host/SysUtils.h"
+#include "host/Immortal.h"
 
 #include <charconv>
 #include <chrono>
@@ -14,15 +15,9 @@ namespace rowset {
 
 namespace {
 
-std::mutex& LocaleMutex() {
-  static std::mutex m;
-  return m;
-}
-
-TFormatSettings& LocaleStore() {
-  static TFormatSettings settings;
-  return settings;
-}
+struct LocaleTag {};
+std::mutex& LocaleMutex() { return Immortal<std::mutex, LocaleTag>(); }
+TFormatSettings& LocaleStore() { return Immortal<TFormatSettings>(); }
 
 const char* const kShortMonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};

@@ -1,0 +1,131 @@
+// Message dialogs, the modal login form and the busy cursor.
+//
+// Every dialog goes through one replaceable provider. The default provider
+// asks on the terminal when standard input is one, and otherwise answers at
+// once with the default button (OK, else Yes, else Retry; OK for the login
+// form), so that unattended runs never wait. Tests install a scripted
+// provider.
+#ifndef ROWSET_HOST_DIALOGS_H_
+#define ROWSET_HOST_DIALOGS_H_
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "host/Set.h"
+
+namespace rowset {
+
+enum TMsgDlgType { mtWarning, mtError, mtInformation, mtConfirmation, mtCustom };
+enum TMsgDlgBtn {
+  mbYes,
+  mbNo,
+  mbOK,
+  mbCancel,
+  mbAbort,
+  mbRetry,
+  mbIgnore,
+  mbAll,
+  mbNoToAll,
+  mbYesToAll,
+  mbHelp
+};
+using TMsgDlgButtons = Set<TMsgDlgBtn>;
+
+// Modal results.
+constexpr int mrNone = 0;
+constexpr int mrOk = 1;
+constexpr int mrCancel = 2;
+constexpr int mrAbort = 3;
+constexpr int mrRetry = 4;
+constexpr int mrIgnore = 5;
+constexpr int mrYes = 6;
+constexpr int mrNo = 7;
+constexpr int mrAll = 8;
+constexpr int mrNoToAll = 9;
+constexpr int mrYesToAll = 10;
+
+// The modal result a button gives, and the button a dialog with these
+// buttons has as its default.
+int ModalResultOf(TMsgDlgBtn Button);
+TMsgDlgBtn DefaultButtonOf(TMsgDlgButtons Buttons);
+
+// What the login form shows and, on OK, gives back.
+struct TLoginFormData {
+  std::string Caption = "Database Login";
+  bool ShowServer = true;  // the server label and edit
+  std::string Server;
+  std::string Port;
+  std::string UserName;
+  std::string Password;
+};
+
+class TDialogProvider {
+ public:
+  virtual ~TDialogProvider() = default;
+  // Returns a modal result (mrOk, mrYes, ...).
+  virtual int MessageDlg(const std::string& Msg, TMsgDlgType DlgType, TMsgDlgButtons Buttons) = 0;
+  // Shows the login form modally; true for OK (Data holds the entries),
+  // false for Cancel (Data is as it was).
+  virtual bool LoginForm(TLoginFormData& Data) = 0;
+};
+
+// Installs a provider and returns the previous one; nullptr restores the
+// default provider. Not for use while a dialog is showing.
+std::unique_ptr<TDialogProvider> SetDialogProvider(std::unique_ptr<TDialogProvider> Provider);
+TDialogProvider& DialogProvider();
+// The default provider reads from this terminal decision; tests and tools
+// may force it (-1: decide by standard input, 0: never ask, 1: always ask).
+void SetDialogInteractive(int Mode);
+
+int MessageDlg(const std::string& Msg, TMsgDlgType DlgType, TMsgDlgButtons Buttons, int HelpCtx = 0);
+void ShowMessage(const std::string& Msg);
+bool ShowLoginForm(TLoginFormData& Data);
+
+// ---------------------------------------------------------------------------
+// Cursor
+
+using TCursor = int16_t;
+constexpr TCursor crDefault = 0;
+constexpr TCursor crNone = -1;
+constexpr TCursor crArrow = -2;
+constexpr TCursor crCross = -3;
+constexpr TCursor crIBeam = -4;
+constexpr TCursor crHourGlass = -11;
+constexpr TCursor crDrag = -12;
+constexpr TCursor crNoDrop = -13;
+constexpr TCursor crSQLWait = -17;
+constexpr TCursor crNo = -18;
+constexpr TCursor crAppStart = -19;
+constexpr TCursor crHelp = -20;
+constexpr TCursor crHandPoint = -21;
+
+// The screen: its cursor is a process-wide busy indicator that a tool may
+// show; setting it has no other effect.
+class TScreen {
+ public:
+  TCursor Cursor() const { return cursor_.load(); }
+  void SetCursor(TCursor Value) { cursor_.store(Value); }
+
+ private:
+  std::atomic<TCursor> cursor_{crDefault};
+};
+
+extern TScreen Screen;
+
+// Sets the screen cursor for a scope and puts the previous one back.
+class TCursorScope {
+ public:
+  explicit TCursorScope(TCursor Cursor) : saved_(Screen.Cursor()) { Screen.SetCursor(Cursor); }
+  ~TCursorScope() { Screen.SetCursor(saved_); }
+  TCursorScope(const TCursorScope&) = delete;
+  TCursorScope& operator=(const TCursorScope&) = delete;
+
+ private:
+  TCursor saved_;
+};
+
+}  // namespace rowset
+
+#endif  // ROWSET_HOST_DIALOGS_H_

@@ -1,0 +1,254 @@
+#include "host/Threads.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <vector>
+
+#include "host/Dialogs.h"
+#include "host/Messages.h"
+
+namespace rowset {
+namespace {
+
+class TCounterThread : public TThread {
+ public:
+  explicit TCounterThread(std::atomic<int>* alive) : alive_(alive) { ++*alive_; }
+  ~TCounterThread() override {
+    TerminateAndWait();
+    --*alive_;
+  }
+  std::atomic<int> passes{0};
+  std::atomic<uint32_t> seen_id{0};
+  bool suspend_when_idle = false;
+
+ protected:
+  void Execute() override {
+    seen_id = GetCurrentThreadId();
+    while (!Terminated()) {
+      ++passes;
+      if (suspend_when_idle) Suspend();
+      Sleep(1);
+      if (passes >= 3 && !suspend_when_idle) break;
+    }
+    SetReturnValue(passes);
+  }
+
+ private:
+  std::atomic<int>* alive_;
+};
+
+TEST(ThreadTest, CreatedSuspendedThenRunsAndIsWaitedFor) {
+  std::atomic<int> alive{0};
+  TCounterThread t(&alive);
+  EXPECT_TRUE(t.Suspended());
+  Sleep(5);
+  EXPECT_EQ(t.passes.load(), 0);
+  t.Resume();
+  EXPECT_EQ(t.WaitFor(), 3);
+  EXPECT_TRUE(t.Finished());
+  EXPECT_EQ(t.seen_id.load(), t.ThreadID());
+  EXPECT_NE(t.ThreadID(), GetCurrentThreadId());
+  EXPECT_THROW(t.Resume(), EThread);
+}
+
+TEST(ThreadTest, SuspendIsCooperativeAndResumeWakes) {
+  std::atomic<int> alive{0};
+  TCounterThread t(&alive);
+  t.suspend_when_idle = true;
+  EXPECT_THROW(t.WaitFor(), EThread);  // never started
+  t.Resume();
+  while (!t.Suspended() || t.passes.load() < 1) Sleep(1);
+  EXPECT_THROW(t.Suspend(), EThread);  // not from another thread
+  int before = t.passes.load();
+  t.Resume();
+  while (t.passes.load() == before) Sleep(1);
+  // Destroying a suspended thread wakes it with Terminated set.
+}
+
+TEST(ThreadTest, NeverStartedThreadIsSimplyFreed) {
+  std::atomic<int> alive{0};
+  { TCounterThread t(&alive); }
+  EXPECT_EQ(alive.load(), 0);
+}
+
+TEST(ThreadTest, FreeOnTerminateRunsOnTerminateOnMainThread) {
+  std::atomic<int> alive{0};
+  std::atomic<bool> on_main{false};
+  std::atomic<int> terminated{0};
+  auto* t = new TCounterThread(&alive);
+  t->SetFreeOnTerminate(true);
+  t->OnTerminate = [&](TObject* sender) {
+    on_main = IsMainThread();
+    EXPECT_EQ(sender, t);
+    ++terminated;
+  };
+  t->Resume();
+  EXPECT_THROW(t->WaitFor(), EThread);  // it frees itself: not waitable
+  // OnTerminate needs the main thread to pump.
+  EXPECT_TRUE(Application.ProcessMessagesUntil([&] { return alive.load() == 0; }, 5000));
+  EXPECT_EQ(terminated.load(), 1);
+  EXPECT_TRUE(on_main.load());
+}
+
+class TThrowingThread : public TThread {
+ protected:
+  void Execute() override { throw EDatabaseError("worker failed"); }
+};
+
+TEST(ThreadTest, ExceptionInExecuteIsKeptNotFatal) {
+  TThrowingThread t;
+  t.Resume();
+  t.WaitFor();
+  ASSERT_TRUE(t.FatalException());
+  EXPECT_THROW(std::rethrow_exception(t.FatalException()), EDatabaseError);
+}
+
+TEST(SyncTest, CriticalSectionIsReentrantAndEventsTimeOut) {
+  TCriticalSection cs;
+  cs.Enter();
+  cs.Enter();
+  cs.Leave();
+  cs.Leave();
+  int counter = 0;
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 4; ++i)
+    threads.emplace_back([&] {
+      for (int k = 0; k < 10000; ++k) {
+        std::lock_guard<TCriticalSection> g(cs);
+        ++counter;
+      }
+    });
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(counter, 40000);
+
+  TSimpleEvent ev;
+  EXPECT_EQ(ev.WaitFor(20), wrTimeout);
+  std::thread setter([&] {
+    Sleep(10);
+    ev.SetEvent();
+  });
+  EXPECT_EQ(ev.WaitFor(5000), wrSignaled);
+  setter.join();
+  EXPECT_EQ(ev.WaitFor(0), wrSignaled);  // manual reset: stays set
+  ev.ResetEvent();
+  EXPECT_EQ(ev.WaitFor(0), wrTimeout);
+
+  TEvent autoev(false, true);
+  EXPECT_EQ(autoev.WaitFor(0), wrSignaled);
+  EXPECT_EQ(autoev.WaitFor(0), wrTimeout);
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(MessageTest, PostedFromSeveralThreadsArriveInOrderOnTheOwningThread) {
+  std::vector<std::pair<uintptr_t, intptr_t>> got;
+  bool all_on_main = true;
+  HWND h = AllocateHWnd([&](TMessage& m) {
+    all_on_main = all_on_main && IsMainThread();
+    if (m.Msg == WM_USER + 187) got.emplace_back(m.WParam, m.LParam);
+  });
+  std::vector<std::thread> posters;
+  for (uintptr_t t = 0; t < 4; ++t)
+    posters.emplace_back([h, t] {
+      for (intptr_t i = 0; i < 500; ++i) ASSERT_TRUE(PostMessage(h, WM_USER + 187, t, i));
+    });
+  for (auto& th : posters) th.join();
+  EXPECT_EQ(got.size(), 0u);  // nothing before the main thread pumps
+  EXPECT_TRUE(Application.ProcessMessagesUntil([&] { return got.size() == 2000; }, 5000));
+  EXPECT_TRUE(all_on_main);
+  std::vector<intptr_t> last(4, -1);
+  for (auto& [thread, seq] : got) {
+    EXPECT_EQ(seq, last[thread] + 1);
+    last[thread] = seq;
+  }
+  DeallocateHWnd(h);
+}
+
+TEST(MessageTest, NothingIsDeliveredAfterTheReceiverIsFreed) {
+  int delivered = 0, disposed = 0;
+  HWND h = AllocateHWnd([&](TMessage&) { ++delivered; });
+  ASSERT_TRUE(PostMessage(h, WM_USER + 188, 0, 1));
+  ASSERT_TRUE(PostMessage(h, WM_USER + 188, 0, 2, [&](intptr_t l) { disposed += static_cast<int>(l); }));
+  DeallocateHWnd(h);
+  EXPECT_EQ(disposed, 2);  // the payload of the dropped message was freed
+  EXPECT_FALSE(PostMessage(h, WM_USER + 188, 0, 3));
+  EXPECT_FALSE(PostMessage(0, WM_USER + 188, 0, 3));
+  Application.ProcessMessages();
+  EXPECT_EQ(delivered, 0);
+  EXPECT_FALSE(IsWindow(h));
+
+  // A handler that frees its own receiver stops the rest of its queue.
+  HWND h2 = 0;
+  h2 = AllocateHWnd([&](TMessage&) {
+    ++delivered;
+    DeallocateHWnd(h2);
+  });
+  PostMessage(h2, 1, 0, 0);
+  PostMessage(h2, 2, 0, 0);
+  EXPECT_EQ(Application.ProcessMessages(), 1);
+  EXPECT_EQ(delivered, 1);
+}
+
+TEST(MessageTest, WaitAndDispatchTimesOutAndWakesOnPost) {
+  int delivered = 0;
+  HWND h = AllocateHWnd([&](TMessage& m) {
+    ++delivered;
+    m.Result = 42;
+  });
+  EXPECT_FALSE(Application.WaitAndDispatch(20));
+  std::thread poster([h] {
+    Sleep(10);
+    PostMessage(h, 5, 0, 0);
+  });
+  EXPECT_TRUE(Application.WaitAndDispatch(5000));
+  poster.join();
+  EXPECT_EQ(delivered, 1);
+  EXPECT_EQ(SendMessage(h, 6, 0, 0), 42);
+  DeallocateHWnd(h);
+}
+
+// ---------------------------------------------------------------------------
+
+class TScripted : public TDialogProvider {
+ public:
+  int answer = mrNo;
+  std::string last;
+  int MessageDlg(const std::string& Msg, TMsgDlgType, TMsgDlgButtons) override {
+    last = Msg;
+    return answer;
+  }
+  bool LoginForm(TLoginFormData& Data) override {
+    Data.Password = "secret";
+    return true;
+  }
+};
+
+TEST(DialogTest, ProviderIsReplaceableAndDefaultNeverWaits) {
+  SetDialogInteractive(0);
+  EXPECT_EQ(MessageDlg("Proceed?", mtWarning, {mbYes, mbAbort}), mrYes);
+  EXPECT_EQ(MessageDlg("Sure?", mtConfirmation, {mbYes, mbNo, mbOK}), mrOk);
+  EXPECT_EQ(MessageDlg("Again?", mtError, {mbRetry, mbCancel}), mrRetry);
+  TLoginFormData login;
+  login.UserName = "root";
+  EXPECT_TRUE(ShowLoginForm(login));
+  EXPECT_EQ(login.UserName, "root");
+
+  auto old = SetDialogProvider(std::make_unique<TScripted>());
+  EXPECT_EQ(old, nullptr);
+  EXPECT_EQ(MessageDlg("Drop it?", mtConfirmation, {mbYes, mbNo}), mrNo);
+  EXPECT_EQ(static_cast<TScripted&>(DialogProvider()).last, "Drop it?");
+  EXPECT_TRUE(ShowLoginForm(login));
+  EXPECT_EQ(login.Password, "secret");
+  SetDialogProvider(nullptr);
+  SetDialogInteractive(-1);
+
+  {
+    TCursorScope busy(crSQLWait);
+    EXPECT_EQ(Screen.Cursor(), crSQLWait);
+  }
+  EXPECT_EQ(Screen.Cursor(), crDefault);
+}
+
+}  // namespace
+}  // namespace rowset
