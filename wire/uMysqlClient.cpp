@@ -330,7 +330,13 @@ int TMysqlClient::simple_command(TEnumServerCommand command, const void* argumen
   }
   if (skip_check) return 0;
   if (net.net_safe_read() != packet_error) return 0;
-  if (GetLastErrorNo() == CR_SERVER_LOST) close();
+  if (GetLastErrorNo() == CR_SERVER_LOST) {
+    // An open transaction died with the connection: keep saying so, so that
+    // the retry below does not silently reconnect and go on without it.
+    const uint32_t in_transaction = server_status & SERVER_STATUS_IN_TRANS;
+    close();
+    server_status |= in_transaction;
+  }
   if (retry) return simple_command(command, argument, length, skip_check, false);
   return -1;
 }

@@ -23,7 +23,7 @@ std::string Frame(uint8_t seq, const std::string& body, uint32_t uncompressed_le
 std::string Zip(const std::string& data);
 // A greeting of protocol version 10 (or `protocol`), version text, thread id,
 // 8-byte challenge, capabilities, language 8, status 2 and 13 filler bytes.
-std::string Greeting(uint32_t thread_id, uint16_t capabilities = 0x2C,
+std::string Greeting(uint32_t thread_id, uint16_t capabilities = 0x200C,
                      uint8_t protocol = 10, const std::string& challenge = "abcdefgh",
                      const std::string& version = "3.23.99-scripted");
 std::string OkPayload();
