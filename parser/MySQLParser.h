@@ -9,6 +9,14 @@
 // unterminated strings, comments, names and macros simply end. Only the
 // Check*/Error* calls raise, always EBasicParserError ("... on line N").
 //
+// How a few hard cases read, as the server reads them:
+// - A quoted string runs to its closing quote, across line breaks; one that
+//   is never closed ends at its first line break.
+// - A line-comment marker that ends in a blank ("-- ") also matches when a
+//   line break, another control character or the end of the text stands in
+//   place of that blank.
+// - Between tokens, NUL and the other control characters are blanks.
+//
 // ParseScript turns a script into one statement per line, without comments;
 // GetScriptType classifies a script by its first words.
 #ifndef ROWSET_PARSER_MYSQLPARSER_H_
@@ -59,8 +67,6 @@ struct TTokenProps {
 };
 
 enum TTokenPosition { tpPrevious, tpCurrent, tpNext };
-
-class TBasicParser;
 
 // A string list that tells its parser when it changes, so that the parser
 // can keep a prepared copy of its markers instead of reading the lists
@@ -171,10 +177,13 @@ class TBasicParser {
 };
 
 // Replaces the lines by the statements of the script they hold, one per
-// line, each with its own ";" (the last one may lack it), comments removed,
-// line breaks and blanks between tokens joined into single blanks.
+// entry, each with its own ";" (the last one may lack it) and without
+// comments. The token texts are joined: a line break becomes one blank, and
+// one blank follows each token that a blank follows in the script (so an
+// indented line adds two); a comment between two tokens leaves one blank.
 // Semicolons inside strings, back-quoted names, macros and comments do not
-// split statements. Empty statements (a lone ";") are not kept.
+// split statements. Empty statements (a lone ";") are not kept. The list
+// changes only when the whole script has been split.
 void ParseScript(TStrings& Lines);
 
 // "NONE", "SELECT", "DELETE", "INSERT", "REPLACE", "LOAD", "UPDATE" or
