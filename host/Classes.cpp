@@ -250,6 +250,73 @@ void DatabaseError(const std::string& Message, TComponent* Component) {
 }
 
 // ----------------------------------------------------------------------------
+// TReader / TWriter
+
+std::vector<std::string> TReader::ReadProperties(TPersistent* Instance) {
+  used_.assign(values_.size(), false);
+  if (Instance != nullptr) Instance->DefineProperties(this);
+  std::vector<std::string> unknown;
+  for (size_t i = 0; i < values_.size(); ++i)
+    if (!used_[i]) unknown.push_back(values_[i].first);
+  return unknown;
+}
+
+void TReader::DefineProperty(const std::string& Name, const TReaderProc& ReadData, const TWriterProc&,
+                             bool) {
+  for (size_t i = 0; i < values_.size(); ++i) {
+    if (used_[i] || CompareTextBytes(values_[i].first, Name) != 0) continue;
+    used_[i] = true;
+    current_ = values_[i].second;
+    if (ReadData) ReadData(*this);
+    current_ = Variant();
+  }
+}
+
+bool TReader::ReadBoolean() {
+  if (current_.VarType() != varBoolean) throw EReadError("Invalid property value");
+  return current_.AsBoolean();
+}
+
+int32_t TReader::ReadInteger() {
+  if (!current_.IsNumeric() || current_.VarType() == varDouble || current_.VarType() == varCurrency)
+    throw EReadError("Invalid property value");
+  try {
+    return current_.AsInteger();
+  } catch (const Exception&) {
+    throw EReadError("Invalid property value");
+  }
+}
+
+double TReader::ReadFloat() {
+  if (!current_.IsNumeric() && current_.VarType() != varDate) throw EReadError("Invalid property value");
+  return current_.AsFloat();
+}
+
+std::string TReader::ReadString() {
+  if (!current_.IsString()) throw EReadError("Invalid property value");
+  return current_.AsString();
+}
+
+TStoredValues TWriter::WriteProperties(TPersistent* Instance) {
+  out_.clear();
+  if (Instance != nullptr) Instance->DefineProperties(this);
+  return std::move(out_);
+}
+
+void TWriter::DefineProperty(const std::string& Name, const TReaderProc&, const TWriterProc& WriteData,
+                             bool HasData) {
+  if (!HasData || !WriteData) return;
+  name_ = Name;
+  WriteData(*this);
+  name_.clear();
+}
+
+void TWriter::Put(const Variant& Value) {
+  if (name_.empty()) throw EWriteError("Value written outside a defined property");
+  out_.emplace_back(name_, Value);
+}
+
+// ----------------------------------------------------------------------------
 // TStrings
 
 void TStrings::Error(const std::string& Msg, int Data) const {

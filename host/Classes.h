@@ -18,6 +18,7 @@
 
 #include "host/Exceptions.h"
 #include "host/Set.h"
+#include "host/Variants.h"
 
 namespace rowset {
 
@@ -34,6 +35,8 @@ class TObject {
 
 using TNotifyEvent = std::function<void(TObject* Sender)>;
 
+class TFiler;
+
 class TPersistent : public TObject {
  public:
   // Copies Source into this object. The default asks Source to AssignTo
@@ -43,6 +46,13 @@ class TPersistent : public TObject {
  protected:
   virtual void AssignTo(TPersistent* Dest);
   [[noreturn]] void AssignError(TPersistent* Source);
+  // Declares stored values that are not plain properties (for example
+  // values older stored forms carry) through Filer->DefineProperty.
+  virtual void DefineProperties(TFiler* Filer) {}
+
+ private:
+  friend class TReader;
+  friend class TWriter;
 };
 
 // ----------------------------------------------------------------------------
@@ -135,6 +145,69 @@ class TComponent : public TPersistent {
   TComponentState state_;
   std::vector<TComponent*> components_;    // owned, in insertion order
   std::vector<TComponent*> free_notifies_; // both directions of each link
+};
+
+// ----------------------------------------------------------------------------
+// Stored values
+
+class TReader;
+class TWriter;
+using TReaderProc = std::function<void(TReader& Reader)>;
+using TWriterProc = std::function<void(TWriter& Writer)>;
+
+// What DefineProperties talks to: the reader calls ReadData for a stored
+// value of that name, the writer calls WriteData when HasData is true.
+class TFiler : public TObject {
+ public:
+  virtual void DefineProperty(const std::string& Name, const TReaderProc& ReadData,
+                              const TWriterProc& WriteData, bool HasData) = 0;
+};
+
+// Named stored values, as a component stream holds them.
+using TStoredValues = std::vector<std::pair<std::string, Variant>>;
+
+// Hands stored values to an object's defined properties (names compared
+// ignoring letter case). The Read functions raise EReadError when the
+// stored value is not of the asked kind.
+class TReader : public TFiler {
+ public:
+  explicit TReader(const TStoredValues& Values) : values_(Values) {}
+  // Calls Instance's DefineProperties and feeds every stored value whose
+  // name it defines; returns the names nothing defined, in stored order.
+  std::vector<std::string> ReadProperties(TPersistent* Instance);
+
+  void DefineProperty(const std::string& Name, const TReaderProc& ReadData, const TWriterProc& WriteData,
+                      bool HasData) override;
+  bool ReadBoolean();
+  int32_t ReadInteger();
+  double ReadFloat();
+  std::string ReadString();
+  Variant ReadVariant() { return current_; }
+
+ private:
+  const TStoredValues& values_;
+  std::vector<bool> used_;
+  Variant current_;
+};
+
+// Collects the values an object's defined properties write.
+class TWriter : public TFiler {
+ public:
+  // Calls Instance's DefineProperties; returns what was written.
+  TStoredValues WriteProperties(TPersistent* Instance);
+
+  void DefineProperty(const std::string& Name, const TReaderProc& ReadData, const TWriterProc& WriteData,
+                      bool HasData) override;
+  void WriteBoolean(bool Value) { Put(Variant(Value)); }
+  void WriteInteger(int32_t Value) { Put(Variant(Value)); }
+  void WriteFloat(double Value) { Put(Variant(Value)); }
+  void WriteString(const std::string& Value) { Put(Variant(Value)); }
+  void WriteVariant(const Variant& Value) { Put(Value); }
+
+ private:
+  void Put(const Variant& Value);
+  std::string name_;
+  TStoredValues out_;
 };
 
 // Raises EDatabaseError; with a named component the message is prefixed by

@@ -419,3 +419,46 @@ TEST(StreamTest, PositionsNeverReachOutsideTheBuffer) {
 
 }  // namespace
 }  // namespace rowset
+
+namespace rowset {
+namespace {
+
+// A component with a legacy stored value it reads but never writes, and
+// one it both reads and writes.
+class TLegacy : public TComponent {
+ public:
+  using TComponent::TComponent;
+  bool macros = true;
+  std::string note;
+
+ protected:
+  void DefineProperties(TFiler* Filer) override {
+    TComponent::DefineProperties(Filer);
+    Filer->DefineProperty("MacrosEnabled", [this](TReader& r) { macros = r.ReadBoolean(); }, nullptr, false);
+    Filer->DefineProperty(
+        "Note", [this](TReader& r) { note = r.ReadString(); }, [this](TWriter& w) { w.WriteString(note); },
+        !note.empty());
+  }
+};
+
+TEST(StoredValuesTest, DefinedPropertiesReadAndWrite) {
+  TLegacy c;
+  TStoredValues stored{{"macrosenabled", Variant(false)}, {"Note", Variant("hi")}, {"Other", Variant(1)}};
+  TReader reader(stored);
+  EXPECT_EQ(reader.ReadProperties(&c), std::vector<std::string>{"Other"});
+  EXPECT_FALSE(c.macros);
+  EXPECT_EQ(c.note, "hi");
+
+  TWriter writer;
+  TStoredValues written = writer.WriteProperties(&c);
+  ASSERT_EQ(written.size(), 1u);  // never writes the legacy value
+  EXPECT_EQ(written[0].first, "Note");
+  EXPECT_EQ(written[0].second.AsString(), "hi");
+
+  TStoredValues wrong{{"MacrosEnabled", Variant("yes")}};
+  TReader bad(wrong);
+  EXPECT_THROW(bad.ReadProperties(&c), EReadError);
+}
+
+}  // namespace
+}  // namespace rowset
