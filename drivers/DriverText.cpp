@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "util/MySQLStrUtils.h"
+#include "wire/uMysqlHelpers.h"
 
 namespace rowset::drivers_text {
 
@@ -22,23 +23,6 @@ int32_t StrToIntDef(const std::string& s, int32_t fallback) {
   return value;
 }
 
-// TEMPORARY until wire/uMysqlHelpers.h (EscapeStr) is on main.
-std::string EscapeBuiltIn(const std::string& s) {
-  std::string out;
-  out.reserve(s.size() * 2);
-  for (char c : s) {
-    switch (c) {
-      case '\0': out += "\\0"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '"': out += "\\\""; break;
-      case '\'': out += "\\'"; break;
-      case '\\': out += "\\\\"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
+std::string EscapeBuiltIn(const std::string& s) { return ::rowset::EscapeStr(s); }
 
 }  // namespace rowset::drivers_text

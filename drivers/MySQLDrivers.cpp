@@ -79,7 +79,9 @@ struct Field323 {  // 3.23
   char* name;
   char* table;
   char* def;
-  int type;  // enum enum_field_types
+  // An enum in the C library, one byte in the built-in client: only the
+  // first (low) byte is read either way.
+  uint8_t type;
   unsigned int length;
   unsigned int max_length;
   unsigned int flags;
@@ -560,7 +562,7 @@ void TMySQLBase::RetrieveField(MySQLResultHandle result, MYSQL_FIELD& field) {
     field.max_length = f->max_length;
     field.flags = f->flags;
     field.decimals = f->decimals;
-    field.type = LowByte(f->type);
+    field.type = f->type;
   }
 }
 

@@ -30,9 +30,15 @@
 #include "host/Classes.h"
 #include "host/DynLib.h"
 #include "host/Exceptions.h"
+#include "drivers/MySQLEntryPoints.h"
+#include "wire/uMysqlCT.h"
+#include "wire/uMysqlNet.h"
 
 namespace rowset {
 
+// Opaque handles: whatever the back end's mysql_init and mysql_use_result
+// gave out. (The built-in client's flat interface has typed handles of the
+// same names in wire/ViVURIzodor.h; the drivers never include it.)
 using MySQLHandle = void*;
 using MySQLResultHandle = void*;
 // A row: one zero-terminated value per column, nullptr for SQL NULL.
@@ -40,8 +46,8 @@ using MySQLRow = char**;
 // Byte lengths of the current row's values, one per column.
 using MySQLLengths = unsigned long*;
 
-// The value by which the client interface signals a failed packet read.
-inline constexpr uint32_t packet_error = 0xFFFFFFFFu;
+// packet_error, the value by which the client interface signals a failed
+// packet read, comes with the wire client's packet layer.
 
 // A column description as the driver hands it to datasets, the same
 // whatever the back end (see TMySQLBase::RetrieveField). Texts point into
@@ -66,7 +72,7 @@ struct MYSQL_FIELD {
   unsigned int flags = 0;
   unsigned int decimals = 0;
   unsigned int charsetnr = 0;
-  uint8_t type = 0;  // column type code (enum_field_types)
+  enum_field_types type = 0;  // column type code
 };
 
 // The error of the components: the server's or the client's error number
@@ -80,50 +86,6 @@ class EMySQLError : public EDatabaseError {
 
  private:
   int32_t error_code_;
-};
-
-// The 28 entry points, in this order. Each has the arguments and result of
-// the MySQL C client function of the same name; the library back ends store
-// the library's functions here as they are, the direct back end adapters of
-// the built-in client.
-struct TMySQLEntryPoints {
-  MySQLHandle (*mysql_init)(MySQLHandle mysql);
-  int (*mysql_options)(MySQLHandle mysql, int option, const void* arg);
-  // Returns the handle on success, nullptr on failure.
-  MySQLHandle (*mysql_real_connect)(MySQLHandle mysql, const char* host,
-                                    const char* user, const char* passwd,
-                                    const char* db, unsigned int port,
-                                    const char* unix_socket,
-                                    unsigned long client_flag);
-  void (*mysql_close)(MySQLHandle mysql);
-  unsigned int (*mysql_errno)(MySQLHandle mysql);
-  const char* (*mysql_error)(MySQLHandle mysql);
-  const char* (*mysql_get_host_info)(MySQLHandle mysql);
-  const char* (*mysql_get_client_info)();
-  const char* (*mysql_get_server_info)(MySQLHandle mysql);
-  unsigned int (*mysql_get_proto_info)(MySQLHandle mysql);
-  int (*mysql_ping)(MySQLHandle mysql);
-  unsigned long (*mysql_thread_id)(MySQLHandle mysql);
-  int (*mysql_kill)(MySQLHandle mysql, unsigned long pid);
-  int (*mysql_create_db)(MySQLHandle mysql, const char* db);
-  int (*mysql_select_db)(MySQLHandle mysql, const char* db);
-  int (*mysql_drop_db)(MySQLHandle mysql, const char* db);
-  int (*mysql_real_query)(MySQLHandle mysql, const char* q,
-                          unsigned long length);
-  MySQLResultHandle (*mysql_use_result)(MySQLHandle mysql);
-  void (*mysql_free_result)(MySQLResultHandle result);
-  unsigned int (*mysql_num_fields)(MySQLResultHandle result);
-  unsigned long long (*mysql_num_rows)(MySQLResultHandle result);
-  MySQLLengths (*mysql_fetch_lengths)(MySQLResultHandle result);
-  // The back end's own column description, in the layout of its version.
-  const void* (*mysql_fetch_field)(MySQLResultHandle result);
-  MySQLRow (*mysql_fetch_row)(MySQLResultHandle result);
-  unsigned long (*mysql_real_escape_string)(MySQLHandle mysql, char* to,
-                                            const char* from,
-                                            unsigned long length);
-  unsigned long long (*mysql_insert_id)(MySQLHandle mysql);
-  int (*mysql_refresh)(MySQLHandle mysql, unsigned int options);
-  unsigned long long (*mysql_affected_rows)(MySQLHandle mysql);
 };
 
 // Texts of the load and missing-function failures (plain `Exception`s).

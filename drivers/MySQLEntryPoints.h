@@ -1,0 +1,58 @@
+// The entry-point table of the drivers: the 28 functions of the MySQL C
+// client interface through which every back end is reached. Handles are
+// opaque pointers here (MySQLHandle and MySQLResultHandle in
+// drivers/MySQLDrivers.h); this header needs nothing else so that a back
+// end with handle types of its own can fill the table.
+#ifndef ROWSET_DRIVERS_MYSQLENTRYPOINTS_H_
+#define ROWSET_DRIVERS_MYSQLENTRYPOINTS_H_
+
+namespace rowset {
+
+// The 28 entry points, in this order. Each has the arguments and result of
+// the MySQL C client function of the same name; the library back ends store
+// the library's functions here as they are, the direct back end adapters of
+// the built-in client.
+struct TMySQLEntryPoints {
+  void* (*mysql_init)(void* mysql);
+  int (*mysql_options)(void* mysql, int option, const void* arg);
+  // Returns the handle on success, nullptr on failure.
+  void* (*mysql_real_connect)(void* mysql, const char* host, const char* user,
+                              const char* passwd, const char* db,
+                              unsigned int port, const char* unix_socket,
+                              unsigned long client_flag);
+  void (*mysql_close)(void* mysql);
+  unsigned int (*mysql_errno)(void* mysql);
+  const char* (*mysql_error)(void* mysql);
+  const char* (*mysql_get_host_info)(void* mysql);
+  const char* (*mysql_get_client_info)();
+  const char* (*mysql_get_server_info)(void* mysql);
+  unsigned int (*mysql_get_proto_info)(void* mysql);
+  int (*mysql_ping)(void* mysql);
+  unsigned long (*mysql_thread_id)(void* mysql);
+  int (*mysql_kill)(void* mysql, unsigned long pid);
+  int (*mysql_create_db)(void* mysql, const char* db);
+  int (*mysql_select_db)(void* mysql, const char* db);
+  int (*mysql_drop_db)(void* mysql, const char* db);
+  int (*mysql_real_query)(void* mysql, const char* q, unsigned long length);
+  void* (*mysql_use_result)(void* mysql);
+  void (*mysql_free_result)(void* result);
+  unsigned int (*mysql_num_fields)(void* result);
+  unsigned long long (*mysql_num_rows)(void* result);
+  unsigned long* (*mysql_fetch_lengths)(void* result);
+  // The back end's own column description, in the layout of its version.
+  const void* (*mysql_fetch_field)(void* result);
+  char** (*mysql_fetch_row)(void* result);
+  unsigned long (*mysql_real_escape_string)(void* mysql, char* to,
+                                            const char* from, unsigned long length);
+  unsigned long long (*mysql_insert_id)(void* mysql);
+  int (*mysql_refresh)(void* mysql, unsigned int options);
+  unsigned long long (*mysql_affected_rows)(void* mysql);
+};
+
+// The table of the built-in wire client: its flat functions behind small
+// adapters that turn the opaque handles into its own.
+TMySQLEntryPoints ViVURIzodorEntryPoints();
+
+}  // namespace rowset
+
+#endif  // ROWSET_DRIVERS_MYSQLENTRYPOINTS_H_
