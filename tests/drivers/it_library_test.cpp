@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "drivers/MySQLDrivers.h"
+#include "host/DynLib.h"
 #include "tests/common/TestServer.h"
 #include "tests/drivers/DriverScript.h"
 
@@ -278,7 +279,26 @@ TEST(LibraryOperations, ServerErrors) {
   }
 }
 
+// Which of the driver's functions the library exports: all but
+// mysql_create_db and mysql_drop_db (the stub path).
+void ExpectExports(const char* library) {
+  TDynLib lib;
+  ASSERT_TRUE(lib.Open(library)) << lib.LastError();
+  const char* names[] = {
+      "mysql_init", "mysql_options", "mysql_real_connect", "mysql_close", "mysql_errno",
+      "mysql_error", "mysql_get_client_info", "mysql_get_server_info", "mysql_get_host_info",
+      "mysql_get_proto_info", "mysql_ping", "mysql_thread_id", "mysql_kill", "mysql_select_db",
+      "mysql_real_query", "mysql_use_result", "mysql_free_result", "mysql_num_fields",
+      "mysql_num_rows", "mysql_fetch_lengths", "mysql_fetch_field", "mysql_fetch_row",
+      "mysql_real_escape_string", "mysql_insert_id", "mysql_refresh", "mysql_affected_rows",
+      "mysql_server_init", "mysql_server_end"};
+  for (const char* name : names) EXPECT_NE(lib.Symbol(name), nullptr) << name;
+  EXPECT_EQ(lib.Symbol("mysql_create_db"), nullptr);
+  EXPECT_EQ(lib.Symbol("mysql_drop_db"), nullptr);
+}
+
 TEST(LibraryOperations, MissingEntryPointsRaiseTheStubMessage) {
+  ExpectExports("libmariadb.so.3");
   // libmariadb exports neither mysql_create_db nor mysql_drop_db.
   TMySQLLibrary driver;
   MySQLHandle h = OpenUser(driver);
