@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <fstream>
 #include <thread>
 
@@ -237,6 +238,24 @@ TEST(RealCommands, NoReconnectInsideATransaction) {
   EXPECT_FALSE(victim->GetConnected());
   EXPECT_EQ(victim->server_status & SERVER_STATUS_IN_TRANS, 0u);
   EXPECT_TRUE(victim->ping()) << victim->GetLastError();  // now it may
+}
+
+TEST(RealCommands, LockSerialisesThreadsSharingASession) {
+  auto c = Open(NoPassword());
+  ASSERT_TRUE(c->GetConnected());
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 100; ++i) {
+        bool ok = (i + t) % 2 ? c->ping() : !c->stat().empty();
+        if (!ok) ++failures;
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(failures.load(), 0) << c->GetLastError();
+  EXPECT_TRUE(c->ping());
 }
 
 TEST(RealLocalFile, LoadDataLocalRealAndMissingFile) {
