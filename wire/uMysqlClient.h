@@ -16,25 +16,143 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "wire/uMysqlCT.h"
 #include "wire/uMysqlNet.h"
 
 namespace rowset {
 
-// One column description of a result.
+class TMysqlClient;
+
+// ---- Result sets -------------------------------------------------------
+
+// One column description. The record has the layout of the 3.23 client
+// interface's field record (name, table, def, type, length, max_length,
+// flags, decimals) with this platform's sizes, so the flat interface can hand
+// it out as it is. The texts belong to the `TMysql_FieldDefs` holding it.
 struct TMysql_FieldDef {
-  std::string name;
-  std::string table;
-  std::unique_ptr<std::string> def;  // default value; absent for query results
-  enum_field_types type = 0;
-  uint32_t length = 0;
-  uint32_t max_length = 0;
-  uint32_t flags = 0;
-  uint32_t decimals = 0;
+  char* name;
+  char* table;
+  char* def;  // default value; nullptr for query results
+  enum_field_types type;
+  uint32_t length;      // display length
+  uint32_t max_length;  // longest value in a stored result, else 0
+  uint32_t flags;       // column flag bits
+  uint32_t decimals;
 };
 
-class TMysqlResult;
+// The column descriptions of one result with the texts they point at.
+class TMysql_FieldDefs {
+ public:
+  explicit TMysql_FieldDefs(size_t count) : defs_(count) {}
+  TMysql_FieldDefs(const TMysql_FieldDefs&) = delete;
+  TMysql_FieldDefs& operator=(const TMysql_FieldDefs&) = delete;
+
+  size_t size() const { return defs_.size(); }
+  TMysql_FieldDef& operator[](size_t i) { return defs_[i]; }
+  const TMysql_FieldDef& operator[](size_t i) const { return defs_[i]; }
+  TMysql_FieldDef* data() { return defs_.data(); }
+
+  // A zero-terminated copy of `length` bytes, owned by this object.
+  char* KeepText(const char* text, size_t length);
+
+ private:
+  std::vector<TMysql_FieldDef> defs_;
+  std::vector<std::unique_ptr<char[]>> texts_;
+};
+
+// Value storage of a stored result: rows × fields value pointers (nullptr for
+// NULL) and lengths, the values themselves zero-terminated copies held in
+// large blocks. A value may contain zero bytes; its length is the truth.
+struct TMYSQL_DATA {
+  uint64_t rows = 0;
+  uint32_t fields = 0;
+  std::vector<char*> values;
+  std::vector<unsigned long> lengths;
+
+  char** Row(uint64_t index) { return values.data() + index * fields; }
+  unsigned long* Lengths(uint64_t index) {
+    return lengths.data() + index * fields;
+  }
+  // Room for a zero-terminated copy of `length` bytes.
+  char* Allocate(size_t length);
+
+ private:
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  char* free_ = nullptr;
+  size_t left_ = 0;
+};
+
+enum TResultType { rtUsed = 0, rtStored = 1 };
+
+// A result set: all rows in memory (rtStored, navigable both ways), or rows
+// read one at a time from the session (rtUsed, forward only; the session can
+// run no other command until the rows are read or the result is freed).
+// Values are zero-terminated copies of the bytes the server sent; their
+// lengths (FieldLenght, FetchLengths) are what counts, since values may hold
+// zero bytes. A NULL value is nullptr; an empty value is "".
+class TMysqlResult {
+ public:
+  TMysqlResult(TMysqlClient* client, TResultType type);
+  virtual ~TMysqlResult();
+  TMysqlResult(const TMysqlResult&) = delete;
+  static std::unique_ptr<TMysqlResult> Create(TMysqlClient* client,
+                                              TResultType type);
+  TMysqlResult& operator=(const TMysqlResult&) = delete;
+
+  void First();
+  void Last();
+  void Next();
+  void Prior();
+  int32_t RecNo() const { return rec_no; }
+  void SetRecNo(int32_t value);
+
+  TMysql_FieldDef* FieldDef(int index);
+  const char* FieldValue(int index);
+  unsigned long FieldLenght(int index);
+  int FieldIndexByName(std::string_view name, bool case_sensitive);
+  TMysql_FieldDef* FieldDefByName(std::string_view name, bool case_sensitive);
+  const char* FieldValueByName(std::string_view name, bool case_sensitive);
+  void FetchLengths();
+  bool HasLengths() const { return lengths_valid; }
+  void SetHasLengths(bool value);
+  bool HadErrors() const { return last_read < 0; }
+  bool LastRowRead() const { return last_read != 0; }
+
+  uint32_t field_count = 0;
+  uint64_t row_count = 0;
+  std::unique_ptr<TMysql_FieldDefs> fields;
+  TMysqlClient* client = nullptr;
+  TResultType result_type;
+  std::vector<unsigned long> lengths;
+  // rtUsed: the current row's values (pointers into row_data_).
+  std::vector<char*> row_buffer;
+  std::unique_ptr<TMYSQL_DATA> data;  // rtStored
+  int64_t current = -1;               // rtStored: index of the current row
+  int32_t rec_no = -1;
+  char** row = nullptr;
+  bool eof = false;
+  bool bof = true;
+  bool lengths_valid = false;
+  int32_t last_read = 0;  // 0 a row, 1 end reached, -1 error
+
+ private:
+  friend class TMysqlClient;
+  void GoTo(int64_t index);
+  void ReleaseClient();
+
+  std::vector<char> row_data_;  // rtUsed: the current row's value bytes
+};
+
+// Creates the result object a session hands out; a descendant session may
+// substitute its own result class.
+using TResultClass = std::unique_ptr<TMysqlResult> (*)(TMysqlClient* client,
+                                                       TResultType type);
+
+// Number recorded for an answer that breaks the protocol's format.
+constexpr uint32_t CR_MALFORMED_PACKET = 2027;
+
 
 class TMysqlClient {
  public:
@@ -84,8 +202,29 @@ class TMysqlClient {
   // server refused.
   bool mysql_autenticate();
 
-  // Reading of answers (the results unit).
+  // ---- Reading of answers ----
+  // Reads the head of a statement's answer: an OK packet (counters, info),
+  // local file requests, or a result header with its column descriptions
+  // (then `status` is MYSQL_STATUS_GET_RESULT). 0 on success, -1 on failure.
   int read_query_result();
+  // Column packets or rows up to the end packet; nullptr on failure. With
+  // `defs`, raises their max_length to the longest value of each column.
+  std::unique_ptr<TMYSQL_DATA> read_rows(TMysql_FieldDefs* defs, uint32_t count,
+                                         bool& incomplete);
+  // One row into `values`/`lengths`, the bytes copied into `storage` (reused
+  // from row to row). 0 a row, 1 the end packet, -1 an error.
+  int read_one_row(uint32_t count, char** values, unsigned long* lengths,
+                   std::vector<char>& storage);
+  // Column descriptions from column packets; nullptr when malformed.
+  std::unique_ptr<TMysql_FieldDefs> unpack_fields(
+      std::unique_ptr<TMYSQL_DATA> data, uint32_t count, bool long_flag);
+  // All rows of the announced result in memory; nullptr when none is
+  // announced (no error) or on failure.
+  std::unique_ptr<TMysqlResult> store_result();
+  // The announced result, read row by row; the session is busy with it until
+  // its rows are read or it is freed. nullptr as for store_result.
+  std::unique_ptr<TMysqlResult> use_result();
+  // Frees the announced column descriptions.
   void free_old_query();
 
   // Accessors; a changed connection parameter closes an open connection.
@@ -133,8 +272,11 @@ class TMysqlClient {
   uint64_t extra_info = 0;
   std::string info;
   uint32_t field_count = 0;
+  std::unique_ptr<TMysql_FieldDefs> fields;  // of the announced result
+  TMysqlResult* current_result = nullptr;     // unbuffered result being read
   bool use_ssl = false;
   std::unique_ptr<std::recursive_mutex> lock;
+  TResultClass result_class = &TMysqlResult::Create;
 
  protected:
   // Records an error on the packet layer.
@@ -147,6 +289,9 @@ class TMysqlClient {
   // The password answer for the login or a change of user, as sent.
   std::string password_answer(const std::string& password) const;
   void reset_session_state();
+  // Closes the connection after an answer that breaks the protocol's format
+  // and records CR_MALFORMED_PACKET; returns -1.
+  int malformed_answer();
 
   std::string challenge_;       // full challenge of the greeting (8 or 20 bytes)
   uint32_t sent_flags_ = 0;     // client flags of the last login

@@ -1,98 +1,624 @@
-// Reading the answer to a statement: OK packets, the server's request for a
-// local file, and result headers with their column packets.
+// Result sets of the client session: the first packet of a statement's
+// answer, column descriptions, rows read all at once or one at a time, and
+// the result object's navigation and value access.
+//
+// Everything the server sends is checked against the packet it came in: a
+// length-coded value running past the payload, a row with fewer values than
+// columns, or a column packet too short for its fields is a malformed answer.
+// The read fails with CR_MALFORMED_PACKET and the connection is closed, since
+// the rest of the answer can no longer be trusted to be in step.
+#include <algorithm>
+#include <cctype>
+#include <cstddef>
 #include <cstring>
+#include <new>
 
 #include "wire/uMysqlClient.h"
+#include "wire/uMysqlErrors.h"
 #include "wire/uMysqlHelpers.h"
 
 namespace rowset {
 
+// The flat interface hands column descriptions out as 3.23 field records.
+static_assert(offsetof(TMysql_FieldDef, table) == sizeof(char*));
+static_assert(offsetof(TMysql_FieldDef, def) == 2 * sizeof(char*));
+static_assert(offsetof(TMysql_FieldDef, type) == 3 * sizeof(char*));
+static_assert(offsetof(TMysql_FieldDef, length) == 3 * sizeof(char*) + 4);
+static_assert(offsetof(TMysql_FieldDef, decimals) == 3 * sizeof(char*) + 16);
+
 namespace {
 
-constexpr uint8_t kNullLength = 251;
+constexpr uint64_t kNullLength = ~uint64_t{0};
+// More columns than any server allows; a header announcing more is malformed.
+constexpr uint64_t kMaxColumns = 65535;
+constexpr size_t kDataBlock = 64 * 1024;
 
-// Reads a length-coded number at p, never past end; false when it does not
-// fit. `is_null` tells the NULL marker.
-bool ReadLength(const uint8_t*& p, const uint8_t* end, uint64_t& value, bool& is_null) {
-  is_null = false;
-  if (p >= end) return false;
-  uint8_t b = *p++;
-  size_t bytes = 0;
-  if (b < kNullLength) {
-    value = b;
+// Reads length-coded numbers and strings from one payload, never past it.
+class TPacketReader {
+ public:
+  TPacketReader(const uint8_t* data, size_t length)
+      : p_(data), end_(data + length) {}
+
+  size_t Left() const { return static_cast<size_t>(end_ - p_); }
+  const uint8_t* Position() const { return p_; }
+
+  // A length-coded number; kNullLength for the NULL marker. False when the
+  // number runs past the payload.
+  bool Number(uint64_t& value) {
+    if (p_ >= end_) return false;
+    uint8_t b = *p_;
+    size_t width;
+    if (b < 251) {
+      value = b;
+      ++p_;
+      return true;
+    }
+    if (b == 251) {
+      value = kNullLength;
+      ++p_;
+      return true;
+    }
+    width = b == 252 ? 2 : b == 253 ? 3 : 8;  // 255 never starts a value
+    if (b == 255 || Left() < width + 1) return false;
+    value = 0;
+    for (size_t i = 0; i < width; ++i) value |= uint64_t{p_[1 + i]} << (8 * i);
+    p_ += width + 1;
     return true;
   }
-  if (b == kNullLength) {
-    is_null = true;
-    value = ~uint64_t{0};
+
+  // A length-coded string: `data` is nullptr for NULL. False when it runs
+  // past the payload.
+  bool String(const uint8_t*& data, size_t& length) {
+    uint64_t n;
+    if (!Number(n)) return false;
+    if (n == kNullLength) {
+      data = nullptr;
+      length = 0;
+      return true;
+    }
+    if (n > Left()) return false;
+    data = p_;
+    length = static_cast<size_t>(n);
+    p_ += length;
     return true;
   }
-  if (b == 252) bytes = 2;
-  else if (b == 253) bytes = 3;
-  else if (b == 254) bytes = 8;
-  else return false;
-  if (static_cast<size_t>(end - p) < bytes) return false;
-  value = 0;
-  for (size_t i = 0; i < bytes; ++i) value |= uint64_t{p[i]} << (8 * i);
-  p += bytes;
+
+  bool Fixed(uint64_t& value, size_t width) {
+    if (Left() < width) return false;
+    value = 0;
+    for (size_t i = 0; i < width; ++i) value |= uint64_t{p_[i]} << (8 * i);
+    p_ += width;
+    return true;
+  }
+
+ private:
+  const uint8_t* p_;
+  const uint8_t* end_;
+};
+
+bool IsEndPacket(const uint8_t* payload, uint32_t length) {
+  return length < 8 && payload[0] == 254;
+}
+
+uint64_t LittleEndian(const char* p, size_t width) {
+  uint64_t v = 0;
+  for (size_t i = 0; i < width; ++i)
+    v |= uint64_t{static_cast<uint8_t>(p[i])} << (8 * i);
+  return v;
+}
+
+bool SameName(std::string_view a, const char* b, bool case_sensitive) {
+  size_t n = strlen(b);
+  if (a.size() != n) return false;
+  if (case_sensitive) return memcmp(a.data(), b, n) == 0;
+  for (size_t i = 0; i < n; ++i)
+    if (toupper(static_cast<unsigned char>(a[i])) !=
+        toupper(static_cast<unsigned char>(b[i])))
+      return false;
   return true;
 }
 
-bool IsEndPacket(const uint8_t* p, uint32_t length) { return p[0] == 254 && length < 8; }
-
 }  // namespace
 
-void TMysqlClient::free_old_query() { field_count = 0; }
+// ---- Storage -----------------------------------------------------------
 
-void TMysqlClient::detach_result() {}
+char* TMysql_FieldDefs::KeepText(const char* text, size_t length) {
+  auto copy = std::make_unique<char[]>(length + 1);
+  if (length > 0) memcpy(copy.get(), text, length);
+  copy[length] = 0;
+  texts_.push_back(std::move(copy));
+  return texts_.back().get();
+}
+
+char* TMYSQL_DATA::Allocate(size_t length) {
+  size_t need = length + 1;
+  if (need > left_) {
+    // Large values get a block of their own; small ones share blocks.
+    size_t size = std::max(need, kDataBlock);
+    blocks_.push_back(std::make_unique<char[]>(size));
+    if (size > kDataBlock) return blocks_.back().get();
+    free_ = blocks_.back().get();
+    left_ = size;
+  }
+  char* at = free_;
+  free_ += need;
+  left_ -= need;
+  return at;
+}
+
+// ---- Session side -------------------------------------------------------
+
+std::unique_ptr<TMysqlResult> TMysqlResult::Create(TMysqlClient* client,
+                                                   TResultType type) {
+  return std::make_unique<TMysqlResult>(client, type);
+}
+
+int TMysqlClient::malformed_answer() {
+  net.net_close();
+  net.set_error(CR_MALFORMED_PACKET, "Malformed packet");
+  return -1;
+}
+
+void TMysqlClient::detach_result() {
+  if (current_result == nullptr) return;
+  current_result->client = nullptr;
+  current_result = nullptr;
+}
+
+void TMysqlClient::free_old_query() {
+  fields.reset();
+  field_count = 0;
+}
 
 int TMysqlClient::read_query_result() {
   uint32_t length = net.net_safe_read();
   if (length == packet_error) return -1;
   free_old_query();
-  const uint8_t* p = net.read_ptr();
-  const uint8_t* end = p + length;
-  uint64_t first = 0;
-  bool is_null = false;
-  if (!ReadLength(p, end, first, is_null)) return -1;
-  while (is_null) {
-    std::string file_name(reinterpret_cast<const char*>(p), strnlen(reinterpret_cast<const char*>(p), end - p));
-    int sent = send_file_to_server(file_name);
-    length = net.net_safe_read();
-    if (length == packet_error || sent != 0) return -1;
-    p = net.read_ptr();
-    end = p + length;
-    if (!ReadLength(p, end, first, is_null)) return -1;
-  }
-  if (first == 0) {
-    bool unused;
-    uint64_t rows = 0, id = 0;
-    ReadLength(p, end, rows, unused);
-    ReadLength(p, end, id, unused);
-    affected_rows = rows;
-    insert_id = id;
-    if (HasTRANSACTIONS(server_capabilities) && end - p >= 2) {
-      server_status = static_cast<uint32_t>(p[0] | (p[1] << 8));
-      p += 2;
+  for (;;) {
+    TPacketReader reader(net.read_ptr(), length);
+    uint64_t first;
+    if (!reader.Number(first)) return malformed_answer();
+    if (first == kNullLength) {
+      // The server asks for a local file; the rest of the payload names it.
+      std::string file(reinterpret_cast<const char*>(reader.Position()),
+                       strnlen(reinterpret_cast<const char*>(reader.Position()),
+                               reader.Left()));
+      int sent = send_file_to_server(file);
+      length = net.net_safe_read();
+      if (length == packet_error || sent != 0) return -1;
+      continue;
     }
-    uint64_t info_length = 0;
-    if (p < end && ReadLength(p, end, info_length, unused) && info_length != 0 && p < end)
-      info.assign(reinterpret_cast<const char*>(p), strnlen(reinterpret_cast<const char*>(p), end - p));
+    if (first == 0) {
+      // OK: counters, status and an optional message, as far as present.
+      uint64_t value;
+      affected_rows = reader.Number(value) && value != kNullLength ? value : 0;
+      insert_id = reader.Number(value) && value != kNullLength ? value : 0;
+      if (HasTRANSACTIONS(server_capabilities) && reader.Fixed(value, 2))
+        server_status = static_cast<uint32_t>(value);
+      info.clear();
+      if (reader.Left() > 0 && reader.Number(value) && value != 0 &&
+          value != kNullLength) {
+        const char* text = reinterpret_cast<const char*>(reader.Position());
+        size_t n = static_cast<size_t>(std::min<uint64_t>(value, reader.Left()));
+        info.assign(text, strnlen(text, n));
+      }
+      return 0;
+    }
+    // A result header: the column count, then the column descriptions.
+    if (first > kMaxColumns) return malformed_answer();
+    if ((server_status & SERVER_STATUS_AUTOCOMMIT) == 0)
+      server_status |= SERVER_STATUS_IN_TRANS;
+    uint64_t extra = 0;
+    if (reader.Left() > 0 && (!reader.Number(extra) || extra == kNullLength))
+      extra = 0;
+    extra_info = extra;
+    bool incomplete;
+    std::unique_ptr<TMYSQL_DATA> columns = read_rows(nullptr, 5, incomplete);
+    if (!columns) return -1;
+    uint32_t count = static_cast<uint32_t>(first);
+    if (columns->rows != count) return malformed_answer();
+    fields = unpack_fields(std::move(columns), count,
+                           HasLONGFLAG(server_capabilities));
+    if (!fields) return -1;
+    status = MYSQL_STATUS_GET_RESULT;
+    field_count = count;
     return 0;
   }
-  if ((server_status & SERVER_STATUS_AUTOCOMMIT) == 0) server_status |= SERVER_STATUS_IN_TRANS;
-  uint64_t extra = 0;
-  if (!ReadLength(p, end, extra, is_null)) extra = 0;
-  extra_info = extra;
-  // Column packets up to the end packet.
-  for (;;) {
-    length = net.net_safe_read();
-    if (length == packet_error) return -1;
-    if (IsEndPacket(net.read_ptr(), length)) break;
+}
+
+std::unique_ptr<TMysql_FieldDefs> TMysqlClient::unpack_fields(
+    std::unique_ptr<TMYSQL_DATA> data, uint32_t count, bool long_flag) {
+  if (!data || data->rows < count || data->fields < 5) {
+    malformed_answer();
+    return nullptr;
   }
-  status = MYSQL_STATUS_GET_RESULT;
-  field_count = static_cast<uint32_t>(first);
+  std::unique_ptr<TMysql_FieldDefs> defs;
+  try {
+    defs = std::make_unique<TMysql_FieldDefs>(count);
+    for (uint32_t i = 0; i < count; ++i) {
+      char** row = data->Row(i);
+      unsigned long* len = data->Lengths(i);
+      TMysql_FieldDef& f = (*defs)[i];
+      f = TMysql_FieldDef{};
+      // Length and type are required; flags and decimals may be absent.
+      size_t flag_width = long_flag ? 3 : 2;
+      if (row[2] == nullptr || len[2] < 3 || row[3] == nullptr || len[3] < 1 ||
+          (row[4] != nullptr && len[4] < flag_width)) {
+        malformed_answer();
+        return nullptr;
+      }
+      f.table = defs->KeepText(row[0] ? row[0] : "", row[0] ? len[0] : 0);
+      f.name = defs->KeepText(row[1] ? row[1] : "", row[1] ? len[1] : 0);
+      f.length = static_cast<uint32_t>(LittleEndian(row[2], 3));
+      f.type = static_cast<enum_field_types>(row[3][0]);
+      if (row[4] != nullptr) {
+        if (long_flag) {
+          f.flags = static_cast<uint32_t>(LittleEndian(row[4], 2));
+          f.decimals = static_cast<uint8_t>(row[4][2]);
+        } else {
+          f.flags = static_cast<uint8_t>(row[4][0]);
+          f.decimals = static_cast<uint8_t>(row[4][1]);
+        }
+      }
+      // Numeric columns, whatever the server said. Newer servers send
+      // decimal columns as type 246, which is as numeric as the old 0.
+      if ((f.type <= 9 && (f.type != 7 || f.length == 14 || f.length == 8)) ||
+          f.type == 13 || f.type == 246)
+        f.flags |= NUM_FLAG;
+      if (data->fields >= 6 && row[5] != nullptr)
+        f.def = defs->KeepText(row[5], len[5]);
+      f.max_length = 0;
+    }
+  } catch (const std::bad_alloc&) {
+    net.set_error(CR_OUT_OF_MEMORY, ClientErrorText(CR_OUT_OF_MEMORY));
+    return nullptr;
+  }
+  return defs;
+}
+
+std::unique_ptr<TMYSQL_DATA> TMysqlClient::read_rows(TMysql_FieldDefs* defs,
+                                                     uint32_t count,
+                                                     bool& incomplete) {
+  incomplete = true;
+  uint32_t length = net.net_safe_read();
+  if (length == packet_error) return nullptr;
+  std::unique_ptr<TMYSQL_DATA> data;
+  try {
+    data = std::make_unique<TMYSQL_DATA>();
+    data->fields = count;
+    while (!IsEndPacket(net.read_ptr(), length)) {
+      TPacketReader reader(net.read_ptr(), length);
+      size_t base = data->values.size();
+      data->values.resize(base + count);
+      data->lengths.resize(base + count);
+      for (uint32_t i = 0; i < count; ++i) {
+        const uint8_t* value;
+        size_t n;
+        if (!reader.String(value, n)) {
+          malformed_answer();
+          return nullptr;
+        }
+        if (value == nullptr) {
+          data->values[base + i] = nullptr;
+          data->lengths[base + i] = 0;
+          continue;
+        }
+        char* copy = data->Allocate(n);
+        memcpy(copy, value, n);
+        copy[n] = 0;
+        data->values[base + i] = copy;
+        data->lengths[base + i] = n;
+        if (defs != nullptr && i < defs->size() && n > (*defs)[i].max_length)
+          (*defs)[i].max_length = static_cast<uint32_t>(n);
+      }
+      ++data->rows;
+      length = net.net_safe_read();
+      if (length == packet_error) return nullptr;
+    }
+  } catch (const std::bad_alloc&) {
+    net.set_error(CR_OUT_OF_MEMORY, ClientErrorText(CR_OUT_OF_MEMORY));
+    return nullptr;
+  }
+  incomplete = false;
+  return data;
+}
+
+int TMysqlClient::read_one_row(uint32_t count, char** values,
+                               unsigned long* lengths,
+                               std::vector<char>& storage) {
+  uint32_t length = net.net_safe_read();
+  if (length == packet_error) return -1;
+  const uint8_t* payload = net.read_ptr();
+  if (IsEndPacket(payload, length)) return 1;
+  // The values and their terminating zeros never exceed the payload plus
+  // one byte per column; sizing first keeps the pointers stable.
+  size_t need = size_t{length} + count;
+  if (storage.size() < need) {
+    try {
+      storage.resize(need);
+    } catch (const std::bad_alloc&) {
+      net.set_error(CR_OUT_OF_MEMORY, ClientErrorText(CR_OUT_OF_MEMORY));
+      return -1;
+    }
+  }
+  char* out = storage.data();
+  TPacketReader reader(payload, length);
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint8_t* value;
+    size_t n;
+    if (!reader.String(value, n)) {
+      for (uint32_t j = 0; j < count; ++j) {
+        values[j] = nullptr;
+        lengths[j] = 0;
+      }
+      return malformed_answer();
+    }
+    if (value == nullptr) {
+      values[i] = nullptr;
+      lengths[i] = 0;
+      continue;
+    }
+    memcpy(out, value, n);
+    out[n] = 0;
+    values[i] = out;
+    lengths[i] = n;
+    out += n + 1;
+  }
   return 0;
+}
+
+std::unique_ptr<TMysqlResult> TMysqlClient::store_result() {
+  if (!fields) return nullptr;
+  if (status != MYSQL_STATUS_GET_RESULT) {
+    net.set_error(CR_COMMANDS_OUT_OF_SYNC,
+                  ClientErrorText(CR_COMMANDS_OUT_OF_SYNC));
+    return nullptr;
+  }
+  std::unique_ptr<TMysqlResult> result;
+  try {
+    result = result_class(this, rtStored);
+    result->lengths.assign(field_count, 0);
+  } catch (const std::bad_alloc&) {
+    net.set_error(CR_OUT_OF_MEMORY, ClientErrorText(CR_OUT_OF_MEMORY));
+    return nullptr;
+  }
+  bool incomplete;
+  std::unique_ptr<TMYSQL_DATA> rows =
+      read_rows(fields.get(), field_count, incomplete);
+  if (!rows) {
+    // The answer is over (error packet) or the connection is gone either
+    // way; the session must not stay waiting for a result.
+    free_old_query();
+    status = MYSQL_STATUS_READY;
+    return nullptr;
+  }
+  result->data = std::move(rows);
+  result->fields = std::move(fields);
+  result->field_count = field_count;
+  result->row_count = result->data->rows;
+  result->last_read = 1;
+  result->First();
+  // A stored result needs the session no more.
+  result->client = nullptr;
+  affected_rows = result->row_count;
+  field_count = 0;
+  status = MYSQL_STATUS_READY;
+  net.net_pack();
+  return result;
+}
+
+std::unique_ptr<TMysqlResult> TMysqlClient::use_result() {
+  if (!fields) return nullptr;
+  if (status != MYSQL_STATUS_GET_RESULT) {
+    net.set_error(CR_COMMANDS_OUT_OF_SYNC,
+                  ClientErrorText(CR_COMMANDS_OUT_OF_SYNC));
+    return nullptr;
+  }
+  std::unique_ptr<TMysqlResult> result;
+  try {
+    result = result_class(this, rtUsed);
+    result->lengths.assign(field_count, 0);
+    result->row_buffer.assign(field_count, nullptr);
+  } catch (const std::bad_alloc&) {
+    net.set_error(CR_OUT_OF_MEMORY, ClientErrorText(CR_OUT_OF_MEMORY));
+    return nullptr;
+  }
+  result->row = result->row_buffer.data();
+  result->fields = std::move(fields);
+  result->field_count = field_count;
+  result->row_count = 0;
+  field_count = 0;
+  status = MYSQL_STATUS_USE_RESULT;
+  current_result = result.get();
+  result->Next();
+  result->bof = true;
+  return result;
+}
+
+// ---- Result side ----------------------------------------------------------
+
+TMysqlResult::TMysqlResult(TMysqlClient* client, TResultType type)
+    : client(client), result_type(type) {}
+
+TMysqlResult::~TMysqlResult() {
+  if (client == nullptr) return;
+  if (client->current_result == this) {
+    client->current_result = nullptr;
+    if (client->status == MYSQL_STATUS_USE_RESULT) {
+      // Read and drop the rest of the rows so the session can go on.
+      for (;;) {
+        uint32_t length = client->net.net_safe_read();
+        if (length == packet_error || IsEndPacket(client->net.read_ptr(), length))
+          break;
+      }
+      client->status = MYSQL_STATUS_READY;
+      client->net.net_pack();
+      client->affected_rows = row_count;
+    }
+  }
+}
+
+void TMysqlResult::ReleaseClient() {
+  if (client == nullptr) return;
+  if (client->current_result == this) {
+    client->current_result = nullptr;
+    client->status = MYSQL_STATUS_READY;
+    client->net.net_pack();
+    client->affected_rows = row_count;
+  }
+  client = nullptr;
+}
+
+void TMysqlResult::GoTo(int64_t index) {
+  current = index;
+  row = data->Row(static_cast<uint64_t>(index));
+  lengths_valid = false;
+}
+
+void TMysqlResult::First() {
+  if (result_type == rtUsed) {
+    bof = true;
+    eof = row_count == 0;
+    return;
+  }
+  bof = true;
+  if (data && data->rows > 0) {
+    GoTo(0);
+    rec_no = 0;
+    eof = false;
+  } else {
+    eof = true;
+    rec_no = -1;
+  }
+}
+
+void TMysqlResult::Next() {
+  if (result_type == rtStored) {
+    if (data && current >= 0 && static_cast<uint64_t>(current) + 1 < data->rows) {
+      GoTo(current + 1);
+      ++rec_no;
+      eof = false;
+    } else {
+      eof = true;
+    }
+    bof = row_count == 0;
+    return;
+  }
+  bof = row_count == 0;
+  eof = false;
+  lengths_valid = true;
+  if (client == nullptr) {
+    if (last_read == 0) last_read = -1;
+    eof = true;
+    return;
+  }
+  last_read = client->read_one_row(field_count, row_buffer.data(),
+                                   lengths.data(), row_data_);
+  if (last_read == 0) {
+    rec_no = static_cast<int32_t>(row_count);
+    ++row_count;
+    return;
+  }
+  eof = true;
+  ReleaseClient();
+}
+
+void TMysqlResult::Prior() {
+  if (result_type == rtUsed) {
+    bof = true;
+    eof = row_count == 0;
+    return;
+  }
+  if (current > 0) {
+    GoTo(current - 1);
+    --rec_no;
+    bof = false;
+  } else {
+    bof = true;
+  }
+  eof = row_count == 0;
+}
+
+void TMysqlResult::Last() {
+  if (result_type == rtStored) {
+    if (current >= 0 && !eof && data) GoTo(static_cast<int64_t>(data->rows) - 1);
+    eof = true;
+    bof = row_count == 0;
+    rec_no = static_cast<int32_t>(row_count) - 1;
+    return;
+  }
+  eof = true;
+  bof = row_count == 0;
+  if (client == nullptr) {
+    if (last_read == 0) last_read = -1;
+    return;
+  }
+  while ((last_read = client->read_one_row(field_count, row_buffer.data(),
+                                           lengths.data(), row_data_)) == 0)
+    ++row_count;
+  lengths_valid = true;
+  rec_no = static_cast<int32_t>(row_count) - 1;
+  ReleaseClient();
+}
+
+void TMysqlResult::SetRecNo(int32_t value) {
+  if (result_type != rtStored || value < 0 ||
+      static_cast<uint64_t>(value) >= row_count || !data)
+    return;
+  GoTo(value);
+  bof = false;
+  eof = false;
+  rec_no = value;
+}
+
+TMysql_FieldDef* TMysqlResult::FieldDef(int index) {
+  if (index < 0 || static_cast<uint32_t>(index) >= field_count || !fields)
+    return nullptr;
+  return &(*fields)[index];
+}
+
+const char* TMysqlResult::FieldValue(int index) {
+  if (index < 0 || static_cast<uint32_t>(index) >= field_count) return nullptr;
+  if (result_type == rtUsed) return row_buffer[index];
+  if (current < 0 || row == nullptr) return nullptr;
+  return row[index];
+}
+
+unsigned long TMysqlResult::FieldLenght(int index) {
+  if (index < 0 || static_cast<uint32_t>(index) >= field_count || !lengths_valid)
+    return 0;
+  return lengths[index];
+}
+
+void TMysqlResult::FetchLengths() {
+  lengths_valid = true;
+  if (result_type != rtStored) return;
+  for (uint32_t i = 0; i < field_count; ++i)
+    lengths[i] = current >= 0 && data
+                     ? data->Lengths(static_cast<uint64_t>(current))[i]
+                     : 0;
+}
+
+void TMysqlResult::SetHasLengths(bool value) {
+  if (value && !lengths_valid) FetchLengths();
+}
+
+int TMysqlResult::FieldIndexByName(std::string_view name, bool case_sensitive) {
+  if (name.empty() || !fields) return -1;
+  for (uint32_t i = 0; i < field_count; ++i)
+    if (SameName(name, (*fields)[i].name, case_sensitive))
+      return static_cast<int>(i);
+  return -1;
+}
+
+TMysql_FieldDef* TMysqlResult::FieldDefByName(std::string_view name,
+                                              bool case_sensitive) {
+  return FieldDef(FieldIndexByName(name, case_sensitive));
+}
+
+const char* TMysqlResult::FieldValueByName(std::string_view name,
+                                           bool case_sensitive) {
+  return FieldValue(FieldIndexByName(name, case_sensitive));
 }
 
 }  // namespace rowset

@@ -1,0 +1,194 @@
+// Row fetch throughput of the flat client interface against the real client
+// library (libmariadb.so.3) on the same server and the same table.
+//
+// Creates a table of 1,000,000 rows (int key, int, varchar(40), double,
+// datetime), then reads all of it with "select *" through
+// mysql_real_query + mysql_use_result + mysql_fetch_row, alternating between
+// the two clients for several rounds, uncompressed and compressed. Prints
+// rows/s of each and the median ratio of the time rowset takes to the time
+// libmariadb takes for the same rows (1.0 or less: rowset is as fast or faster).
+//
+// Usage: bench_fetch_rows [host port user password [rows [rounds]]]
+// Without arguments the test server named by ROWSET_TEST_SERVER_ENV is used.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tests/common/TestServer.h"
+#include "tests/wire/flat_libmariadb.h"
+#include "wire/ViVURIzodor.h"
+
+namespace {
+
+struct Target {
+  std::string host = "127.0.0.1";
+  unsigned port = 3306;
+  std::string user;
+  std::string password;
+  std::string db = "rowset_bench";
+};
+
+struct Tally {
+  uint64_t rows = 0;
+  uint64_t bytes = 0;  // sum of the value lengths, so no read is skipped
+  uint64_t nulls = 0;
+};
+
+double Seconds(std::chrono::steady_clock::time_point since) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since)
+      .count();
+}
+
+void CreateTable(const Target& t, long rows) {
+  rowset::test::MariaDbConnection c;
+  c.Connect(t.host, t.port, t.user, t.password, "");
+  c.Exec("create database if not exists " + t.db);
+  c.Exec("use " + t.db);
+  auto have = c.Rows("select count(*) from information_schema.tables where "
+                     "table_schema = '" + t.db + "' and table_name = 'fetch_rows'");
+  if (!have.empty() && have[0][0] == "1") {
+    auto n = c.Rows("select count(*) from fetch_rows");
+    if (!n.empty() && n[0][0] == std::to_string(rows)) return;
+  }
+  std::printf("creating table %s.fetch_rows with %ld rows...\n", t.db.c_str(), rows);
+  std::fflush(stdout);
+  c.Exec("drop table if exists fetch_rows");
+  c.Exec("create table fetch_rows (id int not null primary key, n int, "
+         "name varchar(40), amount double, stamp datetime)");
+  // The server's sequence tables fill it in one statement.
+  c.Exec("insert into fetch_rows select seq, seq * 7 % 100003, "
+         "concat('row number ', seq, ' of the benchmark'), seq / 7.0, "
+         "'2020-01-01 00:00:00' + interval seq second from seq_1_to_" +
+         std::to_string(rows));
+}
+
+Tally FetchOurs(const Target& t, bool compress, const std::string& sql) {
+  using namespace rowset;
+  TViVURIzodorClient* h = mysql_init(nullptr);
+  if (compress) mysql_options(h, MYSQL_OPT_COMPRESS, nullptr);
+  if (mysql_real_connect(h, t.host.c_str(), t.user.c_str(), t.password.c_str(),
+                         t.db.c_str(), t.port, nullptr, 0) != 1) {
+    std::string e = mysql_error(h);
+    mysql_close(h);
+    throw std::runtime_error("rowset connect: " + e);
+  }
+  Tally tally;
+  if (mysql_real_query(h, sql.c_str(), sql.size()) != 0) {
+    std::string e = mysql_error(h);
+    mysql_close(h);
+    throw std::runtime_error("rowset query: " + e);
+  }
+  TViVURIzodorResult* r = mysql_use_result(h);
+  unsigned n = mysql_num_fields(r);
+  while (char** row = mysql_fetch_row(r)) {
+    unsigned long* len = mysql_fetch_lengths(r);
+    ++tally.rows;
+    for (unsigned i = 0; i < n; ++i) {
+      if (row[i] == nullptr) ++tally.nulls;
+      tally.bytes += len[i];
+    }
+  }
+  unsigned err = mysql_errno(h);
+  std::string msg = err ? mysql_error(h) : "";
+  mysql_free_result(r);
+  mysql_close(h);
+  if (err != 0) throw std::runtime_error("rowset fetch: " + msg);
+  return tally;
+}
+
+Tally FetchLib(const Target& t, bool compress, const std::string& sql) {
+  rowset::test::MariaDbConnection c;
+  c.Connect(t.host, t.port, t.user, t.password, t.db, compress);
+  const auto& lib = c.Lib();
+  Tally tally;
+  if (lib.mysql_real_query(c.Handle(), sql.data(), sql.size()) != 0)
+    throw std::runtime_error(std::string("libmariadb query: ") +
+                             lib.mysql_error(c.Handle()));
+  rowset::test::MYSQL_RES* r = lib.mysql_use_result(c.Handle());
+  unsigned n = lib.mysql_num_fields(r);
+  while (rowset::test::MYSQL_ROW row = lib.mysql_fetch_row(r)) {
+    unsigned long* len = lib.mysql_fetch_lengths(r);
+    ++tally.rows;
+    for (unsigned i = 0; i < n; ++i) {
+      if (row[i] == nullptr) ++tally.nulls;
+      tally.bytes += len[i];
+    }
+  }
+  unsigned err = lib.mysql_errno(c.Handle());
+  lib.mysql_free_result(r);
+  if (err != 0) throw std::runtime_error("libmariadb fetch failed");
+  return tally;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  size_t m = v.size() / 2;
+  return v.size() % 2 ? v[m] : (v[m - 1] + v[m]) / 2;
+}
+
+void Run(const Target& t, bool compress, long rows, int rounds) {
+  const std::string sql = "select * from fetch_rows";
+  std::vector<double> ours, lib, ratio;
+  for (int round = 0; round < rounds; ++round) {
+    // Alternate which client goes first so neither always meets a warm cache.
+    double a = 0, b = 0;
+    for (int k = 0; k < 2; ++k) {
+      bool oursNow = (k == 0) == (round % 2 == 0);
+      auto start = std::chrono::steady_clock::now();
+      Tally tally = oursNow ? FetchOurs(t, compress, sql) : FetchLib(t, compress, sql);
+      double rate = tally.rows / Seconds(start);
+      if (tally.rows != static_cast<uint64_t>(rows))
+        throw std::runtime_error("row count mismatch: " + std::to_string(tally.rows));
+      (oursNow ? a : b) = rate;
+    }
+    ours.push_back(a);
+    lib.push_back(b);
+    ratio.push_back(b / a);
+    std::printf("  %s round %d: rowset %.0f rows/s, libmariadb %.0f rows/s, time ratio %.3f\n",
+                compress ? "compressed" : "plain", round + 1, a, b, b / a);
+    std::fflush(stdout);
+  }
+  std::printf("%s: rowset %.0f rows/s, libmariadb %.0f rows/s (medians); "
+              "median time ratio rowset/libmariadb %.3f\n",
+              compress ? "compressed protocol" : "plain protocol", Median(ours),
+              Median(lib), Median(ratio));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    Target t;
+    long rows = 1000000;
+    int rounds = 5;
+    if (argc >= 5) {
+      t.host = argv[1];
+      t.port = static_cast<unsigned>(std::atoi(argv[2]));
+      t.user = argv[3];
+      t.password = argv[4];
+      if (argc >= 6) rows = std::atol(argv[5]);
+      if (argc >= 7) rounds = std::atoi(argv[6]);
+    } else if (argc == 1) {
+      const auto& s = rowset::test::Server();
+      t.host = s.host;
+      t.port = s.port;
+      t.user = s.pw_user;
+      t.password = s.pw_password;
+    } else {
+      std::fprintf(stderr, "usage: %s [host port user password [rows [rounds]]]\n", argv[0]);
+      return 2;
+    }
+    if (rows <= 0 || rounds <= 0) throw std::runtime_error("rows and rounds must be positive");
+    CreateTable(t, rows);
+    Run(t, false, rows, rounds);
+    Run(t, true, rows, rounds);
+    return 0;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bench_fetch_rows: %s\n", e.what());
+    return 1;
+  }
+}

@@ -1,0 +1,189 @@
+#include "wire/ViVURIzodor.h"
+
+#include <cstring>
+#include <memory>
+
+#include "wire/uMysqlCT.h"
+#include "wire/uMysqlHelpers.h"
+
+namespace rowset {
+
+TViVURIzodorClient::TViVURIzodorClient() {
+  result_class = &TViVURIzodorResult::Create;
+  auto_reconnect = false;
+  fcompress = false;
+}
+
+std::unique_ptr<TMysqlResult> TViVURIzodorResult::Create(TMysqlClient* client,
+                                                         TResultType type) {
+  return std::make_unique<TViVURIzodorResult>(client, type);
+}
+
+namespace {
+
+const char* OrEmpty(const char* text) { return text != nullptr ? text : ""; }
+
+uint32_t ArgValue(const void* arg) {
+  uint32_t value;
+  memcpy(&value, arg, sizeof value);
+  return value;
+}
+
+}  // namespace
+
+MySQLHandle mysql_init(MySQLHandle) {
+  // Ownership passes to the caller, who gives it back through mysql_close.
+  return std::make_unique<TViVURIzodorClient>().release();
+}
+
+int mysql_options(MySQLHandle mysql, mysql_option option, const void* arg) {
+  if (mysql == nullptr) return 0;
+  switch (option) {
+    case MYSQL_OPT_CONNECT_TIMEOUT:
+      if (arg != nullptr) mysql->connect_timeout = ArgValue(arg);
+      break;
+    case MYSQL_OPT_COMPRESS:
+      mysql->fcompress = true;
+      break;
+    case MYSQL_OPT_NAMED_PIPE:
+      mysql->SetTrySock(true);
+      break;
+    case MYSQL_OPT_READ_TIMEOUT:
+    case MYSQL_OPT_WRITE_TIMEOUT:
+      if (arg != nullptr) NET_READ_TIMEOUT = ArgValue(arg);
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
+
+int mysql_real_connect(MySQLHandle mysql, const char* host, const char* user,
+                       const char* passwd, const char* db, unsigned int port,
+                       const char* unix_socket, unsigned long client_flag) {
+  if (mysql == nullptr) return 0;
+  return mysql->connect(OrEmpty(host), OrEmpty(user), OrEmpty(passwd),
+                        OrEmpty(db), port, OrEmpty(unix_socket),
+                        mysql->try_sock, static_cast<uint32_t>(client_flag))
+             ? 1
+             : 0;
+}
+
+void mysql_close(MySQLHandle mysql) {
+  std::unique_ptr<TViVURIzodorClient> owned(mysql);
+}
+
+unsigned int mysql_errno(MySQLHandle mysql) {
+  return mysql == nullptr ? 1 : mysql->GetLastErrorNo();
+}
+
+const char* mysql_error(MySQLHandle mysql) {
+  if (mysql == nullptr) return nullptr;
+  mysql->error_text = mysql->GetLastError();
+  return mysql->error_text.c_str();
+}
+
+const char* mysql_get_host_info(MySQLHandle) { return nullptr; }
+
+const char* mysql_get_client_info() { return MYSQL_CLIENT_VERSION; }
+
+const char* mysql_get_server_info(MySQLHandle mysql) {
+  return mysql == nullptr ? nullptr : mysql->server_version.c_str();
+}
+
+unsigned int mysql_get_proto_info(MySQLHandle mysql) {
+  return mysql == nullptr ? 0 : mysql->GetProtocol_version();
+}
+
+int mysql_ping(MySQLHandle mysql) {
+  return mysql != nullptr && mysql->ping() ? 0 : 1;
+}
+
+unsigned long mysql_thread_id(MySQLHandle mysql) {
+  return mysql == nullptr ? 0 : mysql->thread_id;
+}
+
+int mysql_kill(MySQLHandle mysql, unsigned long pid) {
+  return mysql != nullptr && mysql->kill(static_cast<uint32_t>(pid)) ? 0 : 1;
+}
+
+int mysql_create_db(MySQLHandle mysql, const char* db) {
+  return mysql != nullptr && mysql->create_db(OrEmpty(db)) ? 0 : 1;
+}
+
+int mysql_select_db(MySQLHandle mysql, const char* db) {
+  return mysql != nullptr && mysql->select_db(OrEmpty(db)) ? 0 : 1;
+}
+
+int mysql_drop_db(MySQLHandle mysql, const char* db) {
+  return mysql != nullptr && mysql->drop_db(OrEmpty(db)) ? 0 : 1;
+}
+
+int mysql_real_query(MySQLHandle mysql, const char* query, unsigned long) {
+  if (mysql == nullptr) return 1;
+  return mysql->realquery(OrEmpty(query));
+}
+
+MySQLResultHandle mysql_use_result(MySQLHandle mysql) {
+  if (mysql == nullptr) return nullptr;
+  std::unique_ptr<TMysqlResult> result = mysql->use_result();
+  if (!result) return nullptr;
+  auto* flat = static_cast<TViVURIzodorResult*>(result.release());
+  flat->field_cursor = -1;
+  return flat;  // the caller gives it back through mysql_free_result
+}
+
+void mysql_free_result(MySQLResultHandle result) {
+  std::unique_ptr<TViVURIzodorResult> owned(result);
+}
+
+unsigned int mysql_num_fields(MySQLResultHandle result) {
+  return result == nullptr ? 0 : result->field_count;
+}
+
+uint64_t mysql_num_rows(MySQLResultHandle result) {
+  return result == nullptr ? 0 : result->row_count;
+}
+
+unsigned long* mysql_fetch_lengths(MySQLResultHandle result) {
+  return result == nullptr ? nullptr : result->lengths.data();
+}
+
+TMysql_FieldDef* mysql_fetch_field(MySQLResultHandle result) {
+  if (result == nullptr) return nullptr;
+  if (result->field_cursor < static_cast<int32_t>(result->field_count))
+    ++result->field_cursor;
+  return result->FieldDef(result->field_cursor);
+}
+
+MYSQL_ROW mysql_fetch_row(MySQLResultHandle result) {
+  if (result == nullptr || result->row_count == 0 || result->eof)
+    return nullptr;
+  // use_result has read the first row already and left bof set: the first
+  // call hands that row out without reading.
+  if (!result->bof) result->Next();
+  result->bof = false;
+  return result->eof ? nullptr : result->row;
+}
+
+unsigned long mysql_real_escape_string(MySQLHandle, char* to, const char* from,
+                                       unsigned long length) {
+  if (to == nullptr) return 0;
+  std::string escaped =
+      from == nullptr ? std::string() : EscapeStr(std::string_view(from, length));
+  memcpy(to, escaped.data(), escaped.size());
+  to[escaped.size()] = 0;
+  return static_cast<unsigned long>(escaped.size());
+}
+
+uint64_t mysql_insert_id(MySQLHandle mysql) {
+  return mysql == nullptr ? 0 : mysql->insert_id;
+}
+
+int mysql_refresh(MySQLHandle, unsigned int) { return 0; }
+
+uint64_t mysql_affected_rows(MySQLHandle mysql) {
+  return mysql == nullptr ? 0 : mysql->affected_rows;
+}
+
+}  // namespace rowset

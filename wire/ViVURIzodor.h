@@ -1,0 +1,128 @@
+// The wire client as plain functions named and shaped after the MySQL client
+// library's (handle in, values out), so that the driver layer can use the
+// built-in client exactly like an external client library.
+//
+// A session handle is a `TViVURIzodorClient*` made by mysql_init and freed by
+// mysql_close; a result handle a `TViVURIzodorResult*` made by
+// mysql_use_result and freed by mysql_free_result. Results are always read
+// unbuffered: read or free one before the next statement on its session.
+// Texts are zero-terminated; a row is an array of value pointers (nullptr for
+// NULL) whose byte lengths come from mysql_fetch_lengths, since a value may
+// hold zero bytes. Functions given an absent (null) handle do nothing and
+// return 1 (status functions) or 0/nullptr (value functions).
+//
+// These are C++ functions in namespace rowset, never C symbols: the process
+// may also load the real client library, whose mysql_* must stay its own.
+#ifndef ROWSET_WIRE_VIVURIZODOR_H_
+#define ROWSET_WIRE_VIVURIZODOR_H_
+
+#include <cstdint>
+#include <string>
+
+#include "wire/uMysqlClient.h"
+
+namespace rowset {
+
+// A session of the flat interface: keeps the last error text alive for
+// mysql_error.
+class TViVURIzodorClient : public TMysqlClient {
+ public:
+  TViVURIzodorClient();
+  std::string error_text;
+};
+
+// A result of the flat interface: remembers the column last handed out by
+// mysql_fetch_field.
+class TViVURIzodorResult : public TMysqlResult {
+ public:
+  TViVURIzodorResult(TMysqlClient* client, TResultType type)
+      : TMysqlResult(client, type) {}
+  static std::unique_ptr<TMysqlResult> Create(TMysqlClient* client,
+                                              TResultType type);
+  int32_t field_cursor = -1;
+};
+
+using MySQLHandle = TViVURIzodorClient*;
+using MySQLResultHandle = TViVURIzodorResult*;
+using MYSQL_ROW = char**;
+
+enum mysql_option : uint8_t {
+  MYSQL_OPT_CONNECT_TIMEOUT,
+  MYSQL_OPT_COMPRESS,
+  MYSQL_OPT_NAMED_PIPE,
+  MYSQL_INIT_COMMAND,
+  MYSQL_READ_DEFAULT_FILE,
+  MYSQL_READ_DEFAULT_GROUP,
+  MYSQL_SET_CHARSET_DIR,
+  MYSQL_SET_CHARSET_NAME,
+  MYSQL_OPT_LOCAL_INFILE,
+  MYSQL_OPT_PROTOCOL,
+  MYSQL_SHARED_MEMORY_BASE_NAME,
+  MYSQL_OPT_READ_TIMEOUT,
+  MYSQL_OPT_WRITE_TIMEOUT,
+  MYSQL_OPT_USE_RESULT,
+  MYSQL_OPT_USE_REMOTE_CONNECTION,
+  MYSQL_OPT_USE_EMBEDDED_CONNECTION,
+  MYSQL_OPT_GUESS_CONNECTION,
+  MYSQL_SET_CLIENT_IP,
+  MYSQL_SECURE_AUTH,
+};
+
+// A new session (the argument is ignored); no automatic reconnect, no
+// compression unless asked for through mysql_options.
+MySQLHandle mysql_init(MySQLHandle mysql);
+// Connect time-out (unsigned int seconds), compression, the named-pipe
+// fallback flag, and the read/write time-outs (unsigned int seconds, which set
+// the process-wide NET_READ_TIMEOUT). Other options are ignored. Returns 0.
+int mysql_options(MySQLHandle mysql, mysql_option option, const void* arg);
+// 1 when connected, 0 otherwise (not the handle).
+int mysql_real_connect(MySQLHandle mysql, const char* host, const char* user,
+                       const char* passwd, const char* db, unsigned int port,
+                       const char* unix_socket, unsigned long client_flag);
+// Sends quit, closes and frees the session.
+void mysql_close(MySQLHandle mysql);
+unsigned int mysql_errno(MySQLHandle mysql);
+// Valid until the next call on the session.
+const char* mysql_error(MySQLHandle mysql);
+// Always nullptr: the built-in client keeps no host description.
+const char* mysql_get_host_info(MySQLHandle mysql);
+const char* mysql_get_client_info();
+const char* mysql_get_server_info(MySQLHandle mysql);
+unsigned int mysql_get_proto_info(MySQLHandle mysql);
+int mysql_ping(MySQLHandle mysql);
+unsigned long mysql_thread_id(MySQLHandle mysql);
+int mysql_kill(MySQLHandle mysql, unsigned long pid);
+int mysql_create_db(MySQLHandle mysql, const char* db);
+int mysql_select_db(MySQLHandle mysql, const char* db);
+int mysql_drop_db(MySQLHandle mysql, const char* db);
+// The statement ends at its first zero byte; `length` is not used. 0 on
+// success.
+int mysql_real_query(MySQLHandle mysql, const char* query,
+                     unsigned long length);
+// The unbuffered result of the last statement; nullptr for a statement
+// without rows or on failure (see mysql_errno).
+MySQLResultHandle mysql_use_result(MySQLHandle mysql);
+// Frees the result, first reading and dropping rows not yet fetched.
+void mysql_free_result(MySQLResultHandle result);
+unsigned int mysql_num_fields(MySQLResultHandle result);
+// Rows fetched so far.
+uint64_t mysql_num_rows(MySQLResultHandle result);
+unsigned long* mysql_fetch_lengths(MySQLResultHandle result);
+// The next column description (in the 3.23 field record layout), nullptr
+// past the last one.
+TMysql_FieldDef* mysql_fetch_field(MySQLResultHandle result);
+// The next row, nullptr at the end. After nullptr, mysql_errno tells an
+// error from the end of the rows.
+MYSQL_ROW mysql_fetch_row(MySQLResultHandle result);
+// Escapes `length` bytes of `from` into `to` (which must hold 2 × length + 1
+// bytes), zero-terminated; returns the escaped length.
+unsigned long mysql_real_escape_string(MySQLHandle mysql, char* to,
+                                       const char* from, unsigned long length);
+uint64_t mysql_insert_id(MySQLHandle mysql);
+// Does nothing; returns 0.
+int mysql_refresh(MySQLHandle mysql, unsigned int options);
+uint64_t mysql_affected_rows(MySQLHandle mysql);
+
+}  // namespace rowset
+
+#endif  // ROWSET_WIRE_VIVURIZODOR_H_
