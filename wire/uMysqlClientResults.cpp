@@ -240,10 +240,9 @@ std::unique_ptr<TMysql_FieldDefs> TMysqlClient::unpack_fields(
       unsigned long* len = data->Lengths(i);
       TMysql_FieldDef& f = (*defs)[i];
       f = TMysql_FieldDef{};
-      // Length and type are required; flags and decimals may be absent.
-      size_t flag_width = long_flag ? 3 : 2;
-      if (row[2] == nullptr || len[2] < 3 || row[3] == nullptr || len[3] < 1 ||
-          (row[4] != nullptr && len[4] < flag_width)) {
+      // Length and type are required. Flags and decimals are taken as far
+      // as they are present (an absent value means 0).
+      if (row[2] == nullptr || len[2] < 3 || row[3] == nullptr || len[3] < 1) {
         malformed_answer();
         return nullptr;
       }
@@ -251,15 +250,13 @@ std::unique_ptr<TMysql_FieldDefs> TMysqlClient::unpack_fields(
       f.name = defs->KeepText(row[1] ? row[1] : "", row[1] ? len[1] : 0);
       f.length = static_cast<uint32_t>(LittleEndian(row[2], 3));
       f.type = static_cast<enum_field_types>(row[3][0]);
-      if (row[4] != nullptr) {
-        if (long_flag) {
-          f.flags = static_cast<uint32_t>(LittleEndian(row[4], 2));
-          f.decimals = static_cast<uint8_t>(row[4][2]);
-        } else {
-          f.flags = static_cast<uint8_t>(row[4][0]);
-          f.decimals = static_cast<uint8_t>(row[4][1]);
-        }
-      }
+      size_t flag_width = long_flag ? 2 : 1;
+      size_t present = row[4] != nullptr ? len[4] : 0;
+      if (present > 0)
+        f.flags = static_cast<uint32_t>(
+            LittleEndian(row[4], std::min(present, flag_width)));
+      if (present > flag_width)
+        f.decimals = static_cast<uint8_t>(row[4][flag_width]);
       // Numeric columns, whatever the server said. Newer servers send
       // decimal columns as type 246, which is as numeric as the old 0.
       if ((f.type <= 9 && (f.type != 7 || f.length == 14 || f.length == 8)) ||

@@ -163,9 +163,8 @@ INSTANTIATE_TEST_SUITE_P(
                   {"\x01", Lcs("t") + Lcs("a") + Lcs(Le(11, 3)) + Lcs("") + Lcs(Le(0, 3)),
                    kEnd},
                   true},
-        Malformed{"column packet with too short flags",
-                  {"\x01", Lcs("t") + Lcs("a") + Lcs(Le(11, 3)) + Lcs("\x03") + Lcs("\x01"),
-                   kEnd},
+        Malformed{"column packet with the type cut off",
+                  {"\x01", Lcs("t") + Lcs("a") + Lcs(Le(11, 3)) + "\x01", kEnd},
                   true},
         Malformed{"column packet with fewer values than five",
                   {"\x01", Lcs("t") + Lcs("a") + Lcs(Le(11, 3)), kEnd},
@@ -202,9 +201,11 @@ TEST(ResultsScriptedTest, ServerErrorInsteadOfARowEndsTheRows) {
 }
 
 TEST(ResultsScriptedTest, ColumnFlagsAndNumericTypes) {
-  // Old 2-value flags layout is not used here: the greeting has LONGFLAG.
-  Session s({"\x04", Column("i", 3, 11, 0x0003), Column("ts14", 7, 14),
-             Column("ts19", 7, 19), Column("y", 13, 4), kEnd, kEnd});
+  // The greeting has LONGFLAG: flags take 2 bytes, then the decimals.
+  Session s({"\x06", Column("i", 3, 11, 0x0003), Column("ts14", 7, 14),
+             Column("ts19", 7, 19), Column("y", 13, 4),
+             Lcs("t") + Lcs("f") + Lcs(Le(8, 3)) + Lcs("\xfd") + Lcs(Le(0x0421, 2)),
+             Lcs("t") + Lcs("g") + Lcs(Le(8, 3)) + Lcs("\xfd") + "\xfb", kEnd, kEnd});
   ASSERT_TRUE(s.connected());
   ASSERT_EQ(mysql_real_query(s.h(), "select", 0), 0);
   MySQLResultHandle r = mysql_use_result(s.h());
@@ -218,7 +219,16 @@ TEST(ResultsScriptedTest, ColumnFlagsAndNumericTypes) {
   EXPECT_EQ(f->length, 11u);
   EXPECT_TRUE(mysql_fetch_field(r)->flags & NUM_FLAG);     // timestamp(14)
   EXPECT_FALSE(mysql_fetch_field(r)->flags & NUM_FLAG);    // datetime-like text
-  EXPECT_TRUE(mysql_fetch_field(r)->flags & NUM_FLAG);     // year
+  f = mysql_fetch_field(r);                                // year
+  EXPECT_TRUE(f->flags & NUM_FLAG);
+  EXPECT_EQ(f->decimals, 0u);
+  // Flags without decimals, and no flags at all, read as far as present.
+  f = mysql_fetch_field(r);
+  EXPECT_EQ(f->flags, 0x0421u);
+  EXPECT_EQ(f->decimals, 0u);
+  f = mysql_fetch_field(r);
+  EXPECT_EQ(f->flags, 0u);
+  EXPECT_EQ(f->type, 253);
   EXPECT_EQ(mysql_fetch_field(r), nullptr);
   EXPECT_EQ(mysql_fetch_field(r), nullptr);
   EXPECT_EQ(mysql_fetch_row(r), nullptr);
