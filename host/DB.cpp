@@ -86,7 +86,14 @@ TDataSet::~TDataSet() {
   // left cannot be given back to hooks that no longer exist.
   state_ = dsInactive;
   buffers_.clear();
-  while (!data_sources_.empty()) RemoveDataSource(data_sources_.back());
+  // Handlers run while the data sources let go; none may escape.
+  while (!data_sources_.empty()) {
+    try {
+      RemoveDataSource(data_sources_.back());
+    } catch (...) {
+      ApplicationHandleException(this);
+    }
+  }
   // Fields owned elsewhere stay alive but forget this dataset; default
   // fields go with it.
   for (TField* f : fields_.list_) f->dataset_ = nullptr;
@@ -142,7 +149,10 @@ void TDataSet::SetActive(bool Value) {
         CloseCursor();
       } catch (...) {
       }
-      DataEvent(deUpdateState, 0);
+      try {
+        DataEvent(deUpdateState, 0);
+      } catch (...) {
+      }
       throw;
     }
     SetState(dsBrowse);
@@ -151,8 +161,21 @@ void TDataSet::SetActive(bool Value) {
   } else {
     bool destroying = ComponentState().Contains(csDestroying);
     if (!destroying) DoEvent(BeforeClose);
-    SetState(dsInactive);
-    CloseCursor();
+    // The cursor closes even when a handler of the state change fails;
+    // the first error is raised afterwards.
+    std::exception_ptr error;
+    try {
+      SetState(dsInactive);
+    } catch (...) {
+      error = std::current_exception();
+      state_ = dsInactive;
+    }
+    try {
+      CloseCursor();
+    } catch (...) {
+      if (!error) error = std::current_exception();
+    }
+    if (error) std::rethrow_exception(error);
     if (!destroying) DoEvent(AfterClose);
   }
 }
@@ -1073,13 +1096,25 @@ TDataSource::TDataSource(TComponent* AOwner) : TComponent(AOwner) {}
 
 TDataSource::~TDataSource() {
   Destroying();
+  // Links hear that they lost their source; their handlers may fail, which
+  // goes to the application's handler.
   while (!links_.empty()) {
     TDataLink* link = links_.back();
     links_.pop_back();
     link->source_ = nullptr;
-    link->UpdateState();
+    try {
+      link->UpdateState();
+    } catch (...) {
+      ApplicationHandleException(this);
+    }
   }
-  if (dataset_ != nullptr) dataset_->RemoveDataSource(this);
+  if (dataset_ != nullptr) {
+    try {
+      dataset_->RemoveDataSource(this);
+    } catch (...) {
+      ApplicationHandleException(this);
+    }
+  }
 }
 
 void TDataSource::SetDataSet(TDataSet* Value) {

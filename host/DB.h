@@ -23,6 +23,14 @@
 // the dataset's cursor on the row before which the new one goes (InternalLast
 // for Append).
 //
+// Field values move in the native layouts listed in host/DBFields.h; a
+// string value goes through TStringField::StringToBuffer/BufferToString so
+// that it keeps its exact bytes. Calculated and lookup fields have their
+// areas in the calculated-fields part of a record: CalcFieldsSize bytes in
+// all, DataSize + 1 bytes per field from the field's Offset (room for a
+// "has a value" byte besides the value). tests/common/MemDataset.h is a
+// complete small dataset written against this protocol.
+//
 // Destruction: a concrete dataset must call CloseInDestructor() at the start
 // of its destructor, while its hooks still exist. Closing there cannot
 // throw: a failure goes to the application's exception handler

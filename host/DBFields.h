@@ -238,7 +238,7 @@ std::unique_ptr<TField> NewField() {
 class TStringField : public TField {
  public:
   explicit TStringField(TComponent* AOwner = nullptr);
-  int DataSize() const override { return Size() + 5; }
+  int DataSize() const override { return (Size() > 0 ? Size() : 0) + 5; }
   std::string AsString() override;
   void SetAsString(const std::string& Value) override;
   int32_t AsInteger() override;

@@ -99,6 +99,47 @@ TEST(DbLinks, DataSourceSeesStateAndDataEvents) {
   EXPECT_EQ(link.log, (Log{"inactive", "active", "inactive"}));
 }
 
+class ThrowingLink : public TDataLink {
+ protected:
+  void ActiveChanged() override {
+    if (!Active()) throw EDatabaseError("link refuses to let go");
+  }
+};
+
+TEST(DbLinks, FailingHandlersDuringDestructionGoToTheApplicationHandler) {
+  std::vector<std::string> reported;
+  SetApplicationExceptionHandler([&](TObject*, std::exception_ptr e) {
+    try {
+      std::rethrow_exception(e);
+    } catch (const std::exception& x) {
+      reported.push_back(x.what());
+    }
+  });
+  auto ds = MakeNumbers(1);
+  ThrowingLink link1, link2;
+  {
+    TDataSource src;
+    src.SetDataSet(ds.get());
+    link1.SetDataSource(&src);
+    ds->Open();
+  }  // the source goes while its dataset is open
+  EXPECT_EQ(reported.size(), 1u);
+  EXPECT_EQ(link1.DataSource(), nullptr);
+  TDataSource src2;
+  src2.SetDataSet(ds.get());
+  link2.SetDataSource(&src2);
+  // An explicit close reports the handler's failure but closes all the
+  // same.
+  EXPECT_THROW(ds->Close(), EDatabaseError);
+  EXPECT_FALSE(ds->Active());
+  EXPECT_EQ(ds->LiveBuffers(), 0);
+  ds->Open();
+  EXPECT_NO_THROW(ds.reset());  // the dataset goes while a link is active
+  SetApplicationExceptionHandler(nullptr);
+  EXPECT_GE(reported.size(), 2u);
+  EXPECT_EQ(src2.DataSet(), nullptr);
+}
+
 TEST(DbLinks, AutoEditThroughDataSourceAndLink) {
   auto ds = MakeNumbers(2);
   TDataSource src;
