@@ -1,0 +1,780 @@
+#include "components/MySQLServer.h"
+
+#include <charconv>
+#include <exception>
+#include <utility>
+
+#include "host/Dialogs.h"
+#include "host/SysUtils.h"
+#include "parser/MySQLParser.h"
+#include "util/MySQLStrUtils.h"
+
+namespace rowset {
+
+namespace {
+
+// Client flag value of each capability member, in member order.
+constexpr uint32_t kClientFlagValues[] = {1,    2,    4,    8,     16,    32,    64,   128,
+                                          256,  1024, 4096, 8192,  16384, 32768, 65536};
+
+const char kEmbeddedWarning[] =
+    "You have not specified a \"basedir\" in either the TMySQLServer's [embedded] Options, "
+    "nor in the driver's Options! Click Yes if you wish to proceed to enable this server, "
+    "and you are sure you have an [embedded] or [server] group in your my.cnf file. Click "
+    "Abort if you want to abort this connecting request.  If you don't specify a basedir to "
+    "a valid mysql database for the embedded server, your application my become unstable, "
+    "in this case your application will be your IDE. See the component helpfile on "
+    "Embeddeding mysql server for more information.";
+
+// Blanks and control characters at the end go, as the host's TrimRight does.
+std::string TrimRight(std::string S) {
+  size_t n = S.size();
+  while (n > 0 && static_cast<unsigned char>(S[n - 1]) <= ' ') --n;
+  S.resize(n);
+  return S;
+}
+
+// A decimal integer, optionally signed, with nothing else around it.
+bool ParseInt(const std::string& S, int64_t& Value) {
+  if (S.empty()) return false;
+  const char* first = S.data();
+  const char* last = first + S.size();
+  if (*first == '+') ++first;
+  auto [p, ec] = std::from_chars(first, last, Value);
+  return ec == std::errc() && p == last && first != last;
+}
+
+bool SameTextIgnoringCase(const std::string& A, const std::string& B) {
+  if (A.size() != B.size()) return false;
+  for (size_t i = 0; i < A.size(); ++i) {
+    char a = A[i], b = B[i];
+    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
+    if (a != b) return false;
+  }
+  return true;
+}
+
+// Releases a driver result on every path.
+class ResultGuard {
+ public:
+  ResultGuard(TMySQLBase* Driver, MySQLResultHandle Result) : driver_(Driver), result_(Result) {}
+  ~ResultGuard() {
+    if (result_) {
+      try {
+        driver_->CloseQuery(result_);
+      } catch (...) {
+        // Freeing a result reads what is left of it; a broken connection
+        // surfaces at the next statement.
+      }
+    }
+  }
+  ResultGuard(const ResultGuard&) = delete;
+  ResultGuard& operator=(const ResultGuard&) = delete;
+  MySQLResultHandle get() const { return result_; }
+
+ private:
+  TMySQLBase* driver_;
+  MySQLResultHandle result_;
+};
+
+// The first column of the current row, exactly as sent; Null tells a NULL.
+std::string FirstColumn(TMySQLBase* Driver, MySQLResultHandle Result, MySQLRow Row, bool& Null) {
+  Null = Row == nullptr || Row[0] == nullptr;
+  if (Null) return std::string();
+  auto lengths = Driver->RetrieveRowFieldLenghts(Result);
+  if (lengths) return std::string(Row[0], lengths[0]);
+  return std::string(Row[0]);
+}
+
+// The refusal of a driver entry point that the loaded library does not
+// export.
+bool IsNotImplemented(const Exception& E) {
+  const std::string prefix = kNotImplementedMessage;
+  return E.Message().compare(0, prefix.size(), prefix) == 0;
+}
+
+}  // namespace
+
+uint32_t MySQLClientFlags(TMySQLServerOptions Options) {
+  uint32_t flags = 0;
+  for (int m = coLongPassword; m <= coMultiQueries; ++m)
+    if (Options.Contains(static_cast<TMySQLServerOption>(m))) flags |= kClientFlagValues[m];
+  return flags;
+}
+
+TMySQLServer::TDatasetFactory& TMySQLServer::DatasetFactory() {
+  static TDatasetFactory factory;
+  return factory;
+}
+
+// ---------------------------------------------------------------------------
+// Construction and properties
+
+TMySQLServer::TMySQLServer(TComponent* AOwner)
+    : TCustomConnection(AOwner), params_(std::make_unique<TStringList>()) {
+  SetLoginPrompt(false);
+  driver_ = NewDriver(dtDirect);
+}
+
+TMySQLServer::~TMySQLServer() {
+  try {
+    Close();
+  } catch (const std::exception& e) {
+    HandleException(e);
+  } catch (...) {
+  }
+  try {
+    DisconnectClients();
+  } catch (const std::exception& e) {
+    HandleException(e);
+  } catch (...) {
+  }
+  // What could not be freed cleanly goes now, without its close work, while
+  // the members it may call back into still exist.
+  while (!named_.empty()) {
+    std::unique_ptr<NamedDataset> entry = std::move(named_.back());
+    named_.pop_back();
+    try {
+      entry.reset();
+    } catch (...) {
+    }
+  }
+  try {
+    DestroyComponents();
+  } catch (...) {
+  }
+  if (connection_ && driver_) {
+    try {
+      std::lock_guard<std::mutex> lock(driver_lock_);
+      driver_->Close(connection_);
+    } catch (...) {
+    }
+    connection_ = nullptr;
+  }
+}
+
+std::unique_ptr<TMySQLBase> TMySQLServer::NewDriver(TMySQLDriverType Kind) const {
+  std::string options = DriverOptionText(Kind);
+  switch (Kind) {
+    case dtEmbedded:
+      return std::make_unique<TMySQLEmbedded>(options);
+    case dtLibrary:
+      return std::make_unique<TMySQLLibrary>(options);
+    case dtDirect:
+    default:
+      return std::make_unique<TViVURIzodor>(options);
+  }
+}
+
+std::string TMySQLServer::DriverOptionText(TMySQLDriverType Kind) const {
+  const char* section = Kind == dtEmbedded ? "embedded" : Kind == dtLibrary ? "client" : "direct";
+  return ReadIniSection(params_->Text(), section, "");
+}
+
+std::string TMySQLServer::ClientVersion() { return driver_ ? driver_->ClientInfo() : ""; }
+
+std::string TMySQLServer::ServerVersion() {
+  return driver_ ? driver_->ServerInfo(connection_) : "-1";
+}
+
+int32_t TMySQLServer::ClientVer() { return driver_ ? driver_->ClientVer() : 0; }
+
+int32_t TMySQLServer::ServerVer() { return driver_ ? driver_->ServerVer() : 0; }
+
+void TMySQLServer::SetDriverType(TMySQLDriverType Value) {
+  if (Value != driver_kind_) {
+    if (GetConnected()) {
+      SetConnected(false);
+    } else {
+      SendConnectEvent(false);
+      DoDisconnect();
+    }
+    auto fresh = NewDriver(Value);
+    driver_ = std::move(fresh);
+    driver_kind_ = Value;
+  } else if (Value == dtDirect && driver_) {
+    TStringList lines;
+    lines.SetText(DriverOptionText(dtDirect));
+    driver_->SetOptions(lines);
+  }
+}
+
+void TMySQLServer::SetDriver(std::unique_ptr<TMySQLBase> Value) {
+  if (!Value) MySQLError(nullptr, nullptr, -1, "A connection component needs a driver.", -1, -1);
+  if (Value.get() == driver_.get()) {
+    Value.release();  // the same object: the component owns it already
+    return;
+  }
+  SetConnected(false);
+  driver_ = std::move(Value);
+}
+
+bool TMySQLServer::GetConnected() { return driver_ != nullptr && connection_ != nullptr; }
+
+void TMySQLServer::SetConnected(bool Value) {
+  if (Value && !GetConnected() && driver_kind_ == dtEmbedded &&
+      ComponentState().Contains(csDesigning) && driver_ &&
+      driver_->Options().IndexOfName("basedir") < 0) {
+    if (MessageDlg(kEmbeddedWarning, mtWarning, {mbYes, mbAbort}, 0) == mrAbort) return;
+  }
+  TCustomConnection::SetConnected(Value);
+}
+
+void TMySQLServer::SetDatabaseName(const std::string& Value) {
+  if (Value != database_name_) database_name_ = Value;
+  if (!ComponentState().Contains(csLoading) && GetConnected())
+    SelectDatabase(database_name_, connection_);
+}
+
+void TMySQLServer::SetHost(const std::string& Value) {
+  if (Value == host_) return;
+  SetConnected(false);
+  host_ = Value;
+}
+
+void TMySQLServer::SetPort(uint16_t Value) {
+  if (Value == port_) return;
+  SetConnected(false);
+  port_ = Value;
+}
+
+void TMySQLServer::SetUserName(const std::string& Value) {
+  if (Value == user_name_) return;
+  SetConnected(false);
+  user_name_ = Value;
+}
+
+void TMySQLServer::SetPassword(const std::string& Value) {
+  if (Value == password_) return;
+  SetConnected(false);
+  password_ = Value;
+}
+
+void TMySQLServer::SetOptions(TMySQLServerOptions Value) {
+  if (Value == options_) return;
+  SetConnected(false);
+  options_ = Value;
+}
+
+void TMySQLServer::SetCompression(bool Value) {
+  if (Value == options_.Contains(coCompress)) return;
+  SetConnected(false);
+  if (Value)
+    options_.Include(coCompress);
+  else
+    options_.Exclude(coCompress);
+}
+
+void TMySQLServer::SetParams(const TStrings& Value) { SetParams(Value.Text()); }
+
+void TMySQLServer::SetParams(const std::string& Text) {
+  TStringList fresh;
+  fresh.SetText(Text);
+  if (fresh.Text() == params_->Text()) return;
+  SetConnected(false);
+  if (driver_) {
+    const char* section = driver_kind_ == dtEmbedded  ? "embedded"
+                          : driver_kind_ == dtLibrary ? "client"
+                                                      : "direct";
+    TStringList lines;
+    lines.SetText(ReadIniSection(fresh.Text(), section, ""));
+    driver_->SetOptions(lines);
+  }
+  params_->Assign(&fresh);
+}
+
+void TMySQLServer::Assign(TPersistent* Source) {
+  auto* other = dynamic_cast<TMySQLServer*>(Source);
+  if (!other) {
+    TCustomConnection::Assign(Source);
+    return;
+  }
+  if (other == this) return;
+  SetConnected(false);
+  SetLoginPrompt(other->LoginPrompt());
+  options_ = other->options_;
+  params_->SetText(other->params_->Text());
+  SetDriverType(other->driver_kind_);
+  if (driver_kind_ != dtDirect) {
+    auto* mine = dynamic_cast<TMySQLLibrary*>(driver_.get());
+    auto* theirs = dynamic_cast<TMySQLLibrary*>(other->driver_.get());
+    if (mine && theirs) mine->SetClientDLL(theirs->ClientDLL());
+  }
+  SetHost(other->host_);
+  SetPort(other->port_);
+  SetUserName(other->user_name_);
+  SetPassword(other->password_);
+  SetDatabaseName(other->database_name_);
+}
+
+void TMySQLServer::Loaded() { TCustomConnection::Loaded(); }
+
+// ---------------------------------------------------------------------------
+// Connect and disconnect
+
+void TMySQLServer::DoConnect() {
+  if (connection_) DoDisconnect();
+  if (OnLogin) OnLogin(this, params_.get());
+
+  const std::string params = params_->Text();
+  host_ = ReadIniString(params, "client", "host", host_);
+  std::string port_text = ReadIniString(params, "client", "port", std::to_string(port_));
+  user_name_ = ReadIniString(params, "client", "user", user_name_);
+  password_ = ReadIniString(params, "client", "password", password_);
+
+  if (LoginPrompt()) {
+    if (!LoginDialog(host_, port_text, user_name_, password_)) return;
+  }
+
+  // A port text that is not a port number leaves Port as it was.
+  int64_t port = 0;
+  if (ParseInt(port_text, port) && port >= 0 && port <= 65535) port_ = static_cast<uint16_t>(port);
+
+  // With soAutoCreate the connect names no database: it may not exist yet.
+  const bool auto_create = options_.Contains(soAutoCreate);
+  std::string wanted_database;
+  if (auto_create && !database_name_.empty()) {
+    wanted_database = database_name_;
+    SetDatabaseName("");
+  }
+
+  ++connecting_;
+  try {
+    try {
+      connection_ = AllocConnection();
+    } catch (...) {
+      // A failed connect keeps the database name the user set.
+      if (!wanted_database.empty()) database_name_ = wanted_database;
+      throw;
+    }
+    try {
+      if (driver_->ServerVer() < 32100) {
+        int32_t version = driver_->ServerVer();
+        DoDisconnect();
+        MySQLError(driver_.get(), nullptr, -1,
+                   "Only compatible with MySQL Server 3.21.xx and higher. Your version: " +
+                       std::to_string(version),
+                   -1, -1);
+      }
+      if (auto_create) {
+        if (!wanted_database.empty()) database_name_ = wanted_database;
+        CreateDatabase(true);
+      }
+      if (!options_.Contains(coConnectWithDB) && !database_name_.empty())
+        SetDatabaseName(database_name_);
+    } catch (...) {
+      if (!wanted_database.empty()) database_name_ = wanted_database;
+      if (connection_) {
+        std::lock_guard<std::mutex> lock(driver_lock_);
+        driver_->Close(connection_);
+        connection_ = nullptr;
+      }
+      throw;
+    }
+  } catch (...) {
+    --connecting_;
+    throw;
+  }
+  --connecting_;
+}
+
+void TMySQLServer::DoDisconnect() {
+  if (driver_ && connection_) {
+    std::lock_guard<std::mutex> lock(driver_lock_);
+    driver_->Close(connection_);
+  }
+  connection_ = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Connection sharing
+
+MySQLHandle TMySQLServer::AllocConnection() {
+  std::lock_guard<std::mutex> lock(driver_lock_);
+  return driver_->Open(host_, user_name_, password_, port_,
+                       static_cast<int32_t>(MySQLClientFlags(options_)), database_name_);
+}
+
+void TMySQLServer::FreeConnection(MySQLHandle& Handle) {
+  {
+    std::lock_guard<std::mutex> lock(driver_lock_);
+    if (driver_ && connection_ && Handle && Handle != connection_) {
+      driver_->Close(Handle);
+    }
+    Handle = nullptr;
+  }
+  CloseOnChildren();
+}
+
+bool TMySQLServer::CheckChildrenAllClosed() {
+  for (auto& entry : named_)
+    if (entry->dataset && entry->dataset->Active()) return false;
+  for (int i = 0; i < DataSetCount(); ++i)
+    if (DataSets(i)->Active()) return false;
+  return true;
+}
+
+void TMySQLServer::CloseOnChildren() {
+  if (options_.Contains(soCloseOnChildren) && !InsideConnect() && GetConnected() &&
+      CheckChildrenAllClosed())
+    Close();
+}
+
+void TMySQLServer::ActivateConnection() {
+  if (!connection_) SetConnected(true);
+}
+
+void TMySQLServer::CloseClients() {
+  for (size_t i = 0; i < named_.size(); ++i)
+    if (named_[i]->dataset) named_[i]->dataset->Close();
+  for (int i = 0; i < DataSetCount(); ++i) DataSets(i)->Close();
+}
+
+void TMySQLServer::DisconnectClients() {
+  while (!named_.empty()) {
+    size_t before = named_.size();
+    FreeDataset(named_.front()->name);
+    if (named_.size() == before) named_.erase(named_.begin());  // cannot happen; never loop
+  }
+  while (DataSetCount() > 0) {
+    TDataSet* first = DataSets(0);
+    if (TMySQLServerClient* client = ClientOf(first)) client->SetServer(nullptr);
+    // A dataset that did not unregister itself is unregistered here.
+    if (DataSetCount() > 0 && DataSets(0) == first) UnRegisterClient(first);
+  }
+}
+
+TMySQLServerClient* TMySQLServer::ClientOf(TDataSet* DataSet) const {
+  return dynamic_cast<TMySQLServerClient*>(DataSet);
+}
+
+// ---------------------------------------------------------------------------
+// Named datasets
+
+int TMySQLServer::FindDataset(const std::string& Name) const {
+  for (size_t i = 0; i < named_.size(); ++i)
+    if (SameTextIgnoringCase(named_[i]->name, Name)) return static_cast<int>(i);
+  return -1;
+}
+
+TDataSet* TMySQLServer::NewDataset(const std::string& Name, const std::string& TableName) {
+  const TDatasetFactory& factory = DatasetFactory();
+  if (!factory)
+    MySQLError(nullptr, nullptr, -1, "No dataset class is available to create \"" + Name + "\".",
+               -1, -1);
+  std::unique_ptr<TDataSet> dataset = factory();
+  TMySQLServerClient* client = ClientOf(dataset.get());
+  if (!client)
+    MySQLError(nullptr, nullptr, -1,
+               "The dataset class cannot be bound to a connection component.", -1, -1);
+  auto entry = std::make_unique<NamedDataset>();
+  entry->name = Name;
+  entry->dataset = std::move(dataset);
+  TDataSet* result = entry->dataset.get();
+  client->SetServer(this);
+  client->ExcludeRetrieveOptions();
+  if (!TableName.empty()) client->SetTableName(TableName);
+  named_.push_back(std::move(entry));
+  return result;
+}
+
+TDataSet* TMySQLServer::Dataset(const std::string& Name, const std::string& TableName, bool Open,
+                                const std::string& MasterName, const std::string& MasterFields) {
+  int index = FindDataset(Name);
+  TDataSet* dataset = index < 0 ? NewDataset(Name, TableName) : Entry(index).dataset.get();
+  if (!MasterName.empty()) Link(Name, MasterName, MasterFields);
+  if (Open) dataset->Open();
+  return dataset;
+}
+
+TDataSet* TMySQLServer::DatasetFrom(const std::string& Name, const std::string& SQL, bool Open,
+                                    const std::string& MasterName,
+                                    const std::string& MasterFields) {
+  int index = FindDataset(Name);
+  TDataSet* dataset = index < 0 ? NewDataset(Name, "") : Entry(index).dataset.get();
+  if (TMySQLServerClient* client = ClientOf(dataset)) {
+    TStrings* lines = client->SQL();
+    // Compare as the lines would hold it, so that an unchanged text is not
+    // set again (which would close the dataset).
+    TStringList wanted;
+    wanted.SetText(SQL);
+    if (!SameTextIgnoringCase(lines->Text(), wanted.Text())) lines->SetText(SQL);
+  }
+  if (!MasterName.empty()) Link(Name, MasterName, MasterFields);
+  if (Open) dataset->Open();
+  return dataset;
+}
+
+void TMySQLServer::FreeDataset(const std::string& Name) {
+  int index = FindDataset(Name);
+  if (index < 0) return;
+  TDataSet* dataset = Entry(index).dataset.get();
+  // A close that fails (pending updates that cannot be applied) leaves the
+  // dataset in place, so that nothing is lost.
+  dataset->Close();
+  UnLink(Name);
+  if (TMySQLServerClient* client = ClientOf(dataset)) client->SetServer(nullptr);
+  // Details that follow this dataset lose their master before it goes.
+  for (auto& other : named_) {
+    if (other->link_source && other->link_source->DataSet() == dataset) {
+      if (TMySQLServerClient* client = ClientOf(other->dataset.get())) {
+        client->SetMasterSource(nullptr);
+        client->SetMasterFields("");
+      }
+      other->link_source.reset();
+    }
+  }
+  index = FindDataset(Name);  // the calls above may have changed the list
+  if (index >= 0 && Entry(index).dataset.get() == dataset) {
+    named_.erase(named_.begin() + index);
+  } else {
+    for (size_t i = 0; i < named_.size(); ++i)
+      if (named_[i]->dataset.get() == dataset) {
+        named_.erase(named_.begin() + static_cast<std::ptrdiff_t>(i));
+        break;
+      }
+  }
+}
+
+void TMySQLServer::Link(const std::string& DetailName, const std::string& MasterName,
+                        const std::string& MasterFields) {
+  int master = FindDataset(MasterName);
+  if (master < 0)
+    MySQLError(driver_.get(), connection_, 1,
+               "Master dataset \"" + MasterName + "\" not found.", -1, -1);
+  int detail = FindDataset(DetailName);
+  if (detail < 0)
+    MySQLError(driver_.get(), connection_, 1,
+               "Detail dataset \"" + DetailName + "\" not found.", -1, -1);
+  TDataSet* master_set = Entry(master).dataset.get();
+  NamedDataset& entry = Entry(detail);
+  TMySQLServerClient* client = ClientOf(entry.dataset.get());
+  if (!client) return;
+  TDataSource* current = client->MasterSource();
+  if (current && current->DataSet() == master_set &&
+      SameTextIgnoringCase(client->MasterFields(), MasterFields))
+    return;
+  UnLink(DetailName);
+  auto source = std::make_unique<TDataSource>(nullptr);
+  source->SetDataSet(master_set);
+  client->SetMasterFields(MasterFields);
+  client->SetMasterSource(source.get());
+  entry.link_source = std::move(source);
+}
+
+void TMySQLServer::UnLink(const std::string& DetailName) {
+  int detail = FindDataset(DetailName);
+  if (detail < 0)
+    MySQLError(driver_.get(), connection_, 1,
+               "Detail dataset \"" + DetailName + "\" not found.", -1, -1);
+  NamedDataset& entry = Entry(detail);
+  TMySQLServerClient* client = ClientOf(entry.dataset.get());
+  if (!client) return;
+  // Only the data source that Link made is freed; one the application set
+  // belongs to the application and is only let go.
+  client->SetMasterSource(nullptr);
+  client->SetMasterFields("");
+  if (entry.link_source) {
+    entry.link_source->SetDataSet(nullptr);
+    entry.link_source.reset();
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Services
+
+bool TMySQLServer::ExecSQL(const std::string& SQL) {
+  ActivateConnection();
+  if (!connection_) return false;
+  std::string text = SQL;
+  if (driver_->ServerVer() < 32200 && !text.empty() && text.back() == ';') text.pop_back();
+  RunOn(connection_, text);
+  CloseOnChildren();
+  return true;
+}
+
+void TMySQLServer::RunOn(MySQLHandle Handle, const std::string& SQL) {
+  ResultGuard result(driver_.get(), driver_->OpenQuery(Handle, SQL));
+}
+
+bool TMySQLServer::ExecSQLBatch(const TStrings& Lines) {
+  TStringList script;
+  script.SetText(Lines.Text());
+  ParseScript(script);
+  if (script.Count() == 0) return false;
+  bool ok = true;
+  for (int i = 0; i < script.Count() && ok; ++i) ok = ExecSQL(script.Get(i));
+  return ok;
+}
+
+bool TMySQLServer::Ping() {
+  if (!GetConnected()) return false;
+  return driver_->Ping(connection_);
+}
+
+std::string TMySQLServer::ConnectionDatabase(MySQLHandle Handle) {
+  MySQLHandle handle = Choose(Handle);
+  if (!handle || !driver_) return std::string();
+  ResultGuard result(driver_.get(), driver_->OpenQuery(handle, "select database() as FDB;"));
+  std::string found;
+  if (result.get()) {
+    while (MySQLRow row = driver_->RetrieveRow(result.get())) {
+      bool null = false;
+      std::string value = FirstColumn(driver_.get(), result.get(), row, null);
+      if (found.empty() && !null) found = value;
+    }
+  }
+  return found;
+}
+
+void TMySQLServer::ListInto(const std::string& SQL, MySQLHandle Handle, TStrings* List) {
+  bool had_result = false;
+  List->BeginUpdate();
+  try {
+    List->Clear();
+    if (!SQL.empty()) {
+      ResultGuard result(driver_.get(), driver_->OpenQuery(Handle, SQL));
+      had_result = result.get() != nullptr;
+      if (had_result) {
+        while (MySQLRow row = driver_->RetrieveRow(result.get())) {
+          bool null = false;
+          List->Add(TrimRight(FirstColumn(driver_.get(), result.get(), row, null)));
+        }
+      }
+    }
+  } catch (...) {
+    List->EndUpdate();
+    throw;
+  }
+  List->EndUpdate();
+  if (had_result) CloseOnChildren();
+}
+
+void TMySQLServer::GetDatabaseNames(TStrings* List) {
+  ActivateConnection();
+  if (!GetConnected() || !List) return;
+  ListInto("show databases", connection_, List);
+}
+
+void TMySQLServer::GetTableNames(const std::string& Database, TStrings* List, MySQLHandle Handle) {
+  ActivateConnection();
+  if (!GetConnected() || !List) return;
+  std::string sql =
+      Database.empty() ? std::string("show tables") : "show tables from " + FormatIdentifier(Database);
+  ListInto(sql, Choose(Handle), List);
+}
+
+void TMySQLServer::GetFieldNames(const std::string& Database, const std::string& Table,
+                                 TStrings* List) {
+  ActivateConnection();
+  if (!GetConnected() || !List) return;
+  std::string sql;
+  if (!Database.empty() && !Table.empty())
+    sql = "show columns from " + FormatIdentifier(Database) + "." + FormatIdentifier(Table);
+  ListInto(sql, connection_, List);
+}
+
+int32_t TMySQLServer::QueryInteger(const std::string& SQL) {
+  int32_t answer = -1;
+  ResultGuard result(driver_.get(), driver_->OpenQuery(connection_, SQL));
+  if (result.get()) {
+    while (MySQLRow row = driver_->RetrieveRow(result.get())) {
+      bool null = false;
+      std::string value = FirstColumn(driver_.get(), result.get(), row, null);
+      int64_t number = 0;
+      answer = (!null && ParseInt(value, number) && number >= INT32_MIN && number <= INT32_MAX)
+                   ? static_cast<int32_t>(number)
+                   : -1;
+    }
+  }
+  return answer;
+}
+
+int32_t TMySQLServer::GetLock(const std::string& LockName, int32_t TimeOut) {
+  ActivateConnection();
+  if (!GetConnected()) return -1;
+  return QueryInteger("select get_lock('" + driver_->EscapeStr(LockName) + "'," +
+                      std::to_string(TimeOut) + ");");
+}
+
+int32_t TMySQLServer::ReleaseLock(const std::string& LockName) {
+  ActivateConnection();
+  if (!GetConnected()) return -1;
+  return QueryInteger("select release_lock('" + driver_->EscapeStr(LockName) + "');");
+}
+
+bool TMySQLServer::SelectDatabase(const std::string& Name, MySQLHandle Handle) {
+  if (Name.empty()) return true;
+  if (!Handle || Handle == connection_) ActivateConnection();
+  MySQLHandle handle = Choose(Handle);
+  if (!handle) return false;
+  return driver_->SelectDatabase(handle, Name);
+}
+
+void TMySQLServer::CreateDatabase(const std::string& Name, MySQLHandle Handle) {
+  ActivateConnection();
+  MySQLHandle handle = Choose(Handle);
+  if (handle) {
+    try {
+      driver_->CreateDatabase(handle, Name);
+    } catch (const EMySQLError&) {
+      throw;
+    } catch (const Exception& e) {
+      // The back end lacks the call (the client and embedded libraries do):
+      // the statement does the same. Nothing was sent before the refusal.
+      if (!IsNotImplemented(e)) throw;
+      RunOn(handle, "create database if not exists " + FormatIdentifier(Name));
+    }
+  }
+  CloseOnChildren();
+}
+
+void TMySQLServer::DropDatabase(const std::string& Name, MySQLHandle Handle) {
+  ActivateConnection();
+  MySQLHandle handle = Choose(Handle);
+  if (handle) {
+    try {
+      driver_->DropDatabase(handle, Name);
+    } catch (const EMySQLError&) {
+      throw;
+    } catch (const Exception& e) {
+      if (!IsNotImplemented(e)) throw;
+      RunOn(handle, "drop database " + FormatIdentifier(Name));
+    }
+  }
+  CloseOnChildren();
+}
+
+std::string TMySQLServer::CreateDatabase(bool Execute) {
+  TStringList script;
+  if (!database_name_.empty()) {
+    std::string name = FormatIdentifier(database_name_);
+    if (options_.Contains(soDropIfExists)) script.Add("drop database if exists " + name + ";");
+    script.Add("create database if not exists " + name + ";");
+    script.Add("use " + name + ";");
+  }
+  auto add_table_script = [&](TDataSet* dataset) {
+    TMySQLServerClient* client = ClientOf(dataset);
+    if (client && client->AutoCreatesTable()) {
+      TStringList lines;
+      lines.SetText(client->CreateTable(false));
+      script.AddStrings(lines);
+    }
+  };
+  for (size_t i = 0; i < named_.size(); ++i) add_table_script(named_[i]->dataset.get());
+  for (int i = 0; i < DataSetCount(); ++i) add_table_script(DataSets(i));
+  if (!database_name_.empty()) script.Add("use " + FormatIdentifier(database_name_) + ";");
+  if (Execute) ExecSQLBatch(script);
+  return script.Text();
+}
+
+std::string TMySQLServer::EscapeStr(const std::string& S) {
+  return driver_ ? driver_->EscapeStr(S) : S;
+}
+
+std::string TMySQLServer::FormatIdentifier(const std::string& S) {
+  return driver_ ? driver_->FormatIdentifier(S) : S;
+}
+
+}  // namespace rowset

@@ -1,0 +1,342 @@
+// TMySQLServer: the connection component. One per database server: it holds
+// the connection parameters, owns the driver of the chosen kind and the main
+// connection opened through it, hands out shared and private connection
+// handles to datasets, keeps datasets by name, and offers server-level
+// services (statements, scripts, lists, named locks, databases).
+//
+// Connecting: SetConnected(true) (or Connect/Open) runs DoConnect: OnLogin,
+// the "client" section of Params, the login dialog when LoginPrompt is set,
+// then AllocConnection for the main handle, the version check, the optional
+// creation of the database (soAutoCreate) and its selection. Every parameter
+// setter disconnects first when the value changes; registered datasets are
+// told before the main connection closes and close themselves.
+//
+// Errors surface as EMySQLError (drivers/MySQLDrivers.h). The destructor never
+// throws: a failure while it closes the connection or frees datasets goes to
+// the application's exception handler. Close (or Disconnect) explicitly
+// before destroying the component to see such errors.
+#ifndef ROWSET_COMPONENTS_MYSQLSERVER_H_
+#define ROWSET_COMPONENTS_MYSQLSERVER_H_
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "drivers/MySQLDrivers.h"
+#include "host/Classes.h"
+#include "host/DB.h"
+#include "host/Set.h"
+
+namespace rowset {
+
+class TMySQLServer;
+
+// The back end the component's driver uses.
+enum TMySQLDriverType {
+  dtDirect,    // the built-in client (TViVURIzodor)
+  dtEmbedded,  // the embedded server library (TMySQLEmbedded)
+  dtLibrary    // the external client library (TMySQLLibrary)
+};
+
+// Connection options. The first 15 are client capability flags sent at
+// connect (see MySQLClientFlags for the values sent); the last three are
+// behaviours of the component. Stored as a word, bit n = member n, so the
+// default [coInteractive] is the word 512.
+enum TMySQLServerOption {
+  coLongPassword,
+  coFoundRows,
+  coLongFlag,
+  coConnectWithDB,  // without it the database is also selected after connecting
+  coNoSchema,
+  coCompress,       // the Compression property
+  coODBC,
+  coLocalFiles,
+  coIgnoreSpace,
+  coInteractive,    // sends 1024
+  coIgnoreSigpipe,
+  coTransactions,
+  coProtocol41,
+  coSecureConnection,
+  coMultiQueries,
+  soAutoCreate,       // create DatabaseName when connecting
+  soDropIfExists,     // drop the database before creating it
+  soCloseOnChildren   // disconnect when the last dataset has closed
+};
+using TMySQLServerOptions = Set<TMySQLServerOption>;
+
+// The client flag word for the capability members of Options: 1, 2, 4, ...,
+// 256 for coLongPassword .. coIgnoreSpace, then 1024, 4096, 8192, 16384,
+// 32768 and 65536 for coInteractive .. coMultiQueries (512 and 2048 are never
+// sent). The behaviour members add nothing.
+uint32_t MySQLClientFlags(TMySQLServerOptions Options);
+
+// OnLogin: called at each connect with the component and its Params; the
+// handler may edit the parameter lines (section "client") before they are read.
+using TMySQLServerLoginEvent = std::function<void(TMySQLServer* Server, TStrings* LoginParams)>;
+
+// What the connection component needs of the datasets bound to it. The
+// library's dataset class implements it; the component reaches it on its
+// registered clients and on its named datasets through dynamic_cast from
+// TDataSet. A registered dataset that does not implement it is only closed
+// and unregistered, and contributes no table script.
+class TMySQLServerClient {
+ public:
+  // Binds the dataset to a connection component, nullptr detaching it: the
+  // dataset closes, unregisters from the old component and registers with
+  // the new one.
+  virtual void SetServer(TMySQLServer* Value) = 0;
+  // True when the dataset creates its table before opening (doAutoCreate).
+  virtual bool AutoCreatesTable() const = 0;
+  // The table creation script of the dataset, run too when Execute is set.
+  virtual std::string CreateTable(bool Execute) = 0;
+
+  // Used on the datasets the component creates by name.
+  // Drops the options that make the dataset ask the server for column values
+  // and index definitions after reading (doRetrieveFieldValues,
+  // doRetrieveIndexDefs).
+  virtual void ExcludeRetrieveOptions() = 0;
+  virtual void SetTableName(const std::string& Value) = 0;
+  virtual TStrings* SQL() = 0;
+  virtual std::string MasterFields() const = 0;
+  virtual void SetMasterFields(const std::string& Value) = 0;
+  virtual TDataSource* MasterSource() const = 0;
+  virtual void SetMasterSource(TDataSource* Value) = 0;
+
+ protected:
+  ~TMySQLServerClient() = default;
+};
+
+class TMySQLServer : public TCustomConnection {
+ public:
+  // Creates the datasets that the component keeps by name (NewDataset).
+  // Returns a TDataSet that also implements TMySQLServerClient.
+  using TDatasetFactory = std::function<std::unique_ptr<TDataSet>()>;
+
+  // Defaults: DatabaseName empty, LoginPrompt false, Options [coInteractive],
+  // Host "localhost", Port 3306, UserName "root", Password empty, Params
+  // empty, an unloaded direct driver.
+  explicit TMySQLServer(TComponent* AOwner = nullptr);
+  // Closes the connection, frees the named datasets, detaches every
+  // registered dataset and frees the driver. Never throws (see the top of
+  // this header).
+  ~TMySQLServer() override;
+
+  // ----- Properties
+  std::string ClientVersion();  // the driver's ClientInfo text
+  std::string ServerVersion();  // ServerInfo of the main connection; "-1" when disconnected
+  int32_t ClientVer();          // the driver's version numbers (major*10000+minor*100+patch)
+  int32_t ServerVer();
+
+  TMySQLDriverType DriverKind() const { return driver_kind_; }
+  // Disconnects, then replaces the driver by one of the new kind, configured
+  // with the option text of its Params section ("direct", "embedded",
+  // "client"). The same kind again refreshes a direct driver's options.
+  void SetDriverType(TMySQLDriverType Value);
+  // The driver object (owned by the component, never nullptr).
+  TMySQLBase* DriverProperties() const { return driver_.get(); }
+  TMySQLBase* GetDriver() const { return driver_.get(); }
+  // Disconnects and takes Value as the driver; nullptr is refused with
+  // EMySQLError (the component always has a driver).
+  void SetDriver(std::unique_ptr<TMySQLBase> Value);
+
+  bool GetConnected() override;
+  void SetConnected(bool Value) override;
+  void Connect() { SetConnected(true); }
+  void Disconnect() { SetConnected(false); }
+
+  const std::string& DatabaseName() const { return database_name_; }
+  // Stores the name; when connected (and not loading) selects it on the main
+  // connection, also when it did not change.
+  void SetDatabaseName(const std::string& Value);
+  const std::string& Host() const { return host_; }
+  void SetHost(const std::string& Value);
+  uint16_t Port() const { return port_; }
+  void SetPort(uint16_t Value);
+  const std::string& UserName() const { return user_name_; }
+  void SetUserName(const std::string& Value);
+  const std::string& Password() const { return password_; }
+  void SetPassword(const std::string& Value);
+
+  // INI text. Section "client": keys "host", "port", "user", "password"
+  // override the properties at each connect; the section is also the option
+  // text of the library driver. Section "direct": options of the direct
+  // driver; section "embedded": of the embedded driver (server arguments
+  // such as datadir=..., and timeouts). Editing the list directly changes
+  // what the next connect reads; SetParams also disconnects and passes the
+  // driver its new options.
+  TStrings* Params() { return params_.get(); }
+  void SetParams(const TStrings& Value);
+  void SetParams(const std::string& Text);
+
+  bool Compression() const { return options_.Contains(coCompress); }
+  void SetCompression(bool Value);
+  TMySQLServerOptions Options() const { return options_; }
+  void SetOptions(TMySQLServerOptions Value);
+
+  TMySQLServerLoginEvent OnLogin;
+
+  // From another TMySQLServer: disconnects and copies LoginPrompt, Options,
+  // Params, DriverKind (and a library driver's ClientDLL), Host, Port,
+  // UserName, Password and DatabaseName.
+  void Assign(TPersistent* Source) override;
+
+  // ----- Connection sharing
+  //
+  // AllocConnection opens a new connection through the component's driver
+  // with Host, UserName, Password, Port, the client flags of Options and
+  // DatabaseName, and returns its handle. It does not connect the component:
+  // the first connection the driver ever opened is its main connection, so
+  // callers other than DoConnect connect the component first
+  // (ActivateConnection). Each handle it returns belongs to the caller, who
+  // hands it back through FreeConnection before the component disconnects
+  // (closing the main connection unloads the library back ends). Raises the
+  // driver's connect message on failure. Safe to call from worker threads.
+  MySQLHandle AllocConnection();
+  // Closes Handle when it is a connection of its own (not the main one) and
+  // clears the variable; the main handle, or any handle while the component
+  // is disconnected, is only cleared. Then, with soCloseOnChildren, the
+  // component disconnects when all its datasets are closed.
+  void FreeConnection(MySQLHandle& Handle);
+  // True when every named dataset and every registered dataset is inactive.
+  bool CheckChildrenAllClosed();
+  // Connects when there is no main connection.
+  void ActivateConnection();
+  // Closes every named dataset, then every registered dataset.
+  void CloseClients();
+  // Frees every named dataset, then detaches every registered dataset.
+  void DisconnectClients();
+  // The main connection handle; nullptr when disconnected.
+  MySQLHandle Connection() const { return connection_; }
+
+  // ----- Named datasets (owned by the component)
+  //
+  // Names are compared without regard to letter case; the first match wins.
+  int FindDataset(const std::string& Name) const;
+  // Creates a dataset under Name (no test for duplicates), binds it to this
+  // component, drops its retrieve options and sets its table name when
+  // TableName is not empty.
+  TDataSet* NewDataset(const std::string& Name, const std::string& TableName);
+  // The dataset of that name, created when it is not known (a known one
+  // keeps its table name); linked to MasterName when that is given; opened
+  // when Open is set.
+  TDataSet* Dataset(const std::string& Name, const std::string& TableName = "",
+                    bool Open = false, const std::string& MasterName = "",
+                    const std::string& MasterFields = "");
+  // As Dataset, a new one without table name; its SQL text is replaced by
+  // SQL when they differ (letter case ignored).
+  TDataSet* DatasetFrom(const std::string& Name, const std::string& SQL, bool Open = false,
+                        const std::string& MasterName = "",
+                        const std::string& MasterFields = "");
+  // Closes, unlinks, detaches and frees the dataset of that name; an unknown
+  // name is ignored.
+  void FreeDataset(const std::string& Name);
+  // Makes the named detail follow the named master over MasterFields. The
+  // same master and fields again change nothing. Raises EMySQLError (number
+  // 1) for an unknown master or detail name.
+  void Link(const std::string& DetailName, const std::string& MasterName,
+            const std::string& MasterFields);
+  // Removes the detail's master link (and frees the data source that Link
+  // made for it).
+  void UnLink(const std::string& DetailName);
+  int NamedDatasetCount() const { return static_cast<int>(named_.size()); }
+  // The factory NewDataset uses; empty until the dataset unit provides one,
+  // in which case NewDataset raises EMySQLError.
+  static TDatasetFactory& DatasetFactory();
+
+  // ----- Server-level services
+  //
+  // Unless said otherwise they run on the main connection and connect the
+  // component first. With soCloseOnChildren the component disconnects after
+  // a service when all its datasets are closed. A handle argument of nullptr
+  // means the main connection.
+
+  // Runs one statement (any result is read and released); false when there
+  // is no connection. Before 3.22 servers a trailing ";" is removed.
+  bool ExecSQL(const std::string& SQL);
+  // Splits the script into statements (comments dropped, quoted ";" kept)
+  // and runs them in order while each returns true; false for a script
+  // without statements. A failing statement raises and ends the batch.
+  bool ExecSQLBatch(const TStrings& Lines);
+  // True when connected and the server answers; does not connect.
+  bool Ping();
+  // The current database of a connection ("select database()"); empty when
+  // there is no connection or none is selected. Does not connect.
+  std::string ConnectionDatabase(MySQLHandle Handle = nullptr);
+  void GetDatabaseNames(TStrings* List);
+  // The tables of Database (the current database when empty).
+  void GetTableNames(const std::string& Database, TStrings* List,
+                     MySQLHandle Handle = nullptr);
+  // The columns of Database.Table; an empty list without a statement when
+  // either name is empty.
+  void GetFieldNames(const std::string& Database, const std::string& Table, TStrings* List);
+  // get_lock / release_lock: 1 taken (released), 0 timed out (not held by
+  // this connection), -1 for NULL or no connection. The name is escaped.
+  int32_t GetLock(const std::string& LockName, int32_t TimeOut);
+  int32_t ReleaseLock(const std::string& LockName);
+  // Selects Name on Handle; an empty name does nothing and gives true.
+  bool SelectDatabase(const std::string& Name, MySQLHandle Handle = nullptr);
+  // Creates / drops the database Name on Handle. Works with every driver
+  // kind: where the back end has no create/drop call, the statement
+  // "create database if not exists" / "drop database" is sent instead.
+  void CreateDatabase(const std::string& Name, MySQLHandle Handle);
+  void DropDatabase(const std::string& Name, MySQLHandle Handle = nullptr);
+  // The creation script of DatabaseName (dropped first with soDropIfExists,
+  // created if missing, selected) and of the tables of the datasets that
+  // create theirs; run with ExecSQLBatch when Execute is set. Returns the
+  // script, one statement per line.
+  std::string CreateDatabase(bool Execute);
+  // The driver's escaping (for the main connection) and identifier quoting.
+  std::string EscapeStr(const std::string& S);
+  std::string FormatIdentifier(const std::string& S);
+
+ protected:
+  void DoConnect() override;
+  void DoDisconnect() override;
+  void Loaded() override;
+
+ private:
+  struct NamedDataset {
+    std::string name;
+    std::unique_ptr<TDataSet> dataset;
+    // The data source Link made for this detail; freed by UnLink.
+    std::unique_ptr<TDataSource> link_source;
+  };
+
+  std::unique_ptr<TMySQLBase> NewDriver(TMySQLDriverType Kind) const;
+  std::string DriverOptionText(TMySQLDriverType Kind) const;
+  void CloseOnChildren();
+  bool InsideConnect() const { return connecting_ > 0; }
+  MySQLHandle Choose(MySQLHandle Handle) const { return Handle ? Handle : connection_; }
+  // Runs a listing statement and adds the first column of each row.
+  void ListInto(const std::string& SQL, MySQLHandle Handle, TStrings* List);
+  // The integer in the first column of the last row of SQL's result; -1 for
+  // NULL, a non-number or no row.
+  int32_t QueryInteger(const std::string& SQL);
+  // Sends SQL on Handle and releases any result.
+  void RunOn(MySQLHandle Handle, const std::string& SQL);
+  TMySQLServerClient* ClientOf(TDataSet* DataSet) const;
+  NamedDataset& Entry(int Index) { return *named_[static_cast<size_t>(Index)]; }
+
+  std::string database_name_;
+  std::string host_ = "localhost";
+  uint16_t port_ = 3306;
+  std::string user_name_ = "root";
+  std::string password_;
+  TMySQLServerOptions options_{coInteractive};
+  std::unique_ptr<TStringList> params_;
+  TMySQLDriverType driver_kind_ = dtDirect;
+  std::unique_ptr<TMySQLBase> driver_;
+  MySQLHandle connection_ = nullptr;
+  std::vector<std::unique_ptr<NamedDataset>> named_;
+  int connecting_ = 0;
+  // Serialises the driver's Open and Close: worker threads allocate and free
+  // private connections while the main thread connects and disconnects.
+  std::mutex driver_lock_;
+};
+
+}  // namespace rowset
+
+#endif  // ROWSET_COMPONENTS_MYSQLSERVER_H_
