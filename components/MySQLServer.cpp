@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "host/Dialogs.h"
-#include "host/SysUtils.h"
 #include "parser/MySQLParser.h"
 #include "util/MySQLStrUtils.h"
 
@@ -120,15 +119,13 @@ TMySQLServer::TMySQLServer(TComponent* AOwner)
 TMySQLServer::~TMySQLServer() {
   try {
     Close();
-  } catch (const std::exception& e) {
-    HandleException(e);
   } catch (...) {
+    ApplicationHandleException(this);
   }
   try {
     DisconnectClients();
-  } catch (const std::exception& e) {
-    HandleException(e);
   } catch (...) {
+    ApplicationHandleException(this);
   }
   // What could not be freed cleanly goes now, without its close work, while
   // the members it may call back into still exist.
@@ -324,7 +321,13 @@ void TMySQLServer::DoConnect() {
   password_ = ReadIniString(params, "client", "password", password_);
 
   if (LoginPrompt()) {
-    if (!LoginDialog(host_, port_text, user_name_, password_)) return;
+    // The dialog works on copies: a cancelled dialog changes nothing.
+    std::string host = host_, port = port_text, user = user_name_, password = password_;
+    if (!LoginDialog(host, port, user, password)) return;
+    host_ = host;
+    port_text = port;
+    user_name_ = user;
+    password_ = password;
   }
 
   // A port text that is not a port number leaves Port as it was.

@@ -28,6 +28,7 @@
 #include "drivers/MySQLDrivers.h"
 #include "host/Classes.h"
 #include "host/DB.h"
+#include "host/DBConnection.h"
 #include "host/Set.h"
 
 namespace rowset {
@@ -281,8 +282,12 @@ class TMySQLServer : public TCustomConnection {
   // Creates / drops the database Name on Handle. Works with every driver
   // kind: where the back end has no create/drop call, the statement
   // "create database if not exists" / "drop database" is sent instead.
-  void CreateDatabase(const std::string& Name, MySQLHandle Handle);
+  void CreateDatabase(const std::string& Name, MySQLHandle Handle = nullptr);
   void DropDatabase(const std::string& Name, MySQLHandle Handle = nullptr);
+  // A literal name must not pick CreateDatabase(bool).
+  void CreateDatabase(const char* Name, MySQLHandle Handle = nullptr) {
+    CreateDatabase(std::string(Name), Handle);
+  }
   // The creation script of DatabaseName (dropped first with soDropIfExists,
   // created if missing, selected) and of the tables of the datasets that
   // create theirs; run with ExecSQLBatch when Execute is set. Returns the
