@@ -127,15 +127,25 @@ TMySQLServer::~TMySQLServer() {
   } catch (...) {
     ApplicationHandleException(this);
   }
-  // What could not be freed cleanly goes now, without its close work, while
-  // the members it may call back into still exist.
+  // What could not be released cleanly goes now, while the members the
+  // datasets may call back into still exist.
   while (!named_.empty()) {
     std::unique_ptr<NamedDataset> entry = std::move(named_.back());
     named_.pop_back();
     try {
       entry.reset();
     } catch (...) {
+      ApplicationHandleException(this);
     }
+  }
+  while (DataSetCount() > 0) {
+    TDataSet* first = DataSets(0);
+    try {
+      if (TMySQLServerClient* client = ClientOf(first)) client->SetServer(nullptr);
+    } catch (...) {
+      ApplicationHandleException(this);
+    }
+    if (DataSetCount() > 0 && DataSets(0) == first) UnRegisterClient(first);
   }
   try {
     DestroyComponents();

@@ -75,6 +75,7 @@ class TTestDataset : public TDataSet, public TMySQLServerClient {
   std::string table_name;
   MySQLHandle handle = nullptr;
   int sql_changes = 0;
+  bool fail_close = false;  // the next close raises
 
  protected:
   void InternalOpen() override;
@@ -149,6 +150,10 @@ inline void TTestDataset::InternalOpen() {
 
 inline void TTestDataset::InternalClose() {
   open_ = false;
+  if (fail_close) {
+    fail_close = false;
+    DatabaseError("close failed");
+  }
   if (server_ && handle) server_->FreeConnection(handle);
   handle = nullptr;
 }

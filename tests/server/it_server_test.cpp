@@ -492,13 +492,17 @@ TEST_P(ServerTest, CreatesAndDropsDatabasesOnEveryBackEnd) {
 }
 
 TEST_P(ServerTest, CreationScriptNamesTheDatabase) {
+  std::string name = "rowset-srv script " + std::to_string(getpid());
+  std::string quoted = "`" + name + "`";
   auto server = Component();
-  server->SetDatabaseName("rowset-srv script");
+  server->SetOptions({coInteractive, soAutoCreate});
+  server->SetDatabaseName(name);
   server->Connect();  // identifiers are quoted by the connected server's rules
-  EXPECT_EQ(server->CreateDatabase(false),
-            "create database if not exists `rowset-srv script`;\r\n"
-            "use `rowset-srv script`;\r\n"
-            "use `rowset-srv script`;\r\n");
+  EXPECT_EQ(server->ConnectionDatabase(), name);
+  EXPECT_EQ(server->CreateDatabase(false), "create database if not exists " + quoted +
+                                               ";\r\nuse " + quoted + ";\r\nuse " + quoted +
+                                               ";\r\n");
+  server->DropDatabase(name);
 }
 
 TEST_P(ServerTest, DestroyingAConnectedComponentDetachesItsDatasets) {
@@ -511,6 +515,109 @@ TEST_P(ServerTest, DestroyingAConnectedComponentDetachesItsDatasets) {
   }
   EXPECT_FALSE(a.Active());
   EXPECT_EQ(a.Server(), nullptr);
+}
+
+TEST(ServerDestructionTest, AFailingCloseGoesToTheApplicationHandler) {
+  auto previous = TMySQLServer::DatasetFactory();
+  TMySQLServer::DatasetFactory() = [] { return std::make_unique<TTestDataset>(); };
+  std::vector<std::string> handled;
+  SetApplicationExceptionHandler([&](TObject*, std::exception_ptr error) {
+    try {
+      std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+      handled.push_back(e.what());
+    }
+  });
+  TTestDataset registered;
+  {
+    auto server = TestComponent(dtLibrary);
+    auto* named = dynamic_cast<TTestDataset*>(server->Dataset("named", "", true));
+    ASSERT_TRUE(named->Active());
+    named->fail_close = true;
+    registered.SetServer(server.get());
+    registered.Open();
+    EXPECT_NO_THROW(server.reset());
+  }
+  EXPECT_EQ(registered.Server(), nullptr);
+  EXPECT_FALSE(registered.Active());
+  ASSERT_FALSE(handled.empty());
+  EXPECT_NE(handled[0].find("close failed"), std::string::npos);
+  SetApplicationExceptionHandler(nullptr);
+  TMySQLServer::DatasetFactory() = previous;
+}
+
+// ----- Old servers
+//
+// A client library driver that reports an older server version and records
+// the statements it sends, everything else going to the real library.
+class TOldServerDriver : public TMySQLLibrary {
+ public:
+  static inline const char* version = "3.21.33";
+  static inline std::vector<std::string> sent;
+
+ protected:
+  void Bind() override {
+    TMySQLLibrary::Bind();
+    real_query_ = api_.mysql_real_query;
+    api_.mysql_get_server_info = [](MySQLHandle) -> const char* { return version; };
+    api_.mysql_real_query = [](MySQLHandle mysql, const char* q, unsigned long length) {
+      sent.emplace_back(q, length);
+      return real_query_(mysql, q, length);
+    };
+  }
+
+ private:
+  static inline int (*real_query_)(MySQLHandle, const char*, unsigned long) = nullptr;
+};
+
+std::unique_ptr<TMySQLServer> OldServerComponent(const char* version) {
+  auto server = TestComponent(dtLibrary);
+  server->SetDriver(std::make_unique<TOldServerDriver>());
+  TOldServerDriver::version = version;
+  TOldServerDriver::sent.clear();
+  return server;
+}
+
+TEST(OldServerTest, ServersBefore321AreRefused) {
+  auto server = OldServerComponent("3.20.32");
+  try {
+    server->Connect();
+    FAIL() << "connected to a 3.20 server";
+  } catch (const EMySQLError& e) {
+    EXPECT_NE(e.Message().find("Only compatible with MySQL Server 3.21.xx and higher. "
+                               "Your version: 32032"),
+              std::string::npos)
+        << e.Message();
+  }
+  EXPECT_FALSE(server->Connected());
+  EXPECT_EQ(server->Connection(), nullptr);
+}
+
+TEST(OldServerTest, StatementsLoseTheirTrailingSemicolonBefore322) {
+  auto server = OldServerComponent("3.21.33");
+  server->Connect();
+  EXPECT_EQ(server->ServerVer(), 32133);
+  EXPECT_TRUE(server->ExecSQL("select 1;"));
+  ASSERT_FALSE(TOldServerDriver::sent.empty());
+  EXPECT_EQ(TOldServerDriver::sent.back(), "select 1");
+
+  auto newer = OldServerComponent("4.0.18-nt");
+  newer->Connect();
+  EXPECT_TRUE(newer->ExecSQL("select 1;"));
+  EXPECT_EQ(TOldServerDriver::sent.back(), "select 1;");
+}
+
+// ----- Streaming
+
+TEST(StreamingTest, ConnectedIsAppliedAfterLoading) {
+  auto server = TestComponent(dtLibrary);
+  server->BeginLoading();
+  server->SetConnected(true);
+  server->SetDatabaseName(test::Server().database);  // nothing is selected while loading
+  EXPECT_FALSE(server->Connected());
+  server->EndLoading();
+  EXPECT_TRUE(server->Connected());
+  EXPECT_EQ(server->ConnectionDatabase(), test::Server().database);
 }
 
 }  // namespace
