@@ -215,6 +215,13 @@ void TMySQLServer::SetDriver(std::unique_ptr<TMySQLBase> Value) {
   }
   SetConnected(false);
   driver_ = std::move(Value);
+  // DriverKind follows the object, so that choosing a kind later replaces it.
+  if (dynamic_cast<TMySQLEmbedded*>(driver_.get()))
+    driver_kind_ = dtEmbedded;
+  else if (dynamic_cast<TMySQLLibrary*>(driver_.get()))
+    driver_kind_ = dtLibrary;
+  else
+    driver_kind_ = dtDirect;
 }
 
 bool TMySQLServer::GetConnected() { return driver_ != nullptr && connection_ != nullptr; }

@@ -139,8 +139,9 @@ class TMySQLServer : public TCustomConnection {
   // The driver object (owned by the component, never nullptr).
   TMySQLBase* DriverProperties() const { return driver_.get(); }
   TMySQLBase* GetDriver() const { return driver_.get(); }
-  // Disconnects and takes Value as the driver; nullptr is refused with
-  // EMySQLError (the component always has a driver).
+  // Disconnects and takes Value as the driver (DriverKind then names its
+  // kind); nullptr is refused with EMySQLError (the component always has a
+  // driver).
   void SetDriver(std::unique_ptr<TMySQLBase> Value);
 
   bool GetConnected() override;

@@ -96,6 +96,10 @@ TEST(ServerDriverTest, SetDriverTakesOwnershipAndRefusesNone) {
   server.SetDriver(std::move(driver));
   EXPECT_EQ(server.GetDriver(), raw);
   EXPECT_EQ(server.DriverProperties(), raw);
+  EXPECT_EQ(server.DriverKind(), dtLibrary);
+  server.SetDriver(std::make_unique<TViVURIzodor>());
+  EXPECT_EQ(server.DriverKind(), dtDirect);
+  raw = server.GetDriver();
   EXPECT_THROW(server.SetDriver(nullptr), EMySQLError);
   EXPECT_EQ(server.GetDriver(), raw);
 }
