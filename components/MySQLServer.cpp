@@ -1,10 +1,10 @@
 #include "components/MySQLServer.h"
 
-#include <charconv>
 #include <exception>
 #include <utility>
 
 #include "host/Dialogs.h"
+#include "host/SysUtils.h"
 #include "parser/MySQLParser.h"
 #include "util/MySQLStrUtils.h"
 
@@ -24,35 +24,6 @@ const char kEmbeddedWarning[] =
     "a valid mysql database for the embedded server, your application my become unstable, "
     "in this case your application will be your IDE. See the component helpfile on "
     "Embeddeding mysql server for more information.";
-
-// Blanks and control characters at the end go, as the host's TrimRight does.
-std::string TrimRight(std::string S) {
-  size_t n = S.size();
-  while (n > 0 && static_cast<unsigned char>(S[n - 1]) <= ' ') --n;
-  S.resize(n);
-  return S;
-}
-
-// A decimal integer, optionally signed, with nothing else around it.
-bool ParseInt(const std::string& S, int64_t& Value) {
-  if (S.empty()) return false;
-  const char* first = S.data();
-  const char* last = first + S.size();
-  if (*first == '+') ++first;
-  auto [p, ec] = std::from_chars(first, last, Value);
-  return ec == std::errc() && p == last && first != last;
-}
-
-bool SameTextIgnoringCase(const std::string& A, const std::string& B) {
-  if (A.size() != B.size()) return false;
-  for (size_t i = 0; i < A.size(); ++i) {
-    char a = A[i], b = B[i];
-    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-    if (a != b) return false;
-  }
-  return true;
-}
 
 // Releases a driver result on every path.
 class ResultGuard {
@@ -338,18 +309,21 @@ void TMySQLServer::DoConnect() {
   password_ = ReadIniString(params, "client", "password", password_);
 
   if (LoginPrompt()) {
-    // The dialog works on copies: a cancelled dialog changes nothing.
-    std::string host = host_, port = port_text, user = user_name_, password = password_;
-    if (!LoginDialog(host, port, user, password)) return;
-    host_ = host;
-    port_text = port;
-    user_name_ = user;
-    password_ = password;
+    // The login form starts with an empty password; Cancel changes nothing.
+    TLoginFormData form;
+    form.Server = host_;
+    form.Port = port_text;
+    form.UserName = user_name_;
+    if (!ShowLoginForm(form)) return;
+    host_ = form.Server;
+    port_text = form.Port;
+    user_name_ = form.UserName;
+    password_ = form.Password;
   }
 
   // A port text that is not a port number leaves Port as it was.
-  int64_t port = 0;
-  if (ParseInt(port_text, port) && port >= 0 && port <= 65535) port_ = static_cast<uint16_t>(port);
+  int32_t port = 0;
+  if (TryStrToInt(port_text, port) && port >= 0 && port <= 65535) port_ = static_cast<uint16_t>(port);
 
   // With soAutoCreate the connect names no database: it may not exist yet.
   const bool auto_create = options_.Contains(soAutoCreate);
@@ -474,7 +448,7 @@ TMySQLServerClient* TMySQLServer::ClientOf(TDataSet* DataSet) const {
 
 int TMySQLServer::FindDataset(const std::string& Name) const {
   for (size_t i = 0; i < named_.size(); ++i)
-    if (SameTextIgnoringCase(named_[i]->name, Name)) return static_cast<int>(i);
+    if (SameText(named_[i]->name, Name)) return static_cast<int>(i);
   return -1;
 }
 
@@ -519,7 +493,7 @@ TDataSet* TMySQLServer::DatasetFrom(const std::string& Name, const std::string& 
     // set again (which would close the dataset).
     TStringList wanted;
     wanted.SetText(SQL);
-    if (!SameTextIgnoringCase(lines->Text(), wanted.Text())) lines->SetText(SQL);
+    if (!SameText(lines->Text(), wanted.Text())) lines->SetText(SQL);
   }
   if (!MasterName.empty()) Link(Name, MasterName, MasterFields);
   if (Open) dataset->Open();
@@ -573,7 +547,7 @@ void TMySQLServer::Link(const std::string& DetailName, const std::string& Master
   if (!client) return;
   TDataSource* current = client->MasterSource();
   if (current && current->DataSet() == master_set &&
-      SameTextIgnoringCase(client->MasterFields(), MasterFields))
+      SameText(client->MasterFields(), MasterFields))
     return;
   UnLink(DetailName);
   auto source = std::make_unique<TDataSource>(nullptr);
@@ -702,10 +676,8 @@ int32_t TMySQLServer::QueryInteger(const std::string& SQL) {
     while (MySQLRow row = driver_->RetrieveRow(result.get())) {
       bool null = false;
       std::string value = FirstColumn(driver_.get(), result.get(), row, null);
-      int64_t number = 0;
-      answer = (!null && ParseInt(value, number) && number >= INT32_MIN && number <= INT32_MAX)
-                   ? static_cast<int32_t>(number)
-                   : -1;
+      int32_t number = 0;
+      answer = (!null && TryStrToInt(value, number)) ? number : -1;
     }
   }
   return answer;

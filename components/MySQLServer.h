@@ -274,8 +274,10 @@ class TMySQLServer : public TCustomConnection {
   // The columns of Database.Table; an empty list without a statement when
   // either name is empty.
   void GetFieldNames(const std::string& Database, const std::string& Table, TStrings* List);
-  // get_lock / release_lock: 1 taken (released), 0 timed out (not held by
-  // this connection), -1 for NULL or no connection. The name is escaped.
+  // get_lock / release_lock on the main connection: 1 taken (released), 0
+  // timed out (held by another connection), -1 for NULL (no such lock) or no
+  // connection. The name is escaped. TimeOut is in seconds; by the server's
+  // rule a negative one waits without limit.
   int32_t GetLock(const std::string& LockName, int32_t TimeOut);
   int32_t ReleaseLock(const std::string& LockName);
   // Selects Name on Handle; an empty name does nothing and gives true.

@@ -112,39 +112,51 @@ TEST_P(ServerTest, LoginEventEditsTheParameters) {
   EXPECT_EQ(server->UserName(), ts.pw_user);
 }
 
+// A login form that records what it was shown and answers as told.
+class TScriptedLogin : public TDialogProvider {
+ public:
+  int MessageDlg(const std::string&, TMsgDlgType, TMsgDlgButtons) override { return mrAbort; }
+  bool LoginForm(TLoginFormData& Data) override {
+    ++shown;
+    seen = Data;
+    if (!confirm) {
+      Data.Password = "typed before cancel";  // a provider's stray edit
+      return false;
+    }
+    Data.UserName = user;
+    Data.Password = password;
+    return true;
+  }
+  int shown = 0;
+  TLoginFormData seen;
+  bool confirm = false;
+  std::string user, password;
+};
+
 TEST_P(ServerTest, LoginPromptCancelledLeavesItDisconnectedWithoutError) {
   auto server = Component();
   server->SetLoginPrompt(true);
-  int shown = 0;
-  std::string seen_host, seen_port, seen_user;
-  auto previous = SetLoginDialogProvider(
-      [&](std::string& host, std::string& port, std::string& user, std::string& password) {
-        ++shown;
-        seen_host = host;
-        seen_port = port;
-        seen_user = user;
-        password = "changed";
-        return false;
-      });
+  server->SetPassword("kept");
+  auto owned = std::make_unique<TScriptedLogin>();
+  TScriptedLogin* login = owned.get();
+  auto previous = SetDialogProvider(std::move(owned));
   EXPECT_NO_THROW(server->Connect());
-  EXPECT_EQ(shown, 1);
+  EXPECT_EQ(login->shown, 1);
   EXPECT_FALSE(server->Connected());
-  EXPECT_EQ(seen_host, ts.host);
-  EXPECT_EQ(seen_port, std::to_string(ts.port));
-  EXPECT_EQ(seen_user, ts.user);
-  EXPECT_EQ(server->Password(), "");  // a cancelled dialog changes nothing
+  EXPECT_EQ(login->seen.Server, ts.host);
+  EXPECT_EQ(login->seen.Port, std::to_string(ts.port));
+  EXPECT_EQ(login->seen.UserName, ts.user);
+  EXPECT_EQ(login->seen.Password, "");  // the form starts empty
+  EXPECT_EQ(server->Password(), "kept");
 
-  // Confirmed: the dialog's values are the ones used.
-  SetLoginDialogProvider(
-      [&](std::string& host, std::string& port, std::string& user, std::string& password) {
-        user = ts.pw_user;
-        password = ts.pw_password;
-        return true;
-      });
+  // Confirmed: the form's values are the ones used.
+  login->confirm = true;
+  login->user = ts.pw_user;
+  login->password = ts.pw_password;
   server->Connect();
   EXPECT_TRUE(server->Connected());
   EXPECT_EQ(server->UserName(), ts.pw_user);
-  SetLoginDialogProvider(previous);
+  SetDialogProvider(std::move(previous));
 }
 
 TEST_P(ServerTest, SettersDisconnectOnlyWhenTheValueChanges) {
@@ -543,6 +555,23 @@ TEST(ServerDestructionTest, AFailingCloseGoesToTheApplicationHandler) {
   ASSERT_FALSE(handled.empty());
   EXPECT_NE(handled[0].find("close failed"), std::string::npos);
   SetApplicationExceptionHandler(nullptr);
+  TMySQLServer::DatasetFactory() = previous;
+}
+
+TEST(NamedDatasetConnectedTest, LinkErrorsCarryTheMainConnectionsState) {
+  auto previous = TMySQLServer::DatasetFactory();
+  TMySQLServer::DatasetFactory() = [] { return std::make_unique<TTestDataset>(); };
+  auto server = TestComponent(dtLibrary);
+  server->Connect();
+  server->Dataset("detail");
+  try {
+    server->Link("detail", "nobody", "a=b");
+    FAIL();
+  } catch (const EMySQLError& e) {
+    EXPECT_EQ(e.ErrorCode(), 0);
+    EXPECT_EQ(e.Message().rfind("[0] : Master dataset \"nobody\" not found.\r\nClient:", 0), 0u)
+        << e.Message();
+  }
   TMySQLServer::DatasetFactory() = previous;
 }
 
