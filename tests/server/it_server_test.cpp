@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -324,6 +325,25 @@ TEST_P(ServerTest, PrivateConnectionsAreOpenedAndClosed) {
   server->FreeConnection(main);  // the main handle is only cleared
   EXPECT_EQ(main, nullptr);
   EXPECT_TRUE(server->Connected());
+  EXPECT_TRUE(server->Ping());
+}
+
+TEST_P(ServerTest, WorkerThreadsAllocateAndFreeConnectionsTogether) {
+  auto server = Component();
+  server->Connect();
+  std::atomic<int> pings{0};
+  std::vector<std::thread> workers;
+  for (int t = 0; t < 4; ++t) {
+    workers.emplace_back([&] {
+      for (int i = 0; i < 5; ++i) {
+        MySQLHandle own = server->AllocConnection();
+        if (server->GetDriver()->Ping(own)) ++pings;
+        server->FreeConnection(own);
+      }
+    });
+  }
+  for (auto& w : workers) w.join();
+  EXPECT_EQ(pings.load(), 20);
   EXPECT_TRUE(server->Ping());
 }
 
