@@ -83,6 +83,13 @@ using TMySQLServerLoginEvent = std::function<void(TMySQLServer* Server, TStrings
 // registered clients and on its named datasets through dynamic_cast from
 // TDataSet. A registered dataset that does not implement it is only closed
 // and unregistered, and contributes no table script.
+//
+// The rest of the contract: a dataset registers with RegisterClient and an
+// event that closes it when the connection goes down; it connects the
+// component (ActivateConnection) before taking a handle; it shares
+// Connection() or takes one of its own from AllocConnection, and hands that
+// back through FreeConnection when it closes, once it is no longer Active
+// (so that soCloseOnChildren sees every dataset closed).
 class TMySQLServerClient {
  public:
   // Binds the dataset to a connection component, nullptr detaching it: the
