@@ -471,61 +471,43 @@ void TStrings::ReplaceLines(Lines NewLines) {
   EndUpdate();
 }
 
-std::string TStrings::CommaText() const {
-  TStrings* self = const_cast<TStrings*>(this);
-  char d = delimiter_, q = quote_char_;
-  self->delimiter_ = ',';
-  self->quote_char_ = '"';
-  std::string r = DelimitedText();
-  self->delimiter_ = d;
-  self->quote_char_ = q;
-  return r;
-}
+std::string TStrings::CommaText() const { return JoinDelimited(',', '"'); }
 
-void TStrings::SetCommaText(const std::string& Value) {
-  char d = delimiter_, q = quote_char_;
-  delimiter_ = ',';
-  quote_char_ = '"';
-  try {
-    SetDelimitedText(Value);
-  } catch (...) {
-    delimiter_ = d;
-    quote_char_ = q;
-    throw;
-  }
-  delimiter_ = d;
-  quote_char_ = q;
-}
+void TStrings::SetCommaText(const std::string& Value) { SplitDelimited(Value, ',', '"'); }
 
-std::string TStrings::DelimitedText() const {
+std::string TStrings::DelimitedText() const { return JoinDelimited(delimiter_, quote_char_); }
+
+void TStrings::SetDelimitedText(const std::string& Value) { SplitDelimited(Value, delimiter_, quote_char_); }
+
+std::string TStrings::JoinDelimited(char delimiter, char quote_char) const {
   int n = Count();
-  if (n == 1 && Get(0).empty()) return std::string(2, quote_char_);
+  if (n == 1 && Get(0).empty()) return std::string(2, quote_char);
   std::string r;
   for (int i = 0; i < n; ++i) {
     std::string s = Get(i);
     bool quote = false;
     for (unsigned char c : s)
-      if (c <= ' ' || c == static_cast<unsigned char>(quote_char_) ||
-          c == static_cast<unsigned char>(delimiter_)) {
+      if (c <= ' ' || c == static_cast<unsigned char>(quote_char) ||
+          c == static_cast<unsigned char>(delimiter)) {
         quote = true;
         break;
       }
     if (quote) {
-      std::string q(1, quote_char_);
+      std::string q(1, quote_char);
       for (char c : s) {
         q += c;
-        if (c == quote_char_) q += c;
+        if (c == quote_char) q += c;
       }
-      q += quote_char_;
+      q += quote_char;
       s = std::move(q);
     }
-    if (i > 0) r += delimiter_;
+    if (i > 0) r += delimiter;
     r += s;
   }
   return r;
 }
 
-void TStrings::SetDelimitedText(const std::string& Value) {
+void TStrings::SplitDelimited(const std::string& Value, char delimiter, char quote_char) {
   // Items are separated by the delimiter or by blanks; an item that starts
   // with the quote character runs to the closing quote, two quotes standing
   // for one. A trailing delimiter adds an empty item.
@@ -535,12 +517,12 @@ void TStrings::SetDelimitedText(const std::string& Value) {
   while (i < n && blank(Value[i])) ++i;
   while (i < n) {
     std::string s;
-    if (Value[i] == quote_char_) {
+    if (Value[i] == quote_char) {
       ++i;
       while (i < n) {
-        if (Value[i] == quote_char_) {
-          if (i + 1 < n && Value[i + 1] == quote_char_) {
-            s += quote_char_;
+        if (Value[i] == quote_char) {
+          if (i + 1 < n && Value[i + 1] == quote_char) {
+            s += quote_char;
             i += 2;
             continue;
           }
@@ -551,12 +533,12 @@ void TStrings::SetDelimitedText(const std::string& Value) {
       }
     } else {
       size_t start = i;
-      while (i < n && !blank(Value[i]) && Value[i] != delimiter_) ++i;
+      while (i < n && !blank(Value[i]) && Value[i] != delimiter) ++i;
       s = Value.substr(start, i - start);
     }
     items.push_back(std::move(s));
     while (i < n && blank(Value[i])) ++i;
-    if (i < n && Value[i] == delimiter_) {
+    if (i < n && Value[i] == delimiter) {
       if (i + 1 == n) items.emplace_back();
       do {
         ++i;

@@ -298,6 +298,9 @@ class TStrings : public TPersistent {
   virtual void ReplaceLines(Lines NewLines);
 
  private:
+  std::string JoinDelimited(char Delimiter, char Quote) const;
+  void SplitDelimited(const std::string& Value, char Delimiter, char Quote);
+
   int update_count_ = 0;
   char delimiter_ = ',';
   char quote_char_ = '"';
