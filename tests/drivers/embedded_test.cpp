@@ -5,7 +5,9 @@
 
 #include <stdlib.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 
 #include "drivers/MySQLDrivers.h"
@@ -19,11 +21,19 @@ namespace {
 // line keeps the server from reading the machine's option files.
 const std::string& ServerOptions() {
   static const std::string options = [] {
-    char dir[] = "/tmp/rowset-embedded-XXXXXX";
-    if (mkdtemp(dir) == nullptr) throw std::runtime_error("mkdtemp failed");
-    std::filesystem::create_directory(std::string(dir) + "/data");
-    return "no-defaults\r\ndatadir=" + std::string(dir) + "/data\r\nbasedir=/usr\r\n" +
-           "connect_timeout=10";
+    // Under the build tree when run by CTest (wiped first), else a fresh
+    // temporary directory.
+    std::string dir;
+    if (const char* build = std::getenv("ROWSET_BINARY_DIR")) {
+      dir = std::string(build) + "/embedded_test_data";
+      std::filesystem::remove_all(dir);
+      std::filesystem::create_directories(dir);
+    } else {
+      char temp[] = "/tmp/rowset-embedded-XXXXXX";
+      if (mkdtemp(temp) == nullptr) throw std::runtime_error("mkdtemp failed");
+      dir = temp;
+    }
+    return "no-defaults\r\ndatadir=" + dir + "\r\nbasedir=/usr\r\nconnect_timeout=10";
   }();
   return options;
 }
