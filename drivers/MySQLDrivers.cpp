@@ -260,12 +260,14 @@ void TMySQLBase::SetOptions(const TStrings& value) {
 }
 
 void TMySQLBase::Load() {
+  std::lock_guard<std::recursive_mutex> lock(load_mutex_);
   if (loaded_) UnLoad();
   loaded_ = true;
   Bind();
 }
 
 void TMySQLBase::UnLoad() {
+  std::lock_guard<std::recursive_mutex> lock(load_mutex_);
   if (loaded_) {
     loaded_ = false;
     connection_ = nullptr;
@@ -330,7 +332,8 @@ MySQLHandle TMySQLBase::Open(const std::string& host, const std::string& user,
     MySQLError(this, nullptr, -1, "Could not initialize mysql driver.", -1, -1);
   }
   try {
-    if (connection_ == nullptr) connection_ = handle;
+    MySQLHandle none = nullptr;
+    connection_.compare_exchange_strong(none, handle);
     if (client_ver_ == 0) client_ver_ = VersionNumber(ClientInfo());
     PrepareConnection(handle);
     for (const TimeoutOption& t : kTimeouts) {
@@ -348,7 +351,8 @@ MySQLHandle TMySQLBase::Open(const std::string& host, const std::string& user,
                                 static_cast<unsigned long>(
                                     static_cast<uint32_t>(client_flag))) ==
         nullptr) {
-      if (connection_ == handle) connection_ = nullptr;
+      MySQLHandle self = handle;
+      connection_.compare_exchange_strong(self, nullptr);
       MySQLError(this, nullptr, -1,
                  "Could not connect to mysql server using:\r\nUser: " + user +
                      "\r\nHost:" + host + "\r\n" + "Port:" +
@@ -364,7 +368,8 @@ MySQLHandle TMySQLBase::Open(const std::string& host, const std::string& user,
     }
   } catch (...) {
     api_.mysql_close(handle);
-    if (connection_ == handle) connection_ = nullptr;
+    MySQLHandle self = handle;
+    connection_.compare_exchange_strong(self, nullptr);
     throw;
   }
   {
@@ -393,8 +398,9 @@ void TMySQLBase::Close(MySQLHandle& handle) {
     handles_.erase(handle);
   }
   api_.mysql_close(handle);
-  if (handle == connection_) {
-    connection_ = nullptr;
+  MySQLHandle self = handle;
+  if (connection_.compare_exchange_strong(self, nullptr)) {
+    std::lock_guard<std::recursive_mutex> lock(load_mutex_);
     UnLoad();
     server_ver_ = 0;
   }

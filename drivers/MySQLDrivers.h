@@ -21,6 +21,7 @@
 #ifndef ROWSET_DRIVERS_MYSQLDRIVERS_H_
 #define ROWSET_DRIVERS_MYSQLDRIVERS_H_
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -183,6 +184,8 @@ class TMySQLBase : public TPersistent {
   // Every entry a stub that raises kNotImplementedMessage.
   static TMySQLEntryPoints StubTable();
 
+  // Held while loading or unloading (re-entrant).
+  std::recursive_mutex& LoadMutex() { return load_mutex_; }
   void SetLoaded(bool value) { loaded_ = value; }
   void SetConnectionField(MySQLHandle value) { connection_ = value; }
   void SetClientVer(int32_t value) { client_ver_ = value; }
@@ -197,17 +200,24 @@ class TMySQLBase : public TPersistent {
 
  private:
   void CheckLoaded() {
-    if (!loaded_) Load();
+    if (!loaded_) {
+      std::lock_guard<std::recursive_mutex> lock(load_mutex_);
+      if (!loaded_) Load();
+    }
   }
   // Raises for a non-nil handle this driver did not open.
   void CheckHandle(MySQLHandle handle) const;
   // Raises through MySQLError when `status` is not 0.
   void Check(MySQLHandle handle, int status);
 
-  MySQLHandle connection_ = nullptr;
-  bool loaded_ = false;
-  int32_t client_ver_ = 0;
-  int32_t server_ver_ = 0;
+  // Worker threads open and close their own connections through the
+  // driver of the main thread: the state is atomic, and loading, unloading
+  // and the choice of the main connection are serialised.
+  std::atomic<MySQLHandle> connection_{nullptr};
+  std::atomic<bool> loaded_{false};
+  std::atomic<int32_t> client_ver_{0};
+  std::atomic<int32_t> server_ver_{0};
+  std::recursive_mutex load_mutex_;
   std::string reserved_words_;
   std::unique_ptr<TStringList> options_;
   mutable std::mutex handles_mutex_;

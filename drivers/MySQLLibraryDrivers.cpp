@@ -92,6 +92,7 @@ std::string TMySQLLibrary::GetClientDLL() const {
 }
 
 void TMySQLLibrary::Load() {
+  std::lock_guard<std::recursive_mutex> lock(LoadMutex());
   if (Loaded()) UnLoad();
   std::string name = GetClientDLL();
   if (!library_.Open(name)) {
@@ -102,6 +103,7 @@ void TMySQLLibrary::Load() {
 }
 
 void TMySQLLibrary::UnLoad() {
+  std::lock_guard<std::recursive_mutex> lock(LoadMutex());
   if (!Loaded()) return;
   // Connections left open would point into the released library.
   CloseOrphans();
@@ -184,6 +186,7 @@ void TMySQLEmbedded::PrepareConnection(MySQLHandle handle) {
 }
 
 void TMySQLEmbedded::Load() {
+  std::lock_guard<std::recursive_mutex> outer(LoadMutex());
   TMySQLLibrary::Load();
   if (!Loaded()) return;
   try {

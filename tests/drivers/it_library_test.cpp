@@ -3,7 +3,9 @@
 // wrapped operations, identifier quoting and error texts.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <string>
 #include <utility>
 #include <vector>
@@ -340,6 +342,31 @@ TEST(LibraryOperations, KillRefreshAndStaleHandles) {
   EXPECT_THROW(driver.Ping(other), EMySQLError);
   driver.Close(other);  // harmless
   driver.UnLoad();
+}
+
+TEST(LibraryThreads, PrivateConnectionsOnWorkerThreads) {
+  // Worker threads open, use and close connections of their own through the
+  // driver that holds the main connection.
+  TMySQLLibrary driver;
+  MySQLHandle main = OpenUser(driver);
+  std::atomic<int> done{0};
+  std::vector<std::thread> workers;
+  for (int t = 0; t < 4; ++t) {
+    workers.emplace_back([&driver, &done] {
+      for (int i = 0; i < 5; ++i) {
+        MySQLHandle h = OpenUser(driver);
+        MySQLResultHandle r = driver.OpenQuery(h, "select connection_id()");
+        if (driver.RetrieveRow(r) != nullptr) ++done;
+        driver.CloseQuery(r);
+        driver.Close(h);
+      }
+    });
+  }
+  for (int i = 0; i < 20; ++i) EXPECT_TRUE(driver.Ping(main));
+  for (std::thread& w : workers) w.join();
+  EXPECT_EQ(done.load(), 20);
+  EXPECT_EQ(driver.GetConnection(), main);
+  driver.Close(main);
 }
 
 TEST(LibraryIdentifiers, FormatIdentifier) {
