@@ -240,6 +240,26 @@ TEST(RealCommands, NoReconnectInsideATransaction) {
   EXPECT_TRUE(victim->ping()) << victim->GetLastError();  // now it may
 }
 
+TEST(RealLocalFile, LargeFileAndLongStatementCompressed) {
+  const std::string db = test::FreshDatabase("wire_infile_z");
+  auto c = Open(Old(), db, true);
+  ASSERT_TRUE(c->GetConnected()) << c->GetLastError();
+  ASSERT_TRUE(c->net.compress);
+  ASSERT_EQ(c->realquery("create table t (a int, b varchar(40))"), 0) << c->GetLastError();
+  std::string path = "/tmp/rowset-infile-z-" + std::to_string(getpid()) + ".txt";
+  {
+    std::ofstream f(path);
+    for (int i = 0; i < 20000; ++i) f << i << "\tvalue number " << i << "\n";
+  }
+  ASSERT_EQ(c->realquery("load data local infile '" + path + "' into table t"), 0)
+      << c->GetLastError();
+  EXPECT_EQ(c->affected_rows, 20000u);
+  unlink(path.c_str());
+  EXPECT_EQ(One(*c, "select count(distinct b) from t"), "20000");
+  std::string literal(30000, 'q');
+  EXPECT_EQ(One(*c, "select length('" + literal + "')"), "30000");
+}
+
 TEST(RealCommands, LockSerialisesThreadsSharingASession) {
   auto c = Open(NoPassword());
   ASSERT_TRUE(c->GetConnected());
