@@ -329,7 +329,8 @@ int TMysqlClient::simple_command(TEnumServerCommand command, const void* argumen
     }
   }
   if (skip_check) return 0;
-  if (net.net_safe_read() != packet_error) return 0;
+  answer_length_ = net.net_safe_read();
+  if (answer_length_ != packet_error) return 0;
   if (GetLastErrorNo() == CR_SERVER_LOST) {
     // An open transaction died with the connection: keep saying so, so that
     // the retry below does not silently reconnect and go on without it.
@@ -414,6 +415,51 @@ std::string TMysqlClient::stat() {
     return {};
   }
   return std::string(text);
+}
+
+std::unique_ptr<TMysqlResult> TMysqlClient::query(std::string_view statement, bool store,
+                                                 bool& completed) {
+  completed = false;
+  Guard guard = Lock(lock);
+  std::unique_ptr<TMysqlResult> result;
+  if (realquery(statement) == 0) {
+    if (store) {
+      result = store_result();
+      net.net_pack();
+    } else {
+      result = use_result();
+    }
+  }
+  completed = true;
+  return result;
+}
+
+std::unique_ptr<TMysqlResult> TMysqlClient::list_processes() {
+  Guard guard = Lock(lock);
+  if (simple_command(COM_PROCESS_INFO, nullptr, 0, false, auto_reconnect) != 0) return nullptr;
+  free_old_query();
+  // The column count, a length-coded number within the answer.
+  const uint8_t* p = net.read_ptr();
+  const uint32_t length = answer_length_;
+  uint64_t count = 0;
+  if (p[0] < 251) {
+    count = p[0];
+  } else if (p[0] == 252 && length >= 3) {
+    count = Load2(p + 1);
+  } else {
+    malformed_answer();
+    return nullptr;
+  }
+  if (count == 0) return nullptr;
+  bool incomplete = true;
+  std::unique_ptr<TMYSQL_DATA> columns = read_rows(nullptr, 5, incomplete);
+  if (!columns) return nullptr;
+  fields = unpack_fields(std::move(columns), static_cast<uint32_t>(count),
+                         HasLONGFLAG(server_capabilities));
+  if (!fields) return nullptr;
+  field_count = static_cast<uint32_t>(count);
+  status = MYSQL_STATUS_GET_RESULT;
+  return store_result();
 }
 
 bool TMysqlClient::change_user(const std::string& new_user, const std::string& new_password,

@@ -194,6 +194,13 @@ class TMysqlClient {
   std::string stat();
   bool change_user(const std::string& user, const std::string& password,
                    const std::string& database);
+  // Sends a statement and opens its result: stored (every row read, the
+  // packet buffer shrunk back) or unbuffered. `completed` turns true when the
+  // call ran to its end. nullptr for a statement without rows or on failure.
+  std::unique_ptr<TMysqlResult> query(std::string_view statement, bool store,
+                                      bool& completed);
+  // The server's process list as a stored result; nullptr on failure.
+  std::unique_ptr<TMysqlResult> list_processes();
   // Answers the server's request for a local file. The file is sent only when
   // the statement just sent is a LOAD DATA LOCAL statement. 0 or -1.
   int send_file_to_server(const std::string& file_name);
@@ -296,6 +303,7 @@ class TMysqlClient {
   std::string challenge_;       // full challenge of the greeting (8 or 20 bytes)
   uint32_t sent_flags_ = 0;     // client flags of the last login
   bool local_load_sent_ = false;  // last statement was LOAD DATA LOCAL
+  uint32_t answer_length_ = 0;    // payload length of the answer last read
 };
 
 // True when `statement` is a LOAD DATA ... LOCAL INFILE statement.

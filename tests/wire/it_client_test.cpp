@@ -170,6 +170,42 @@ TEST(RealCommands, SimpleCommands) {
   EXPECT_EQ(One(*c, "select @x"), "1");
 }
 
+TEST(RealCommands, ProcessListAndQueries) {
+  auto c = Open(Native());
+  auto other = Open(Old());
+  ASSERT_TRUE(c->GetConnected() && other->GetConnected());
+  std::unique_ptr<TMysqlResult> list = c->list_processes();
+  ASSERT_NE(list, nullptr) << c->GetLastError();
+  EXPECT_EQ(c->status, MYSQL_STATUS_READY);
+  EXPECT_GE(list->field_count, 8u);
+  int id_column = list->FieldIndexByName("id", false);
+  ASSERT_GE(id_column, 0);
+  bool seen_other = false;
+  for (list->First(); !list->eof; list->Next()) {
+    const char* id = list->FieldValue(id_column);
+    if (id != nullptr && std::to_string(other->thread_id) == id) seen_other = true;
+  }
+  EXPECT_TRUE(seen_other);
+
+  bool completed = false;
+  auto stored = c->query("select 1 union select 2 union select 3", true, completed);
+  EXPECT_TRUE(completed);
+  ASSERT_NE(stored, nullptr) << c->GetLastError();
+  EXPECT_EQ(stored->row_count, 3u);
+  EXPECT_EQ(c->net.buff_size, 8192u);
+  auto used = c->query("select 'a' union select 'b'", false, completed);
+  ASSERT_NE(used, nullptr) << c->GetLastError();
+  EXPECT_EQ(c->status, MYSQL_STATUS_USE_RESULT);
+  EXPECT_FALSE(c->ping());
+  EXPECT_EQ(c->GetLastErrorNo(), 2014u);
+  used.reset();  // drains the rest
+  EXPECT_EQ(c->status, MYSQL_STATUS_READY);
+  EXPECT_TRUE(c->ping());
+  EXPECT_EQ(c->query("set @y = 2", true, completed), nullptr);
+  EXPECT_TRUE(completed);
+  EXPECT_EQ(c->GetLastErrorNo(), 0u);
+}
+
 TEST(RealCommands, PendingResultRefusesCommands) {
   auto c = Open(NoPassword());
   ASSERT_TRUE(c->GetConnected());
