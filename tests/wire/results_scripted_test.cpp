@@ -41,8 +41,11 @@ const std::string kEnd("\xfe", 1);
 // (packets numbered from 1).
 class Session {
  public:
-  explicit Session(const std::vector<std::string>& answer) {
-    peer_.Send(Packet(0, test::Greeting(7))).ReadPacket().Send(Packet(2, test::OkPayload()));
+  explicit Session(const std::vector<std::string>& answer,
+                   uint16_t capabilities = 0x2C) {
+    peer_.Send(Packet(0, test::Greeting(7, capabilities)))
+        .ReadPacket()
+        .Send(Packet(2, test::OkPayload()));
     peer_.ReadPacket();
     std::string bytes;
     uint8_t seq = 1;
@@ -200,6 +203,48 @@ TEST(ResultsScriptedTest, ServerErrorInsteadOfARowEndsTheRows) {
   mysql_free_result(r);
 }
 
+TEST(ResultsScriptedTest, StoredResultFailsWholeAndLeavesTheSessionReady) {
+  {
+    // A malformed row: nothing partial is returned, the connection is closed.
+    Session s({"\x02", Column("a", 3), Column("b", 3), kEnd, Lcs("1") + Lcs("2"),
+               Lcs("3"), kEnd});
+    ASSERT_TRUE(s.connected());
+    ASSERT_EQ(s.h()->realquery("select"), 0);
+    EXPECT_EQ(s.h()->store_result(), nullptr);
+    EXPECT_EQ(s.h()->GetLastErrorNo(), CR_MALFORMED_PACKET);
+    EXPECT_EQ(s.h()->status, MYSQL_STATUS_READY);
+    EXPECT_EQ(s.h()->fields, nullptr);
+    EXPECT_FALSE(s.h()->GetConnected());
+  }
+  {
+    // An error packet among the rows: the server's error; still connected.
+    std::string error = std::string("\xff") + Le(1028, 2) + "Sort aborted";
+    Session s({"\x01", Column("a", 3), kEnd, Lcs("1"), error});
+    ASSERT_TRUE(s.connected());
+    ASSERT_EQ(s.h()->realquery("select"), 0);
+    EXPECT_EQ(s.h()->store_result(), nullptr);
+    EXPECT_EQ(s.h()->GetLastErrorNo(), 1028u);
+    EXPECT_EQ(s.h()->status, MYSQL_STATUS_READY);
+    EXPECT_TRUE(s.h()->GetConnected());
+  }
+  {
+    // A good one, with max_length kept during the single pass.
+    Session s({"\x02", Column("a", 253), Column("b", 253), kEnd,
+               Lcs("abc") + "\xfb", Lcs("z") + Lcs("hello"), kEnd});
+    ASSERT_TRUE(s.connected());
+    ASSERT_EQ(s.h()->realquery("select"), 0);
+    auto r = s.h()->store_result();
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->row_count, 2u);
+    EXPECT_EQ(r->FieldDef(0)->max_length, 3u);
+    EXPECT_EQ(r->FieldDef(1)->max_length, 5u);
+    EXPECT_EQ(r->FieldValue(1), nullptr);
+    r->Next();
+    EXPECT_STREQ(r->FieldValue(1), "hello");
+    EXPECT_EQ(s.h()->affected_rows, 2u);
+  }
+}
+
 TEST(ResultsScriptedTest, ColumnFlagsAndNumericTypes) {
   // The greeting has LONGFLAG: flags take 2 bytes, then the decimals.
   Session s({"\x06", Column("i", 3, 11, 0x0003), Column("ts14", 7, 14),
@@ -233,6 +278,23 @@ TEST(ResultsScriptedTest, ColumnFlagsAndNumericTypes) {
   EXPECT_EQ(mysql_fetch_field(r), nullptr);
   EXPECT_EQ(mysql_fetch_row(r), nullptr);
   EXPECT_FALSE(r->HadErrors());
+  mysql_free_result(r);
+}
+
+TEST(ResultsScriptedTest, OneByteFlagsWithoutLongFlag) {
+  // Without LONGFLAG the last value is one byte of flags and the decimals.
+  Session s({"\x01",
+             Lcs("t") + Lcs("d") + Lcs(Le(10, 3)) + Lcs(std::string(1, '\0')) + Lcs("\x23\x02"),
+             kEnd, kEnd},
+            0x28);
+  ASSERT_TRUE(s.connected());
+  ASSERT_EQ(mysql_real_query(s.h(), "select", 0), 0);
+  MySQLResultHandle r = mysql_use_result(s.h());
+  ASSERT_NE(r, nullptr);
+  TMysql_FieldDef* f = mysql_fetch_field(r);
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(f->flags, 0x23u | NUM_FLAG);  // type 0, the old decimal
+  EXPECT_EQ(f->decimals, 2u);
   mysql_free_result(r);
 }
 
