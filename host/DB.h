@@ -352,7 +352,10 @@ class TDataSet : public TComponent {
   void Notification(TComponent* AComponent, TOperation Operation) override;
 
   // Buffer window (concrete datasets rarely need these).
-  TRecordBuffer Buffers(int Index) const { return buffers_[Index]; }
+  // nullptr for an index outside the window.
+  TRecordBuffer Buffers(int Index) const {
+    return Index >= 0 && Index < static_cast<int>(buffers_.size()) ? buffers_[static_cast<size_t>(Index)] : nullptr;
+  }
   int CurrentRecord() const { return current_record_; }
 
  private:
