@@ -64,6 +64,9 @@ bool IsNotImplemented(const Exception& E) {
   return E.Message().compare(0, prefix.size(), prefix) == 0;
 }
 
+// The server's answer to a command it does not know (ER_UNKNOWN_COM_ERROR).
+constexpr int32_t kUnknownCommand = 1047;
+
 }  // namespace
 
 uint32_t MySQLClientFlags(TMySQLServerOptions Options) {
@@ -705,35 +708,37 @@ bool TMySQLServer::SelectDatabase(const std::string& Name, MySQLHandle Handle) {
 }
 
 void TMySQLServer::CreateDatabase(const std::string& Name, MySQLHandle Handle) {
-  ActivateConnection();
-  MySQLHandle handle = Choose(Handle);
-  if (handle) {
-    try {
-      driver_->CreateDatabase(handle, Name);
-    } catch (const EMySQLError&) {
-      throw;
-    } catch (const Exception& e) {
-      // The back end lacks the call (the client and embedded libraries do):
-      // the statement does the same. Nothing was sent before the refusal.
-      if (!IsNotImplemented(e)) throw;
-      RunOn(handle, "create database if not exists " + FormatIdentifier(Name));
-    }
-  }
-  CloseOnChildren();
+  DatabaseCommand(true, Name, Handle);
 }
 
 void TMySQLServer::DropDatabase(const std::string& Name, MySQLHandle Handle) {
+  DatabaseCommand(false, Name, Handle);
+}
+
+void TMySQLServer::DatabaseCommand(bool Create, const std::string& Name, MySQLHandle Handle) {
   ActivateConnection();
   MySQLHandle handle = Choose(Handle);
   if (handle) {
+    bool by_statement = false;
     try {
-      driver_->DropDatabase(handle, Name);
-    } catch (const EMySQLError&) {
-      throw;
+      if (Create)
+        driver_->CreateDatabase(handle, Name);
+      else
+        driver_->DropDatabase(handle, Name);
+    } catch (const EMySQLError& e) {
+      // Servers from MySQL 8 and MariaDB 10 answer the protocol's create and
+      // drop commands with "Unknown command" and do nothing.
+      if (e.ErrorCode() != kUnknownCommand) throw;
+      by_statement = true;
     } catch (const Exception& e) {
+      // The client and embedded libraries have no such call; their stub
+      // refuses before anything is sent.
       if (!IsNotImplemented(e)) throw;
-      RunOn(handle, "drop database " + FormatIdentifier(Name));
+      by_statement = true;
     }
+    if (by_statement)
+      RunOn(handle, (Create ? "create database if not exists " : "drop database ") +
+                        FormatIdentifier(Name));
   }
   CloseOnChildren();
 }

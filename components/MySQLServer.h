@@ -290,8 +290,9 @@ class TMySQLServer : public TCustomConnection {
   // Selects Name on Handle; an empty name does nothing and gives true.
   bool SelectDatabase(const std::string& Name, MySQLHandle Handle = nullptr);
   // Creates / drops the database Name on Handle. Works with every driver
-  // kind: where the back end has no create/drop call, the statement
-  // "create database if not exists" / "drop database" is sent instead.
+  // kind and server: where the back end has no create/drop call, or the
+  // server no longer knows the protocol command, the statement "create
+  // database if not exists" / "drop database" is sent instead.
   void CreateDatabase(const std::string& Name, MySQLHandle Handle = nullptr);
   void DropDatabase(const std::string& Name, MySQLHandle Handle = nullptr);
   // A literal name must not pick CreateDatabase(bool).
@@ -323,6 +324,7 @@ class TMySQLServer : public TCustomConnection {
   std::unique_ptr<TMySQLBase> NewDriver(TMySQLDriverType Kind) const;
   std::string DriverOptionText(TMySQLDriverType Kind) const;
   void CloseOnChildren();
+  void DatabaseCommand(bool Create, const std::string& Name, MySQLHandle Handle);
   bool InsideConnect() const { return connecting_ > 0; }
   MySQLHandle Choose(MySQLHandle Handle) const { return Handle ? Handle : connection_; }
   // Runs a listing statement and adds the first column of each row.

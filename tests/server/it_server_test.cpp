@@ -43,7 +43,9 @@ TEST_P(ServerTest, ConnectsAndDisconnects) {
   server->Connect();
   ASSERT_TRUE(server->Connected());
   EXPECT_NE(server->Connection(), nullptr);
-  EXPECT_GE(server->ServerVer(), 100000);  // a MariaDB 10.x server
+  // MariaDB 10 announces itself to the protocol as 5.5.5-10.x; the client
+  // library strips that prefix.
+  EXPECT_GE(server->ServerVer(), 50505);
   EXPECT_NE(server->ServerVersion(), "-1");
   EXPECT_TRUE(server->Ping());
   server->Disconnect();
@@ -654,6 +656,57 @@ TEST(OldServerTest, StatementsLoseTheirTrailingSemicolonBefore322) {
   newer->Connect();
   EXPECT_TRUE(newer->ExecSQL("select 1;"));
   EXPECT_EQ(TOldServerDriver::sent.back(), "select 1;");
+}
+
+// ----- Servers that no longer know the create and drop commands
+//
+// A client library driver whose create and drop calls get the answer the
+// server chooses (raised through SIGNAL), as a server without the protocol
+// commands answers them.
+class TRefusingDriver : public TMySQLLibrary {
+ public:
+  static inline int error = 1047;
+  static inline int calls = 0;
+
+ protected:
+  void Bind() override {
+    TMySQLLibrary::Bind();
+    real_query_ = api_.mysql_real_query;
+    api_.mysql_create_db = api_.mysql_drop_db = [](MySQLHandle mysql, const char*) {
+      ++calls;
+      std::string signal = "signal sqlstate '42000' set mysql_errno=" + std::to_string(error) +
+                           ", message_text='Unknown command'";
+      return real_query_(mysql, signal.data(), signal.size());
+    };
+  }
+
+ private:
+  static inline int (*real_query_)(MySQLHandle, const char*, unsigned long) = nullptr;
+};
+
+TEST(RefusedCommandTest, UnknownCommandFallsBackToStatements) {
+  std::string name = "rowset_srv_refused_" + std::to_string(getpid());
+  test::RootSql("DROP DATABASE IF EXISTS `" + name + "`;");
+  auto server = TestComponent(dtLibrary);
+  server->SetDriver(std::make_unique<TRefusingDriver>());
+  TRefusingDriver::error = 1047;
+  TRefusingDriver::calls = 0;
+  server->CreateDatabase(name);
+  EXPECT_EQ(TRefusingDriver::calls, 1);
+  EXPECT_EQ(test::RootSql("SHOW DATABASES LIKE '" + name + "';"), name + "\n");
+  server->DropDatabase(name);
+  EXPECT_EQ(TRefusingDriver::calls, 2);
+  EXPECT_EQ(test::RootSql("SHOW DATABASES LIKE '" + name + "';"), "");
+
+  // Any other refusal is the server's answer and is raised.
+  TRefusingDriver::error = 1044;
+  try {
+    server->CreateDatabase(name);
+    FAIL();
+  } catch (const EMySQLError& e) {
+    EXPECT_EQ(e.ErrorCode(), 1044);
+  }
+  EXPECT_EQ(test::RootSql("SHOW DATABASES LIKE '" + name + "';"), "");
 }
 
 // ----- Streaming
