@@ -1,0 +1,660 @@
+// Datasets: construction, properties, the connection, opening, fetching,
+// closing and re-reading.
+#include "components/MySQLDataset.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "host/SysUtils.h"
+#include "parser/MySQLParser.h"
+#include "util/MySQLStrUtils.h"
+
+namespace rowset {
+
+namespace {
+
+// Replaces every occurrence of From by To, ASCII letter case ignored.
+std::string ReplaceText(const std::string& S, const std::string& From, const std::string& To) {
+  if (From.empty()) return S;
+  std::string upper_s = S, upper_from = From;
+  for (char& c : upper_s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (char& c : upper_from) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  std::string out;
+  size_t at = 0;
+  for (;;) {
+    size_t hit = upper_s.find(upper_from, at);
+    if (hit == std::string::npos) break;
+    out.append(S, at, hit - at);
+    out += To;
+    at = hit + From.size();
+  }
+  out.append(S, at, std::string::npos);
+  return out;
+}
+
+std::string DefaultSelect(const std::string& S, const std::string& E) {
+  return "select " + S + "$FIELDS" + E + " from " + S + "$TABLENAME" + E + " " + S + "JOIN" + E +
+         " " + S + "WHERE" + E + " " + S + "GROUPBY" + E + " " + S + "ORDER" + E + " " + S +
+         "LIMIT" + E;
+}
+
+// Adds each comma-separated member of Value found in Members (position k,
+// letter case ignored) as bit k of a 16-bit mask.
+std::string SetMaskText(std::string_view Value, const TStringList& Members) {
+  uint32_t mask = 0;
+  size_t at = 0;
+  while (at <= Value.size()) {
+    size_t comma = Value.find(',', at);
+    if (comma == std::string_view::npos) comma = Value.size();
+    std::string member(Value.substr(at, comma - at));
+    int k = Members.IndexOf(member);
+    if (k >= 0 && k < 16) mask |= 1u << k;
+    at = comma + 1;
+  }
+  return std::to_string(mask);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Construction
+
+TMySQLDatasetBase::TMySQLDatasetBase(TComponent* AOwner) : TDataSet(AOwner) {
+  custom_field_defs_ = std::make_unique<TFieldDefs>(this);
+  macros_ = std::make_unique<TParams>(this);
+  master_field_pairs_ = std::make_unique<TStringList>();
+  master_link_ = std::make_unique<TMasterDataLink>(this);
+  databases_ = std::make_unique<TStringList>();
+  databases_->SetSorted(true);
+  databases_->SetDuplicates(dupIgnore);
+  for (auto* list : {&sql_, &sql_update_, &sql_insert_, &sql_delete_, &sql_batch_, &sql_cached_}) {
+    *list = std::make_unique<TStringList>();
+  }
+  SetMacroDel("[,]");
+  const std::string& s = macro_start_;
+  const std::string& e = macro_end_;
+  sql_->SetText(DefaultSelect(s, e));
+  sql_update_->SetText("update " + s + "$TABLENAME" + e + " set " + s + "$MODIFIED$FIELDS&VALUES" + e +
+                       " where " + s + "$PRIMARYFIELDS&VALUES" + e);
+  sql_insert_->SetText("insert into " + s + "$TABLENAME" + e + " set " + s +
+                       "$MODIFIED$FIELDS&VALUES" + e);
+  sql_delete_->SetText("delete from " + s + "$TABLENAME" + e + " where " + s +
+                       "$PRIMARYFIELDS&VALUES" + e);
+  for (auto* list : {&sql_, &sql_update_, &sql_insert_, &sql_delete_, &sql_batch_}) {
+    (*list)->OnChange = [this](TObject* Sender) { SQLChange(Sender); };
+  }
+  TThreadedOpen& unused = ThreadedOpen();
+  (void)unused;
+  // The connection component creates its named datasets through this.
+  if (!TMySQLServer::DatasetFactory()) {
+    TMySQLServer::DatasetFactory() = [] { return std::make_unique<TMySQLDataset>(); };
+  }
+}
+
+TMySQLDatasetBase::~TMySQLDatasetBase() {
+  CloseInDestructor();
+  try {
+    if (server_ != nullptr) {
+      DeactivateConnection();
+      server_->UnRegisterClient(this);
+      server_->RemoveFreeNotification(this);
+      server_ = nullptr;
+    }
+  } catch (...) {
+    ApplicationHandleException(this);
+  }
+  for (auto* list : {&sql_, &sql_update_, &sql_insert_, &sql_delete_, &sql_batch_}) {
+    (*list)->OnChange = nullptr;
+  }
+}
+
+TMySQLTable::TMySQLTable(TComponent* AOwner) : TMySQLDatasetBase(AOwner) {
+  options_ = kDefaultTableOptions;
+}
+
+// So that named datasets work even when no dataset was constructed before.
+static const bool kFactoryInstalled = [] {
+  if (!TMySQLServer::DatasetFactory()) {
+    TMySQLServer::DatasetFactory() = [] { return std::make_unique<TMySQLDataset>(); };
+  }
+  return true;
+}();
+
+TMySQLDatasetBase::TThreadedOpen& TMySQLDatasetBase::ThreadedOpen() {
+  static TThreadedOpen hook;
+  return hook;
+}
+
+// ---------------------------------------------------------------------------
+// Properties
+
+TMySQLBase* TMySQLDatasetBase::Driver() const {
+  return server_ != nullptr ? server_->GetDriver() : nullptr;
+}
+
+void TMySQLDatasetBase::SetDatabaseName(const std::string& Value) {
+  if (Value == database_name_) return;
+  Close();
+  database_name_ = Value;
+}
+
+void TMySQLDatasetBase::SetServer(TMySQLServer* Value) {
+  if (Value == server_) return;
+  Close();
+  if (server_ != nullptr) {
+    DeactivateConnection();
+    server_->UnRegisterClient(this);
+    server_->RemoveFreeNotification(this);
+  }
+  server_ = Value;
+  if (server_ != nullptr) {
+    server_->RegisterClient(this, [this](TObject* Sender, bool Connecting) {
+      ConnectEvent(Sender, Connecting);
+    });
+    server_->FreeNotification(this);
+  }
+}
+
+void TMySQLDatasetBase::Notification(TComponent* AComponent, TOperation Operation) {
+  TDataSet::Notification(AComponent, Operation);
+  // A component being destroyed detaches its datasets itself; this only
+  // drops the pointer should it ever not have done so.
+  if (Operation == opRemove && AComponent == server_) {
+    server_ = nullptr;
+    connection_handle_ = nullptr;
+    result_handle_ = nullptr;
+  }
+}
+
+void TMySQLDatasetBase::SetCachedUpdates(bool Value) {
+  if (Value == CachedUpdates()) return;
+  if (!Value) {
+    if (Active()) InternalRefresh();
+    options_.Exclude(doCachedUpdates);
+    DataEvent(deDataSetChange, 0);
+  } else {
+    options_.Include(doCachedUpdates);
+  }
+}
+
+void TMySQLDatasetBase::SetFieldName(const std::string& Value) {
+  if (!SameText(Value, field_name_)) field_name_ = Value;
+}
+
+void TMySQLDatasetBase::SetMacroDel(const std::string& Value) {
+  if (Value == MacroDel()) return;
+  bool enabled = options_.Contains(doMacrosEnabled);
+  options_.Exclude(doMacrosEnabled);
+  std::string start = WordInStr(1, Value, ",;");
+  std::string end = WordInStr(2, Value, ",;");
+  if (start.empty()) start = "[";
+  if (end.empty()) end = "]";
+  try {
+    for (auto* list : {&sql_, &sql_update_, &sql_insert_, &sql_delete_}) {
+      if (!*list) continue;
+      std::string text = (*list)->Text();
+      text = ReplaceText(text, macro_start_, start);
+      text = ReplaceText(text, macro_end_, end);
+      (*list)->SetText(text);
+    }
+  } catch (...) {
+    if (enabled) options_.Include(doMacrosEnabled);
+    throw;
+  }
+  macro_start_ = start;
+  macro_end_ = end;
+  if (enabled) options_.Include(doMacrosEnabled);
+  ParseAllSQL();
+}
+
+void TMySQLDatasetBase::SetOptions(TMySQLDatasetOptions Value) {
+  Close();
+  options_ = Value;
+}
+
+void TMySQLDatasetBase::SetParamCheck(bool Value) {
+  if (Value) {
+    options_.Include(doMacroCheck);
+  } else {
+    options_.Exclude(doMacroCheck);
+  }
+}
+
+void TMySQLDatasetBase::SetRawData(bool Value) {
+  Close();
+  FieldDefs()->Clear();
+  DestroyFields();
+  if (Value) {
+    options_.Include(doFieldsAsString);
+  } else {
+    options_.Exclude(doFieldsAsString);
+  }
+}
+
+void TMySQLDatasetBase::SetReadOnly(bool Value) {
+  if (Value == read_only_) return;
+  read_only_ = Value;
+  DataEvent(deDataSetChange, 0);
+}
+
+void TMySQLDatasetBase::SetResultType(TMySQLResultOptions Value) {
+  if (Value == result_type_) return;
+  Close();
+  result_type_ = Value;
+  if (Value != rtLocal) SetShareConnection(false);
+}
+
+void TMySQLDatasetBase::SetShareConnection(bool Value) {
+  if (Value == ShareConnection()) return;
+  Close();
+  if (Value) {
+    options_.Include(doShareConnection);
+    result_type_ = rtLocal;
+  } else {
+    options_.Exclude(doShareConnection);
+  }
+}
+
+void TMySQLDatasetBase::SetTableName(const std::string& Value) {
+  if (Value == table_name_) return;
+  Close();
+  table_name_ = Value;
+}
+
+void TMySQLDatasetBase::SetUseCursor(bool Value) {
+  if (Value) {
+    options_.Include(doUseCursor);
+  } else {
+    options_.Exclude(doUseCursor);
+  }
+}
+
+void TMySQLDatasetBase::ExcludeRetrieveOptions() {
+  options_.Exclude(doRetrieveFieldValues);
+  options_.Exclude(doRetrieveIndexDefs);
+}
+
+std::string TMySQLDatasetBase::MasterFields() const { return master_field_pairs_->CommaText(); }
+
+void TMySQLDatasetBase::SetMasterFields(const std::string& Value) {
+  master_field_pairs_->SetCommaText(Value);
+  std::string names;
+  for (int i = 0; i < master_field_pairs_->Count(); ++i) {
+    std::string master = master_field_pairs_->ValueFromIndex(i);
+    if (master.empty()) master = master_field_pairs_->Get(i);
+    if (!names.empty()) names += ";";
+    names += master;
+  }
+  master_link_->SetFieldNames(names);
+}
+
+TDataSource* TMySQLDatasetBase::MasterSource() const { return master_link_->DataSource(); }
+
+void TMySQLDatasetBase::SetMasterSource(TDataSource* Value) {
+  if (Value != nullptr && IsLinkedTo(Value)) {
+    DatabaseError("Circular datalinks are not allowed", this);
+  }
+  master_link_->SetDataSource(Value);
+}
+
+TDataSource* TMySQLDatasetBase::GetDataSource() const { return master_link_->DataSource(); }
+
+std::string TMySQLDatasetBase::CreateTable(bool Execute) { return std::string(); }
+
+void TMySQLDatasetBase::SQLChange(TObject* Sender) {
+  if (Sender == sql_.get() && Active()) Close();
+  ParseAllSQL();
+}
+
+std::string TMySQLDatasetBase::SQLPopulate(const std::string& Text, bool FirstPass, bool NoFilter,
+                                           const std::string& DatabaseArg,
+                                           const std::string& TableArg) {
+  return Text;
+}
+
+// ---------------------------------------------------------------------------
+// Connection
+
+void TMySQLDatasetBase::ActivateConnection() {
+  if (Active()) return;
+  if (server_ == nullptr) {
+    MySQLError(nullptr, nullptr, -1, "No dataset server selected for open", -1, -1);
+  }
+  if (!server_->GetConnected()) {
+    server_->SetConnected(true);
+    if (!server_->GetConnected()) {
+      MySQLError(server_->GetDriver(), nullptr, -1, "Dataset server could not connect", -1, -1);
+    }
+  }
+  if (ShareConnection()) {
+    connection_handle_ = server_->GetDriver()->GetConnection();
+  } else if (connection_handle_ == nullptr) {
+    connection_handle_ = server_->AllocConnection();
+  }
+  if (connection_handle_ == nullptr) {
+    MySQLError(server_->GetDriver(), nullptr, -1, "No server connection", -1, -1);
+  }
+  if (!IsCursorOpen()) server_->SelectDatabase(database_name_, connection_handle_);
+}
+
+void TMySQLDatasetBase::DeactivateConnection() {
+  if (server_ == nullptr || connection_handle_ == nullptr) return;
+  std::exception_ptr error;
+  try {
+    ClearRest();
+  } catch (...) {
+    error = std::current_exception();
+    // The result cannot be read to its end; give it up with the connection.
+    result_handle_ = nullptr;
+    all_fetched_ = true;
+  }
+  server_->FreeConnection(connection_handle_);
+  connection_handle_ = nullptr;
+  if (error) std::rethrow_exception(error);
+}
+
+void TMySQLDatasetBase::ConnectEvent(TObject* Sender, bool Connecting) {
+  if (!Connecting && Active()) Close();
+  if (!Connecting && !Active() && connection_handle_ != nullptr) {
+    // A handle left over by reading field definitions.
+    DeactivateConnection();
+  }
+}
+
+void TMySQLDatasetBase::Execute(bool Wait) {
+  if (options_.Contains(doThreadedUpdate) && ThreadedOpen()) {
+    ThreadedOpen()(this, OnThreadOpened, Wait);
+    return;
+  }
+  Open();
+  if (OnThreadOpened) OnThreadOpened(this);
+}
+
+// ---------------------------------------------------------------------------
+// Opening
+
+void TMySQLDatasetBase::InternalOpen() {
+  ActivateConnection();
+  if (options_.Contains(doAutoCreate) && !table_name_.empty()) CreateTable(true);
+  InternalOpenResult();
+  current_rec_ = -1;
+  InternalInitFieldDefs();
+  if (DefaultFields()) CreateFields();
+  for (TField* field : Fields()) {
+    TFieldInfo* info = field_infos_.Find(field->FieldName());
+    field->SetOrigin(info != nullptr ? info->FullName : field->FieldName());
+  }
+  BindFields(true);
+  SetBookmarkSize(8);
+}
+
+void TMySQLDatasetBase::InternalOpenResult() {
+  std::optional<TCursorScope> cursor;
+  if (UseCursor()) cursor.emplace(cursor_);
+  if (rows_ == nullptr) {
+    if (sql_->Count() == 0) MySQLError(nullptr, nullptr, -1, "Must have SQL", -1, -1);
+    InternalOpenResultBlock();
+  }
+}
+
+void TMySQLDatasetBase::InternalOpenResultBlock() {
+  TMySQLBase* driver = server_->GetDriver();
+  TStringList statements;
+  statements.Assign(sql_.get());
+  ParseScript(statements);
+  for (int i = 0; i < statements.Count(); ++i) {
+    bool go_on = true;
+    std::string text = statements.Get(i);
+    if (options_.Contains(doMacrosEnabled)) {
+      text = SQLPopulate(text, true, false, "", "");
+      size_t nul = text.find('\0');
+      if (nul != std::string::npos) text.resize(nul);
+    }
+    statement_text_ = text;
+    if (OnExecSQL) {
+      OnExecSQL(this, statement_text_, go_on);
+      if (!go_on) Abort();
+    }
+    last_statement_ = statement_text_;
+    if (server_->ServerVer() < 32200 && !statement_text_.empty() && statement_text_.back() == ';') {
+      statement_text_.pop_back();
+    }
+    ClearRest();
+    result_handle_ = driver->OpenQuery(connection_handle_, statement_text_);
+    affected_rows_text_ = driver->AffectedRows(connection_handle_);
+  }
+  record_size_ = 0;
+  RecInfoClear();
+  rows_.reset();
+  databases_->Clear();
+  TableInfoClear();
+  FieldInfoClear();
+  rows_ = std::make_unique<std::vector<TRowValues>>();
+  if (result_handle_ == nullptr) {
+    all_fetched_ = true;
+    return;
+  }
+  ReadColumns();
+  all_fetched_ = false;
+  if (result_type_ == rtLocal) GetRest();
+}
+
+// ---------------------------------------------------------------------------
+// Fetching
+
+void TMySQLDatasetBase::GetNextRow() {
+  if (result_handle_ == nullptr) {
+    all_fetched_ = true;
+    return;
+  }
+  TMySQLBase* driver = server_->GetDriver();
+  MySQLRow row = driver->RetrieveRow(result_handle_);
+  all_fetched_ = row == nullptr;
+  if (row != nullptr) {
+    if (result_type_ == rtUnidirectional && !rows_->empty()) rows_->back().Release();
+    MySQLLengths lengths = driver->RetrieveRowFieldLenghts(result_handle_);
+    int columns = field_infos_.Count();
+    int64_t bookmark = static_cast<int64_t>(rows_->size());
+    // The fast path: every column is a server column and no NULL needs a
+    // value from OnCustomValue.
+    bool plain = server_columns_ == columns;
+    if (plain && OnCustomValue) {
+      for (int i = 0; i < columns && plain; ++i) plain = row[i] != nullptr;
+    }
+    if (plain) {
+      rows_->push_back(TRowValues::FromRow(columns, row, lengths));
+    } else {
+      std::vector<const char*> values(static_cast<size_t>(columns), nullptr);
+      std::vector<unsigned long> sizes(static_cast<size_t>(columns), 0);
+      std::vector<std::string> custom(static_cast<size_t>(columns));
+      for (int i = 0; i < columns; ++i) {
+        TFieldInfo* info = field_infos_[i];
+        if (info->IsServerColumn && i < server_columns_ && row[i] != nullptr) {
+          values[i] = row[i];
+          sizes[i] = lengths[i];
+          continue;
+        }
+        if (OnCustomValue) {
+          OnCustomValue(this, info->Name, bookmark, custom[i]);
+          if (!custom[i].empty()) {
+            values[i] = custom[i].data();
+            sizes[i] = custom[i].size();
+          }
+        }
+      }
+      rows_->push_back(TRowValues::FromRow(columns, values.data(), sizes.data()));
+    }
+    return;
+  }
+
+  // No more rows: the result is done; learn what the server can tell about
+  // the columns.
+  driver->CloseQuery(result_handle_);
+  result_handle_ = nullptr;
+  if (options_.Contains(doRetrieveFieldValues) && table_infos_.Count() > 0) {
+    for (int t = 0; t < table_infos_.Count(); ++t) {
+      TTableInfo* table = table_infos_[t];
+      MySQLResultHandle result =
+          driver->OpenQuery(connection_handle_, "show columns from " + table->QualifiedName);
+      if (result == nullptr) continue;
+      try {
+        while (MySQLRow r = driver->RetrieveRow(result)) {
+          if (r[0] == nullptr) break;
+          MySQLLengths l = driver->RetrieveRowFieldLenghts(result);
+          std::string field(r[0], l[0]);
+          int index = field_infos_.IndexOf(table->Table + "." + field);
+          if (index < 0) index = field_infos_.IndexOf(field);
+          if (index < 0) continue;
+          TFieldInfo* info = field_infos_[index];
+          bool has_type = r[1] != nullptr;
+          bool has_default = r[4] != nullptr;
+          std::string def = has_default ? std::string(r[4], l[4]) : std::string();
+          if ((info->ColumnType == mysql_column::kEnum || info->ColumnType == mysql_column::kSet) &&
+              has_type) {
+            std::string type(r[1], l[1]);
+            std::string members = WordInStr(2, type, "()");
+            std::replace(members.begin(), members.end(), '\'', '"');
+            info->Values = members;
+            if (info->ColumnType == mysql_column::kSet && options_.Contains(doSetToWord)) {
+              TStringList list;
+              list.SetCommaText(info->Values);
+              for (size_t k = rows_->size(); k-- > 0;) {
+                TRowValues& values = (*rows_)[k];
+                if (values.IsNull(index)) continue;
+                values.Set(index, SetMaskText(values.Value(index), list));
+              }
+              info->DefaultValue = has_default ? SetMaskText(def, list) : "0";
+            }
+          } else if (has_default && info->DefaultValue.empty()) {
+            info->DefaultValue = def;
+          }
+        }
+      } catch (...) {
+        driver->CloseQuery(result);
+        throw;
+      }
+      driver->CloseQuery(result);
+    }
+  }
+  TIndexDefs* index_defs = IndexDefs();
+  index_defs->BeginUpdate();
+  try {
+    index_defs->Clear();
+    if (options_.Contains(doRetrieveIndexDefs) && field_infos_.Count() > 0 &&
+        table_infos_.Count() == 1) {
+      MySQLResultHandle result = driver->OpenQuery(
+          connection_handle_, "show index from " + table_infos_[0]->QualifiedName);
+      try {
+        while (MySQLRow r = result ? driver->RetrieveRow(result) : nullptr) {
+          if (r[1] == nullptr || r[2] == nullptr || r[4] == nullptr) continue;
+          MySQLLengths l = driver->RetrieveRowFieldLenghts(result);
+          std::string non_unique(r[1], l[1]), key_name(r[2], l[2]), column(r[4], l[4]);
+          int at = index_defs->IndexOf(key_name);
+          TIndexDef* def = at >= 0 ? index_defs->Items(at) : index_defs->Add(key_name, "", {});
+          std::string fields = def->Fields();
+          if (!fields.empty()) fields += ";";
+          def->SetFields(fields + column);
+          TIndexOptions options = def->Options();
+          if (SameText(key_name, "PRIMARY")) options.Include(ixPrimary);
+          if (non_unique == "0") options.Include(ixUnique);
+          def->SetOptions(options);
+        }
+      } catch (...) {
+        driver->CloseQuery(result);
+        throw;
+      }
+      driver->CloseQuery(result);
+    }
+  } catch (...) {
+    index_defs->EndUpdate();
+    throw;
+  }
+  index_defs->EndUpdate();
+}
+
+void TMySQLDatasetBase::GetRest() {
+  while (!all_fetched_) GetNextRow();
+}
+
+void TMySQLDatasetBase::ClearRest() {
+  if (result_handle_ == nullptr) return;
+  TMySQLBase* driver = server_->GetDriver();
+  while (driver->RetrieveRow(result_handle_) != nullptr) {
+  }
+  driver->CloseQuery(result_handle_);
+  result_handle_ = nullptr;
+  all_fetched_ = true;
+}
+
+// ---------------------------------------------------------------------------
+// Closing and re-reading
+
+void TMySQLDatasetBase::RecInfoClear() {
+  if (rows_ == nullptr) return;
+  while (!rows_->empty()) rows_->pop_back();
+  rows_->shrink_to_fit();
+}
+
+void TMySQLDatasetBase::InternalClose() {
+  std::exception_ptr error;
+  try {
+    ApplyUpdates();
+  } catch (...) {
+    error = std::current_exception();
+  }
+  try {
+    ClearRest();
+  } catch (...) {
+    if (!error) error = std::current_exception();
+    if (server_ != nullptr && result_handle_ != nullptr) {
+      try {
+        server_->GetDriver()->CloseQuery(result_handle_);
+      } catch (...) {
+      }
+    }
+    result_handle_ = nullptr;
+    all_fetched_ = true;
+  }
+  RecInfoClear();
+  rows_.reset();
+  current_rec_ = -1;
+  old_values_.reset();
+  BindFields(false);
+  if (DefaultFields()) DestroyFields();
+  FieldInfoClear();
+  TableInfoClear();
+  server_columns_ = 0;
+  try {
+    DeactivateConnection();
+  } catch (...) {
+    if (!error) error = std::current_exception();
+  }
+  if (error) std::rethrow_exception(error);
+}
+
+void TMySQLDatasetBase::InternalRefresh() {
+  ApplyUpdates();
+  if (server_ != nullptr) ResyncResult();
+}
+
+void TMySQLDatasetBase::ResyncResult() {
+  std::optional<TCursorScope> cursor;
+  if (UseCursor()) cursor.emplace(cursor_);
+  DisableControls();
+  try {
+    int columns = field_infos_.Count();
+    InternalOpenResultBlock();
+    if (field_infos_.Count() != columns) {
+      InternalClose();
+      MySQLError(nullptr, nullptr, -1, "Columns have changed. Please close and reopen.", -1, -1);
+    }
+  } catch (...) {
+    EnableControls();
+    throw;
+  }
+  EnableControls();
+}
+
+void TMySQLDatasetBase::InternalHandleException() { ApplicationHandleException(this); }
+
+}  // namespace rowset

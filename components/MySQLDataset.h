@@ -1,0 +1,548 @@
+// Datasets over a MySQL server: TMySQLDatasetBase runs the statements of its
+// SQL text through its connection component's driver and presents the last
+// statement's rows as the records of a host dataset (host/DB.h); the three
+// published classes TMySQLDataset, TMySQLQuery and TMySQLTable differ only in
+// which properties they publish and, for the table, the default options.
+//
+// Row model. Every column value is held as the MySQL text the server sent (or
+// the text the dataset will send back), with its exact length: NUL bytes are
+// kept, a NULL is an absent value, never an empty text. A row keeps all its
+// values in one allocation (TRowValues). Rows holds the fetched rows; a
+// row's index in Rows is its bookmark. The record buffers the host framework
+// keeps are TRecInfo records holding a copy of one row.
+//
+// Result types: rtLocal reads every row at open and works on the component's
+// shared connection; rtIncremental reads rows as navigation needs them and
+// needs a connection of its own (setting it clears ShareConnection);
+// rtUnidirectional is incremental and keeps only the newest row's values.
+//
+// Field values are converted from and to the stored texts on each access
+// (GetFieldData / SetFieldData); see the .cpp files for the type table.
+//
+// Errors surface as EMySQLError. The destructor never throws: a failure
+// while it closes the dataset or releases its connection goes to the
+// application's exception handler. Close explicitly before destroying the
+// dataset to see such errors.
+#ifndef ROWSET_COMPONENTS_MYSQLDATASET_H_
+#define ROWSET_COMPONENTS_MYSQLDATASET_H_
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "components/MySQLServer.h"
+#include "drivers/MySQLDrivers.h"
+#include "host/Classes.h"
+#include "host/DB.h"
+#include "host/DBFields.h"
+#include "host/Dialogs.h"
+#include "host/Params.h"
+#include "host/Set.h"
+
+namespace rowset {
+
+class TMySQLDatasetBase;
+
+// How rows are fetched.
+enum TMySQLResultOptions { rtLocal, rtIncremental, rtUnidirectional };
+
+enum TMySQLLocateOption { loFirst, loNext, loPrior, loLast, loTextSearch, loMatchAll };
+using TMySQLLocateOptions = Set<TMySQLLocateOption>;
+
+enum TMySQLStringTypes { stNone, stNormal, stEnum, stSet };
+
+// Dataset options, stored as one word (bit n = member n).
+enum TMySQLDatasetOption {
+  doShareConnection,      // statements run on the component's main connection
+  doTransactions,
+  doRecursiveUpdates,
+  doCachedUpdates,
+  doThreadedUpdate,
+  doAutoCreate,
+  doCreateTemp,
+  doDropIfExists,
+  doFieldsAsString,       // non-blob columns become 255-character strings
+  doRetrieveFieldValues,  // learn enum/set members and defaults after the last row
+  doRetrieveIndexDefs,    // learn a single table's indexes after the last row
+  doMacrosEnabled,
+  doMacroCheck,
+  do2KStrToMemo,          // strings longer than 2048 become memos
+  doSmallMemoToStr,       // non-binary blobs up to 65535 become strings
+  doEnumToBool,           // two-member enums become booleans
+  doTinyIntToBool,        // TINYINT becomes boolean
+  doSetToWord,            // SET becomes a word holding the member bit mask
+  doEditCalcFields,       // expression columns stay editable
+  doUseCursor             // show Cursor while statements run
+};
+using TMySQLDatasetOptions = Set<TMySQLDatasetOption>;
+
+// 0x83801 and 0x83E01.
+inline constexpr TMySQLDatasetOptions kDefaultDatasetOptions{
+    doShareConnection, doMacrosEnabled, doMacroCheck, do2KStrToMemo, doUseCursor};
+inline constexpr TMySQLDatasetOptions kDefaultTableOptions =
+    kDefaultDatasetOptions + TMySQLDatasetOptions{doRetrieveFieldValues, doRetrieveIndexDefs};
+
+// Events. The first argument is the dataset.
+using TMySQLEvent = std::function<void(TMySQLDatasetBase* Dataset, std::string& SQL, bool& Continue)>;
+using TMySQLMacroEvent = std::function<void(TMySQLDatasetBase* Dataset, const std::string& AMacro,
+                                            std::string& AValue, bool& ADefault)>;
+// AField is the column name, AIndex the record's row index.
+using TMySQLFieldValue = std::function<void(TMySQLDatasetBase* Dataset, const std::string& AField,
+                                            int64_t AIndex, std::string& AValue)>;
+
+// Column type codes and flags of the column descriptions.
+namespace mysql_column {
+inline constexpr uint8_t kDecimal = 0, kTiny = 1, kShort = 2, kLong = 3, kFloat = 4, kDouble = 5,
+                         kNull = 6, kTimestamp = 7, kLongLong = 8, kInt24 = 9, kDate = 10,
+                         kTime = 11, kDateTime = 12, kYear = 13, kNewDate = 14, kEnum = 247,
+                         kSet = 248, kTinyBlob = 249, kMediumBlob = 250, kLongBlob = 251,
+                         kBlob = 252, kVarString = 253, kString = 254;
+inline constexpr uint32_t kNotNullFlag = 1, kPriKeyFlag = 2, kUniqueKeyFlag = 4,
+                          kMultipleKeyFlag = 8, kBlobFlag = 16, kUnsignedFlag = 32,
+                          kBinaryFlag = 128, kEnumFlag = 256, kAutoIncrementFlag = 512,
+                          kSetFlag = 2048;
+}  // namespace mysql_column
+
+// ---------------------------------------------------------------------------
+// TRowValues: the values of one row in one allocation: the column count, the
+// end offset of each value, one NULL bit per column, then the value bytes.
+// An empty object (no allocation, Count 0) stands for a released row.
+class TRowValues {
+ public:
+  TRowValues() = default;
+  // Columns values, all NULL.
+  explicit TRowValues(int Columns);
+  TRowValues(const TRowValues& Other);
+  TRowValues& operator=(const TRowValues& Other);  // reuses its own storage when it fits
+  TRowValues(TRowValues&&) noexcept = default;
+  TRowValues& operator=(TRowValues&&) noexcept = default;
+
+  // A row of a result: Values[i] of Lengths[i] bytes, nullptr for NULL.
+  static TRowValues FromRow(int Columns, const char* const* Values, const unsigned long* Lengths);
+
+  bool Released() const { return block_ == nullptr; }
+  int Count() const;
+  bool IsNull(int Index) const;
+  // The value's bytes; empty for NULL or an index out of range.
+  std::string_view Value(int Index) const;
+  std::optional<std::string_view> Get(int Index) const;
+  // Replaces one value (std::nullopt: NULL). The new storage is built before
+  // the old one is given up, so a failure leaves the row as it was. An index
+  // out of range does nothing.
+  void Set(int Index, std::optional<std::string_view> Value);
+  // Every value NULL; the column count stays.
+  void ClearValues();
+  // Releases the storage (Released() afterwards).
+  void Release() { block_.reset(); }
+  // Bytes allocated for this row.
+  size_t AllocatedSize() const;
+
+ private:
+  struct Header {
+    uint32_t count;
+    uint32_t capacity;  // bytes of the block
+  };
+  static size_t DataStart(uint32_t Count) { return sizeof(Header) + 4u * Count + (Count + 7u) / 8u; }
+  Header* header() const { return reinterpret_cast<Header*>(block_.get()); }
+  uint32_t* ends() const { return reinterpret_cast<uint32_t*>(block_.get() + sizeof(Header)); }
+  uint8_t* nulls() const { return reinterpret_cast<uint8_t*>(block_.get() + sizeof(Header) + 4u * header()->count); }
+  char* data() const { return block_.get() + DataStart(header()->count); }
+  size_t UsedSize() const;
+
+  std::unique_ptr<char[]> block_;
+};
+
+// The record buffer: what the host's record buffer pointer points to. Data
+// holds every column's value (blob columns included; an empty blob is a
+// NULL). CalcBuffer is the calculated-fields area (the host's size + 1
+// bytes, zero-filled), absent without calculated fields.
+struct TRecInfo {
+  TRowValues Data;
+  std::unique_ptr<char[]> CalcBuffer;
+  int64_t Bookmark = 0;
+  uint8_t BookmarkFlag = 0;  // a TBookmarkFlag
+};
+
+// One result column (or custom field).
+class TFieldInfo : public TObject {
+ public:
+  std::string Name;          // the column's name as sent (its alias)
+  std::string OrgName;       // its name in its table
+  std::string Table;         // table alias; empty for a computed column
+  std::string OrgTable;
+  std::string Database;
+  std::string DefaultValue;  // the text a new record starts with
+  std::string FullName;      // identifier used in generated SQL
+  std::string DisplayName;   // database.table.name, parts present only when known
+  std::string Values;        // enum/set members as comma text of quoted items
+  uint8_t ColumnType = 0;
+  uint32_t Length = 0;
+  uint32_t Flags = 0;
+  bool Modified = false;     // takes part in the next generated insert or update
+  bool IsServerColumn = true;
+};
+
+// One table alias of the result.
+class TTableInfo : public TObject {
+ public:
+  std::string Table;
+  std::string OrgTable;
+  std::string QualifiedName;
+  std::string Database;
+  // Comma lists of the column names of this table with each key flag.
+  std::string PrimaryKeyFields;
+  std::string UniqueKeyFields;
+  std::string IndexKeyFields;
+};
+
+// FieldInfos: (key, TFieldInfo) in column order; keys compare ignoring case.
+class TFieldInfoList {
+ public:
+  int Count() const { return static_cast<int>(items_.size()); }
+  const std::string& Key(int Index) const { return items_[static_cast<size_t>(Index)].key; }
+  void SetKey(int Index, const std::string& Key) { items_[static_cast<size_t>(Index)].key = Key; }
+  TFieldInfo* Info(int Index) const { return items_[static_cast<size_t>(Index)].info.get(); }
+  TFieldInfo* operator[](int Index) const { return Info(Index); }
+  int IndexOf(const std::string& Key) const;  // -1 when none
+  TFieldInfo* Find(const std::string& Key) const;
+  int Add(const std::string& Key, std::unique_ptr<TFieldInfo> Info);
+  void Clear() { items_.clear(); }
+
+ private:
+  struct Item {
+    std::string key;
+    std::unique_ptr<TFieldInfo> info;
+  };
+  std::vector<Item> items_;
+};
+
+// TableInfos: sorted by alias, ignoring case; adding a known alias is ignored.
+class TTableInfoList {
+ public:
+  int Count() const { return static_cast<int>(items_.size()); }
+  TTableInfo* Info(int Index) const { return items_[static_cast<size_t>(Index)].get(); }
+  TTableInfo* operator[](int Index) const { return Info(Index); }
+  TTableInfo* Find(const std::string& Alias) const;
+  // The entry of that alias, created when missing.
+  TTableInfo* Obtain(const std::string& Alias);
+  void Clear() { items_.clear(); }
+
+ private:
+  std::vector<std::unique_ptr<TTableInfo>> items_;
+};
+
+// String fields of MySQL datasets.
+class TMySQLStringField : public TStringField {
+ public:
+  explicit TMySQLStringField(TComponent* AOwner = nullptr) : TStringField(AOwner) {}
+};
+
+// ---------------------------------------------------------------------------
+
+class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
+ public:
+  explicit TMySQLDatasetBase(TComponent* AOwner = nullptr);
+  // Closes, unregisters from Server and releases the connection; never
+  // throws (see the top of this header).
+  ~TMySQLDatasetBase() override;
+
+  // --- published by every class
+  const std::string& DatabaseName() const { return database_name_; }
+  void SetDatabaseName(const std::string& Value);
+  TMySQLServer* Server() const { return server_; }
+  void SetServer(TMySQLServer* Value) override;
+
+  // --- state shared with the statement, editing and thread code
+  MySQLHandle ConnectionHandle() const { return connection_handle_; }
+  MySQLResultHandle ResultHandle() const { return result_handle_; }
+  // The fetched rows; nullptr while closed.
+  const std::vector<TRowValues>* Rows() const { return rows_.get(); }
+  const TFieldInfoList& FieldInfos() const { return field_infos_; }
+  const TTableInfoList& TableInfos() const { return table_infos_; }
+  const TStringList& Databases() const { return *databases_; }
+  int64_t CurrentRec() const { return current_rec_; }
+  bool AllFetched() const { return all_fetched_; }
+  const std::string& StatementText() const { return statement_text_; }
+  const std::string& LastStatement() const { return last_statement_; }
+  const std::string& PrimaryKeyFields() const { return primary_key_fields_; }
+  const std::string& UniqueKeyFields() const { return unique_key_fields_; }
+  const std::string& IndexKeyFields() const { return index_key_fields_; }
+  const std::string& AffectedRowsText() const { return affected_rows_text_; }
+  const std::string& InsertIDText() const { return insert_id_text_; }
+
+  // The driver of Server; nullptr without one.
+  TMySQLBase* Driver() const;
+
+  // Opens on the calling thread (or hands the open to a worker thread with
+  // doThreadedUpdate when the thread unit installed ThreadedOpen), then calls
+  // OnThreadOpened.
+  void Execute(bool Wait = true);
+  // Installed by the thread unit: opens Dataset on a worker thread, calls
+  // OnOpened when done; returns when it is done if Wait is set.
+  using TThreadedOpen = std::function<void(TMySQLDatasetBase* Dataset, TNotifyEvent OnOpened, bool Wait)>;
+  static TThreadedOpen& ThreadedOpen();
+
+  // As GetFieldData without conversion: the stored text, as a string field
+  // would receive it (Buffer of the field's DataSize bytes).
+  bool GetRawFieldData(TField* Field, void* Buffer);
+  // The stored text of a data field in the active record; std::nullopt for
+  // NULL or without an active record.
+  std::optional<std::string> GetFieldText(TField* Field);
+
+  TMySQLStringTypes GetStringType(TField* Field);
+  std::string GetStringValues(TField* Field);
+
+  // --- host hooks
+  bool GetFieldData(TField* Field, void* Buffer) override;
+  void SetFieldData(TField* Field, const void* Buffer) override;
+  bool BookmarkValid(const TBookmark& Bookmark) override;
+  int CompareBookmarks(const TBookmark& Bookmark1, const TBookmark& Bookmark2) override;
+  void SetRecNo(int Value) override;
+  TDataSource* GetDataSource() const override;
+
+  // --- TMySQLServerClient
+  bool AutoCreatesTable() const override { return options_.Contains(doAutoCreate); }
+  std::string CreateTable(bool Execute) override;
+  void ExcludeRetrieveOptions() override;
+  void SetTableName(const std::string& Value) override;
+  TStrings* SQL() override { return sql_.get(); }
+  std::string MasterFields() const override;
+  void SetMasterFields(const std::string& Value) override;
+  TDataSource* MasterSource() const override;
+  void SetMasterSource(TDataSource* Value) override;
+
+ protected:
+  // --- properties the published classes publish (see each class)
+  bool CachedUpdates() const { return options_.Contains(doCachedUpdates); }
+  void SetCachedUpdates(bool Value);
+  TCursor Cursor() const { return cursor_; }
+  void SetCursor(TCursor Value) { cursor_ = Value; }
+  TFieldDefs* CustomFieldDefs() const { return custom_field_defs_.get(); }
+  const std::string& FieldName() const { return field_name_; }
+  void SetFieldName(const std::string& Value);
+  std::string MacroDel() const { return macro_start_ + "," + macro_end_; }
+  void SetMacroDel(const std::string& Value);
+  TParams* Macros() const { return macros_.get(); }
+  TMySQLDatasetOptions Options() const { return options_; }
+  void SetOptions(TMySQLDatasetOptions Value);
+  bool ParamCheck() const { return options_.Contains(doMacroCheck); }
+  void SetParamCheck(bool Value);
+  bool RawData() const { return options_.Contains(doFieldsAsString); }
+  void SetRawData(bool Value);
+  bool ReadOnly() const { return read_only_; }
+  void SetReadOnly(bool Value);
+  TMySQLResultOptions ResultType() const { return result_type_; }
+  void SetResultType(TMySQLResultOptions Value);
+  bool ShareConnection() const { return options_.Contains(doShareConnection); }
+  void SetShareConnection(bool Value);
+  TStrings* SQLUpdate() const { return sql_update_.get(); }
+  TStrings* SQLInsert() const { return sql_insert_.get(); }
+  TStrings* SQLDelete() const { return sql_delete_.get(); }
+  TStrings* SQLBatch() const { return sql_batch_.get(); }
+  TStrings* SQLCached() const { return sql_cached_.get(); }
+  const std::string& TableName() const { return table_name_; }
+  bool UseCursor() const { return options_.Contains(doUseCursor); }
+  void SetUseCursor(bool Value);
+
+  TMySQLEvent OnExecSQL;
+  TMySQLMacroEvent OnMacro;
+  TMySQLFieldValue OnDefaultValue;
+  TMySQLFieldValue OnCustomValue;
+  TNotifyEvent OnThreadOpened;
+  TNotifyEvent OnThreadPosted;
+
+  // --- connection and result (opening, fetching)
+  void ActivateConnection();
+  void DeactivateConnection();
+  void ConnectEvent(TObject* Sender, bool Connecting);
+  void InternalOpenResult();
+  void InternalOpenResultBlock();
+  void GetNextRow();
+  void GetRest();
+  void ClearRest();
+  void ResyncResult();
+  void RecInfoClear();
+  void FieldInfoClear() { field_infos_.Clear(); }
+  void TableInfoClear() { table_infos_.Clear(); }
+  // Reads the column descriptions of ResultHandle into FieldInfos,
+  // TableInfos, Databases and the key lists, adds the custom columns and
+  // gives every column its key.
+  void ReadColumns();
+  // The expansion of macros in Text (statement templates). Until the macro
+  // pass exists the text is returned as written.
+  virtual std::string SQLPopulate(const std::string& Text, bool FirstPass, bool NoFilter,
+                                  const std::string& DatabaseArg, const std::string& TableArg);
+  // Collects the macro names of every template (no-op until the macro pass
+  // exists).
+  virtual void ParseAllSQL() {}
+  // Sends the held-back statements (cached updates).
+  virtual void ApplyUpdates() {}
+  // Change notification of the SQL list: closes an open dataset.
+  void SQLChange(TObject* Sender);
+
+  // --- host hooks
+  TRecordBuffer AllocRecordBuffer() override;
+  void FreeRecordBuffer(TRecordBuffer& Buffer) override;
+  virtual void ClearRecordBuffer(TRecordBuffer& Buffer);
+  // The buffer field access works on in the current state; false when none.
+  virtual bool GetActiveRecBuf(TRecInfo*& RecBuf);
+  TGetResult GetRecord(TRecordBuffer Buffer, TGetMode GetMode, bool DoCheck) override;
+  uint16_t GetRecordSize() override { return static_cast<uint16_t>(record_size_ & 0xFFFF); }
+  void InternalInitRecord(TRecordBuffer Buffer) override;
+  void ClearCalcFields(TRecordBuffer Buffer) override;
+  void GetBookmarkData(TRecordBuffer Buffer, void* Data) override;
+  void SetBookmarkData(TRecordBuffer Buffer, const void* Data) override;
+  TBookmarkFlag GetBookmarkFlag(TRecordBuffer Buffer) override;
+  void SetBookmarkFlag(TRecordBuffer Buffer, TBookmarkFlag Value) override;
+  void InternalGotoBookmark(const void* Bookmark) override;
+  void InternalSetToRecord(TRecordBuffer Buffer) override;
+  void InternalOpen() override;
+  void InternalClose() override;
+  void InternalInitFieldDefs() override;
+  bool IsCursorOpen() override { return rows_ != nullptr; }
+  void InternalFirst() override { current_rec_ = -1; }
+  void InternalLast() override;
+  void InternalRefresh() override;
+  void InternalHandleException() override;
+  void InternalEdit() override;
+  void InternalCancel() override;
+  void InternalPost() override;
+  void InternalDelete() override;
+  void InternalAddRecord(TRecordBuffer Buffer, bool Append) override;
+  int GetRecNo() override;
+  int GetRecordCount() override;
+  bool GetCanModify() override { return !read_only_; }
+  TFieldClass GetFieldClass(TFieldType FieldType) override;
+  void Notification(TComponent* AComponent, TOperation Operation) override;
+
+  // The row at Index of Rows.
+  TRowValues* GetIndexRecord(int64_t Index);
+  static TRecInfo* RecInfo(TRecordBuffer Buffer) { return reinterpret_cast<TRecInfo*>(Buffer); }
+  // FieldInfos index of a data field; -1 for calculated fields or none.
+  int ColumnOf(TField* Field) const;
+  // TableInfos and Databases hold one entry, so FullNames drop that part.
+  void ShortenNames();
+  // The database.table text of the table (quoted) for "show ... from".
+  std::string Quote(const std::string& Name) const;
+
+  // --- state (names as the statement, editing and thread code use them)
+  TMySQLServer* server_ = nullptr;
+  std::string database_name_;
+  MySQLHandle connection_handle_ = nullptr;
+  MySQLResultHandle result_handle_ = nullptr;
+  std::unique_ptr<std::vector<TRowValues>> rows_;
+  TFieldInfoList field_infos_;
+  TTableInfoList table_infos_;
+  std::unique_ptr<TStringList> databases_;
+  int64_t current_rec_ = -1;
+  bool all_fetched_ = true;
+  std::string statement_text_;
+  std::string last_statement_;
+  std::string primary_key_fields_;
+  std::string unique_key_fields_;
+  std::string index_key_fields_;
+  std::string affected_rows_text_ = "0";
+  std::string insert_id_text_ = "0";
+  std::unique_ptr<TRecInfo> old_values_;
+  TMySQLDatasetOptions options_ = kDefaultDatasetOptions;
+  TMySQLResultOptions result_type_ = rtLocal;
+  TCursor cursor_ = crSQLWait;
+  bool read_only_ = false;
+  bool in_transaction_ = false;
+  std::string field_name_;
+  std::string table_name_;
+  std::string macro_start_;
+  std::string macro_end_;
+  uint32_t record_size_ = 0;
+  // The columns of the result; custom columns follow them in FieldInfos.
+  int server_columns_ = 0;
+  std::unique_ptr<TFieldDefs> custom_field_defs_;
+  std::unique_ptr<TParams> macros_;
+  std::unique_ptr<TStringList> master_field_pairs_;
+  std::unique_ptr<TMasterDataLink> master_link_;
+  std::unique_ptr<TStringList> sql_, sql_update_, sql_insert_, sql_delete_, sql_batch_, sql_cached_;
+};
+
+// The published classes.
+
+#define ROWSET_PUBLISH_COMMON_                                                        \
+  using TMySQLDatasetBase::CachedUpdates;                                             \
+  using TMySQLDatasetBase::SetCachedUpdates;                                          \
+  using TMySQLDatasetBase::Options;                                                   \
+  using TMySQLDatasetBase::SetOptions;                                                \
+  using TMySQLDatasetBase::ReadOnly;                                                  \
+  using TMySQLDatasetBase::SetReadOnly;                                               \
+  using TMySQLDatasetBase::TableName;                                                 \
+  using TMySQLDatasetBase::SetTableName;                                              \
+  using TMySQLDatasetBase::OnExecSQL;                                                 \
+  using TMySQLDatasetBase::OnMacro;                                                   \
+  using TMySQLDatasetBase::OnDefaultValue;                                            \
+  using TMySQLDatasetBase::OnThreadOpened;                                            \
+  using TMySQLDatasetBase::OnThreadPosted
+
+class TMySQLDataset : public TMySQLDatasetBase {
+ public:
+  explicit TMySQLDataset(TComponent* AOwner = nullptr) : TMySQLDatasetBase(AOwner) {}
+  ROWSET_PUBLISH_COMMON_;
+  using TMySQLDatasetBase::Cursor;
+  using TMySQLDatasetBase::SetCursor;
+  using TMySQLDatasetBase::CustomFieldDefs;
+  using TMySQLDatasetBase::FieldName;
+  using TMySQLDatasetBase::SetFieldName;
+  using TMySQLDatasetBase::MacroDel;
+  using TMySQLDatasetBase::SetMacroDel;
+  using TMySQLDatasetBase::Macros;
+  using TMySQLDatasetBase::ParamCheck;
+  using TMySQLDatasetBase::SetParamCheck;
+  using TMySQLDatasetBase::RawData;
+  using TMySQLDatasetBase::SetRawData;
+  using TMySQLDatasetBase::ResultType;
+  using TMySQLDatasetBase::SetResultType;
+  using TMySQLDatasetBase::ShareConnection;
+  using TMySQLDatasetBase::SetShareConnection;
+  using TMySQLDatasetBase::SQLUpdate;
+  using TMySQLDatasetBase::SQLInsert;
+  using TMySQLDatasetBase::SQLDelete;
+  using TMySQLDatasetBase::SQLBatch;
+  using TMySQLDatasetBase::SQLCached;
+  using TMySQLDatasetBase::UseCursor;
+  using TMySQLDatasetBase::SetUseCursor;
+  using TMySQLDatasetBase::OnCustomValue;
+};
+
+class TMySQLQuery : public TMySQLDatasetBase {
+ public:
+  explicit TMySQLQuery(TComponent* AOwner = nullptr) : TMySQLDatasetBase(AOwner) {}
+  ROWSET_PUBLISH_COMMON_;
+  std::string ParamDelimiters() const { return MacroDel(); }
+  void SetParamDelimiters(const std::string& Value) { SetMacroDel(Value); }
+  TParams* Params() const { return Macros(); }
+  using TMySQLDatasetBase::ParamCheck;
+  using TMySQLDatasetBase::SetParamCheck;
+  using TMySQLDatasetBase::ResultType;
+  using TMySQLDatasetBase::SetResultType;
+  using TMySQLDatasetBase::SQLUpdate;
+  using TMySQLDatasetBase::SQLInsert;
+  using TMySQLDatasetBase::SQLDelete;
+  TDataSource* DataSource() const { return MasterSource(); }
+  void SetDataSource(TDataSource* Value) { SetMasterSource(Value); }
+};
+
+class TMySQLTable : public TMySQLDatasetBase {
+ public:
+  // The default options also learn column values and indexes.
+  explicit TMySQLTable(TComponent* AOwner = nullptr);
+  ROWSET_PUBLISH_COMMON_;
+  const std::string& IndexFieldNames() const { return FieldName(); }
+  void SetIndexFieldNames(const std::string& Value) { SetFieldName(Value); }
+};
+
+#undef ROWSET_PUBLISH_COMMON_
+
+}  // namespace rowset
+
+#endif  // ROWSET_COMPONENTS_MYSQLDATASET_H_

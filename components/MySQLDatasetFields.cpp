@@ -1,0 +1,676 @@
+// Datasets: column descriptions to field infos and keys, field definitions,
+// and the conversion of the stored texts to and from the fields' native
+// layouts.
+#include <cstdio>
+#include <cstring>
+
+#include "components/MySQLDataset.h"
+#include "host/SysUtils.h"
+#include "host/Variants.h"
+#include "util/MySQLStrUtils.h"
+#include "util/MySQLValueText.h"
+
+namespace rowset {
+
+using namespace mysql_column;
+
+namespace {
+
+std::string Text(const char* S) { return S != nullptr ? std::string(S) : std::string(); }
+
+// Removes the first occurrence of What (ASCII letter case ignored).
+void RemoveFirst(std::string& S, const std::string& What) {
+  if (What.empty() || What.size() > S.size()) return;
+  for (size_t i = 0; i + What.size() <= S.size(); ++i) {
+    bool same = true;
+    for (size_t k = 0; k < What.size() && same; ++k) {
+      same = std::toupper(static_cast<unsigned char>(S[i + k])) ==
+             std::toupper(static_cast<unsigned char>(What[k]));
+    }
+    if (same) {
+      S.erase(i, What.size());
+      return;
+    }
+  }
+}
+
+std::string ReplaceAllText(const std::string& S, const std::string& From, const std::string& To) {
+  if (From.empty()) return S;
+  std::string out;
+  size_t i = 0;
+  while (i < S.size()) {
+    bool same = i + From.size() <= S.size();
+    for (size_t k = 0; k < From.size() && same; ++k) {
+      same = std::toupper(static_cast<unsigned char>(S[i + k])) ==
+             std::toupper(static_cast<unsigned char>(From[k]));
+    }
+    if (same) {
+      out += To;
+      i += From.size();
+    } else {
+      out += S[i++];
+    }
+  }
+  return out;
+}
+
+void DropTrailingComma(std::string& S) {
+  if (!S.empty() && S.back() == ',') S.pop_back();
+}
+
+// The value with blanks removed at both ends.
+std::string_view TrimBlanks(std::string_view S) {
+  size_t b = 0, e = S.size();
+  while (b < e && S[b] == ' ') ++b;
+  while (e > b && S[e - 1] == ' ') --e;
+  return S.substr(b, e - b);
+}
+
+// Enum or set member N (1-based) of a Values text.
+std::string Member(const std::string& Values, uint8_t N) { return WordInStr(N, Values, ",\""); }
+
+int MemberCount(const std::string& Values) {
+  int n = 0;
+  while (n < 255 && !WordInStr(static_cast<uint8_t>(n + 1), Values, ",\"").empty()) ++n;
+  return n;
+}
+
+std::string DateText(int32_t Day) {
+  int y, m, d;
+  DecodeDate(TimeStampToDateTime(TTimeStamp{0, Day}), y, m, d);
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d", y, m, d);
+  return text;
+}
+
+std::string TimeText(int64_t MSecs) {
+  int64_t secs = MSecs / 1000;
+  char text[32];
+  std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", static_cast<long long>(secs / 3600),
+                static_cast<long long>(secs / 60 % 60), static_cast<long long>(secs % 60));
+  return text;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Column descriptions
+
+std::string TMySQLDatasetBase::Quote(const std::string& Name) const {
+  return server_ != nullptr ? server_->FormatIdentifier(Name) : Name;
+}
+
+void TMySQLDatasetBase::ReadColumns() {
+  TMySQLBase* driver = server_->GetDriver();
+  field_infos_.Clear();
+  table_infos_.Clear();
+  databases_->Clear();
+  primary_key_fields_.clear();
+  unique_key_fields_.clear();
+  index_key_fields_.clear();
+  uint64_t offset = 0;
+
+  // Master values give a detail's linked columns their default.
+  TDataSet* master = nullptr;
+  if (TDataSource* source = master_link_->DataSource()) master = source->DataSet();
+  if (master != nullptr && (!master->Active() || master->IsEmpty())) master = nullptr;
+
+  // The result's own column count decides how many descriptions there are
+  // (a column may well have an empty name).
+  uint32_t count = driver->RetrieveColCount(result_handle_);
+  for (uint32_t c = 0; c < count; ++c) {
+    MYSQL_FIELD f = driver->RetrieveField(result_handle_);
+    auto info = std::make_unique<TFieldInfo>();
+    info->IsServerColumn = true;
+    info->Name = Text(f.name);
+    info->OrgName = f.org_name != nullptr && *f.org_name ? Text(f.org_name) : info->Name;
+    info->Table = Text(f.table);
+    info->OrgTable = f.org_table != nullptr && *f.org_table ? Text(f.org_table) : info->Table;
+    info->Database = Text(f.db);
+    info->Flags = f.flags;
+    info->FullName = (info->Database.empty() ? "" : Quote(info->Database) + ".") +
+                     (info->OrgTable.empty() ? "" : Quote(info->OrgTable) + ".") + Quote(info->OrgName);
+    info->DisplayName = (info->Database.empty() ? "" : info->Database + ".") +
+                        (info->Table.empty() ? "" : info->Table + ".") + info->Name;
+    if (!info->Table.empty() && info->Table.find('#') == std::string::npos) {
+      TTableInfo* table = table_infos_.Obtain(info->Table);
+      table->Table = info->Table;
+      table->OrgTable = info->OrgTable;
+      table->Database = info->Database;
+      table->QualifiedName = (info->Database.empty() ? "" : Quote(info->Database) + ".") +
+                             (info->OrgTable.empty() ? "" : Quote(info->OrgTable));
+      if (info->Flags & kPriKeyFlag) table->PrimaryKeyFields += info->Name + ",";
+      if (info->Flags & kUniqueKeyFlag) table->UniqueKeyFields += info->Name + ",";
+      if (info->Flags & kMultipleKeyFlag) table->IndexKeyFields += info->Name + ",";
+    }
+    if (info->Flags & kPriKeyFlag) primary_key_fields_ += info->DisplayName + ",";
+    if (info->Flags & kUniqueKeyFlag) unique_key_fields_ += info->DisplayName + ",";
+    if (info->Flags & kMultipleKeyFlag) index_key_fields_ += info->DisplayName + ",";
+    if (!info->Database.empty() && info->Database.find('#') == std::string::npos) {
+      databases_->Add(info->Database);
+    }
+    info->DefaultValue = Text(f.def);
+    if (master != nullptr) {
+      for (int p = 0; p < master_field_pairs_->Count(); ++p) {
+        std::string detail_name = master_field_pairs_->Names(p);
+        std::string master_name = master_field_pairs_->ValueFromIndex(p);
+        if (detail_name.empty()) detail_name = master_name = master_field_pairs_->Get(p);
+        if (!SameText(detail_name, info->Name)) continue;
+        TField* mf = master->FindField(master_name);
+        if (mf != nullptr && !mf->IsNull()) info->DefaultValue = mf->AsString();
+        break;
+      }
+    }
+    info->ColumnType = f.type;
+    info->Length = static_cast<uint32_t>(f.length);
+    if (info->Flags & kEnumFlag) info->ColumnType = kEnum;
+    if (info->Flags & kSetFlag) info->ColumnType = kSet;
+    info->Modified = false;
+    offset += info->Length + 1u;
+    if (options_.Contains(do2KStrToMemo) &&
+        (info->ColumnType == kVarString || info->ColumnType == kString) && info->Length > 2048) {
+      info->ColumnType = kBlob;
+      info->Flags |= kBlobFlag;
+    }
+    if (options_.Contains(doFieldsAsString) &&
+        !(info->ColumnType >= kTinyBlob && info->ColumnType <= kBlob)) {
+      info->Length = 255;
+      info->ColumnType = kVarString;
+    }
+    if (options_.Contains(doSmallMemoToStr) && (info->Flags & kBlobFlag) &&
+        !(info->Flags & kBinaryFlag) && info->Length <= 65535) {
+      info->ColumnType = kVarString;
+      info->Flags &= ~kBlobFlag;
+    }
+    std::string key = info->Name;
+    field_infos_.Add(key, std::move(info));
+  }
+  server_columns_ = field_infos_.Count();
+
+  // Custom columns: values come from OnCustomValue.
+  for (int i = 0; i < custom_field_defs_->Count(); ++i) {
+    TFieldDef* def = custom_field_defs_->Items(i);
+    auto info = std::make_unique<TFieldInfo>();
+    info->Name = def->Name();
+    info->OrgName = def->Name();
+    info->Table = "MyDatasetCustomTable";
+    info->OrgTable = info->Table;
+    info->DisplayName = info->Table + "." + info->Name;
+    info->FullName = Quote(info->Name);
+    info->Length = static_cast<uint32_t>(std::max(def->Size(), 0));
+    info->IsServerColumn = false;
+    switch (def->DataType()) {
+      case ftSmallint: case ftInteger: case ftWord: case ftAutoInc: case ftLargeint:
+        info->ColumnType = kInt24; break;
+      case ftBoolean: info->ColumnType = kTiny; break;
+      case ftFloat: case ftCurrency: case ftBCD: info->ColumnType = kFloat; break;
+      case ftDate: info->ColumnType = kDate; break;
+      case ftTime: info->ColumnType = kTime; break;
+      case ftDateTime: info->ColumnType = kDateTime; break;
+      case ftBlob: info->ColumnType = kBlob; info->Flags = kBlobFlag | kBinaryFlag; break;
+      case ftMemo: info->ColumnType = kBlob; info->Flags = kBlobFlag; break;
+      default: info->ColumnType = kVarString; break;
+    }
+    std::string key = info->Name;
+    field_infos_.Add(key, std::move(info));
+  }
+
+  // Keys: a name unique in the result is its own key; a repeated one is
+  // keyed by its display name (or name, "_" and position).
+  auto rename = [this](int index) {
+    TFieldInfo* info = field_infos_[index];
+    const std::string& key = field_infos_.Key(index);
+    if (SameText(info->DisplayName, key)) {
+      field_infos_.SetKey(index, key + "_" + std::to_string(index + 1));
+    } else {
+      field_infos_.SetKey(index, info->DisplayName);
+    }
+  };
+  bool one_database =
+      databases_->Count() == 1 && (database_name_.empty() || SameText(database_name_, databases_->Get(0)));
+  bool one_table = (one_database || databases_->Count() == 0) && table_infos_.Count() == 1;
+  for (int i = 0; i < field_infos_.Count(); ++i) {
+    TFieldInfo* info = field_infos_[i];
+    if (!SameText(field_infos_.Key(i), info->Name)) continue;
+    rename(i);
+    int j = field_infos_.IndexOf(info->Name);
+    bool unique = j < 0;
+    while (j >= 0) {
+      rename(j);
+      j = field_infos_.IndexOf(info->Name);
+    }
+    if (unique) {
+      field_infos_.SetKey(i, info->Name);
+      primary_key_fields_ = ReplaceAllText(primary_key_fields_, info->DisplayName, info->Name);
+      unique_key_fields_ = ReplaceAllText(unique_key_fields_, info->DisplayName, info->Name);
+      index_key_fields_ = ReplaceAllText(index_key_fields_, info->DisplayName, info->Name);
+    }
+    if (!info->IsServerColumn) continue;
+    if (one_database) RemoveFirst(info->FullName, Quote(info->Database) + ".");
+    if (one_table) RemoveFirst(info->FullName, Quote(info->OrgTable) + ".");
+  }
+  for (int t = 0; t < table_infos_.Count(); ++t) {
+    TTableInfo* table = table_infos_[t];
+    DropTrailingComma(table->PrimaryKeyFields);
+    DropTrailingComma(table->UniqueKeyFields);
+    DropTrailingComma(table->IndexKeyFields);
+    if (one_database && !table->Database.empty()) {
+      std::string prefix = Quote(table->Database) + ".";
+      if (table->QualifiedName.compare(0, prefix.size(), prefix) == 0) {
+        table->QualifiedName.erase(0, prefix.size());
+      }
+    }
+  }
+  DropTrailingComma(primary_key_fields_);
+  DropTrailingComma(unique_key_fields_);
+  DropTrailingComma(index_key_fields_);
+  offset += offset <= 1 ? 2 : 3;
+  offset += sizeof(TRecInfo);
+  record_size_ = static_cast<uint32_t>(std::min<uint64_t>(offset, UINT32_MAX));
+}
+
+// ---------------------------------------------------------------------------
+// Field definitions
+
+void TMySQLDatasetBase::InternalInitFieldDefs() {
+  if (!IsCursorOpen()) {
+    ActivateConnection();
+    InternalOpenResult();
+  }
+  if (!IsCursorOpen()) return;
+  TFieldDefs* defs = FieldDefs();
+  defs->BeginUpdate();
+  try {
+    defs->Clear();
+    for (int i = 0; i < field_infos_.Count(); ++i) {
+      TFieldInfo* info = field_infos_[i];
+      TFieldDef* def = defs->AddFieldDef();
+      def->SetName(field_infos_.Key(i));
+      def->SetFieldNo(i + 1);
+      TFieldAttributes attributes;
+      if (info->Table.empty() && !options_.Contains(doEditCalcFields)) {
+        attributes.Include(faReadonly);
+        def->SetInternalCalcField(true);
+      } else {
+        def->SetInternalCalcField(false);
+      }
+      bool is_unsigned = info->Flags & kUnsignedFlag;
+      TFieldType type = ftUnknown;
+      int size = 0;
+      if (!info->IsServerColumn) {
+        TFieldDef* custom = custom_field_defs_->Find(info->Name);
+        type = custom->DataType();
+        size = custom->Size();
+      } else {
+        switch (info->ColumnType) {
+          case kDecimal: case kFloat: case kDouble: case 246 /* NEWDECIMAL */:
+            type = ftFloat; break;
+          case kTiny:
+            type = options_.Contains(doTinyIntToBool) ? ftBoolean : is_unsigned ? ftWord : ftSmallint;
+            break;
+          case kShort: type = is_unsigned ? ftWord : ftSmallint; break;
+          case kLong: type = is_unsigned ? ftLargeint : ftInteger; break;
+          case kNull: type = ftVariant; break;
+          case kTimestamp: type = ftDateTime; break;
+          case kLongLong:
+            if (is_unsigned) {
+              type = ftString;
+              size = 20;
+            } else {
+              type = ftLargeint;
+            }
+            break;
+          case kInt24: type = ftInteger; break;
+          case kDate: type = ftDate; break;
+          case kTime: type = ftTime; break;
+          case kDateTime: case kNewDate: type = ftDateTime; break;
+          case kYear: type = ftWord; break;
+          case kEnum:
+            if (options_.Contains(doEnumToBool) && MemberCount(info->Values) == 2) {
+              type = ftBoolean;
+            } else {
+              type = ftString;
+              size = static_cast<int>(info->Length);
+            }
+            break;
+          case kSet:
+            if (options_.Contains(doSetToWord)) {
+              type = ftWord;
+            } else {
+              type = ftString;
+              size = static_cast<int>(info->Length);
+            }
+            break;
+          case kTinyBlob: case kMediumBlob: case kLongBlob: case kBlob:
+            type = (info->Flags & kBinaryFlag) ? ftBlob : ftMemo;
+            size = static_cast<int>(std::min<uint32_t>(info->Length, INT32_MAX));
+            break;
+          case kVarString: case kString:
+            type = ftString;
+            size = static_cast<int>(info->Length);
+            break;
+          default: type = ftUnknown; break;
+        }
+      }
+      if (type == ftString && size < 1) size = 1;
+      def->SetDataType(type);
+      def->SetSize(size);
+      if (!options_.Contains(doFieldsAsString) && (info->Flags & kAutoIncrementFlag)) {
+        attributes.Include(faReadonly);
+        def->SetDataType(ftAutoInc);
+      }
+      bool required = (info->Flags & kNotNullFlag) && def->DataType() != ftAutoInc &&
+                      !attributes.Contains(faReadonly);
+      if (required) attributes.Include(faRequired);
+      def->SetAttributes(attributes);
+      def->SetRequired(required);
+    }
+  } catch (...) {
+    defs->EndUpdate();
+    throw;
+  }
+  defs->EndUpdate();
+}
+
+TFieldClass TMySQLDatasetBase::GetFieldClass(TFieldType FieldType) {
+  if (FieldType == ftString) return &NewField<TMySQLStringField>;
+  return TDataSet::GetFieldClass(FieldType);
+}
+
+int TMySQLDatasetBase::ColumnOf(TField* Field) const {
+  if (Field == nullptr || Field->FieldNo() < 1) return -1;
+  int column = Field->FieldNo() - 1;
+  return column < field_infos_.Count() ? column : -1;
+}
+
+TMySQLStringTypes TMySQLDatasetBase::GetStringType(TField* Field) {
+  int column = ColumnOf(Field);
+  if (column < 0) return stNone;
+  uint8_t type = field_infos_[column]->ColumnType;
+  return type == kEnum ? stEnum : type == kSet ? stSet : stNormal;
+}
+
+std::string TMySQLDatasetBase::GetStringValues(TField* Field) {
+  int column = ColumnOf(Field);
+  return column < 0 ? std::string() : field_infos_[column]->Values;
+}
+
+// ---------------------------------------------------------------------------
+// Field values
+
+bool TMySQLDatasetBase::GetActiveRecBuf(TRecInfo*& RecBuf) {
+  switch (State()) {
+    case dsBrowse:
+    case dsBlockRead:
+      RecBuf = IsEmpty() ? nullptr : RecInfo(ActiveBuffer());
+      break;
+    case dsEdit:
+    case dsInsert:
+    case dsFilter:
+      RecBuf = RecInfo(ActiveBuffer());
+      break;
+    case dsCalcFields:
+      RecBuf = RecInfo(CalcBuffer());
+      break;
+    default:
+      RecBuf = nullptr;
+  }
+  return RecBuf != nullptr;
+}
+
+bool TMySQLDatasetBase::GetFieldData(TField* Field, void* Buffer) {
+  TRecInfo* rec = nullptr;
+  if (Field == nullptr || !GetActiveRecBuf(rec)) return false;
+  if (Field->FieldNo() < 1) {
+    // Calculated and lookup fields: a flag byte, then the value, at the
+    // field's offset.
+    TDataSetState state = State();
+    if (state != dsBrowse && state != dsEdit && state != dsInsert && state != dsCalcFields &&
+        state != dsBlockRead) {
+      return false;
+    }
+    if (!rec->CalcBuffer) return false;
+    int size = Field->DataSize();
+    if (Field->Offset() < 0 || Field->Offset() + size + 1 > CalcFieldsSize() + 1) return false;
+    const char* area = rec->CalcBuffer.get() + Field->Offset();
+    bool has_value = area[0] != 0;
+    if (has_value && Buffer != nullptr) std::memcpy(Buffer, area + 1, static_cast<size_t>(size));
+    return has_value;
+  }
+  int column = ColumnOf(Field);
+  if (column < 0) return false;
+  if (Field->IsBlob()) return !rec->Data.Value(column).empty();
+  std::optional<std::string_view> value = rec->Data.Get(column);
+  if (!value) return false;
+  if (Buffer == nullptr) return true;
+  std::string_view trimmed = TrimBlanks(*value);
+  if (trimmed.empty()) return false;
+  TFieldInfo* info = field_infos_[column];
+  std::string t(trimmed);
+  switch (Field->DataType()) {
+    case ftString:
+      TStringField::StringToBuffer(Field, Buffer, *value);
+      break;
+    case ftSmallint:
+    case ftInteger:
+    case ftWord:
+    case ftAutoInc: {
+      int32_t v = 0;
+      if (!TryStrToInt(t, v)) v = 0;
+      std::memcpy(Buffer, &v, sizeof v);
+      break;
+    }
+    case ftLargeint: {
+      int64_t v = 0;
+      if (!TryStrToInt64(t, v)) v = 0;
+      std::memcpy(Buffer, &v, sizeof v);
+      break;
+    }
+    case ftBoolean: {
+      bool b;
+      if (info->ColumnType == kTiny) {
+        int64_t v = 0;
+        b = TryStrToInt64(t, v) && v != 0;
+      } else {
+        b = SameText(t, Member(info->Values, 1));
+      }
+      int16_t v = b ? -1 : 0;
+      std::memcpy(Buffer, &v, sizeof v);
+      break;
+    }
+    case ftFloat:
+    case ftCurrency: {
+      double v = 0;
+      try {
+        v = MySQLStrToFloat(t);
+      } catch (const EConvertError&) {
+        v = 0;
+      }
+      std::memcpy(Buffer, &v, sizeof v);
+      break;
+    }
+    case ftDate: {
+      int32_t v = MySQLDateStrToTimeStamp(t).Date;
+      std::memcpy(Buffer, &v, sizeof v);
+      break;
+    }
+    case ftTime: {
+      int32_t v = MySQLTimeStrToTimeStamp(t).Time;
+      std::memcpy(Buffer, &v, sizeof v);
+      break;
+    }
+    case ftDateTime: {
+      TTimeStamp ts = info->ColumnType == kTimestamp && server_ != nullptr && server_->ServerVer() < 41000
+                          ? MySQLTimeStampStrToTimeStamp(t)
+                          : MySQLDateTimeStrToTimeStamp(t);
+      double v = static_cast<double>(ts.Date) * MSecsPerDay + ts.Time;
+      std::memcpy(Buffer, &v, sizeof v);
+      break;
+    }
+    case ftVariant:
+      *static_cast<Variant*>(Buffer) = Variant(t);
+      break;
+    default:
+      break;
+  }
+  return true;
+}
+
+bool TMySQLDatasetBase::GetRawFieldData(TField* Field, void* Buffer) {
+  TRecInfo* rec = nullptr;
+  if (Field == nullptr || !GetActiveRecBuf(rec)) return false;
+  if (Field->FieldNo() < 1 || Field->IsBlob()) return GetFieldData(Field, Buffer);
+  int column = ColumnOf(Field);
+  if (column < 0) return false;
+  std::optional<std::string_view> value = rec->Data.Get(column);
+  if (!value) return false;
+  if (Buffer == nullptr) return true;
+  if (TrimBlanks(*value).empty()) return false;
+  if (dynamic_cast<TStringField*>(Field) != nullptr) {
+    TStringField::StringToBuffer(Field, Buffer, *value);
+  } else {
+    // Bounded by the field's buffer: text and a NUL.
+    size_t room = static_cast<size_t>(std::max(Field->DataSize(), 1));
+    size_t n = std::min(value->size(), room - 1);
+    std::memcpy(Buffer, value->data(), n);
+    static_cast<char*>(Buffer)[n] = '\0';
+  }
+  return true;
+}
+
+std::optional<std::string> TMySQLDatasetBase::GetFieldText(TField* Field) {
+  TRecInfo* rec = nullptr;
+  int column = ColumnOf(Field);
+  if (column < 0 || !GetActiveRecBuf(rec)) return std::nullopt;
+  std::optional<std::string_view> value = rec->Data.Get(column);
+  if (!value) return std::nullopt;
+  return std::string(*value);
+}
+
+void TMySQLDatasetBase::SetFieldData(TField* Field, const void* Buffer) {
+  TRecInfo* rec = nullptr;
+  if (Field == nullptr || !GetActiveRecBuf(rec)) return;
+  if (Field->FieldNo() < 1) {
+    if (rec->CalcBuffer) {
+      int size = Field->DataSize();
+      if (Field->Offset() >= 0 && Field->Offset() + size + 1 <= CalcFieldsSize() + 1) {
+        char* area = rec->CalcBuffer.get() + Field->Offset();
+        if (Buffer != nullptr) {
+          area[0] = 1;
+          std::memcpy(area + 1, Buffer, static_cast<size_t>(size));
+        } else {
+          std::memset(area, 0, static_cast<size_t>(size) + 1);
+        }
+      }
+    }
+  } else {
+    int column = ColumnOf(Field);
+    if (column < 0) return;
+    TFieldInfo* info = field_infos_[column];
+    try {
+      Field->Validate(Buffer);
+      // The new text is built completely before anything is replaced, so a
+      // failure leaves the old value in place.
+      std::optional<std::string> text;
+      if (Buffer != nullptr) {
+        std::string t;
+        switch (Field->DataType()) {
+          case ftString:
+            t = TStringField::BufferToString(Field, Buffer);
+            if (t.size() > info->Length) t.resize(info->Length);
+            break;
+          case ftSmallint:
+          case ftInteger:
+          case ftWord:
+          case ftAutoInc: {
+            int32_t v;
+            std::memcpy(&v, Buffer, sizeof v);
+            t = std::to_string(v);
+            break;
+          }
+          case ftLargeint: {
+            int64_t v;
+            std::memcpy(&v, Buffer, sizeof v);
+            t = std::to_string(v);
+            break;
+          }
+          case ftFloat:
+          case ftCurrency: {
+            double v;
+            std::memcpy(&v, Buffer, sizeof v);
+            t = MySQLFloatToStr(v);
+            break;
+          }
+          case ftDate: {
+            int32_t v;
+            std::memcpy(&v, Buffer, sizeof v);
+            t = DateText(v);
+            break;
+          }
+          case ftTime: {
+            int32_t v;
+            std::memcpy(&v, Buffer, sizeof v);
+            t = TimeText(v);
+            break;
+          }
+          case ftDateTime: {
+            double v;
+            std::memcpy(&v, Buffer, sizeof v);
+            TTimeStamp ts = MSecsToTimeStamp(v);
+            std::string date = DateText(ts.Date);
+            std::string time = TimeText(ts.Time);
+            if (info->ColumnType == kTimestamp) {
+              t = date.substr(0, 4) + date.substr(5, 2) + date.substr(8, 2) + time.substr(0, 2) +
+                  time.substr(3, 2) + time.substr(6, 2);
+            } else {
+              t = date + " " + time;
+            }
+            break;
+          }
+          case ftBoolean: {
+            int16_t v;
+            std::memcpy(&v, Buffer, sizeof v);
+            if (info->ColumnType == kTiny) {
+              t = v != 0 ? "1" : "0";
+            } else {
+              t = Member(info->Values, v != 0 ? 1 : 2);
+            }
+            break;
+          }
+          case ftVariant:
+            t = VarToStr(*static_cast<const Variant*>(Buffer));
+            break;
+          default:
+            break;
+        }
+        text = std::move(t);
+      }
+      std::optional<std::string_view> view;
+      if (text) view = *text;
+      TRowValues buffer_values = rec->Data;
+      buffer_values.Set(column, view);
+      TRowValues* row = nullptr;
+      TRowValues row_values;
+      if (State() == dsEdit) {
+        row = GetIndexRecord(current_rec_);
+        if (row != nullptr && !row->Released()) {
+          row_values = *row;
+          row_values.Set(column, view);
+        } else {
+          row = nullptr;
+        }
+      }
+      rec->Data = std::move(buffer_values);
+      if (row != nullptr) *row = std::move(row_values);
+      info->Modified = info->IsServerColumn;
+    } catch (...) {
+      Abort();
+    }
+  }
+  TDataSetState state = State();
+  if (state != dsCalcFields && state != dsFilter && state != dsNewValue) {
+    DataEvent(deFieldChange, reinterpret_cast<intptr_t>(Field));
+  }
+}
+
+}  // namespace rowset
