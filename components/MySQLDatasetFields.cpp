@@ -16,6 +16,8 @@ using namespace mysql_column;
 
 namespace {
 
+constexpr int kMaxStringFieldSize = 8192;
+
 std::string Text(const char* S) { return S != nullptr ? std::string(S) : std::string(); }
 
 // Removes the first occurrence of What (ASCII letter case ignored).
@@ -353,6 +355,12 @@ void TMySQLDatasetBase::InternalInitFieldDefs() {
         }
       }
       if (type == ftString && size < 1) size = 1;
+      // A string field holds at most 8192 bytes; a longer column (a long
+      // VARCHAR in a multi-byte character set) is shown as a memo rather
+      // than refused or cut.
+      if (type == ftString && size > kMaxStringFieldSize) {
+        type = (info->Flags & kBinaryFlag) ? ftBlob : ftMemo;
+      }
       def->SetDataType(type);
       def->SetSize(size);
       if (!options_.Contains(doFieldsAsString) && (info->Flags & kAutoIncrementFlag)) {
@@ -619,7 +627,9 @@ void TMySQLDatasetBase::SetFieldData(TField* Field, const void* Buffer) {
             TTimeStamp ts = MSecsToTimeStamp(v);
             std::string date = DateText(ts.Date);
             std::string time = TimeText(ts.Time);
-            if (info->ColumnType == kTimestamp) {
+            // The compact TIMESTAMP form only where it is also read back
+            // that way (servers before 4.1 send it).
+            if (info->ColumnType == kTimestamp && server_ != nullptr && server_->ServerVer() < 41000) {
               t = date.substr(0, 4) + date.substr(5, 2) + date.substr(8, 2) + time.substr(0, 2) +
                   time.substr(3, 2) + time.substr(6, 2);
             } else {
