@@ -487,10 +487,21 @@ void TMySQLDatasetBase::GetNextRow() {
     return;
   }
 
-  // No more rows: the result is done; learn what the server can tell about
-  // the columns.
+  // No more rows, or the connection failed: a failure is not the end of the
+  // rows, it is raised (the rows read so far stay).
+  std::exception_ptr failure;
+  if (driver->ErrorNo(connection_handle_) != 0) {
+    // Composed while the connection still holds the error.
+    try {
+      MySQLError(driver, connection_handle_, -1, "", -1, -1);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  }
   driver->CloseQuery(result_handle_);
   result_handle_ = nullptr;
+  if (failure) std::rethrow_exception(failure);
+  // The result is done; learn what the server can tell about the columns.
   if (options_.Contains(doRetrieveFieldValues) && table_infos_.Count() > 0) {
     for (int t = 0; t < table_infos_.Count(); ++t) {
       TTableInfo* table = table_infos_[t];

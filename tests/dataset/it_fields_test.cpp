@@ -301,6 +301,11 @@ TEST_F(FieldsTest, DatesAndTimesRoundTripThroughFieldValues) {
   EXPECT_NEAR(q->FieldByName("dt")->AsDateTime(), other, 1e-9);
   EXPECT_NEAR(q->FieldByName("ts")->AsDateTime(), other, 1e-9);
   EXPECT_NEAR(q->FieldByName("t")->AsDateTime(), EncodeTime(23, 59, 58, 0), 1e-9);
+  // A value that cannot be written leaves the old text in place (it is
+  // built before the old one is replaced).
+  double bad = -5;
+  EXPECT_THROW(q->FieldByName("dt")->SetData(&bad), EAbort);
+  EXPECT_EQ(*q->GetFieldText(q->FieldByName("dt")), "1999-12-31 23:59:58");
   // The held row shows the edit at once; cancel restores it.
   EXPECT_EQ(std::string((*q->Rows())[0].Value(2)), "1999-12-31 23:59:58");
   q->Cancel();

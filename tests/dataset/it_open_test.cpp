@@ -209,3 +209,49 @@ TEST_F(OpenTest, ServerDisconnectClosesTheDataset) {
 
 }  // namespace
 }  // namespace rowset::test
+
+namespace rowset::test {
+namespace {
+
+TEST_F(OpenTest, LostConnectionDuringFetchRaisesAndKeepsTheRows) {
+  auto q = NewDataset<TMySQLDataset>("select a.id from many a, many b");
+  q->SetResultType(rtIncremental);
+  q->Open();
+  q->Next();
+  uint32_t id = server_->GetDriver()->ThreadID(q->ConnectionHandle());
+  RootSql("KILL " + std::to_string(id) + ";");
+  EXPECT_THROW(q->Last(), EMySQLError);
+  EXPECT_GE(q->Rows()->size(), 2u);
+  EXPECT_TRUE(q->AllFetched());
+  EXPECT_EQ(q->ResultHandle(), nullptr);
+  q->Close();
+  EXPECT_FALSE(q->Active());
+}
+
+TEST_F(OpenTest, DestroyingAnOpenDatasetNeverThrows) {
+  std::vector<std::string> handled;
+  SetApplicationExceptionHandler([&](TObject*, std::exception_ptr error) {
+    try {
+      std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+      handled.push_back(e.what());
+    }
+  });
+  {
+    auto q = NewDataset<TMySQLDataset>("select a.id from many a, many b");
+    q->SetResultType(rtIncremental);
+    q->Open();
+    q->Next();
+  }
+  {
+    auto q = NewDataset<TMySQLQuery>("select id from many");
+    q->Open();
+    server_.reset();  // the component goes first: the dataset is detached
+    EXPECT_FALSE(q->Active());
+    EXPECT_EQ(q->Server(), nullptr);
+  }
+  SetApplicationExceptionHandler(nullptr);
+}
+
+}  // namespace
+}  // namespace rowset::test
