@@ -455,6 +455,8 @@ void TMySQLDatasetBase::GetNextRow() {
     MySQLLengths lengths = driver->RetrieveRowFieldLenghts(result_handle_);
     int columns = field_infos_.Count();
     int64_t bookmark = static_cast<int64_t>(rows_->size());
+    // A unidirectional result frees each row on its own as the next arrives.
+    TRowArena* arena = result_type_ == rtUnidirectional ? nullptr : &arena_;
     // The fast path: every column is a server column and no NULL needs a
     // value from OnCustomValue.
     bool plain = server_columns_ == columns;
@@ -462,7 +464,7 @@ void TMySQLDatasetBase::GetNextRow() {
       for (int i = 0; i < columns && plain; ++i) plain = row[i] != nullptr;
     }
     if (plain) {
-      rows_->push_back(TRowValues::FromRow(columns, row, lengths));
+      rows_->push_back(TRowValues::FromRow(columns, row, lengths, arena));
     } else {
       std::vector<const char*> values(static_cast<size_t>(columns), nullptr);
       std::vector<unsigned long> sizes(static_cast<size_t>(columns), 0);
@@ -482,7 +484,7 @@ void TMySQLDatasetBase::GetNextRow() {
           }
         }
       }
-      rows_->push_back(TRowValues::FromRow(columns, values.data(), sizes.data()));
+      rows_->push_back(TRowValues::FromRow(columns, values.data(), sizes.data(), arena));
     }
     return;
   }
@@ -601,9 +603,12 @@ void TMySQLDatasetBase::ClearRest() {
 // Closing and re-reading
 
 void TMySQLDatasetBase::RecInfoClear() {
-  if (rows_ == nullptr) return;
-  while (!rows_->empty()) rows_->pop_back();
-  rows_->shrink_to_fit();
+  if (rows_ != nullptr) {
+    while (!rows_->empty()) rows_->pop_back();
+    rows_->shrink_to_fit();
+  }
+  // No row refers to the arena any more.
+  arena_.Clear();
 }
 
 void TMySQLDatasetBase::InternalClose() {

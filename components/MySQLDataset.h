@@ -108,9 +108,35 @@ inline constexpr uint32_t kNotNullFlag = 1, kPriKeyFlag = 2, kUniqueKeyFlag = 4,
 }  // namespace mysql_column
 
 // ---------------------------------------------------------------------------
+// TRowArena: large blocks that the rows of a result are carved from, so that
+// a result of many small rows costs neither one allocation per row nor the
+// allocator's bookkeeping. Rows carved from it are freed all at once by
+// Clear (or the destructor); nothing may refer to them afterwards.
+class TRowArena {
+ public:
+  TRowArena() = default;
+  TRowArena(const TRowArena&) = delete;
+  TRowArena& operator=(const TRowArena&) = delete;
+  // Size bytes, 8-byte aligned.
+  char* Allocate(size_t Size);
+  void Clear();
+  size_t AllocatedSize() const { return allocated_; }
+
+ private:
+  struct FreeChunk {
+    void operator()(char* P) const;
+  };
+  std::vector<std::unique_ptr<char, FreeChunk>> chunks_;
+  char* at_ = nullptr;
+  size_t left_ = 0;
+  size_t allocated_ = 0;
+};
+
 // TRowValues: the values of one row in one allocation: the column count, the
 // end offset of each value, one NULL bit per column, then the value bytes.
-// An empty object (no allocation, Count 0) stands for a released row.
+// An empty object (no allocation, Count 0) stands for a released row. A row
+// may live in a TRowArena; every copy of it and every changed row has a
+// block of its own.
 class TRowValues {
  public:
   TRowValues() = default;
@@ -121,8 +147,10 @@ class TRowValues {
   TRowValues(TRowValues&&) noexcept = default;
   TRowValues& operator=(TRowValues&&) noexcept = default;
 
-  // A row of a result: Values[i] of Lengths[i] bytes, nullptr for NULL.
-  static TRowValues FromRow(int Columns, const char* const* Values, const unsigned long* Lengths);
+  // A row of a result: Values[i] of Lengths[i] bytes, nullptr for NULL;
+  // carved from Arena when one is given.
+  static TRowValues FromRow(int Columns, const char* const* Values, const unsigned long* Lengths,
+                            TRowArena* Arena = nullptr);
 
   bool Released() const { return block_ == nullptr; }
   int Count() const;
@@ -138,14 +166,21 @@ class TRowValues {
   void ClearValues();
   // Releases the storage (Released() afterwards).
   void Release() { block_.reset(); }
-  // Bytes allocated for this row.
+  // Bytes of this row's block.
   size_t AllocatedSize() const;
 
  private:
   struct Header {
     uint32_t count;
-    uint32_t capacity;  // bytes of the block
+    uint32_t capacity;  // bytes of the block; kBorrowed set for arena blocks
   };
+  static constexpr uint32_t kBorrowed = 0x80000000u;
+  struct FreeBlock {
+    void operator()(char* P) const;
+  };
+  using Block = std::unique_ptr<char, FreeBlock>;
+  // A block of its own of Size bytes.
+  static Block NewBlock(size_t Size);
   static size_t DataStart(uint32_t Count) { return sizeof(Header) + 4u * Count + (Count + 7u) / 8u; }
   Header* header() const { return reinterpret_cast<Header*>(block_.get()); }
   uint32_t* ends() const { return reinterpret_cast<uint32_t*>(block_.get() + sizeof(Header)); }
@@ -153,7 +188,7 @@ class TRowValues {
   char* data() const { return block_.get() + DataStart(header()->count); }
   size_t UsedSize() const;
 
-  std::unique_ptr<char[]> block_;
+  Block block_;
 };
 
 // The record buffer: what the host's record buffer pointer points to. Data
@@ -434,6 +469,8 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   std::string database_name_;
   MySQLHandle connection_handle_ = nullptr;
   MySQLResultHandle result_handle_ = nullptr;
+  // Holds the rows of the result (declared before rows_, which refers to it).
+  TRowArena arena_;
   std::unique_ptr<std::vector<TRowValues>> rows_;
   TFieldInfoList field_infos_;
   TTableInfoList table_infos_;

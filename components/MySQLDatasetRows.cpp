@@ -1,6 +1,10 @@
 // Row storage of the datasets: one allocation per row, the column lists.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
+
+#include <sys/mman.h>
 #include <limits>
 
 #include "components/MySQLDataset.h"
@@ -14,32 +18,82 @@ namespace {
   MySQLError(nullptr, nullptr, -1, "Row is too large to be held", -1, -1);
 }
 
+constexpr size_t kChunkSize = size_t{2} << 20;  // a huge page
+
 bool BitSet(const uint8_t* Bits, uint32_t Index) { return (Bits[Index / 8] >> (Index % 8)) & 1u; }
 
 }  // namespace
 
+// ---------------------------------------------------------------------------
+
+void TRowArena::FreeChunk::operator()(char* P) const { std::free(P); }
+
+char* TRowArena::Allocate(size_t Size) {
+  Size = (Size + 7u) & ~size_t{7};
+  if (Size > left_) {
+    size_t size = std::max(kChunkSize, (Size + kChunkSize - 1) / kChunkSize * kChunkSize);
+    char* chunk = static_cast<char*>(std::aligned_alloc(kChunkSize, size));
+    if (chunk == nullptr) throw std::bad_alloc();
+    chunks_.emplace_back(chunk);
+    // Fewer page faults for the large, densely used area.
+    madvise(chunk, size, MADV_HUGEPAGE);
+    at_ = chunk;
+    left_ = size;
+    allocated_ += size;
+  }
+  char* p = at_;
+  at_ += Size;
+  left_ -= Size;
+  return p;
+}
+
+void TRowArena::Clear() {
+  chunks_.clear();
+  chunks_.shrink_to_fit();
+  at_ = nullptr;
+  left_ = 0;
+  allocated_ = 0;
+}
+
+// ---------------------------------------------------------------------------
+
+void TRowValues::FreeBlock::operator()(char* P) const {
+  if (!(reinterpret_cast<Header*>(P)->capacity & kBorrowed)) std::free(P);
+}
+
+TRowValues::Block TRowValues::NewBlock(size_t Size) {
+  char* p = static_cast<char*>(std::malloc(Size));
+  if (p == nullptr) throw std::bad_alloc();
+  reinterpret_cast<Header*>(p)->capacity = static_cast<uint32_t>(Size);
+  return Block(p);
+}
+
 TRowValues::TRowValues(int Columns) {
   uint32_t count = static_cast<uint32_t>(std::max(Columns, 0));
   size_t size = DataStart(count);
-  block_ = std::make_unique_for_overwrite<char[]>(size);
+  block_ = NewBlock(size);
   header()->count = count;
-  header()->capacity = static_cast<uint32_t>(size);
   std::memset(block_.get() + sizeof(Header), 0, 4u * count);
   std::memset(nulls(), 0xFF, (count + 7u) / 8u);
 }
 
-TRowValues TRowValues::FromRow(int Columns, const char* const* Values, const unsigned long* Lengths) {
+TRowValues TRowValues::FromRow(int Columns, const char* const* Values, const unsigned long* Lengths,
+                               TRowArena* Arena) {
   uint32_t count = static_cast<uint32_t>(std::max(Columns, 0));
   uint64_t bytes = 0;
   for (uint32_t i = 0; i < count; ++i) {
     if (Values[i] != nullptr) bytes += Lengths[i];
   }
   uint64_t size = DataStart(count) + bytes;
-  if (size > std::numeric_limits<uint32_t>::max()) RowTooLarge();
+  if (size >= kBorrowed) RowTooLarge();
   TRowValues row;
-  row.block_ = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(size));
+  if (Arena != nullptr) {
+    row.block_ = Block(Arena->Allocate(static_cast<size_t>(size)));
+    row.header()->capacity = static_cast<uint32_t>(size) | kBorrowed;
+  } else {
+    row.block_ = NewBlock(static_cast<size_t>(size));
+  }
   row.header()->count = count;
-  row.header()->capacity = static_cast<uint32_t>(size);
   uint32_t* ends = row.ends();
   uint8_t* nulls = row.nulls();
   std::memset(nulls, 0, (count + 7u) / 8u);
@@ -62,12 +116,12 @@ size_t TRowValues::UsedSize() const {
   return DataStart(count) + (count ? ends()[count - 1] : 0);
 }
 
-size_t TRowValues::AllocatedSize() const { return block_ ? header()->capacity : 0; }
+size_t TRowValues::AllocatedSize() const { return block_ ? header()->capacity & ~kBorrowed : 0; }
 
 TRowValues::TRowValues(const TRowValues& Other) {
   if (!Other.block_) return;
   size_t size = Other.UsedSize();
-  block_ = std::make_unique_for_overwrite<char[]>(size);
+  block_ = NewBlock(size);
   std::memcpy(block_.get(), Other.block_.get(), size);
   header()->capacity = static_cast<uint32_t>(size);
 }
@@ -79,7 +133,7 @@ TRowValues& TRowValues::operator=(const TRowValues& Other) {
     return *this;
   }
   size_t size = Other.UsedSize();
-  if (block_ && header()->capacity >= size) {
+  if (block_ && (header()->capacity & ~kBorrowed) >= size) {
     uint32_t capacity = header()->capacity;
     std::memcpy(block_.get(), Other.block_.get(), size);
     header()->capacity = capacity;
@@ -118,18 +172,18 @@ void TRowValues::Set(int Index, std::optional<std::string_view> NewValue) {
   uint64_t new_len = NewValue ? NewValue->size() : 0;
   uint64_t total = (count ? e[count - 1] : 0);
   uint64_t size = DataStart(count) + total - old_len + new_len;
-  if (size > std::numeric_limits<uint32_t>::max()) RowTooLarge();
+  if (size >= kBorrowed) RowTooLarge();
   // Build the new block completely before giving up the old one.
-  auto block = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(size));
+  Block block = NewBlock(static_cast<size_t>(size));
   size_t head = DataStart(count);
-  std::memcpy(block.get(), block_.get(), head);
+  std::memcpy(block.get() + sizeof(Header), block_.get() + sizeof(Header), head - sizeof(Header));
   char* src = data();
   char* dst = block.get() + head;
   std::memcpy(dst, src, start);
   if (new_len) std::memcpy(dst + start, NewValue->data(), new_len);
   std::memcpy(dst + start + new_len, src + start + old_len, total - start - old_len);
+  reinterpret_cast<Header*>(block.get())->count = count;
   block_ = std::move(block);
-  header()->capacity = static_cast<uint32_t>(size);
   uint32_t* ne = ends();
   int64_t delta = static_cast<int64_t>(new_len) - static_cast<int64_t>(old_len);
   for (uint32_t i = static_cast<uint32_t>(Index); i < count; ++i) {
