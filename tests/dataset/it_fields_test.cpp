@@ -335,3 +335,56 @@ TEST_F(FieldsTest, AssignmentsCutToLengthAndFailuresKeepTheValue) {
 
 }  // namespace
 }  // namespace rowset::test
+
+namespace rowset::test {
+namespace {
+
+TEST_F(FieldsTest, CalculatedFieldsKeepZeroAndLargeValues) {
+  auto q = NewDataset<TMySQLDataset>("select id from a order by id");
+  auto* id = new TIntegerField(q.get());  // owned by the dataset
+  id->SetFieldName("id");
+  id->SetDataSet(q.get());
+  auto* calc = new TIntegerField(q.get());
+  calc->SetFieldName("calc");
+  calc->SetFieldKind(fkCalculated);
+  calc->SetDataSet(q.get());
+  q->OnCalcFields = [](TDataSet* ds) {
+    int v = ds->FieldByName("id")->AsInteger();
+    ds->FieldByName("calc")->SetAsInteger(v == 1 ? 0 : 256);
+  };
+  q->Open();
+  EXPECT_FALSE(calc->IsNull());
+  EXPECT_EQ(calc->AsInteger(), 0);
+  q->Next();
+  EXPECT_EQ(calc->AsInteger(), 256);
+  q->Close();
+}
+
+TEST_F(FieldsTest, NewRecordsStartWithServerDefaults) {
+  Sql("CREATE TABLE defs (id INT NOT NULL AUTO_INCREMENT PRIMARY KEY, code INT DEFAULT 7,"
+      " name VARCHAR(10), b BLOB);");
+  auto t = std::make_unique<TMySQLTable>();
+  t->SetServer(server_.get());
+  t->SQL()->SetText("select * from defs");
+  int calls = 0;
+  t->OnDefaultValue = [&](TMySQLDatasetBase*, const std::string& field, int64_t, std::string& value) {
+    ++calls;
+    if (field == "name") value = "anon";
+  };
+  t->Open();
+  EXPECT_TRUE(t->IsEmpty());
+  EXPECT_EQ(t->FieldInfos()[1]->DefaultValue, "7");
+  t->Append();
+  EXPECT_EQ(t->FieldByName("code")->AsInteger(), 7);
+  EXPECT_TRUE(t->FieldInfos()[1]->Modified);
+  EXPECT_EQ(t->FieldByName("name")->AsString(), "anon");
+  EXPECT_EQ(calls, 3);  // not for the blob
+  EXPECT_FALSE(t->FieldInfos()[0]->Modified);
+  EXPECT_EQ(t->FieldByName("id")->AsString(), "");
+  EXPECT_TRUE(t->FieldByName("b")->IsNull());
+  t->Cancel();
+  EXPECT_TRUE(t->IsEmpty());
+}
+
+}  // namespace
+}  // namespace rowset::test

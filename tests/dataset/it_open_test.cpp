@@ -255,3 +255,36 @@ TEST_F(OpenTest, DestroyingAnOpenDatasetNeverThrows) {
 
 }  // namespace
 }  // namespace rowset::test
+
+namespace rowset::test {
+namespace {
+
+TEST_F(OpenTest, ExecuteOpensAndReports) {
+  auto q = NewDataset<TMySQLQuery>("select id from t");
+  int opened = 0;
+  q->OnThreadOpened = [&](TObject* sender) {
+    ++opened;
+    EXPECT_EQ(sender, q.get());
+  };
+  q->Execute(true);
+  EXPECT_TRUE(q->Active());
+  EXPECT_EQ(opened, 1);
+}
+
+TEST_F(OpenTest, DatabaseNameIsSelectedOnTheConnection) {
+  RootSql("CREATE DATABASE IF NOT EXISTS `" + Database() + "_other`;"
+          "CREATE TABLE IF NOT EXISTS `" + Database() + "_other`.only_here (x INT);"
+          "INSERT INTO `" + Database() + "_other`.only_here VALUES (42);");
+  auto q = NewDataset<TMySQLDataset>("select x from only_here");
+  q->SetDatabaseName(Database() + "_other");
+  q->SetShareConnection(false);
+  q->Open();
+  EXPECT_EQ(q->FieldByName("x")->AsInteger(), 42);
+  // Its own connection: the component's stays on its database.
+  EXPECT_EQ(server_->ConnectionDatabase(), Database());
+  q->Close();
+  RootSql("DROP DATABASE `" + Database() + "_other`;");
+}
+
+}  // namespace
+}  // namespace rowset::test
