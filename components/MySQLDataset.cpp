@@ -301,6 +301,33 @@ TDataSource* TMySQLDatasetBase::GetDataSource() const { return master_link_->Dat
 
 std::string TMySQLDatasetBase::CreateTable(bool Execute) { return std::string(); }
 
+bool TMySQLDatasetBase::ConstraintsStored() { return Constraints()->Count() > 0; }
+
+bool TMySQLDatasetBase::CustomFieldDefsStored() const { return custom_field_defs_->Count() > 0; }
+
+bool TMySQLDatasetBase::FieldDefsStored() {
+  return options_.Contains(doAutoCreate) && !table_name_.empty() && FieldDefs()->Count() > 0;
+}
+
+bool TMySQLDatasetBase::IndexDefsStored() {
+  return options_.Contains(doAutoCreate) && !table_name_.empty() && IndexDefs()->Count() > 0;
+}
+
+void TMySQLDatasetBase::DefineProperties(TFiler* Filer) {
+  TDataSet::DefineProperties(Filer);
+  auto option = [this](TMySQLDatasetOption Option) {
+    return [this, Option](TReader& Reader) {
+      if (Reader.ReadBoolean()) {
+        options_.Include(Option);
+      } else {
+        options_.Exclude(Option);
+      }
+    };
+  };
+  Filer->DefineProperty("AllFieldValues", option(doRetrieveFieldValues), nullptr, false);
+  Filer->DefineProperty("MacrosEnabled", option(doMacrosEnabled), nullptr, false);
+}
+
 void TMySQLDatasetBase::SQLChange(TObject* Sender) {
   if (Sender == sql_.get() && Active()) Close();
   ParseAllSQL();

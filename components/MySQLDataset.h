@@ -328,6 +328,19 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // NULL or without an active record.
   std::optional<std::string> GetFieldText(TField* Field);
 
+  // Whether the collections are written with the component: Constraints
+  // and CustomFieldDefs when not empty; FieldDefs and IndexDefs only when
+  // the dataset creates its table (doAutoCreate, a TableName) and they are
+  // not empty.
+  bool ConstraintsStored();
+  bool CustomFieldDefsStored() const;
+  bool FieldDefsStored();
+  bool IndexDefsStored();
+  // Reads the Boolean properties of older stored forms: "AllFieldValues"
+  // (doRetrieveFieldValues) and "MacrosEnabled" (doMacrosEnabled); writes
+  // nothing.
+  void DefineProperties(TFiler* Filer) override;
+
   TMySQLStringTypes GetStringType(TField* Field);
   std::string GetStringValues(TField* Field);
 

@@ -137,6 +137,29 @@ TEST(DatasetModelTest, SetterCouplings) {
   EXPECT_EQ(t.Options().Word(), 0x83801u);
 }
 
+TEST(DatasetModelTest, StoredFormsAndLegacyProperties) {
+  TMySQLDataset d;
+  EXPECT_FALSE(d.ConstraintsStored());
+  EXPECT_FALSE(d.CustomFieldDefsStored());
+  d.CustomFieldDefs()->Add("extra", ftString, 10);
+  EXPECT_TRUE(d.CustomFieldDefsStored());
+  d.FieldDefs()->Add("id", ftInteger);
+  EXPECT_FALSE(d.FieldDefsStored());
+  d.SetOptions(d.Options() + doAutoCreate);
+  EXPECT_FALSE(d.FieldDefsStored());
+  d.SetTableName("people");
+  EXPECT_TRUE(d.FieldDefsStored());
+  EXPECT_FALSE(d.IndexDefsStored());
+
+  TStoredValues old_form{{"AllFieldValues", Variant(true)}, {"MacrosEnabled", Variant(false)}};
+  TReader reader(old_form);
+  EXPECT_TRUE(reader.ReadProperties(&d).empty());
+  EXPECT_TRUE(d.Options().Contains(doRetrieveFieldValues));
+  EXPECT_FALSE(d.Options().Contains(doMacrosEnabled));
+  TWriter writer;
+  EXPECT_TRUE(writer.WriteProperties(&d).empty());
+}
+
 TEST(DatasetModelTest, MacroDelimitersRewriteTheTemplates) {
   TMySQLDataset d;
   d.SetMacroDel("{,}");
