@@ -288,3 +288,35 @@ TEST_F(OpenTest, DatabaseNameIsSelectedOnTheConnection) {
 
 }  // namespace
 }  // namespace rowset::test
+
+namespace rowset::test {
+namespace {
+
+TEST_F(OpenTest, BadPositionsGiveErrorsNotCrashes) {
+  auto q = NewDataset<TMySQLQuery>("select id from many order by id");
+  q->Open();
+  TBookmark beyond(8, 0);
+  int64_t big = 5000;
+  std::memcpy(beyond.data(), &big, 8);
+  EXPECT_THROW(q->GotoBookmark(beyond), EDatabaseError);
+  TBookmark negative(8, 0xFF);
+  EXPECT_THROW(q->GotoBookmark(negative), EDatabaseError);
+  EXPECT_THROW(q->GotoBookmark(TBookmark(3, 0)), EDatabaseError);
+  q->First();
+  EXPECT_EQ(q->FieldByName("id")->AsInteger(), 0);
+  try {
+    q->SetRecNo(-3);
+  } catch (const EDatabaseError&) {
+  }
+  try {
+    q->SetRecNo(100000);
+  } catch (const EDatabaseError&) {
+  }
+  q->First();
+  EXPECT_EQ(q->FieldByName("id")->AsInteger(), 0);
+  q->SetRecNo(999);
+  EXPECT_EQ(q->FieldByName("id")->AsInteger(), 999);
+}
+
+}  // namespace
+}  // namespace rowset::test
