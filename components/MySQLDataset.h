@@ -194,7 +194,9 @@ class TRowValues {
 // The record buffer: what the host's record buffer pointer points to. Data
 // holds every column's value (blob columns included; an empty blob is a
 // NULL). CalcBuffer is the calculated-fields area (the host's size + 1
-// bytes, zero-filled), absent without calculated fields.
+// bytes, zero-filled), absent without calculated fields: each calculated or
+// lookup field has DataSize + 1 bytes at its offset, a byte that is non-zero
+// when the field has a value, then the value in the field's native layout.
 struct TRecInfo {
   TRowValues Data;
   std::unique_ptr<char[]> CalcBuffer;
