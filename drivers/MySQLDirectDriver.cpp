@@ -5,9 +5,9 @@
 namespace rowset {
 
 void TViVURIzodor::Bind() {
-  // The built-in client is not bound yet: every entry raises the
-  // not-implemented error until it is.
-  api_ = StubTable();
+  // The client version stays as Open computed it: the built-in client's
+  // version never changes.
+  api_ = ViVURIzodorEntryPoints();
 }
 
 }  // namespace rowset

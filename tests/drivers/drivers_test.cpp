@@ -246,6 +246,34 @@ TEST(LibraryUnconnected, ClientVersionOfTheLoadedLibrary) {
   EXPECT_FALSE(driver.Loaded());
 }
 
+TEST(DirectUnconnected, BuiltInClientNeedsNoLibrary) {
+  TViVURIzodor driver;
+  EXPECT_FALSE(driver.Loaded());
+  EXPECT_EQ(driver.HostInfo(nullptr), "No server connection");
+  EXPECT_EQ(driver.ServerInfo(nullptr), "-1");
+  EXPECT_FALSE(driver.Loaded());
+  EXPECT_EQ(driver.ClientInfo(), "3.23.38");
+  EXPECT_TRUE(driver.Loaded());
+  EXPECT_EQ(driver.FormatIdentifier("select"), "select");
+  std::string value("a'\0b", 4);
+  EXPECT_EQ(driver.EscapeStr(value), std::string("a\\'\\0b"));
+  try {
+    MySQLError(&driver, nullptr, -1, "no connection", -1, -1);
+    FAIL();
+  } catch (const EMySQLError& e) {
+    EXPECT_EQ(e.Message(), "no connection\r\nClient:3.23.38");
+  }
+  // A closed port: the connect message, the client line, no number.
+  try {
+    driver.Open("127.0.0.1", "nobody", "", 1, 0, "");
+    FAIL();
+  } catch (const EMySQLError& e) {
+    EXPECT_EQ(e.ErrorCode(), -1);
+    EXPECT_EQ(e.Message().rfind("Could not connect to mysql server using:\r\nUser: nobody\r\n", 0), 0u);
+  }
+  EXPECT_EQ(driver.GetConnection(), nullptr);
+}
+
 TEST(DynLib, LoadsLooksUpAndFails) {
   TDynLib lib;
   EXPECT_FALSE(lib.Open("/nonexistent/libz.so"));
