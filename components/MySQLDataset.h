@@ -326,6 +326,9 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // As GetFieldData without conversion: the stored text, as a string field
   // would receive it (Buffer of the field's DataSize bytes).
   bool GetRawFieldData(TField* Field, void* Buffer);
+  // The same into a buffer of BufferSize bytes: the text (cut to fit) and a
+  // NUL.
+  bool GetRawFieldData(TField* Field, void* Buffer, size_t BufferSize);
   // The stored text of a data field in the active record; std::nullopt for
   // NULL or without an active record.
   std::optional<std::string> GetFieldText(TField* Field);

@@ -609,6 +609,14 @@ bool TMySQLDatasetBase::GetFieldData(TField* Field, void* Buffer) {
 }
 
 bool TMySQLDatasetBase::GetRawFieldData(TField* Field, void* Buffer) {
+  if (Field != nullptr && Buffer != nullptr && Field->FieldNo() >= 1 && !Field->IsBlob() &&
+      dynamic_cast<TStringField*>(Field) == nullptr) {
+    return GetRawFieldData(Field, Buffer, static_cast<size_t>(std::max(Field->DataSize(), 1)));
+  }
+  return GetRawFieldData(Field, Buffer, 0);
+}
+
+bool TMySQLDatasetBase::GetRawFieldData(TField* Field, void* Buffer, size_t BufferSize) {
   TRecInfo* rec = nullptr;
   if (Field == nullptr || !GetActiveRecBuf(rec)) return false;
   if (Field->FieldNo() < 1 || Field->IsBlob()) return GetFieldData(Field, Buffer);
@@ -618,12 +626,11 @@ bool TMySQLDatasetBase::GetRawFieldData(TField* Field, void* Buffer) {
   if (!value) return false;
   if (Buffer == nullptr) return true;
   if (TrimBlanks(*value).empty()) return false;
-  if (dynamic_cast<TStringField*>(Field) != nullptr) {
+  if (BufferSize == 0 && dynamic_cast<TStringField*>(Field) != nullptr) {
     TStringField::StringToBuffer(Field, Buffer, *value);
-  } else {
-    // Bounded by the field's buffer: text and a NUL.
-    size_t room = static_cast<size_t>(std::max(Field->DataSize(), 1));
-    size_t n = std::min(value->size(), room - 1);
+  } else if (BufferSize > 0) {
+    // Bounded by the caller's buffer: text and a NUL.
+    size_t n = std::min(value->size(), BufferSize - 1);
     std::memcpy(Buffer, value->data(), n);
     static_cast<char*>(Buffer)[n] = '\0';
   }

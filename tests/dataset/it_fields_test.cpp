@@ -388,3 +388,41 @@ TEST_F(FieldsTest, NewRecordsStartWithServerDefaults) {
 
 }  // namespace
 }  // namespace rowset::test
+
+namespace rowset::test {
+namespace {
+
+TEST_F(FieldsTest, RawTextsVariantsAndTinyBooleans) {
+  auto q = NewDataset<TMySQLDataset>("select t, ut, null as nothing, ' ' as blank, 'a\\0b' as nul from num order by y desc");
+  q->SetOptions(q->Options() + doTinyIntToBool);
+  q->Open();
+  EXPECT_EQ(q->FieldByName("nothing")->DataType(), ftVariant);
+  EXPECT_TRUE(q->FieldByName("nothing")->IsNull());
+  // The raw text of a boolean column, bounded by the field's buffer.
+  TField* t = q->FieldByName("t");
+  char raw[64] = {};
+  EXPECT_TRUE(q->GetRawFieldData(t, raw, sizeof raw));
+  EXPECT_STREQ(raw, "-5");
+  EXPECT_TRUE(q->GetRawFieldData(t, raw));  // the field's own two bytes
+  EXPECT_STREQ(raw, "-");
+  EXPECT_TRUE(t->AsBoolean());
+  // A text of blanks is a value, but reads as NULL through a buffer.
+  TField* blank = q->FieldByName("blank");
+  EXPECT_FALSE(blank->IsNull());
+  std::vector<char> buffer(static_cast<size_t>(blank->DataSize()));
+  EXPECT_FALSE(q->GetRawFieldData(blank, buffer.data()));
+  EXPECT_TRUE(q->GetRawFieldData(blank, nullptr));
+  EXPECT_EQ(q->FieldByName("nul")->AsString(), std::string("a\0b", 3));
+  q->Edit();
+  t->SetAsBoolean(true);
+  EXPECT_EQ(*q->GetFieldText(t), "1");
+  t->SetAsBoolean(false);
+  EXPECT_EQ(*q->GetFieldText(t), "0");
+  t->Clear();
+  EXPECT_FALSE(q->GetFieldText(t).has_value());
+  q->Cancel();
+  EXPECT_EQ(*q->GetFieldText(t), "-5");
+}
+
+}  // namespace
+}  // namespace rowset::test
