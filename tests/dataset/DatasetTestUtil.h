@@ -1,11 +1,14 @@
 // Shared set-up of the dataset tests against the test server: a connection
 // component on the client library, a database of its own per test program,
-// and small helpers to build tables as root.
+// and small helpers to build tables as root. The driver is the client
+// library's, or the built-in client's when ROWSET_DATASET_DRIVER is
+// "direct" (CTest runs the integration tests both ways).
 #ifndef ROWSET_TESTS_DATASET_DATASETTESTUTIL_H_
 #define ROWSET_TESTS_DATASET_DATASETTESTUTIL_H_
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -26,7 +29,7 @@ class DatasetTest : public ::testing::Test {
 
   void SetUp() override {
     server_ = std::make_unique<TMySQLServer>();
-    server_->SetDriverType(dtLibrary);
+    server_->SetDriverType(DriverKind());
     const TestServer& ts = Server();
     server_->SetHost(ts.host);
     server_->SetPort(ts.port);
@@ -36,6 +39,11 @@ class DatasetTest : public ::testing::Test {
   }
   void TearDown() override {
     if (server_) server_->Close();
+  }
+
+  static TMySQLDriverType DriverKind() {
+    const char* kind = std::getenv("ROWSET_DATASET_DRIVER");
+    return kind != nullptr && std::string(kind) == "direct" ? dtDirect : dtLibrary;
   }
 
   // Runs SQL as root in the test database.
