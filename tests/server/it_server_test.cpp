@@ -32,7 +32,7 @@ std::string KindName(const ::testing::TestParamInfo<TMySQLDriverType>& info) {
   return info.param == dtLibrary ? "Library" : info.param == dtDirect ? "Direct" : "Embedded";
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, ServerTest, ::testing::Values(dtLibrary), KindName);
+INSTANTIATE_TEST_SUITE_P(Kinds, ServerTest, ::testing::Values(dtLibrary, dtDirect), KindName);
 
 // ----- Connecting
 
