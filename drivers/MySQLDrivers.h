@@ -38,8 +38,8 @@
 namespace rowset {
 
 // Opaque handles: whatever the back end's mysql_init and mysql_use_result
-// gave out. (The built-in client's flat interface has typed handles of the
-// same names in wire/ViVURIzodor.h; the drivers never include it.)
+// gave out. (The built-in client's flat interface has its own typed handles,
+// ViVURIzodorHandle and ViVURIzodorResultHandle in wire/ViVURIzodor.h.)
 using MySQLHandle = void*;
 using MySQLResultHandle = void*;
 // A row: one zero-terminated value per column, nullptr for SQL NULL.

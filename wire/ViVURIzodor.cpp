@@ -31,12 +31,12 @@ uint32_t ArgValue(const void* arg) {
 
 }  // namespace
 
-MySQLHandle mysql_init(MySQLHandle) {
+ViVURIzodorHandle mysql_init(ViVURIzodorHandle) {
   // Ownership passes to the caller, who gives it back through mysql_close.
   return std::make_unique<TViVURIzodorClient>().release();
 }
 
-int mysql_options(MySQLHandle mysql, mysql_option option, const void* arg) {
+int mysql_options(ViVURIzodorHandle mysql, mysql_option option, const void* arg) {
   if (mysql == nullptr) return 0;
   switch (option) {
     case MYSQL_OPT_CONNECT_TIMEOUT:
@@ -58,7 +58,7 @@ int mysql_options(MySQLHandle mysql, mysql_option option, const void* arg) {
   return 0;
 }
 
-int mysql_real_connect(MySQLHandle mysql, const char* host, const char* user,
+int mysql_real_connect(ViVURIzodorHandle mysql, const char* host, const char* user,
                        const char* passwd, const char* db, unsigned int port,
                        const char* unix_socket, unsigned long client_flag) {
   if (mysql == nullptr) return 0;
@@ -69,62 +69,62 @@ int mysql_real_connect(MySQLHandle mysql, const char* host, const char* user,
              : 0;
 }
 
-void mysql_close(MySQLHandle mysql) {
+void mysql_close(ViVURIzodorHandle mysql) {
   std::unique_ptr<TViVURIzodorClient> owned(mysql);
 }
 
-unsigned int mysql_errno(MySQLHandle mysql) {
+unsigned int mysql_errno(ViVURIzodorHandle mysql) {
   return mysql == nullptr ? 1 : mysql->GetLastErrorNo();
 }
 
-const char* mysql_error(MySQLHandle mysql) {
+const char* mysql_error(ViVURIzodorHandle mysql) {
   if (mysql == nullptr) return nullptr;
   mysql->error_text = mysql->GetLastError();
   return mysql->error_text.c_str();
 }
 
-const char* mysql_get_host_info(MySQLHandle) { return nullptr; }
+const char* mysql_get_host_info(ViVURIzodorHandle) { return nullptr; }
 
 const char* mysql_get_client_info() { return MYSQL_CLIENT_VERSION; }
 
-const char* mysql_get_server_info(MySQLHandle mysql) {
+const char* mysql_get_server_info(ViVURIzodorHandle mysql) {
   return mysql == nullptr ? nullptr : mysql->server_version.c_str();
 }
 
-unsigned int mysql_get_proto_info(MySQLHandle mysql) {
+unsigned int mysql_get_proto_info(ViVURIzodorHandle mysql) {
   return mysql == nullptr ? 0 : mysql->GetProtocol_version();
 }
 
-int mysql_ping(MySQLHandle mysql) {
+int mysql_ping(ViVURIzodorHandle mysql) {
   return mysql != nullptr && mysql->ping() ? 0 : 1;
 }
 
-unsigned long mysql_thread_id(MySQLHandle mysql) {
+unsigned long mysql_thread_id(ViVURIzodorHandle mysql) {
   return mysql == nullptr ? 0 : mysql->thread_id;
 }
 
-int mysql_kill(MySQLHandle mysql, unsigned long pid) {
+int mysql_kill(ViVURIzodorHandle mysql, unsigned long pid) {
   return mysql != nullptr && mysql->kill(static_cast<uint32_t>(pid)) ? 0 : 1;
 }
 
-int mysql_create_db(MySQLHandle mysql, const char* db) {
+int mysql_create_db(ViVURIzodorHandle mysql, const char* db) {
   return mysql != nullptr && mysql->create_db(OrEmpty(db)) ? 0 : 1;
 }
 
-int mysql_select_db(MySQLHandle mysql, const char* db) {
+int mysql_select_db(ViVURIzodorHandle mysql, const char* db) {
   return mysql != nullptr && mysql->select_db(OrEmpty(db)) ? 0 : 1;
 }
 
-int mysql_drop_db(MySQLHandle mysql, const char* db) {
+int mysql_drop_db(ViVURIzodorHandle mysql, const char* db) {
   return mysql != nullptr && mysql->drop_db(OrEmpty(db)) ? 0 : 1;
 }
 
-int mysql_real_query(MySQLHandle mysql, const char* query, unsigned long) {
+int mysql_real_query(ViVURIzodorHandle mysql, const char* query, unsigned long) {
   if (mysql == nullptr) return 1;
   return mysql->realquery(OrEmpty(query));
 }
 
-MySQLResultHandle mysql_use_result(MySQLHandle mysql) {
+ViVURIzodorResultHandle mysql_use_result(ViVURIzodorHandle mysql) {
   if (mysql == nullptr) return nullptr;
   std::unique_ptr<TMysqlResult> result = mysql->use_result();
   if (!result) return nullptr;
@@ -133,30 +133,30 @@ MySQLResultHandle mysql_use_result(MySQLHandle mysql) {
   return flat;  // the caller gives it back through mysql_free_result
 }
 
-void mysql_free_result(MySQLResultHandle result) {
+void mysql_free_result(ViVURIzodorResultHandle result) {
   std::unique_ptr<TViVURIzodorResult> owned(result);
 }
 
-unsigned int mysql_num_fields(MySQLResultHandle result) {
+unsigned int mysql_num_fields(ViVURIzodorResultHandle result) {
   return result == nullptr ? 0 : result->field_count;
 }
 
-uint64_t mysql_num_rows(MySQLResultHandle result) {
+uint64_t mysql_num_rows(ViVURIzodorResultHandle result) {
   return result == nullptr ? 0 : result->row_count;
 }
 
-unsigned long* mysql_fetch_lengths(MySQLResultHandle result) {
+unsigned long* mysql_fetch_lengths(ViVURIzodorResultHandle result) {
   return result == nullptr ? nullptr : result->lengths.data();
 }
 
-TMysql_FieldDef* mysql_fetch_field(MySQLResultHandle result) {
+TMysql_FieldDef* mysql_fetch_field(ViVURIzodorResultHandle result) {
   if (result == nullptr) return nullptr;
   if (result->field_cursor < static_cast<int32_t>(result->field_count))
     ++result->field_cursor;
   return result->FieldDef(result->field_cursor);
 }
 
-MYSQL_ROW mysql_fetch_row(MySQLResultHandle result) {
+MYSQL_ROW mysql_fetch_row(ViVURIzodorResultHandle result) {
   if (result == nullptr || result->row_count == 0 || result->eof)
     return nullptr;
   // use_result has read the first row already and left bof set: the first
@@ -166,7 +166,7 @@ MYSQL_ROW mysql_fetch_row(MySQLResultHandle result) {
   return result->eof ? nullptr : result->row;
 }
 
-unsigned long mysql_real_escape_string(MySQLHandle, char* to, const char* from,
+unsigned long mysql_real_escape_string(ViVURIzodorHandle, char* to, const char* from,
                                        unsigned long length) {
   if (to == nullptr) return 0;
   std::string escaped =
@@ -176,13 +176,13 @@ unsigned long mysql_real_escape_string(MySQLHandle, char* to, const char* from,
   return static_cast<unsigned long>(escaped.size());
 }
 
-uint64_t mysql_insert_id(MySQLHandle mysql) {
+uint64_t mysql_insert_id(ViVURIzodorHandle mysql) {
   return mysql == nullptr ? 0 : mysql->insert_id;
 }
 
-int mysql_refresh(MySQLHandle, unsigned int) { return 0; }
+int mysql_refresh(ViVURIzodorHandle, unsigned int) { return 0; }
 
-uint64_t mysql_affected_rows(MySQLHandle mysql) {
+uint64_t mysql_affected_rows(ViVURIzodorHandle mysql) {
   return mysql == nullptr ? 0 : mysql->affected_rows;
 }
 

@@ -42,8 +42,11 @@ class TViVURIzodorResult : public TMysqlResult {
   int32_t field_cursor = -1;
 };
 
-using MySQLHandle = TViVURIzodorClient*;
-using MySQLResultHandle = TViVURIzodorResult*;
+// Handles of the flat interface. They are named apart from the drivers'
+// opaque MySQLHandle/MySQLResultHandle so that both headers can be used in
+// one file.
+using ViVURIzodorHandle = TViVURIzodorClient*;
+using ViVURIzodorResultHandle = TViVURIzodorResult*;
 using MYSQL_ROW = char**;
 
 enum mysql_option : uint8_t {
@@ -70,58 +73,58 @@ enum mysql_option : uint8_t {
 
 // A new session (the argument is ignored); no automatic reconnect, no
 // compression unless asked for through mysql_options.
-MySQLHandle mysql_init(MySQLHandle mysql);
+ViVURIzodorHandle mysql_init(ViVURIzodorHandle mysql);
 // Connect time-out (unsigned int seconds), compression, the named-pipe
 // fallback flag, and the read/write time-outs (unsigned int seconds, which set
 // the process-wide NET_READ_TIMEOUT). Other options are ignored. Returns 0.
-int mysql_options(MySQLHandle mysql, mysql_option option, const void* arg);
+int mysql_options(ViVURIzodorHandle mysql, mysql_option option, const void* arg);
 // 1 when connected, 0 otherwise (not the handle).
-int mysql_real_connect(MySQLHandle mysql, const char* host, const char* user,
+int mysql_real_connect(ViVURIzodorHandle mysql, const char* host, const char* user,
                        const char* passwd, const char* db, unsigned int port,
                        const char* unix_socket, unsigned long client_flag);
 // Sends quit, closes and frees the session.
-void mysql_close(MySQLHandle mysql);
-unsigned int mysql_errno(MySQLHandle mysql);
+void mysql_close(ViVURIzodorHandle mysql);
+unsigned int mysql_errno(ViVURIzodorHandle mysql);
 // Valid until the next call on the session.
-const char* mysql_error(MySQLHandle mysql);
+const char* mysql_error(ViVURIzodorHandle mysql);
 // Always nullptr: the built-in client keeps no host description.
-const char* mysql_get_host_info(MySQLHandle mysql);
+const char* mysql_get_host_info(ViVURIzodorHandle mysql);
 const char* mysql_get_client_info();
-const char* mysql_get_server_info(MySQLHandle mysql);
-unsigned int mysql_get_proto_info(MySQLHandle mysql);
-int mysql_ping(MySQLHandle mysql);
-unsigned long mysql_thread_id(MySQLHandle mysql);
-int mysql_kill(MySQLHandle mysql, unsigned long pid);
-int mysql_create_db(MySQLHandle mysql, const char* db);
-int mysql_select_db(MySQLHandle mysql, const char* db);
-int mysql_drop_db(MySQLHandle mysql, const char* db);
+const char* mysql_get_server_info(ViVURIzodorHandle mysql);
+unsigned int mysql_get_proto_info(ViVURIzodorHandle mysql);
+int mysql_ping(ViVURIzodorHandle mysql);
+unsigned long mysql_thread_id(ViVURIzodorHandle mysql);
+int mysql_kill(ViVURIzodorHandle mysql, unsigned long pid);
+int mysql_create_db(ViVURIzodorHandle mysql, const char* db);
+int mysql_select_db(ViVURIzodorHandle mysql, const char* db);
+int mysql_drop_db(ViVURIzodorHandle mysql, const char* db);
 // The statement ends at its first zero byte; `length` is not used. 0 on
 // success.
-int mysql_real_query(MySQLHandle mysql, const char* query,
+int mysql_real_query(ViVURIzodorHandle mysql, const char* query,
                      unsigned long length);
 // The unbuffered result of the last statement; nullptr for a statement
 // without rows or on failure (see mysql_errno).
-MySQLResultHandle mysql_use_result(MySQLHandle mysql);
+ViVURIzodorResultHandle mysql_use_result(ViVURIzodorHandle mysql);
 // Frees the result, first reading and dropping rows not yet fetched.
-void mysql_free_result(MySQLResultHandle result);
-unsigned int mysql_num_fields(MySQLResultHandle result);
+void mysql_free_result(ViVURIzodorResultHandle result);
+unsigned int mysql_num_fields(ViVURIzodorResultHandle result);
 // Rows fetched so far.
-uint64_t mysql_num_rows(MySQLResultHandle result);
-unsigned long* mysql_fetch_lengths(MySQLResultHandle result);
+uint64_t mysql_num_rows(ViVURIzodorResultHandle result);
+unsigned long* mysql_fetch_lengths(ViVURIzodorResultHandle result);
 // The next column description (in the 3.23 field record layout), nullptr
 // past the last one.
-TMysql_FieldDef* mysql_fetch_field(MySQLResultHandle result);
+TMysql_FieldDef* mysql_fetch_field(ViVURIzodorResultHandle result);
 // The next row, nullptr at the end. After nullptr, mysql_errno tells an
 // error from the end of the rows.
-MYSQL_ROW mysql_fetch_row(MySQLResultHandle result);
+MYSQL_ROW mysql_fetch_row(ViVURIzodorResultHandle result);
 // Escapes `length` bytes of `from` into `to` (which must hold 2 × length + 1
 // bytes), zero-terminated; returns the escaped length.
-unsigned long mysql_real_escape_string(MySQLHandle mysql, char* to,
+unsigned long mysql_real_escape_string(ViVURIzodorHandle mysql, char* to,
                                        const char* from, unsigned long length);
-uint64_t mysql_insert_id(MySQLHandle mysql);
+uint64_t mysql_insert_id(ViVURIzodorHandle mysql);
 // Does nothing; returns 0.
-int mysql_refresh(MySQLHandle mysql, unsigned int options);
-uint64_t mysql_affected_rows(MySQLHandle mysql);
+int mysql_refresh(ViVURIzodorHandle mysql, unsigned int options);
+uint64_t mysql_affected_rows(ViVURIzodorHandle mysql);
 
 }  // namespace rowset
 

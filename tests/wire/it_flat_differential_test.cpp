@@ -67,7 +67,7 @@ class FlatDifferentialTest : public ::testing::TestWithParam<bool> {
   std::vector<Row> Ours(const std::string& sql, unsigned& fields) {
     std::vector<Row> rows;
     EXPECT_EQ(mysql_real_query(h_, sql.c_str(), sql.size()), 0) << mysql_error(h_);
-    MySQLResultHandle r = mysql_use_result(h_);
+    ViVURIzodorResultHandle r = mysql_use_result(h_);
     if (r == nullptr) return rows;
     fields = mysql_num_fields(r);
     while (MYSQL_ROW row = mysql_fetch_row(r)) {
@@ -109,7 +109,7 @@ class FlatDifferentialTest : public ::testing::TestWithParam<bool> {
 
   static std::string db_;
   test::MariaDbConnection ref_;
-  MySQLHandle h_ = nullptr;
+  ViVURIzodorHandle h_ = nullptr;
 };
 
 std::string FlatDifferentialTest::db_;

@@ -37,7 +37,7 @@ class FlatTest : public ::testing::Test {
   // The first value of a one-row statement, through the flat functions.
   std::string One(const std::string& sql) {
     EXPECT_EQ(mysql_real_query(h_, sql.c_str(), sql.size()), 0) << mysql_error(h_);
-    MySQLResultHandle r = mysql_use_result(h_);
+    ViVURIzodorResultHandle r = mysql_use_result(h_);
     if (r == nullptr) return "<no result>";
     MYSQL_ROW row = mysql_fetch_row(r);
     std::string v = row == nullptr ? "<no row>"
@@ -48,7 +48,7 @@ class FlatTest : public ::testing::Test {
   }
 
   static std::string db_;
-  MySQLHandle h_ = nullptr;
+  ViVURIzodorHandle h_ = nullptr;
 };
 
 std::string FlatTest::db_;
@@ -86,7 +86,7 @@ TEST(FlatAbsentHandleTest, AbsentHandlesGiveTheEmptyAnswers) {
 }
 
 TEST(FlatSessionTest, InitAndConnectAnswers) {
-  MySQLHandle h = mysql_init(nullptr);
+  ViVURIzodorHandle h = mysql_init(nullptr);
   EXPECT_FALSE(h->auto_reconnect);
   EXPECT_FALSE(h->fcompress);
   unsigned timeout = 7;
@@ -117,14 +117,14 @@ TEST(FlatSessionTest, InitAndConnectAnswers) {
 
 TEST(FlatSessionTest, ReadTimeoutIsProcessWideAndTakenByNewSessions) {
   uint32_t saved = NET_READ_TIMEOUT;
-  MySQLHandle a = mysql_init(nullptr);
+  ViVURIzodorHandle a = mysql_init(nullptr);
   unsigned value = 45;
   EXPECT_EQ(mysql_options(a, MYSQL_OPT_READ_TIMEOUT, &value), 0);
   EXPECT_EQ(NET_READ_TIMEOUT, 45u);
   value = 46;
   EXPECT_EQ(mysql_options(a, MYSQL_OPT_WRITE_TIMEOUT, &value), 0);
   EXPECT_EQ(NET_READ_TIMEOUT, 46u);
-  MySQLHandle b = mysql_init(nullptr);
+  ViVURIzodorHandle b = mysql_init(nullptr);
   EXPECT_EQ(b->connect_timeout, 46u);
   mysql_close(a);
   mysql_close(b);
@@ -166,7 +166,7 @@ TEST_F(FlatTest, DatabasesAndKill) {
   EXPECT_EQ(mysql_select_db(h_, db_.c_str()), 0);
   EXPECT_EQ(mysql_select_db(h_, ""), 1);
 
-  MySQLHandle other = mysql_init(nullptr);
+  ViVURIzodorHandle other = mysql_init(nullptr);
   const auto& s = test::Server();
   ASSERT_EQ(mysql_real_connect(other, s.host.c_str(), s.user.c_str(), "", "",
                                s.port, nullptr, 0),
@@ -207,7 +207,7 @@ TEST_F(FlatTest, QueriesCountersAndEscaping) {
 
 TEST_F(FlatTest, FetchRowsFieldsAndLengths) {
   ASSERT_EQ(mysql_real_query(h_, "select id, label, qty from items order by id", 0), 0);
-  MySQLResultHandle r = mysql_use_result(h_);
+  ViVURIzodorResultHandle r = mysql_use_result(h_);
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(mysql_num_fields(r), 3u);
   // The first row was read by mysql_use_result already; fetching it reads
@@ -257,7 +257,7 @@ TEST_F(FlatTest, FetchRowsFieldsAndLengths) {
 
 TEST_F(FlatTest, FreeingMidwayAndOutOfSyncCommands) {
   ASSERT_EQ(mysql_real_query(h_, "select * from items a, items b", 0), 0);
-  MySQLResultHandle r = mysql_use_result(h_);
+  ViVURIzodorResultHandle r = mysql_use_result(h_);
   ASSERT_NE(r, nullptr);
   ASSERT_NE(mysql_fetch_row(r), nullptr);
   EXPECT_EQ(mysql_ping(h_), 1);

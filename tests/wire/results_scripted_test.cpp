@@ -60,12 +60,12 @@ class Session {
     mysql_close(h_);
     peer_.Join();
   }
-  MySQLHandle h() { return h_; }
+  ViVURIzodorHandle h() { return h_; }
   bool connected() const { return connected_; }
 
  private:
   ScriptedPeer peer_;
-  MySQLHandle h_ = nullptr;
+  ViVURIzodorHandle h_ = nullptr;
   bool connected_ = false;
 };
 
@@ -87,7 +87,7 @@ TEST(ResultsScriptedTest, ValuesKeepZeroBytesAndNullDiffersFromEmpty) {
              Lcs(zero) + Lcs("") + "\xfb", kEnd});
   ASSERT_TRUE(s.connected());
   ASSERT_EQ(mysql_real_query(s.h(), "select", 0), 0) << mysql_error(s.h());
-  MySQLResultHandle r = mysql_use_result(s.h());
+  ViVURIzodorResultHandle r = mysql_use_result(s.h());
   ASSERT_NE(r, nullptr);
   MYSQL_ROW row = mysql_fetch_row(r);
   ASSERT_NE(row, nullptr);
@@ -126,7 +126,7 @@ TEST_P(ResultsMalformedTest, FailsCleanly) {
     EXPECT_EQ(mysql_use_result(s.h()), nullptr);
   } else {
     ASSERT_EQ(rc, 0) << m.what << ": " << mysql_error(s.h());
-    MySQLResultHandle r = mysql_use_result(s.h());
+    ViVURIzodorResultHandle r = mysql_use_result(s.h());
     ASSERT_NE(r, nullptr) << m.what;
     int rows = 0;
     while (mysql_fetch_row(r) != nullptr) ++rows;
@@ -190,7 +190,7 @@ TEST(ResultsScriptedTest, ServerErrorInsteadOfARowEndsTheRows) {
   Session s({"\x01", Column("a", 3), kEnd, Lcs("1"), error});
   ASSERT_TRUE(s.connected());
   ASSERT_EQ(mysql_real_query(s.h(), "select", 0), 0);
-  MySQLResultHandle r = mysql_use_result(s.h());
+  ViVURIzodorResultHandle r = mysql_use_result(s.h());
   ASSERT_NE(r, nullptr);
   ASSERT_NE(mysql_fetch_row(r), nullptr);
   EXPECT_EQ(mysql_fetch_row(r), nullptr);
@@ -253,7 +253,7 @@ TEST(ResultsScriptedTest, ColumnFlagsAndNumericTypes) {
              Lcs("t") + Lcs("g") + Lcs(Le(8, 3)) + Lcs("\xfd") + "\xfb", kEnd, kEnd});
   ASSERT_TRUE(s.connected());
   ASSERT_EQ(mysql_real_query(s.h(), "select", 0), 0);
-  MySQLResultHandle r = mysql_use_result(s.h());
+  ViVURIzodorResultHandle r = mysql_use_result(s.h());
   ASSERT_NE(r, nullptr);
   TMysql_FieldDef* f = mysql_fetch_field(r);
   ASSERT_NE(f, nullptr);
@@ -289,7 +289,7 @@ TEST(ResultsScriptedTest, OneByteFlagsWithoutLongFlag) {
             0x28);
   ASSERT_TRUE(s.connected());
   ASSERT_EQ(mysql_real_query(s.h(), "select", 0), 0);
-  MySQLResultHandle r = mysql_use_result(s.h());
+  ViVURIzodorResultHandle r = mysql_use_result(s.h());
   ASSERT_NE(r, nullptr);
   TMysql_FieldDef* f = mysql_fetch_field(r);
   ASSERT_NE(f, nullptr);
