@@ -13,7 +13,9 @@
 // (target <= 3.0). Then opens the table with rtIncremental and reports how
 // many rows were read before the first record showed.
 //
-// Usage: bench_dataset_fetch [rows [rounds]]; the server is the one named by
+// Usage: bench_dataset_fetch [rows [rounds [direct]]]: with "direct" the
+// dataset reads through the built-in client (the reference stays
+// libmariadb). The server is the one named by
 // ROWSET_TEST_SERVER_ENV (scripts/testserver.sh start DIR).
 #include <algorithm>
 #include <functional>
@@ -77,10 +79,10 @@ void CreateTable(long rows) {
       std::to_string(rows) + ";");
 }
 
-std::unique_ptr<TMySQLServer> NewServer() {
+std::unique_ptr<TMySQLServer> NewServer(TMySQLDriverType Kind) {
   const test::TestServer& ts = test::Server();
   auto server = std::make_unique<TMySQLServer>();
-  server->SetDriverType(dtLibrary);
+  server->SetDriverType(Kind);
   server->SetHost(ts.host);
   server->SetPort(ts.port);
   server->SetUserName(ts.user);
@@ -146,10 +148,14 @@ Tally ReadDataset(TMySQLServer& server, double& peak_added) {
 int main(int argc, char** argv) {
   long rows = argc > 1 ? std::atol(argv[1]) : 1000000;
   int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
+  bool direct = argc > 3 && std::string(argv[3]) == "direct";
   try {
     CreateTable(rows);
-    auto server = NewServer();
+    auto server = NewServer(dtLibrary);
     server->Open();
+    auto reader = direct ? NewServer(dtDirect) : nullptr;
+    TMySQLServer& dataset_server = direct ? *reader : *server;
+    if (direct) std::printf("dataset on the built-in client\n");
     std::vector<double> ratios, memory;
     uint64_t raw = 0;
     for (int round = 0; round < rounds; ++round) {
@@ -159,7 +165,7 @@ int main(int argc, char** argv) {
       raw = ref.bytes;
       double peak = 0;
       start = Clock::now();
-      Tally ds = ReadDataset(*server, peak);
+      Tally ds = ReadDataset(dataset_server, peak);
       double ds_time = Seconds(start);
       if (ds.rows != ref.rows || ref.rows != static_cast<uint64_t>(rows)) {
         std::fprintf(stderr, "row count mismatch: %llu / %llu\n",
@@ -184,7 +190,7 @@ int main(int argc, char** argv) {
 
     // Incremental: the first record shows after one row.
     TMySQLDataset incremental;
-    incremental.SetServer(server.get());
+    incremental.SetServer(&dataset_server);
     incremental.SQL()->SetText("select * from fetch_rows");
     incremental.SetResultType(rtIncremental);
     auto start = Clock::now();
