@@ -1,6 +1,9 @@
 #include "wire/uMysqlVio.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
+#include <new>
 
 #include "wire/uMysqlErrors.h"
 
@@ -10,6 +13,9 @@ namespace {
 
 constexpr size_t kMaxErrorLength = 200;
 constexpr int kPipeAttempts = 101;
+// Enough for many rows of an ordinary result per receive; reads of this size
+// or more go straight to the caller's buffer.
+constexpr size_t kReadAheadSize = 16384;
 
 std::atomic<bool> sockets_started{false};
 
@@ -97,6 +103,7 @@ int TMysqlVio::vio_open(TEnumVioType type, const std::string& host,
                         const std::string& pipe_name, uint32_t port,
                         uint32_t timeout_seconds, bool try_sock) {
   if (vio_type != VIO_CLOSED) return -20;
+  discard_buffered();
   timeout = timeout_seconds;
   if (timeout == 0 && !no_timeout_) timeout = NET_READ_TIMEOUT;
   if (type == VIO_TYPE_SSL) return -2;
@@ -173,26 +180,51 @@ int TMysqlVio::vio_close() {
   sock = -1;
   pipe_handle = -1;
   nonblocking = 0;
+  // Bytes of the old connection must never reach a later one.
+  discard_buffered();
   return result;
 }
 
 bool TMysqlVio::vio_poll_read(uint32_t timeout_seconds) {
   if (vio_type == VIO_CLOSED) return false;
-  if (vio_type == VIO_TYPE_NAMEDPIPE) return true;
+  if (vio_type == VIO_TYPE_NAMEDPIPE || vio_pending() > 0) return true;
   return host::SocketWaitReadable(sock, TimeoutMs(timeout_seconds)) == 1;
 }
 
+long TMysqlVio::take_buffered(void* buffer, size_t size) {
+  size_t n = std::min(size, read_end_ - read_begin_);
+  if (n == 0) return -1;
+  std::memcpy(buffer, read_buffer_.data() + read_begin_, n);
+  read_begin_ += n;
+  if (read_begin_ == read_end_) discard_buffered();
+  return static_cast<long>(n);
+}
+
 long TMysqlVio::vio_read(void* buffer, size_t size) {
-  if (vio_type == VIO_CLOSED) return -1;
-  long n;
+  if (vio_type == VIO_CLOSED || size == 0) return -1;
+  if (vio_pending() > 0) return take_buffered(buffer, size);
+  host::SocketHandle h = sock;
   if (vio_type == VIO_TYPE_NAMEDPIPE) {
-    n = host::SocketRecv(pipe_handle, buffer, size);
-  } else if (no_timeout_ || vio_poll_read(timeout)) {
-    n = host::SocketRecv(sock, buffer, size);
-  } else {
+    h = pipe_handle;
+  } else if (!no_timeout_ && !vio_poll_read(timeout)) {
     return -1;
   }
-  return n > 0 ? n : -1;
+  if (size < kReadAheadSize && read_buffer_.empty()) {
+    try {
+      read_buffer_.resize(kReadAheadSize);
+    } catch (const std::bad_alloc&) {
+      // Without the buffer every read simply goes to the socket.
+    }
+  }
+  if (size >= kReadAheadSize || read_buffer_.empty()) {
+    long n = host::SocketRecv(h, buffer, size);
+    return n > 0 ? n : -1;
+  }
+  long n = host::SocketRecv(h, read_buffer_.data(), read_buffer_.size());
+  if (n <= 0) return -1;
+  read_begin_ = 0;
+  read_end_ = static_cast<size_t>(n);
+  return take_buffered(buffer, size);
 }
 
 long TMysqlVio::vio_write(const void* buffer, size_t size) {

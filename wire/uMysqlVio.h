@@ -2,12 +2,19 @@
 // server connection (the "named pipe"). Reads wait for data up to a time-out
 // unless `NoTimeOut` is set; the last error is kept as a number and a text.
 // It knows nothing of packets.
+//
+// Reads go through a small read-ahead buffer: one receive takes whatever the
+// peer has sent (up to 16 KB), and the packet layer's many small reads (a
+// 4-byte header, a short row) are served from it without a system call. Only
+// an empty buffer waits for the socket, so the read time-out applies as
+// before. The buffer is emptied whenever the connection closes.
 #ifndef ROWSET_WIRE_UMYSQLVIO_H_
 #define ROWSET_WIRE_UMYSQLVIO_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "host/Sockets.h"
 #include "wire/uMysqlCT.h"
@@ -30,9 +37,13 @@ class TMysqlVio {
                bool try_sock);
   int vio_close();
   // Bytes read or written (> 0), or -1 (also at the end of the stream).
+  // A read returns buffered bytes first and never waits while any are left.
   long vio_read(void* buffer, size_t size);
   long vio_write(const void* buffer, size_t size);
+  // True at once while received bytes wait in the read-ahead buffer.
   bool vio_poll_read(uint32_t timeout);
+  // Bytes received but not yet handed out by vio_read.
+  size_t vio_pending() const { return read_end_ - read_begin_; }
   int vio_blocking(bool blocking);
   bool vio_should_retry() const;
   bool vio_intrerupted() const;
@@ -59,9 +70,16 @@ class TMysqlVio {
 
  private:
   int open_pipe(const std::string& host, const std::string& pipe_name);
+  long take_buffered(void* buffer, size_t size);
+  void discard_buffered() { read_begin_ = read_end_ = 0; }
 
   std::string last_error_;
   bool no_timeout_ = false;
+  // Read-ahead: bytes [read_begin_, read_end_) of read_buffer_ are unread.
+  // Allocated on the first small read and kept across reconnects.
+  std::vector<uint8_t> read_buffer_;
+  size_t read_begin_ = 0;
+  size_t read_end_ = 0;
 };
 
 }  // namespace rowset

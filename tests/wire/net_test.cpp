@@ -167,6 +167,55 @@ TEST(Net, GrowsForLargePacketsAndPacksBack) {
   peer.Join();
 }
 
+// A long answer arrives in one go: packets cross the transport's read-ahead
+// at every offset, some are larger than it, sequence numbers wrap; every
+// payload comes out whole and the end of the stream is a lost connection.
+TEST(Net, BurstOfPacketsReadsBackExactly) {
+  for (bool compressed : {false, true}) {
+    std::mt19937 gen(compressed ? 11 : 10);
+    std::vector<std::string> payloads;
+    for (int i = 0; i < 700; ++i) {
+      size_t n = i % 97 == 5 ? 17000 + gen() % 3000 : 1 + gen() % 120;
+      payloads.push_back(Random(n, static_cast<unsigned>(i)));
+      payloads.back()[0] = 'r';  // 255 would make it an error packet
+    }
+    std::string stream;
+    uint8_t seq = 0;
+    if (!compressed) {
+      for (const auto& p : payloads) stream += Packet(seq++, p);
+    } else {
+      std::string pending;
+      for (size_t i = 0; i < payloads.size(); ++i) {
+        pending += Packet(0, payloads[i]);
+        if (i % 5 == 4 || i + 1 == payloads.size()) {
+          if (i % 2 == 0)
+            stream += Frame(seq++, Zip(pending), static_cast<uint32_t>(pending.size()));
+          else
+            stream += Frame(seq++, pending, 0);
+          pending.clear();
+        }
+      }
+    }
+    ScriptedPeer peer;
+    peer.Send("g").Send(stream).Drop();
+    TMysqlNet net;
+    Open(net, peer);
+    char g;
+    ASSERT_EQ(net.vio.vio_read(&g, 1), 1);
+    net.setcompress(compressed);
+    for (size_t i = 0; i < payloads.size(); ++i) {
+      uint32_t n = net.net_safe_read();
+      ASSERT_NE(n, packet_error) << compressed << " packet " << i;
+      ASSERT_TRUE(Payload(net, n) == payloads[i]) << compressed << " packet " << i;
+      EXPECT_EQ(net.read_ptr()[n], 0);
+    }
+    EXPECT_EQ(net.net_safe_read(), packet_error);
+    EXPECT_EQ(net.last_errorno(), 2013u);
+    EXPECT_FALSE(net.NetConnected());
+    peer.Join();
+  }
+}
+
 TEST(Net, BufferFilledExactlyWaitsForFlush) {
   ScriptedPeer peer;
   peer.Send("g").Read(8192).Read(8192).Read(18);

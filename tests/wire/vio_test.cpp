@@ -7,6 +7,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <random>
 #include <vector>
 
 #include "host/Sockets.h"
@@ -25,6 +27,18 @@ int OpenDescriptors() {
   while (readdir(d) != nullptr) ++n;
   closedir(d);
   return n;
+}
+
+// Reads until `n` bytes came or a read fails.
+std::string ReadBytes(TMysqlVio& vio, size_t n, size_t chunk) {
+  std::string out;
+  std::vector<char> buf(chunk);
+  while (out.size() < n) {
+    long got = vio.vio_read(buf.data(), std::min(chunk, n - out.size()));
+    if (got <= 0) break;
+    out.append(buf.data(), static_cast<size_t>(got));
+  }
+  return out;
 }
 
 // A port where nothing listens.
@@ -164,6 +178,78 @@ TEST(Vio, PollWorksForHighDescriptorNumbers) {
   vio.vio_close();
   peer.Join();
   for (int fd : filler) close(fd);
+}
+
+// Small reads are served from the bytes received ahead: none is lost or
+// repeated, a read never waits while bytes are buffered, and an empty buffer
+// still waits for the socket only up to the time-out.
+TEST(Vio, ReadAheadKeepsEveryByteAndTheTimeOut) {
+  ScriptedPeer peer;
+  peer.Send("abcdefghij").Pause(1600).Send("klm").Drop();
+  peer.Start();
+  TMysqlVio vio;
+  ASSERT_EQ(vio.vio_open(VIO_TYPE_TCPIP, "127.0.0.1", "", peer.port(), 1, true), 0);
+  std::string got;
+  char c;
+  while (got.size() < 10) {
+    ASSERT_EQ(vio.vio_read(&c, 1), 1);
+    got += c;
+    if (vio.vio_pending() > 0) {
+      EXPECT_TRUE(vio.vio_poll_read(0));
+    }
+  }
+  EXPECT_EQ(got, "abcdefghij");
+  EXPECT_EQ(vio.vio_pending(), 0u);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(vio.vio_read(&c, 1), -1);  // the peer is silent: time-out
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+  EXPECT_EQ(ReadBytes(vio, 3, 2), "klm");
+  EXPECT_EQ(vio.vio_read(&c, 1), -1);  // end of stream
+  vio.vio_close();
+  peer.Join();
+}
+
+TEST(Vio, LargeReadsAfterBufferedBytesStayInOrder) {
+  std::mt19937 gen(7);
+  std::string data(70000, '\0');
+  for (auto& ch : data) ch = static_cast<char>(gen());
+  ScriptedPeer peer;
+  peer.Send(data.substr(0, 1)).Pause(100).Send(data.substr(1)).Drop();
+  peer.Start();
+  TMysqlVio vio;
+  ASSERT_EQ(vio.vio_open(VIO_TYPE_TCPIP, "127.0.0.1", "", peer.port(), 5, true), 0);
+  vio.SetNoTimeOut(true);  // blocking reads take the same path
+  std::string got = ReadBytes(vio, 5, 5);
+  got += ReadBytes(vio, 30000, 30000);  // larger than the read-ahead
+  got += ReadBytes(vio, 7, 3);
+  got += ReadBytes(vio, data.size() - got.size(), 20000);
+  EXPECT_EQ(got.size(), data.size());
+  EXPECT_TRUE(got == data);
+  vio.vio_close();
+  peer.Join();
+}
+
+TEST(Vio, ClosingDiscardsBufferedBytes) {
+  ScriptedPeer old_peer;
+  old_peer.Send("stale bytes of the old connection").Pause(300);
+  old_peer.Start();
+  TMysqlVio vio;
+  ASSERT_EQ(vio.vio_open(VIO_TYPE_TCPIP, "127.0.0.1", "", old_peer.port(), 5, true), 0);
+  EXPECT_EQ(ReadBytes(vio, 5, 5), "stale");
+  EXPECT_EQ(vio.vio_close(), 0);
+  EXPECT_EQ(vio.vio_pending(), 0u);
+  EXPECT_FALSE(vio.vio_poll_read(0));
+  char c;
+  EXPECT_EQ(vio.vio_read(&c, 1), -1);
+  old_peer.Join();
+
+  ScriptedPeer new_peer;
+  new_peer.Send("new").Drop();
+  new_peer.Start();
+  ASSERT_EQ(vio.vio_open(VIO_TYPE_TCPIP, "127.0.0.1", "", new_peer.port(), 5, true), 0);
+  EXPECT_EQ(ReadBytes(vio, 4, 1), "new");
+  vio.vio_close();
+  new_peer.Join();
 }
 
 class PipeTest : public ::testing::Test {
