@@ -1,11 +1,14 @@
 #include "host/SysUtils.h"
 #include "host/Immortal.h"
 
+#include <atomic>
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <ctime>
 #include <limits>
+#include <memory>
 #include <mutex>
 
 namespace rowset {
@@ -15,9 +18,36 @@ namespace rowset {
 
 namespace {
 
+// The locale is published as an immutable snapshot. Every change makes a
+// new snapshot and bumps the generation; each thread keeps the snapshot it
+// last saw and takes the lock again only when the generation has moved, so
+// the conversions that read the locale on every call copy nothing.
 struct LocaleTag {};
+struct LocalePtrTag {};
+struct LocaleGenTag {};
 std::mutex& LocaleMutex() { return Immortal<std::mutex, LocaleTag>(); }
-TFormatSettings& LocaleStore() { return Immortal<TFormatSettings>(); }
+std::shared_ptr<const TFormatSettings>& LocaleStore() {
+  return Immortal<std::shared_ptr<const TFormatSettings>, LocalePtrTag>();
+}
+std::atomic<uint64_t>& LocaleGeneration() { return Immortal<std::atomic<uint64_t>, LocaleGenTag>(); }
+
+struct LocaleCache {
+  uint64_t generation = 0;
+  std::shared_ptr<const TFormatSettings> settings;
+};
+
+// The calling thread's view of the process-wide locale; valid until this
+// thread's next call here.
+const TFormatSettings& CurrentSettings() {
+  thread_local LocaleCache cache;
+  if (!cache.settings || cache.generation != LocaleGeneration().load(std::memory_order_acquire)) {
+    std::lock_guard<std::mutex> lock(LocaleMutex());
+    if (!LocaleStore()) LocaleStore() = std::make_shared<const TFormatSettings>();
+    cache.settings = LocaleStore();
+    cache.generation = LocaleGeneration().load(std::memory_order_relaxed);
+  }
+  return *cache.settings;
+}
 
 const char* const kShortMonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -34,14 +64,18 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
-TFormatSettings GetFormatSettings() {
-  std::lock_guard<std::mutex> lock(LocaleMutex());
-  return LocaleStore();
-}
+TFormatSettings GetFormatSettings() { return CurrentSettings(); }
 
 void SetFormatSettings(const TFormatSettings& Settings) {
-  std::lock_guard<std::mutex> lock(LocaleMutex());
-  LocaleStore() = Settings;
+  auto fresh = std::make_shared<const TFormatSettings>(Settings);
+  std::shared_ptr<const TFormatSettings> old;
+  {
+    std::lock_guard<std::mutex> lock(LocaleMutex());
+    old = std::move(LocaleStore());
+    LocaleStore() = std::move(fresh);
+    LocaleGeneration().fetch_add(1, std::memory_order_release);
+  }
+  // The old snapshot is freed outside the lock, if no thread still holds it.
 }
 
 TDateOrder GetDateOrder(const std::string& ShortDateFormat) {
@@ -84,7 +118,7 @@ int32_t DayNumber(int Year, int Month, int Day) {
 
 // Inverse of DayNumber for day numbers 1 .. 3652059 (9999-12-31).
 void FromDayNumber(int32_t N, int& Year, int& Month, int& Day) {
-  if (N < 1 || N > DayNumber(9999, 12, 31)) {
+  if (N < 1 || N > 3652059) {  // DayNumber(9999, 12, 31)
     Year = Month = Day = 0;
     return;
   }
@@ -452,34 +486,48 @@ TDateTime StrToDateTime(const std::string& S, const TFormatSettings& FS) {
   return r;
 }
 
-TDateTime StrToDate(const std::string& S) { return StrToDate(S, GetFormatSettings()); }
-TDateTime StrToTime(const std::string& S) { return StrToTime(S, GetFormatSettings()); }
-TDateTime StrToDateTime(const std::string& S) { return StrToDateTime(S, GetFormatSettings()); }
+TDateTime StrToDate(const std::string& S) { return StrToDate(S, CurrentSettings()); }
+TDateTime StrToTime(const std::string& S) { return StrToTime(S, CurrentSettings()); }
+TDateTime StrToDateTime(const std::string& S) { return StrToDateTime(S, CurrentSettings()); }
 
 // ---------------------------------------------------------------------------
 // Date and time formatting
 
 namespace {
 
-std::string Pad(int v, int width) {
-  std::string s = std::to_string(v);
-  if (static_cast<int>(s.size()) < width) s.insert(0, width - s.size(), '0');
-  return s;
+// Appends V (non-negative here) in decimal, at least Width digits.
+void AppendNum(std::string& out, int v, int width) {
+  char buf[16];
+  auto res = std::to_chars(buf, buf + sizeof buf, v);
+  int len = static_cast<int>(res.ptr - buf);
+  if (len < width) out.append(static_cast<size_t>(width - len), '0');
+  out.append(buf, res.ptr);
 }
 
-void AppendFormat(std::string& out, const std::string& f, TDateTime dt, const TFormatSettings& FS,
-                  int depth) {
-  if (depth > 2) return;  // formats that refer to themselves
+// Whether F holds Word at Pos, in any letter case (Word is lower case).
+bool HasTextAt(const std::string& f, size_t pos, const char* word, size_t len) {
+  if (pos + len > f.size()) return false;
+  for (size_t k = 0; k < len; ++k)
+    if (Lower(f[pos + k]) != word[k]) return false;
+  return true;
+}
+
+// The value's parts, decoded once for the format and the locale formats it
+// refers to.
+struct DateTimeParts {
   int year, month, day, hour, min, sec, msec;
-  DecodeDate(dt, year, month, day);
-  DecodeTime(dt, hour, min, sec, msec);
+};
+
+void AppendFormat(std::string& out, const std::string& f, TDateTime dt, const DateTimeParts& parts,
+                  const TFormatSettings& FS, int depth) {
+  if (depth > 2) return;  // formats that refer to themselves
+  const int year = parts.year, month = parts.month, day = parts.day, hour = parts.hour,
+            min = parts.min, sec = parts.sec, msec = parts.msec;
+  // Any AM/PM marker switches the hours to the 12-hour clock.
   bool use_12h = false;
-  {
-    // Any AM/PM marker switches the hours to the 12-hour clock.
-    std::string lf = LowerCase(f);
-    use_12h = lf.find("am/pm") != std::string::npos || lf.find("a/p") != std::string::npos ||
-              lf.find("ampm") != std::string::npos;
-  }
+  for (size_t p = 0; p < f.size() && !use_12h; ++p)
+    use_12h = Lower(f[p]) == 'a' && (HasTextAt(f, p, "am/pm", 5) || HasTextAt(f, p, "a/p", 3) ||
+                                     HasTextAt(f, p, "ampm", 4));
   bool last_was_hour = false;
   size_t i = 0, n = f.size();
   auto count = [&](char c) {
@@ -499,10 +547,10 @@ void AppendFormat(std::string& out, const std::string& f, TDateTime dt, const TF
     }
     switch (lc) {
       case 'c': {
-        AppendFormat(out, FS.ShortDateFormat, dt, FS, depth + 1);
+        AppendFormat(out, FS.ShortDateFormat, dt, parts, FS, depth + 1);
         if (hour || min || sec || msec) {
           out += ' ';
-          AppendFormat(out, FS.LongTimeFormat, dt, FS, depth + 1);
+          AppendFormat(out, FS.LongTimeFormat, dt, parts, FS, depth + 1);
         }
         i += 1;
         last_was_hour = false;
@@ -510,7 +558,10 @@ void AppendFormat(std::string& out, const std::string& f, TDateTime dt, const TF
       }
       case 'y': {
         int k = count('y');
-        out += k <= 2 ? Pad(year % 100, 2) : Pad(year, 4);
+        if (k <= 2)
+          AppendNum(out, year % 100, 2);
+        else
+          AppendNum(out, year, 4);
         i += k;
         last_was_hour = false;
         continue;
@@ -518,11 +569,11 @@ void AppendFormat(std::string& out, const std::string& f, TDateTime dt, const TF
       case 'm': {
         int k = count('m');
         if (last_was_hour && k <= 2) {
-          out += k == 1 ? std::to_string(min) : Pad(min, 2);
+          AppendNum(out, min, k == 1 ? 1 : 2);
         } else if (k == 1) {
-          out += std::to_string(month);
+          AppendNum(out, month, 1);
         } else if (k == 2) {
-          out += Pad(month, 2);
+          AppendNum(out, month, 2);
         } else if (month >= 1) {
           out += k == 3 ? kShortMonthNames[month - 1] : kLongMonthNames[month - 1];
         }
@@ -532,19 +583,19 @@ void AppendFormat(std::string& out, const std::string& f, TDateTime dt, const TF
       }
       case 'd': {
         int k = count('d');
-        int dow = DayOfWeek(dt);
+        int dow = k == 3 || k == 4 ? DayOfWeek(dt) : 0;
         if (k == 1)
-          out += std::to_string(day);
+          AppendNum(out, day, 1);
         else if (k == 2)
-          out += Pad(day, 2);
+          AppendNum(out, day, 2);
         else if (k == 3 && dow >= 1)
           out += kShortDayNames[dow - 1];
         else if (k == 4 && dow >= 1)
           out += kLongDayNames[dow - 1];
         else if (k == 5)
-          AppendFormat(out, FS.ShortDateFormat, dt, FS, depth + 1);
+          AppendFormat(out, FS.ShortDateFormat, dt, parts, FS, depth + 1);
         else if (k >= 6)
-          AppendFormat(out, FS.LongDateFormat, dt, FS, depth + 1);
+          AppendFormat(out, FS.LongDateFormat, dt, parts, FS, depth + 1);
         i += k;
         last_was_hour = false;
         continue;
@@ -556,48 +607,47 @@ void AppendFormat(std::string& out, const std::string& f, TDateTime dt, const TF
           h = hour % 12;
           if (h == 0) h = 12;
         }
-        out += k == 1 ? std::to_string(h) : Pad(h, 2);
+        AppendNum(out, h, k == 1 ? 1 : 2);
         i += k;
         last_was_hour = true;
         continue;
       }
       case 'n': {
         int k = count('n');
-        out += k == 1 ? std::to_string(min) : Pad(min, 2);
+        AppendNum(out, min, k == 1 ? 1 : 2);
         i += k;
         last_was_hour = false;
         continue;
       }
       case 's': {
         int k = count('s');
-        out += k == 1 ? std::to_string(sec) : Pad(sec, 2);
+        AppendNum(out, sec, k == 1 ? 1 : 2);
         i += k;
         last_was_hour = false;
         continue;
       }
       case 'z': {
         int k = count('z');
-        out += k == 1 ? std::to_string(msec) : Pad(msec, 3);
+        AppendNum(out, msec, k == 1 ? 1 : 3);
         i += k;
         last_was_hour = false;
         continue;
       }
       case 't': {
         int k = count('t');
-        AppendFormat(out, k == 1 ? FS.ShortTimeFormat : FS.LongTimeFormat, dt, FS, depth + 1);
+        AppendFormat(out, k == 1 ? FS.ShortTimeFormat : FS.LongTimeFormat, dt, parts, FS, depth + 1);
         i += k;
         last_was_hour = false;
         continue;
       }
       case 'a': {
-        std::string rest = LowerCase(f.substr(i, 5));
-        if (rest.rfind("am/pm", 0) == 0) {
+        if (HasTextAt(f, i, "am/pm", 5)) {
           out += hour < 12 ? (c == 'a' ? "am" : "AM") : (c == 'a' ? "pm" : "PM");
           i += 5;
-        } else if (rest.rfind("a/p", 0) == 0) {
+        } else if (HasTextAt(f, i, "a/p", 3)) {
           out += hour < 12 ? (c == 'a' ? "a" : "A") : (c == 'a' ? "p" : "P");
           i += 3;
-        } else if (rest.rfind("ampm", 0) == 0) {
+        } else if (HasTextAt(f, i, "ampm", 4)) {
           out += hour < 12 ? FS.TimeAMString : FS.TimePMString;
           i += 4;
         } else {
@@ -626,12 +676,19 @@ void AppendFormat(std::string& out, const std::string& f, TDateTime dt, const TF
 
 std::string FormatDateTime(const std::string& Format, TDateTime DateTime, const TFormatSettings& FS) {
   std::string out;
-  AppendFormat(out, Format.empty() ? std::string("c") : Format, DateTime, FS, 0);
+  out.reserve(32);
+  DateTimeParts parts;
+  DecodeDate(DateTime, parts.year, parts.month, parts.day);
+  DecodeTime(DateTime, parts.hour, parts.min, parts.sec, parts.msec);
+  if (Format.empty())
+    AppendFormat(out, std::string("c"), DateTime, parts, FS, 0);
+  else
+    AppendFormat(out, Format, DateTime, parts, FS, 0);
   return out;
 }
 
 std::string FormatDateTime(const std::string& Format, TDateTime DateTime) {
-  return FormatDateTime(Format, DateTime, GetFormatSettings());
+  return FormatDateTime(Format, DateTime, CurrentSettings());
 }
 
 std::string DateToStr(TDateTime Date) { return FormatDateTime("ddddd", Date); }
@@ -646,49 +703,59 @@ std::string FloatToStr(double Value, char DecimalSeparator) {
   if (std::isinf(Value)) return Value > 0 ? "INF" : "-INF";
   if (Value == 0) return "0";
   // 15 significant digits: d.dddddddddddddde±x
-  char buf[64];
-  auto res = std::to_chars(buf, buf + sizeof buf, Value, std::chars_format::scientific, 14);
-  std::string sci(buf, res.ptr);
-  size_t e = sci.find('e');
-  int exp10 = std::stoi(sci.substr(e + 1));
+  char sci[64];
+  char* sci_end = std::to_chars(sci, sci + sizeof sci, Value, std::chars_format::scientific, 14).ptr;
+  const char* e = static_cast<const char*>(std::memchr(sci, 'e', static_cast<size_t>(sci_end - sci)));
+  int exp10 = 0;
+  std::from_chars(e[1] == '+' ? e + 2 : e + 1, sci_end, exp10);
   bool neg = sci[0] == '-';
-  std::string digits;
-  for (size_t i = neg ? 1 : 0; i < e; ++i)
-    if (IsDigit(sci[i])) digits += sci[i];
-  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
-  std::string out = neg ? "-" : "";
+  char digits[24];
+  size_t nd = 0;
+  for (const char* p = neg ? sci + 1 : sci; p < e; ++p)
+    if (IsDigit(*p)) digits[nd++] = *p;
+  while (nd > 1 && digits[nd - 1] == '0') --nd;
+  // Longest result: sign, "0", separator, 4 zeros and 15 digits, or an
+  // exponent form; well within the buffer.
+  char buf[48];
+  char* o = buf;
+  if (neg) *o++ = '-';
   if (exp10 >= 15 || exp10 < -4) {
-    out += digits[0];
-    if (digits.size() > 1) {
-      out += DecimalSeparator;
-      out.append(digits, 1, std::string::npos);
+    *o++ = digits[0];
+    if (nd > 1) {
+      *o++ = DecimalSeparator;
+      std::memcpy(o, digits + 1, nd - 1);
+      o += nd - 1;
     }
-    out += 'E';
-    out += std::to_string(exp10);
+    *o++ = 'E';
+    o = std::to_chars(o, buf + sizeof buf, exp10).ptr;
   } else if (exp10 < 0) {
-    out += '0';
-    out += DecimalSeparator;
-    out.append(static_cast<size_t>(-exp10 - 1), '0');
-    out += digits;
+    *o++ = '0';
+    *o++ = DecimalSeparator;
+    for (int z = 0; z < -exp10 - 1; ++z) *o++ = '0';
+    std::memcpy(o, digits, nd);
+    o += nd;
   } else {
     size_t int_len = static_cast<size_t>(exp10) + 1;
-    if (digits.size() <= int_len) {
-      out += digits;
-      out.append(int_len - digits.size(), '0');
+    if (nd <= int_len) {
+      std::memcpy(o, digits, nd);
+      o += nd;
+      for (size_t z = nd; z < int_len; ++z) *o++ = '0';
     } else {
-      out.append(digits, 0, int_len);
-      out += DecimalSeparator;
-      out.append(digits, int_len, std::string::npos);
+      std::memcpy(o, digits, int_len);
+      o += int_len;
+      *o++ = DecimalSeparator;
+      std::memcpy(o, digits + int_len, nd - int_len);
+      o += nd - int_len;
     }
   }
-  return out;
+  return std::string(buf, o);
 }
 
 std::string FloatToStr(double Value, const TFormatSettings& FS) {
   return FloatToStr(Value, FS.DecimalSeparator);
 }
 
-std::string FloatToStr(double Value) { return FloatToStr(Value, GetFormatSettings().DecimalSeparator); }
+std::string FloatToStr(double Value) { return FloatToStr(Value, CurrentSettings().DecimalSeparator); }
 
 bool TryStrToFloat(const std::string& S, double& Value, char DecimalSeparator) {
   size_t i = 0, n = S.size();
@@ -766,11 +833,11 @@ double StrToFloat(const std::string& S, const TFormatSettings& FS) {
   return StrToFloat(S, FS.DecimalSeparator);
 }
 
-double StrToFloat(const std::string& S) { return StrToFloat(S, GetFormatSettings().DecimalSeparator); }
+double StrToFloat(const std::string& S) { return StrToFloat(S, CurrentSettings().DecimalSeparator); }
 
 double StrToFloatDef(const std::string& S, double Default) {
   double v;
-  return TryStrToFloat(S, v, GetFormatSettings().DecimalSeparator) ? v : Default;
+  return TryStrToFloat(S, v, CurrentSettings().DecimalSeparator) ? v : Default;
 }
 
 std::string IntToStr(int64_t Value) { return std::to_string(Value); }
@@ -875,7 +942,7 @@ bool TryStrToBool(const std::string& S, bool& Value) {
     return true;
   }
   double d;
-  if (TryStrToFloat(S, d, GetFormatSettings().DecimalSeparator)) {
+  if (TryStrToFloat(S, d, CurrentSettings().DecimalSeparator)) {
     Value = d != 0;
     return true;
   }

@@ -190,6 +190,36 @@ TEST(NumberTest, CommaLocaleFromSeveralThreadsAtOnce) {
   EXPECT_EQ(GetFormatSettings().DecimalSeparator, ',');
 }
 
+TEST(NumberTest, LocaleChangesReachThreadsThatAlreadyReadIt) {
+  // A worker reads the locale, the main thread changes it (and a scope
+  // restores it), and the worker's next conversions see each change.
+  std::atomic<int> step{0};
+  std::vector<std::string> seen;
+  std::thread worker([&] {
+    for (int want = 0; want < 3; ++want) {
+      while (step.load() != want * 2) std::this_thread::yield();
+      seen.push_back(FloatToStr(2.5) + " " + DateToStr(EncodeDate(2004, 3, 5)));
+      step.store(want * 2 + 1);
+    }
+  });
+  auto wait_for = [&](int s) {
+    while (step.load() != s) std::this_thread::yield();
+  };
+  wait_for(1);
+  {
+    TFormatSettingsScope scope(Locale("dd.MM.yyyy", '.', ','));
+    step.store(2);
+    wait_for(3);
+  }
+  step.store(4);
+  wait_for(5);
+  worker.join();
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[0], "2.5 3/5/2004");
+  EXPECT_EQ(seen[1], "2,5 05.03.2004");
+  EXPECT_EQ(seen[2], "2.5 3/5/2004");
+}
+
 TEST(NumberTest, Integers) {
   EXPECT_EQ(StrToInt(" -42 "), -42);
   EXPECT_EQ(StrToInt("$FF"), 255);
