@@ -35,13 +35,13 @@ void ScriptMarkers(rowset::TBasicParser& p) {
   p.MacroEnds.Add("]");
 }
 
-void FuzzMarkers(rowset::TBasicParser& p, const std::string& spec) {
+void FuzzMarkers(rowset::TBasicParser& p, const std::string& layout) {
   rowset::TStrings* lists[] = {&p.Operators,   &p.LineComments, &p.CommentStarts,
                                &p.CommentEnds, &p.MacroStarts,  &p.MacroEnds};
   size_t n = 0, start = 0;
-  for (size_t i = 0; i <= spec.size(); ++i) {
-    if (i < spec.size() && spec[i] != '\x01') continue;
-    std::string piece = spec.substr(start, i - start);
+  for (size_t i = 0; i <= layout.size(); ++i) {
+    if (i < layout.size() && layout[i] != '\x01') continue;
+    std::string piece = layout.substr(start, i - start);
     start = i + 1;
     if (n % 7 == 6)
       p.HexPrefix = piece;
