@@ -1,0 +1,102 @@
+# What `cmake --install` and `cpack` put in place, so that programs outside
+# this tree can use the library:
+#   include/rowset/rowset.h           one header for the whole library
+#   include/rowset/<subsystem>/*.h    the headers of each subsystem
+#   lib/librowset.a (or librowset.so.<version> with -DBUILD_SHARED_LIBS=ON)
+#   lib/cmake/rowset/                 find_package(rowset 0.1) -> rowset::rowset
+#   lib/pkgconfig/rowset.pc           pkg-config --cflags --libs rowset
+#   bin/rowset-demo                   the programs of tools/
+# In this tree the headers include each other as "host/Classes.h"; the
+# installed copies say "rowset/host/Classes.h", so a program needs only the
+# include folder itself on its path and the subsystem folders never clash with
+# its own headers.
+
+include(CMakePackageConfigHelpers)
+
+set(ROWSET_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/rowset)
+
+install(TARGETS rowset EXPORT rowsetTargets
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(ROWSET_PROGRAMS)
+  install(TARGETS ${ROWSET_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+
+# Headers, and the umbrella header that includes all of them in layer order.
+set(_umbrella_includes "")
+foreach(layer IN LISTS ROWSET_LAYERS)
+  file(GLOB _headers CONFIGURE_DEPENDS RELATIVE ${PROJECT_SOURCE_DIR}
+    ${PROJECT_SOURCE_DIR}/${layer}/*.h)
+  list(SORT _headers)
+  foreach(h IN LISTS _headers)
+    string(APPEND _umbrella_includes "#include <rowset/${h}>\n")
+  endforeach()
+  if(_headers)
+    install(DIRECTORY ${PROJECT_SOURCE_DIR}/${layer}
+      DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/rowset
+      FILES_MATCHING PATTERN "*.h")
+  endif()
+endforeach()
+configure_file(${CMAKE_CURRENT_LIST_DIR}/rowset.h.in
+  ${CMAKE_CURRENT_BINARY_DIR}/include/rowset/rowset.h @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/include/rowset/rowset.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/rowset)
+install(CODE "
+  set(ROWSET_HEADER_ROOT \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_INCLUDEDIR}/rowset\")
+  set(ROWSET_LAYERS \"${ROWSET_LAYERS}\")
+  include(\"${CMAKE_CURRENT_LIST_DIR}/InstallHeaders.cmake\")")
+
+# CMake package: rowset::rowset with its dependencies found on the way.
+install(EXPORT rowsetTargets NAMESPACE rowset:: DESTINATION ${ROWSET_CMAKE_DIR})
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/rowsetConfig.cmake.in
+  ${CMAKE_CURRENT_BINARY_DIR}/rowsetConfig.cmake
+  INSTALL_DESTINATION ${ROWSET_CMAKE_DIR})
+# Before 1.0 a new minor version may change the interface: 0.1 asks for 0.1.x.
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/rowsetConfigVersion.cmake
+  COMPATIBILITY SameMinorVersion)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/rowsetConfig.cmake
+  ${CMAKE_CURRENT_BINARY_DIR}/rowsetConfigVersion.cmake
+  DESTINATION ${ROWSET_CMAKE_DIR})
+
+# pkg-config: paths relative to the .pc file, so the installed tree can move.
+# A static library carries its dependencies in Libs, a shared one links them
+# itself.
+file(RELATIVE_PATH ROWSET_PC_PREFIX
+  /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+string(REGEX REPLACE "/$" "" ROWSET_PC_PREFIX "${ROWSET_PC_PREFIX}")
+set(_deps -lz ${CMAKE_THREAD_LIBS_INIT})
+foreach(lib IN LISTS CMAKE_DL_LIBS)
+  list(APPEND _deps -l${lib})
+endforeach()
+if(ROWSET_SANITIZE)
+  list(APPEND _deps -fsanitize=address,undefined)
+endif()
+list(JOIN _deps " " _deps)
+if(BUILD_SHARED_LIBS)
+  set(ROWSET_PC_LIBS "-lrowset")
+  set(ROWSET_PC_LIBS_PRIVATE "${_deps}")
+else()
+  set(ROWSET_PC_LIBS "-lrowset ${_deps}")
+  set(ROWSET_PC_LIBS_PRIVATE "")
+endif()
+configure_file(${CMAKE_CURRENT_LIST_DIR}/rowset.pc.in
+  ${CMAKE_CURRENT_BINARY_DIR}/rowset.pc @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/rowset.pc
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+# Debian package: cpack -G DEB in the build folder.
+set(CPACK_PACKAGE_NAME rowset)
+set(CPACK_PACKAGE_VENDOR "rowset")
+set(CPACK_PACKAGE_CONTACT "rowset developers <rowset@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+  "C++ data access library for MySQL-protocol servers")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libmariadb3, zlib1g")
+# The embedded back end loads libmariadbd.so.19 only when asked for; building
+# against the package's CMake files or rowset.pc needs zlib's headers.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libmariadbd19, zlib1g-dev")
+include(CPack)

@@ -1,0 +1,144 @@
+// The library as an application meets it: installed into a fresh prefix, the
+// examples configured with find_package (and one compiled with pkg-config)
+// against that prefix only, then run against the test server.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+
+#include "tests/common/TestServer.h"
+#include "tests/tools/Shell.h"
+
+namespace rowset::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path WorkDir() { return fs::path(BuildSetting("ROWSET_BINARY_DIR")) / "tools-install"; }
+fs::path Prefix() { return WorkDir() / "prefix"; }
+fs::path LibDir() { return Prefix() / BuildSetting("ROWSET_INSTALL_LIBDIR"); }
+
+std::string ReadFile(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string ServerArgs(const std::string& password) {
+  const auto& s = Server();
+  return ShellQuote(s.host) + " " + std::to_string(s.port) + " " + ShellQuote(s.pw_user) + " " +
+         ShellQuote(password);
+}
+
+class InstallTest : public ::testing::Test {
+ protected:
+  // One install for the whole program; the build tree is only read.
+  static void SetUpTestSuite() {
+    fs::remove_all(WorkDir());
+    fs::create_directories(WorkDir());
+    install_ = Shell(ShellQuote(BuildSetting("ROWSET_CMAKE")) + " --install " +
+                     ShellQuote(BuildSetting("ROWSET_BINARY_DIR")) + " --prefix " +
+                     ShellQuote(Prefix().string()));
+  }
+  void SetUp() override { ASSERT_EQ(install_.exit_code, 0) << install_.out; }
+
+  static ShellResult install_;
+};
+ShellResult InstallTest::install_;
+
+TEST_F(InstallTest, InstalledHeadersIncludeOnlyInstalledHeaders) {
+  const fs::path include = Prefix() / "include";
+  ASSERT_TRUE(fs::exists(include / "rowset" / "rowset.h"));
+  ASSERT_TRUE(fs::exists(include / "rowset" / "components" / "MySQLServer.h"));
+  EXPECT_FALSE(fs::exists(include / "rowset" / "tests"));
+  // Every project include names a header under rowset/ that was installed.
+  const std::regex project_include(R"re(#include\s+[<"]([^>"]+)[>"])re");
+  const std::regex layer(R"(^(host|util|wire|drivers|parser|components|design)/)");
+  int headers = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(include / "rowset")) {
+    if (entry.path().extension() != ".h") continue;
+    ++headers;
+    const std::string text = ReadFile(entry.path());
+    for (std::sregex_iterator m(text.begin(), text.end(), project_include), end; m != end; ++m) {
+      const std::string name = (*m)[1];
+      EXPECT_FALSE(std::regex_search(name, layer)) << entry.path() << " includes " << name;
+      if (name.rfind("rowset/", 0) == 0) {
+        EXPECT_TRUE(fs::exists(include / name)) << entry.path() << " includes " << name;
+      }
+    }
+  }
+  EXPECT_GT(headers, 20);
+}
+
+TEST_F(InstallTest, PackageFilesAndProgramsAreInstalled) {
+  const bool shared = BuildSetting("ROWSET_SHARED") == "1";
+  EXPECT_TRUE(fs::exists(LibDir() / (shared ? "librowset.so" : "librowset.a")));
+  EXPECT_TRUE(fs::exists(LibDir() / "cmake" / "rowset" / "rowsetConfig.cmake"));
+  EXPECT_TRUE(fs::exists(LibDir() / "cmake" / "rowset" / "rowsetConfigVersion.cmake"));
+  const std::string pc = ReadFile(LibDir() / "pkgconfig" / "rowset.pc");
+  EXPECT_NE(pc.find("Version: " + BuildSetting("ROWSET_VERSION")), std::string::npos) << pc;
+  // The installed demo program runs from the prefix against the server.
+  ShellResult demo = Shell(ShellQuote((Prefix() / "bin" / "rowset-demo").string()) + " --host " +
+                           ShellQuote(Server().host) + " --port " + std::to_string(Server().port) +
+                           " --user " + ShellQuote(Server().pw_user) + " --password " +
+                           ShellQuote(Server().pw_password));
+  EXPECT_EQ(demo.exit_code, 0) << demo.out;
+  EXPECT_NE(demo.out.find("(4 rows)"), std::string::npos) << demo.out;
+}
+
+TEST_F(InstallTest, ExamplesBuiltWithFindPackageRunAgainstTheServer) {
+  const fs::path build = WorkDir() / "examples";
+  std::string configure = ShellQuote(BuildSetting("ROWSET_CMAKE")) + " -S " +
+                          ShellQuote(BuildSetting("ROWSET_SOURCE_DIR") + "/examples") + " -B " +
+                          ShellQuote(build.string()) + " -DCMAKE_PREFIX_PATH=" +
+                          ShellQuote(Prefix().string()) + " -DCMAKE_CXX_COMPILER=" +
+                          ShellQuote(BuildSetting("ROWSET_CXX_COMPILER"));
+  if (!BuildSetting("ROWSET_CCACHE").empty())
+    configure += " -DCMAKE_CXX_COMPILER_LAUNCHER=" + ShellQuote(BuildSetting("ROWSET_CCACHE"));
+  ShellResult r = Shell(configure);
+  ASSERT_EQ(r.exit_code, 0) << r.out;
+  r = Shell(ShellQuote(BuildSetting("ROWSET_CMAKE")) + " --build " + ShellQuote(build.string()));
+  ASSERT_EQ(r.exit_code, 0) << r.out;
+
+  const std::string program = ShellQuote((build / "connect_and_query").string());
+  r = Shell(program + " " + ServerArgs(Server().pw_password) + " " +
+            ShellQuote("select 'pear' as fruit, 2 as n union all select 'it''s a plum', null"));
+  EXPECT_EQ(r.exit_code, 0) << r.out;
+  EXPECT_EQ(r.out, "pear | 2\nit's a plum | NULL\n");
+
+  r = Shell(program + " " + ServerArgs(Server().pw_password) + " " + ShellQuote("select from"));
+  EXPECT_EQ(r.exit_code, 1) << r.out;
+  EXPECT_NE(r.out.find("[1064]"), std::string::npos) << r.out;
+
+  r = Shell(program + " " + ServerArgs("wrong"));
+  EXPECT_EQ(r.exit_code, 1) << r.out;
+  EXPECT_NE(r.out.find("Could not connect to mysql server using:"), std::string::npos) << r.out;
+}
+
+TEST_F(InstallTest, ExampleBuiltWithPkgConfigRunsAgainstTheServer) {
+  const std::string env =
+      "PKG_CONFIG_PATH=" + ShellQuote((LibDir() / "pkgconfig").string()) + " ";
+  ShellResult flags = Shell(env + "pkg-config --cflags --libs rowset");
+  ASSERT_EQ(flags.exit_code, 0) << flags.out;
+  EXPECT_NE(flags.out.find("-lrowset"), std::string::npos) << flags.out;
+
+  const fs::path program = WorkDir() / "connect_and_query_pc";
+  ShellResult r = Shell(
+      ShellQuote(BuildSetting("ROWSET_CXX_COMPILER")) + " -std=c++20 -o " +
+      ShellQuote(program.string()) + " " +
+      ShellQuote(BuildSetting("ROWSET_SOURCE_DIR") + "/examples/connect_and_query.cpp") + " $(" +
+      env + "pkg-config --cflags --libs rowset)");
+  ASSERT_EQ(r.exit_code, 0) << r.out;
+
+  // Without a statement the example shows the server version and the account.
+  r = Shell(ShellQuote(program.string()) + " " + ServerArgs(Server().pw_password));
+  EXPECT_EQ(r.exit_code, 0) << r.out;
+  EXPECT_NE(r.out.find(" | " + Server().pw_user + "@"), std::string::npos) << r.out;
+}
+
+}  // namespace
+}  // namespace rowset::test
