@@ -11,7 +11,8 @@ set(ROWSET_TEST_ENV
 
 file(GLOB _support CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/common/*.cpp)
 add_library(rowset_testsupport STATIC ${_support})
-target_link_libraries(rowset_testsupport PUBLIC rowset GTest::gtest)
+# The fake peer compresses frames itself, so the tests link zlib directly.
+target_link_libraries(rowset_testsupport PUBLIC rowset GTest::gtest ZLIB::ZLIB ${CMAKE_DL_LIBS})
 target_include_directories(rowset_testsupport PUBLIC ${PROJECT_SOURCE_DIR})
 
 add_test(NAME testserver_start

@@ -280,6 +280,9 @@ class TMySQLStringField : public TStringField {
 
 // ---------------------------------------------------------------------------
 
+// What the three dataset classes share: statements through the connection
+// component's driver, the last one's rows as records, described at the top
+// of this header. The classes below publish its properties.
 class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
  public:
   explicit TMySQLDatasetBase(TComponent* AOwner = nullptr);
@@ -539,6 +542,8 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   using TMySQLDatasetBase::OnThreadOpened;                                            \
   using TMySQLDatasetBase::OnThreadPosted
 
+// The dataset with every property published: SQL text with macros, cursor,
+// result type, connection sharing and the statement templates.
 class TMySQLDataset : public TMySQLDatasetBase {
  public:
   explicit TMySQLDataset(TComponent* AOwner = nullptr) : TMySQLDatasetBase(AOwner) {}
@@ -569,6 +574,8 @@ class TMySQLDataset : public TMySQLDatasetBase {
   using TMySQLDatasetBase::OnCustomValue;
 };
 
+// A query: its SQL text with parameters (the macros under their query
+// names) and a master source for a detail query.
 class TMySQLQuery : public TMySQLDatasetBase {
  public:
   explicit TMySQLQuery(TComponent* AOwner = nullptr) : TMySQLDatasetBase(AOwner) {}
@@ -587,6 +594,9 @@ class TMySQLQuery : public TMySQLDatasetBase {
   void SetDataSource(TDataSource* Value) { SetMasterSource(Value); }
 };
 
+// One table by name: it publishes no SQL texts and works with the default
+// statement templates built around TableName; by default it also learns the
+// table's column values and indexes.
 class TMySQLTable : public TMySQLDatasetBase {
  public:
   // The default options also learn column values and indexes.

@@ -117,6 +117,10 @@ class TMySQLServerClient {
   ~TMySQLServerClient() = default;
 };
 
+// The connection component: one per server, described at the top of this
+// header. Set Host, Port, UserName, Password and DatabaseName (or DriverType
+// and Params), then Connect; datasets bound to it through SetServer share
+// its connection.
 class TMySQLServer : public TCustomConnection {
  public:
   // Creates the datasets that the component keeps by name (NewDataset).

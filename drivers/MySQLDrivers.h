@@ -92,6 +92,10 @@ class EMySQLError : public EDatabaseError {
 // Texts of the load and missing-function failures (plain `Exception`s).
 extern const char* const kNotImplementedMessage;
 
+// The driver: the entry points of one back end and the checked operations
+// over them, with identifier rules, escaping and version numbers, described
+// at the top of this header. Made as one of its back ends: TViVURIzodor,
+// TMySQLLibrary or TMySQLEmbedded.
 class TMySQLBase : public TPersistent {
  public:
   // The option text holds one line name=value each ("connect_timeout",
