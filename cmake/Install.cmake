@@ -20,6 +20,12 @@ install(TARGETS rowset EXPORT rowsetTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(ROWSET_PROGRAMS)
+  if(BUILD_SHARED_LIBS)
+    # The installed programs find librowset.so next to them, wherever the
+    # prefix is.
+    file(RELATIVE_PATH _lib_from_bin /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
+    set_target_properties(${ROWSET_PROGRAMS} PROPERTIES INSTALL_RPATH "$ORIGIN/${_lib_from_bin}")
+  endif()
   install(TARGETS ${ROWSET_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 

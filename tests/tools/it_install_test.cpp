@@ -135,7 +135,9 @@ TEST_F(InstallTest, ExampleBuiltWithPkgConfigRunsAgainstTheServer) {
   ASSERT_EQ(r.exit_code, 0) << r.out;
 
   // Without a statement the example shows the server version and the account.
-  r = Shell(ShellQuote(program.string()) + " " + ServerArgs(Server().pw_password));
+  // (A shared library in a private prefix is found through the loader path.)
+  r = Shell("LD_LIBRARY_PATH=" + ShellQuote(LibDir().string()) + " " +
+            ShellQuote(program.string()) + " " + ServerArgs(Server().pw_password));
   EXPECT_EQ(r.exit_code, 0) << r.out;
   EXPECT_NE(r.out.find(" | " + Server().pw_user + "@"), std::string::npos) << r.out;
 }
