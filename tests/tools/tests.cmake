@@ -9,7 +9,7 @@ set(_tools_env
   ROWSET_INSTALL_LIBDIR=${CMAKE_INSTALL_LIBDIR}
   ROWSET_SHARED=$<BOOL:${BUILD_SHARED_LIBS}>
   ROWSET_SANITIZE=$<BOOL:${ROWSET_SANITIZE}>)
-foreach(t tools.it_install_test tools.package_test)
+foreach(t tools.it_install_test tools.package_test tools.library_exports_test)
   if(TEST ${t})
     set_property(TEST ${t} APPEND PROPERTY ENVIRONMENT ${_tools_env})
   endif()
