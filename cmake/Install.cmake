@@ -13,6 +13,11 @@
 
 include(CMakePackageConfigHelpers)
 
+# Installing and packaging take what the build made, like `cmake --install`:
+# they never start a build themselves (so the tests that package this tree
+# do not rebuild it). Build first.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+
 set(ROWSET_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/rowset)
 
 install(TARGETS rowset EXPORT rowsetTargets

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 
@@ -46,6 +47,17 @@ TEST(PackageTest, DebianPackageDeclaresItsDependenciesAndHoldsTheLibrary) {
     EXPECT_TRUE(contents.out.find(" " + file + "\n") != std::string::npos ||
                 contents.out.find(" " + file + " -> ") != std::string::npos)  // a link
         << file;
+  // The packaged headers include each other through the rowset folder.
+  const fs::path root = out / "root";
+  ASSERT_EQ(Shell("dpkg-deb -x " + ShellQuote(deb.string()) + " " + ShellQuote(root.string()))
+                .exit_code,
+            0);
+  std::ifstream header(root / "usr/include/rowset/components/MySQLServer.h");
+  std::stringstream header_text;
+  header_text << header.rdbuf();
+  EXPECT_NE(header_text.str().find("#include \"rowset/host/Classes.h\""), std::string::npos);
+  EXPECT_EQ(header_text.str().find("#include \"host/"), std::string::npos);
+
   // Nothing of the tests or of the build tree, nothing outside /usr.
   std::istringstream lines(contents.out);
   for (std::string line; std::getline(lines, line);) {
