@@ -9,7 +9,7 @@ cd "$(dirname "$0")"
 
 BUILD_DIR=${ROWSET_BUILD_DIR:-build}
 PACKAGES=(build-essential cmake g++ python3 zlib1g-dev libgtest-dev googletest
-  mariadb-server mariadb-client libmariadb3 libmariadb-dev libmariadbd19 ccache)
+  mariadb-server mariadb-client libmariadb3 libmariadb-dev libmariadbd19 ccache tmux)
 
 deps() {
   local missing=()
