@@ -388,6 +388,8 @@ TDialogProvider& DialogProvider() {
 
 void SetDialogInteractive(int Mode) { g_interactive = Mode; }
 
+bool DialogInteractive() { return Interactive(); }
+
 std::string LimitEntry(const std::string& Text, size_t MaxLength, bool DigitsOnly) {
   std::string out;
   size_t chars = 0;

@@ -110,6 +110,8 @@ TDialogProvider& DialogProvider();
 // The default provider reads from this terminal decision; tests and tools
 // may force it (-1: decide by standard input, 0: never ask, 1: always ask).
 void SetDialogInteractive(int Mode);
+// Whether the default provider asks (the decision SetDialogInteractive sets).
+bool DialogInteractive();
 
 int MessageDlg(const std::string& Msg, TMsgDlgType DlgType, TMsgDlgButtons Buttons, int HelpCtx = 0);
 void ShowMessage(const std::string& Msg);
