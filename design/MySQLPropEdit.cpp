@@ -322,7 +322,9 @@ bool TMySQLDatasetBaseActiveProperty::MayActivate(TMySQLDatasetBase* ds) {
                 "property in a dataset sharing this connection/thread. If you have not done "
                 "this, enabling this dataset will fail.  Do you wish to proceed?"))
     return false;
-  if (share && ds->DatabaseName() != server->DatabaseName() &&
+  // A dataset without a database name of its own uses the server's and
+  // changes nothing for the others.
+  if (share && !ds->DatabaseName().empty() && ds->DatabaseName() != server->DatabaseName() &&
       !AskYesNo("Please take note that this dataset shares the connection to the MySQL Server "
                 "with it's server and currently also with " +
                 std::to_string(server->DataSetCount() - 1) +

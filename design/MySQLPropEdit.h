@@ -170,7 +170,10 @@ class TMySQLServerConnectedProperty : public TBooleanProperty {
 
 // "True" on an inactive dataset: checks the server, the database names, the
 // table name and the destructive auto-creation options, in that order,
-// stopping at the first refusal (an error box, or No at a warning).
+// stopping at the first refusal (an error box, or No at a warning). The
+// warning that a shared connection's database will change is given only
+// when the dataset names a database of its own that differs from the
+// server's: a dataset without one uses the server's database.
 class TMySQLDatasetBaseActiveProperty : public TBooleanProperty {
  public:
   using TBooleanProperty::TBooleanProperty;
