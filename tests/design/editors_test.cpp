@@ -3,7 +3,9 @@
 // are given (no server needed for any of these).
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <memory>
+#include <sstream>
 
 #include "design/MySQLLinks.h"
 #include "design/MySQLPropEdit.h"
@@ -403,6 +405,40 @@ TEST_F(LinkDesigner, CancelAndNoTerminalLeaveMasterFieldsUnchanged) {
   EXPECT_FALSE(EditMasterFields(&detail));  // the default front end with no one to ask
   SetDialogInteractive(-1);
   EXPECT_EQ(detail.MasterFields(), "old=id");
+}
+
+// Standard input stands in for a person at the terminal front end.
+class ScriptedInput {
+ public:
+  explicit ScriptedInput(const std::string& text) : in_(text), saved_(std::cin.rdbuf(in_.rdbuf())) {
+    SetDialogInteractive(1);
+  }
+  ~ScriptedInput() {
+    std::cin.rdbuf(saved_);
+    std::cin.clear();
+    SetDialogInteractive(-1);
+  }
+
+ private:
+  std::istringstream in_;
+  std::streambuf* saved_;
+};
+
+TEST_F(LinkDesigner, TerminalFrontEndTakesOneCommandPerLine) {
+  {
+    ScriptedInput input("c\nd 3\na\nd 2\nm 1\na\nj 1\nx\nbogus\nd 99\nok\n");
+    EXPECT_TRUE(EditMasterFields(&detail));
+  }
+  EXPECT_EQ(detail.MasterFields(), "cust_id=id");
+  {
+    ScriptedInput input("c\ncancel\n");
+    EXPECT_FALSE(EditMasterFields(&detail));
+  }
+  {
+    ScriptedInput input("c\n");  // the end of input cancels
+    EXPECT_FALSE(EditMasterFields(&detail));
+  }
+  EXPECT_EQ(detail.MasterFields(), "cust_id=id");
 }
 
 TEST_F(LinkDesigner, RefusedWithoutMasterSourceOrItsDataset) {

@@ -1,6 +1,10 @@
 // The login form's entry points: what the form shows, what OK and cancel
 // give back, and the limits held whatever the provider answers.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <iostream>
+#include <sstream>
 
 #include "design/MySQLLoginDlg.h"
 #include "tests/design/DesignTestUtil.h"
@@ -109,6 +113,33 @@ TEST(LoginDialog, WithoutTerminalAnswersOkAtOnceWithTheValuesShown) {
   EXPECT_EQ(port, "3306");
   EXPECT_EQ(user, "u");
   EXPECT_EQ(password, "stored");
+  SetDialogInteractive(-1);
+}
+
+TEST(LoginDialog, LineInputKeepsShownValuesOnEmptyLinesAndHoldsTheLimits) {
+  if (isatty(STDIN_FILENO)) GTEST_SKIP() << "standard input is a terminal: the in-place form would show";
+  SetDialogInteractive(1);
+  std::streambuf* saved = std::cin.rdbuf();
+  {
+    std::istringstream in("\n12x345678\n" + std::string(40, 'u') + "\nnewpw\n");
+    std::cin.rdbuf(in.rdbuf());
+    std::string host = "h", port = "3306", user = "u", password = "old";
+    EXPECT_TRUE(MySQLLoginDialog(host, port, user, password));
+    EXPECT_EQ(host, "h");
+    EXPECT_EQ(port, "12345");
+    EXPECT_EQ(user, std::string(31, 'u'));
+    EXPECT_EQ(password, "newpw");
+  }
+  {
+    std::istringstream in("other\n");  // input ends before the form is done
+    std::cin.rdbuf(in.rdbuf());
+    std::string host = "h", port = "3306", user = "u", password = "old";
+    EXPECT_FALSE(MySQLLoginDialog(host, port, user, password));
+    EXPECT_EQ(host, "h");
+    EXPECT_EQ(password, "old");
+  }
+  std::cin.rdbuf(saved);
+  std::cin.clear();
   SetDialogInteractive(-1);
 }
 
