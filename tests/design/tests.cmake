@@ -1,6 +1,6 @@
 # The program the terminal tests run under tmux.
-add_executable(design_login_probe ${PROJECT_SOURCE_DIR}/tests/design/probe/login_probe.cpp)
-target_link_libraries(design_login_probe PRIVATE rowset)
-add_dependencies(test_design_terminal_login_test design_login_probe)
-target_compile_definitions(test_design_terminal_login_test PRIVATE
-  LOGIN_PROBE="$<TARGET_FILE:design_login_probe>")
+add_executable(design_dialog_probe ${PROJECT_SOURCE_DIR}/tests/design/probe/dialog_probe.cpp)
+target_link_libraries(design_dialog_probe PRIVATE rowset)
+add_dependencies(test_design_terminal_dialogs_test design_dialog_probe)
+target_compile_definitions(test_design_terminal_dialogs_test PRIVATE
+  DIALOG_PROBE="$<TARGET_FILE:design_dialog_probe>")

@@ -1,4 +1,4 @@
-// The login form on a real terminal: a program shows it inside tmux, the test
+// The dialogs on a real terminal: a program shows one inside tmux, the test
 // types into it as a person would and checks the screen and what the program
 // received. Every wait polls the screen or the result file up to a deadline.
 #include <gtest/gtest.h>
@@ -41,11 +41,11 @@ class TmuxSession {
  public:
   explicit TmuxSession(const std::string& mode) {
     static int counter = 0;
-    socket_ = "rowset-login-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
+    socket_ = "rowset-dialogs-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
     out_ = ::testing::TempDir() + socket_ + ".out";
     std::remove(out_.c_str());
     Tmux("new-session -d -s probe -x 100 -y 30 " +
-         Quote(std::string(LOGIN_PROBE) + " " + mode + " " + out_));
+         Quote(std::string(DIALOG_PROBE) + " " + mode + " " + out_));
   }
   ~TmuxSession() {
     Tmux("kill-server");
@@ -88,14 +88,14 @@ class TmuxSession {
   std::string socket_, out_;
 };
 
-class TerminalLogin : public ::testing::Test {
+class TerminalDialogs : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!HaveTmux()) GTEST_SKIP() << "tmux is not installed: the terminal tests need it";
   }
 };
 
-TEST_F(TerminalLogin, TypingEditsEachFieldWithinItsLimitsAndMasksThePassword) {
+TEST_F(TerminalDialogs, TypingEditsEachFieldWithinItsLimitsAndMasksThePassword) {
   TmuxSession s("login");
   ASSERT_TRUE(s.WaitForScreen("Password:")) << s.Screen();
   std::string screen = s.Screen();
@@ -135,7 +135,7 @@ TEST_F(TerminalLogin, TypingEditsEachFieldWithinItsLimitsAndMasksThePassword) {
   EXPECT_EQ(r["restored"], "1");
 }
 
-TEST_F(TerminalLogin, EnterOnTheUntouchedFormKeepsEveryValue) {
+TEST_F(TerminalDialogs, EnterOnTheUntouchedFormKeepsEveryValue) {
   TmuxSession s("login");
   ASSERT_TRUE(s.WaitForScreen("Password:")) << s.Screen();
   s.Keys("Enter");
@@ -147,7 +147,7 @@ TEST_F(TerminalLogin, EnterOnTheUntouchedFormKeepsEveryValue) {
   EXPECT_EQ(r["password"], "secret");
 }
 
-TEST_F(TerminalLogin, EscapeAndCtrlCCancelAndLeaveEverythingAsItWas) {
+TEST_F(TerminalDialogs, EscapeAndCtrlCCancelAndLeaveEverythingAsItWas) {
   for (const char* key : {"Escape", "C-c"}) {
     SCOPED_TRACE(key);
     TmuxSession s("login");
@@ -167,7 +167,7 @@ TEST_F(TerminalLogin, EscapeAndCtrlCCancelAndLeaveEverythingAsItWas) {
   }
 }
 
-TEST_F(TerminalLogin, RemoteLoginAsksOnlyUserAndPassword) {
+TEST_F(TerminalDialogs, RemoteLoginAsksOnlyUserAndPassword) {
   TmuxSession s("remote");
   ASSERT_TRUE(s.WaitForScreen("Password:")) << s.Screen();
   std::string screen = s.Screen();
@@ -181,6 +181,28 @@ TEST_F(TerminalLogin, RemoteLoginAsksOnlyUserAndPassword) {
   EXPECT_EQ(r["user"], "alice");
   // The remote form starts with an empty password.
   EXPECT_EQ(r["password"], "pw");
+}
+
+TEST_F(TerminalDialogs, DestructiveConfirmationAnsweredNoLeavesTheServerDisconnected) {
+  TmuxSession s("confirm");
+  ASSERT_TRUE(s.WaitForScreen("[Yes/No]")) << s.Screen();
+  EXPECT_NE(s.Screen().find("You have chosen to AutoCreate this database"), std::string::npos);
+  s.Type("No");
+  s.Keys("Enter");
+  auto r = s.Result();
+  EXPECT_EQ(r["connected"], "0");
+}
+
+TEST_F(TerminalDialogs, LinkDesignerTakesCommandsTypedAtThePrompt) {
+  TmuxSession s("links");
+  ASSERT_TRUE(s.WaitForScreen("Joined Fields")) << s.Screen();
+  for (const char* command : {"c", "d 3", "a", "d 2", "m 1", "a", "ok"}) {
+    s.Type(command);
+    s.Keys("Enter");
+  }
+  auto r = s.Result();
+  EXPECT_EQ(r["result"], "OK");
+  EXPECT_EQ(r["masterfields"], "name=name,cust_id=id");
 }
 
 }  // namespace
