@@ -3,6 +3,7 @@
 #include <exception>
 #include <utility>
 
+#include "design/MySQLLoginDlg.h"
 #include "host/Dialogs.h"
 #include "host/SysUtils.h"
 #include "parser/MySQLParser.h"
@@ -311,18 +312,9 @@ void TMySQLServer::DoConnect() {
   user_name_ = ReadIniString(params, "client", "user", user_name_);
   password_ = ReadIniString(params, "client", "password", password_);
 
-  if (LoginPrompt()) {
-    // The login form starts with an empty password; Cancel changes nothing.
-    TLoginFormData form;
-    form.Server = host_;
-    form.Port = port_text;
-    form.UserName = user_name_;
-    if (!ShowLoginForm(form)) return;
-    host_ = form.Server;
-    port_text = form.Port;
-    user_name_ = form.UserName;
-    password_ = form.Password;
-  }
+  // The form starts with the stored password, so OK keeps it; Cancel changes
+  // nothing.
+  if (LoginPrompt() && !MySQLLoginDialog(host_, port_text, user_name_, password_)) return;
 
   // A port text that is not a port number leaves Port as it was.
   int32_t port = 0;

@@ -5,6 +5,15 @@
 // once with the default button (OK, else Yes, else Retry; OK for the login
 // form), so that unattended runs never wait. Tests install a scripted
 // provider.
+//
+// The login form on a terminal shows every field at once and edits them in
+// place: typing edits the field under the cursor (within its limits),
+// Backspace deletes, Ctrl-U clears the field, Tab / Down and Shift-Tab / Up
+// move between fields, Enter confirms (OK), and Escape, Ctrl-C or the end of
+// input cancel. Ctrl-C cancels the form rather than ending the process, so
+// the terminal is always put back as it was. When standard input is not a
+// terminal but asking is forced, each field is read as one line (an empty
+// line keeps the text shown), with the same limits.
 #ifndef ROWSET_HOST_DIALOGS_H_
 #define ROWSET_HOST_DIALOGS_H_
 
@@ -59,7 +68,30 @@ struct TLoginFormData {
   std::string Port;
   std::string UserName;
   std::string Password;
+  // Labels ("&" marks the accelerator key and is not shown).
+  std::string ServerLabel = "Server:";
+  std::string PortLabel = "Port:";
+  std::string UserNameLabel = "User Name:";
+  std::string PasswordLabel = "Password:";
+  // Entry limits: at most this many characters (0: no limit); the port takes
+  // digits only when PortDigitsOnly is set. The password is echoed as
+  // PasswordChar.
+  size_t PortMaxLength = 0;
+  bool PortDigitsOnly = false;
+  size_t UserNameMaxLength = 0;
+  size_t PasswordMaxLength = 0;
+  char PasswordChar = '*';
+  // The field the cursor starts in: 0 server, 1 port, 2 user name, 3 password.
+  int FocusedField = 3;
 };
+
+// Text as an edit with these limits holds it: characters an edit would not
+// take (non-digits when DigitsOnly is set) are dropped, and the text ends
+// after MaxLength characters (0: no limit). A character is a lead byte with
+// up to three UTF-8 continuation bytes after it; any other byte counts one.
+std::string LimitEntry(const std::string& Text, size_t MaxLength, bool DigitsOnly);
+// The number of characters of Text in the sense of LimitEntry.
+size_t EntryLength(const std::string& Text);
 
 class TDialogProvider {
  public:
@@ -78,6 +110,8 @@ TDialogProvider& DialogProvider();
 // The default provider reads from this terminal decision; tests and tools
 // may force it (-1: decide by standard input, 0: never ask, 1: always ask).
 void SetDialogInteractive(int Mode);
+// Whether the default provider asks (the decision SetDialogInteractive sets).
+bool DialogInteractive();
 
 int MessageDlg(const std::string& Msg, TMsgDlgType DlgType, TMsgDlgButtons Buttons, int HelpCtx = 0);
 void ShowMessage(const std::string& Msg);

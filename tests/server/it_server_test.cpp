@@ -149,7 +149,7 @@ TEST_P(ServerTest, LoginPromptCancelledLeavesItDisconnectedWithoutError) {
   EXPECT_EQ(login->seen.Server, ts.host);
   EXPECT_EQ(login->seen.Port, std::to_string(ts.port));
   EXPECT_EQ(login->seen.UserName, ts.user);
-  EXPECT_EQ(login->seen.Password, "");  // the form starts empty
+  EXPECT_EQ(login->seen.Password, "kept");  // OK on the untouched form keeps it
   EXPECT_EQ(server->Password(), "kept");
 
   // Confirmed: the form's values are the ones used.
