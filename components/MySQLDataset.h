@@ -98,9 +98,10 @@ using TMySQLFieldValue = std::function<void(TMySQLDatasetBase* Dataset, const st
 namespace mysql_column {
 inline constexpr uint8_t kDecimal = 0, kTiny = 1, kShort = 2, kLong = 3, kFloat = 4, kDouble = 5,
                          kNull = 6, kTimestamp = 7, kLongLong = 8, kInt24 = 9, kDate = 10,
-                         kTime = 11, kDateTime = 12, kYear = 13, kNewDate = 14, kEnum = 247,
+                         kTime = 11, kDateTime = 12, kYear = 13, kNewDate = 14, kVarChar = 15,
+                         kBit = 16, kJson = 245, kNewDecimal = 246, kEnum = 247,
                          kSet = 248, kTinyBlob = 249, kMediumBlob = 250, kLongBlob = 251,
-                         kBlob = 252, kVarString = 253, kString = 254;
+                         kBlob = 252, kVarString = 253, kString = 254, kGeometry = 255;
 inline constexpr uint32_t kNotNullFlag = 1, kPriKeyFlag = 2, kUniqueKeyFlag = 4,
                           kMultipleKeyFlag = 8, kBlobFlag = 16, kUnsignedFlag = 32,
                           kBinaryFlag = 128, kEnumFlag = 256, kAutoIncrementFlag = 512,
@@ -296,8 +297,11 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // --- state shared with the statement, editing and thread code
   MySQLHandle ConnectionHandle() const { return connection_handle_; }
   MySQLResultHandle ResultHandle() const { return result_handle_; }
-  // The fetched rows; nullptr while closed.
+  // The fetched rows; nullptr while closed. A unidirectional result holds
+  // only its newest row here (its bookmark is FetchedCount() - 1).
   const std::vector<TRowValues>* Rows() const { return rows_.get(); }
+  // Rows read so far, including those a unidirectional result let go.
+  int64_t FetchedCount() const;
   const TFieldInfoList& FieldInfos() const { return field_infos_; }
   const TTableInfoList& TableInfos() const { return table_infos_; }
   const TStringList& Databases() const { return *databases_; }
@@ -327,7 +331,8 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // would receive it (Buffer of the field's DataSize bytes).
   bool GetRawFieldData(TField* Field, void* Buffer);
   // The same into a buffer of BufferSize bytes: the text (cut to fit) and a
-  // NUL.
+  // NUL; for calculated, lookup and blob fields the native value, cut to
+  // BufferSize. Nothing is ever written past BufferSize bytes (0: nothing).
   bool GetRawFieldData(TField* Field, void* Buffer, size_t BufferSize);
   // The stored text of a data field in the active record; std::nullopt for
   // NULL or without an active record.
@@ -416,7 +421,32 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   void InternalOpenResultBlock();
   void GetNextRow();
   void GetRest();
+  // Reads what is left of the result and releases it; a server error in it
+  // is raised (the result is released all the same).
   void ClearRest();
+  // Runs the statements of SQL and reads the last one's columns (and, for a
+  // local result, its rows).
+  void RunStatements();
+  // Raises "No server connection" when there is no handle to send on.
+  void CheckConnectionHandle();
+  // The dataset shares the component's connection but names another
+  // database than the component's.
+  bool UsesForeignDatabase() const;
+  // What the server tells about the result's tables after the last row (best
+  // effort: a table it cannot describe is skipped). Enum and set members and
+  // defaults are matched on the column's own table and original name.
+  void RetrieveFieldValues(TTableInfo* Table);
+  void RetrieveIndexDefs();
+  // The rows of a metadata statement, each exactly Columns values;
+  // std::nullopt when the statement fails, fails midway or answers with
+  // fewer columns.
+  std::optional<std::vector<std::vector<std::optional<std::string>>>> MetadataRows(
+      const std::string& SQL, uint32_t Columns);
+  // Key, type and flags of every column, to tell a changed result.
+  std::vector<std::string> ColumnSignature() const;
+  void CloseAfterFailedRefresh();
+  // Clears the Modified flag of every column.
+  void ClearModified();
   void ResyncResult();
   void RecInfoClear();
   void FieldInfoClear() { field_infos_.Clear(); }
@@ -472,7 +502,7 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   TFieldClass GetFieldClass(TFieldType FieldType) override;
   void Notification(TComponent* AComponent, TOperation Operation) override;
 
-  // The row at Index of Rows.
+  // The row of bookmark Index; nullptr when it is not held.
   TRowValues* GetIndexRecord(int64_t Index);
   static TRecInfo* RecInfo(TRecordBuffer Buffer) { return reinterpret_cast<TRecInfo*>(Buffer); }
   // FieldInfos index of a data field; -1 for calculated fields or none.
@@ -490,6 +520,8 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // Holds the rows of the result (declared before rows_, which refers to it).
   TRowArena arena_;
   std::unique_ptr<std::vector<TRowValues>> rows_;
+  // Bookmark of rows_[0]: the rows a unidirectional result has let go.
+  int64_t row_base_ = 0;
   TFieldInfoList field_infos_;
   TTableInfoList table_infos_;
   std::unique_ptr<TStringList> databases_;

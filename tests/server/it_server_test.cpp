@@ -127,10 +127,11 @@ class TScriptedLogin : public TDialogProvider {
       return false;
     }
     Data.UserName = user;
-    Data.Password = password;
+    if (touch_password) Data.Password = password;
     return true;
   }
   int shown = 0;
+  bool touch_password = true;
   TLoginFormData seen;
   bool confirm = false;
   std::string user, password;
@@ -149,7 +150,8 @@ TEST_P(ServerTest, LoginPromptCancelledLeavesItDisconnectedWithoutError) {
   EXPECT_EQ(login->seen.Server, ts.host);
   EXPECT_EQ(login->seen.Port, std::to_string(ts.port));
   EXPECT_EQ(login->seen.UserName, ts.user);
-  EXPECT_EQ(login->seen.Password, "");  // the form starts empty
+  // The form starts with the stored password, so OK on it keeps it.
+  EXPECT_EQ(login->seen.Password, "kept");
   EXPECT_EQ(server->Password(), "kept");
 
   // Confirmed: the form's values are the ones used.
@@ -159,6 +161,15 @@ TEST_P(ServerTest, LoginPromptCancelledLeavesItDisconnectedWithoutError) {
   server->Connect();
   EXPECT_TRUE(server->Connected());
   EXPECT_EQ(server->UserName(), ts.pw_user);
+
+  // OK without touching the password field connects with the stored one.
+  server->Disconnect();
+  login->touch_password = false;
+  login->password.clear();
+  server->Connect();
+  EXPECT_TRUE(server->Connected());
+  EXPECT_EQ(login->seen.Password, ts.pw_password);
+  EXPECT_EQ(server->Password(), ts.pw_password);
   SetDialogProvider(std::move(previous));
 }
 
