@@ -109,10 +109,13 @@ inline constexpr uint32_t kNotNullFlag = 1, kPriKeyFlag = 2, kUniqueKeyFlag = 4,
 }  // namespace mysql_column
 
 // ---------------------------------------------------------------------------
-// TRowArena: large blocks that the rows of a result are carved from, so that
-// a result of many small rows costs neither one allocation per row nor the
-// allocator's bookkeeping. Rows carved from it are freed all at once by
-// Clear (or the destructor); nothing may refer to them afterwards.
+// TRowArena: blocks that the rows of a result are carved from, so that a
+// result of many small rows costs neither one allocation per row nor the
+// allocator's bookkeeping. The first block is 16 KiB and each next one twice
+// the last, up to 2 MiB blocks that ask for huge pages (a row larger than
+// the next block gets a block of its size). Rows carved from it are freed
+// all at once by Clear (or the destructor); nothing may refer to them
+// afterwards.
 class TRowArena {
  public:
   TRowArena() = default;
@@ -131,6 +134,7 @@ class TRowArena {
   char* at_ = nullptr;
   size_t left_ = 0;
   size_t allocated_ = 0;
+  size_t next_chunk_ = 0;  // size of the next chunk; 0: the first
 };
 
 // TRowValues: the values of one row in one allocation: the column count, the
@@ -161,7 +165,9 @@ class TRowValues {
   std::optional<std::string_view> Get(int Index) const;
   // Replaces one value (std::nullopt: NULL). The new storage is built before
   // the old one is given up, so a failure leaves the row as it was. An index
-  // out of range does nothing.
+  // out of range does nothing. Each call copies the whole row: fine for
+  // field assignments, but a writer that grows a value piece by piece (a
+  // blob stream) buffers the pieces and calls Set once.
   void Set(int Index, std::optional<std::string_view> Value);
   // Every value NULL; the column count stays.
   void ClearValues();
