@@ -261,7 +261,7 @@ TEST_F(FieldsTest, ColumnsHaveChangedAfterAlterTable) {
   } catch (const EMySQLError& e) {
     EXPECT_EQ(std::string(e.what()), "Columns have changed. Please close and reopen.");
   }
-  q->Close();
+  EXPECT_FALSE(q->Active());
   q->Open();
   EXPECT_EQ(q->FieldCount(), 2);
 }
