@@ -13,8 +13,42 @@
 //
 // Result types: rtLocal reads every row at open and works on the component's
 // shared connection; rtIncremental reads rows as navigation needs them and
-// needs a connection of its own (setting it clears ShareConnection);
-// rtUnidirectional is incremental and keeps only the newest row's values.
+// needs a connection of its own (setting it clears ShareConnection, and
+// ShareConnection, set alone or through SetOptions, makes the result local);
+// rtUnidirectional is incremental and holds only the newest row, a counter
+// keeping the numbering (FetchedCount).
+//
+// Connection. A dataset with a DatabaseName of its own on the shared
+// connection has that database selected only while its statements run; the
+// component's is selected again afterwards, and generated names keep the
+// database. A statement with no connection handle to go on (the connection
+// went while opening) raises "No server connection". A server error in the
+// middle of a result, or in what is drained before the next statement, is
+// raised, never read as the end of the rows.
+//
+// Departures from the plain column mapping, each to keep values exact:
+// DECIMAL columns are string fields holding the server's text (AsFloat
+// converts; an assignment is never cut); BIT up to 63 bits is a large-integer
+// field of the bit value (the stored value stays the column's bytes), a wider
+// one a blob; GEOMETRY and any type without a field of its own are blobs,
+// memos or strings by their flags instead of refusing the result; a TIME
+// outside 00:00:00-23:59:59 keeps its text and reading it through the time
+// field raises instead of giving another time; an auto-increment column is
+// the 32-bit auto-increment field only where its values fit, otherwise it
+// keeps its wider field (read-only either way); doFieldsAsString keeps each
+// column's own length. After the last row (doRetrieveFieldValues,
+// doRetrieveIndexDefs) learning is best effort: a statement that fails or
+// answers narrower than expected is passed over; enum and set members are
+// matched on the column's own table and original name; IndexDefs are
+// replaced only under doRetrieveIndexDefs. Refresh raises "Columns have
+// changed" when any column's name, type or flags differ, and then closes the
+// dataset through the framework (state, links and fields agree).
+//
+// Editing. A field assignment in edit state changes the record buffer and
+// the row the edited record came from (its bookmark); Cancel restores that
+// row. The Modified flags name what an edit changed: they are cleared when an
+// edit starts, on Cancel and when a new record is initialised (then set for
+// columns with a default). SetRecNo ignores numbers off the rows.
 //
 // Field values are converted from and to the stored texts on each access
 // (GetFieldData / SetFieldData); see the .cpp files for the type table.
@@ -65,7 +99,7 @@ enum TMySQLDatasetOption {
   doAutoCreate,
   doCreateTemp,
   doDropIfExists,
-  doFieldsAsString,       // non-blob columns become 255-character strings
+  doFieldsAsString,       // non-blob columns become strings of their own length
   doRetrieveFieldValues,  // learn enum/set members and defaults after the last row
   doRetrieveIndexDefs,    // learn a single table's indexes after the last row
   doMacrosEnabled,
