@@ -210,6 +210,9 @@ void TMySQLDatasetBase::SetMacroDel(const std::string& Value) {
 void TMySQLDatasetBase::SetOptions(TMySQLDatasetOptions Value) {
   Close();
   options_ = Value;
+  // As SetShareConnection: the shared connection carries only local results
+  // (an incremental one would leave it busy for the component).
+  if (options_.Contains(doShareConnection)) result_type_ = rtLocal;
 }
 
 void TMySQLDatasetBase::SetParamCheck(bool Value) {
@@ -361,7 +364,26 @@ void TMySQLDatasetBase::ActivateConnection() {
   if (connection_handle_ == nullptr) {
     MySQLError(server_->GetDriver(), nullptr, -1, "No server connection", -1, -1);
   }
-  if (!IsCursorOpen()) server_->SelectDatabase(database_name_, connection_handle_);
+  // A shared connection has the dataset's database selected only while its
+  // statements run (InternalOpenResultBlock).
+  if (!IsCursorOpen() && !ShareConnection()) {
+    server_->SelectDatabase(database_name_, connection_handle_);
+  }
+}
+
+bool TMySQLDatasetBase::UsesForeignDatabase() const {
+  return ShareConnection() && server_ != nullptr && !database_name_.empty() &&
+         !SameText(database_name_, server_->DatabaseName());
+}
+
+void TMySQLDatasetBase::CheckConnectionHandle() {
+  // The connection can go while the dataset opens (a service called from
+  // OnExecSQL, a disconnect): a statement never sent is an error, not an
+  // empty result.
+  if (connection_handle_ == nullptr) {
+    MySQLError(server_ != nullptr ? server_->GetDriver() : nullptr, nullptr, -1,
+               "No server connection", -1, -1);
+  }
 }
 
 void TMySQLDatasetBase::DeactivateConnection() {
@@ -425,6 +447,32 @@ void TMySQLDatasetBase::InternalOpenResult() {
 }
 
 void TMySQLDatasetBase::InternalOpenResultBlock() {
+  // On the shared connection the dataset's own database is selected for its
+  // statements and the component's selected again afterwards, so that the
+  // component and the other datasets keep working in theirs.
+  bool switch_database = UsesForeignDatabase();
+  if (switch_database) {
+    CheckConnectionHandle();
+    server_->SelectDatabase(database_name_, connection_handle_);
+  }
+  try {
+    RunStatements();
+  } catch (...) {
+    if (switch_database && connection_handle_ != nullptr) {
+      try {
+        server_->SelectDatabase(server_->DatabaseName(), connection_handle_);
+      } catch (...) {
+        // The statement's error is the one to report.
+      }
+    }
+    throw;
+  }
+  if (switch_database && connection_handle_ != nullptr) {
+    server_->SelectDatabase(server_->DatabaseName(), connection_handle_);
+  }
+}
+
+void TMySQLDatasetBase::RunStatements() {
   TMySQLBase* driver = server_->GetDriver();
   TStringList statements;
   statements.Assign(sql_.get());
@@ -447,12 +495,14 @@ void TMySQLDatasetBase::InternalOpenResultBlock() {
       statement_text_.pop_back();
     }
     ClearRest();
+    CheckConnectionHandle();
     result_handle_ = driver->OpenQuery(connection_handle_, statement_text_);
     affected_rows_text_ = driver->AffectedRows(connection_handle_);
   }
   record_size_ = 0;
   RecInfoClear();
   rows_.reset();
+  row_base_ = 0;
   databases_->Clear();
   TableInfoClear();
   FieldInfoClear();
@@ -478,10 +528,9 @@ void TMySQLDatasetBase::GetNextRow() {
   MySQLRow row = driver->RetrieveRow(result_handle_);
   all_fetched_ = row == nullptr;
   if (row != nullptr) {
-    if (result_type_ == rtUnidirectional && !rows_->empty()) rows_->back().Release();
     MySQLLengths lengths = driver->RetrieveRowFieldLenghts(result_handle_);
     int columns = field_infos_.Count();
-    int64_t bookmark = static_cast<int64_t>(rows_->size());
+    int64_t bookmark = FetchedCount();
     // A unidirectional result frees each row on its own as the next arrives.
     TRowArena* arena = result_type_ == rtUnidirectional ? nullptr : &arena_;
     // The fast path: every column is a server column and no NULL needs a
@@ -490,29 +539,36 @@ void TMySQLDatasetBase::GetNextRow() {
     if (plain && OnCustomValue) {
       for (int i = 0; i < columns && plain; ++i) plain = row[i] != nullptr;
     }
+    TRowValues values;
     if (plain) {
-      rows_->push_back(TRowValues::FromRow(columns, row, lengths, arena));
+      values = TRowValues::FromRow(columns, row, lengths, arena);
     } else {
-      std::vector<const char*> values(static_cast<size_t>(columns), nullptr);
+      std::vector<const char*> texts(static_cast<size_t>(columns), nullptr);
       std::vector<unsigned long> sizes(static_cast<size_t>(columns), 0);
       std::vector<std::string> custom(static_cast<size_t>(columns));
       for (int i = 0; i < columns; ++i) {
         TFieldInfo* info = field_infos_[i];
         if (info->IsServerColumn && i < server_columns_ && row[i] != nullptr) {
-          values[i] = row[i];
+          texts[i] = row[i];
           sizes[i] = lengths[i];
           continue;
         }
         if (OnCustomValue) {
           OnCustomValue(this, info->Name, bookmark, custom[i]);
           if (!custom[i].empty()) {
-            values[i] = custom[i].data();
+            texts[i] = custom[i].data();
             sizes[i] = custom[i].size();
           }
         }
       }
-      rows_->push_back(TRowValues::FromRow(columns, values.data(), sizes.data(), arena));
+      values = TRowValues::FromRow(columns, texts.data(), sizes.data(), arena);
     }
+    if (result_type_ == rtUnidirectional && !rows_->empty()) {
+      // Only the newest row is kept; the counter keeps the numbering.
+      row_base_ += static_cast<int64_t>(rows_->size());
+      rows_->clear();
+    }
+    rows_->push_back(std::move(values));
     return;
   }
 
@@ -531,79 +587,115 @@ void TMySQLDatasetBase::GetNextRow() {
   result_handle_ = nullptr;
   if (failure) std::rethrow_exception(failure);
   // The result is done; learn what the server can tell about the columns.
-  if (options_.Contains(doRetrieveFieldValues) && table_infos_.Count() > 0) {
-    for (int t = 0; t < table_infos_.Count(); ++t) {
-      TTableInfo* table = table_infos_[t];
-      MySQLResultHandle result =
-          driver->OpenQuery(connection_handle_, "show columns from " + table->QualifiedName);
-      if (result == nullptr) continue;
-      try {
-        while (MySQLRow r = driver->RetrieveRow(result)) {
-          if (r[0] == nullptr) break;
-          MySQLLengths l = driver->RetrieveRowFieldLenghts(result);
-          std::string field(r[0], l[0]);
-          int index = field_infos_.IndexOf(table->Table + "." + field);
-          if (index < 0) index = field_infos_.IndexOf(field);
-          if (index < 0) continue;
-          TFieldInfo* info = field_infos_[index];
-          bool has_type = r[1] != nullptr;
-          bool has_default = r[4] != nullptr;
-          std::string def = has_default ? std::string(r[4], l[4]) : std::string();
-          if ((info->ColumnType == mysql_column::kEnum || info->ColumnType == mysql_column::kSet) &&
-              has_type) {
-            std::string type(r[1], l[1]);
-            std::string members = WordInStr(2, type, "()");
-            std::replace(members.begin(), members.end(), '\'', '"');
-            info->Values = members;
-            if (info->ColumnType == mysql_column::kSet && options_.Contains(doSetToWord)) {
-              TStringList list;
-              list.SetCommaText(info->Values);
-              for (size_t k = rows_->size(); k-- > 0;) {
-                TRowValues& values = (*rows_)[k];
-                if (values.IsNull(index)) continue;
-                values.Set(index, SetMaskText(values.Value(index), list));
-              }
-              info->DefaultValue = has_default ? SetMaskText(def, list) : "0";
-            }
-          } else if (has_default && info->DefaultValue.empty()) {
-            info->DefaultValue = def;
-          }
-        }
-      } catch (...) {
-        driver->CloseQuery(result);
-        throw;
+  if (options_.Contains(doRetrieveFieldValues)) {
+    for (int t = 0; t < table_infos_.Count(); ++t) RetrieveFieldValues(table_infos_[t]);
+  }
+  if (options_.Contains(doRetrieveIndexDefs)) RetrieveIndexDefs();
+}
+
+std::optional<std::vector<std::vector<std::optional<std::string>>>>
+TMySQLDatasetBase::MetadataRows(const std::string& SQL, uint32_t Columns) {
+  TMySQLBase* driver = server_->GetDriver();
+  if (connection_handle_ == nullptr) return std::nullopt;
+  std::vector<std::vector<std::optional<std::string>>> rows;
+  MySQLResultHandle result = nullptr;
+  try {
+    result = driver->OpenQuery(connection_handle_, SQL);
+    if (result == nullptr) return std::nullopt;
+    // An answer narrower than expected is not what was asked for: its rows
+    // are not indexed beyond their width.
+    bool wide_enough = driver->RetrieveColCount(result) >= Columns;
+    while (MySQLRow r = driver->RetrieveRow(result)) {
+      if (!wide_enough) continue;
+      MySQLLengths l = driver->RetrieveRowFieldLenghts(result);
+      std::vector<std::optional<std::string>> values(Columns);
+      for (uint32_t c = 0; c < Columns; ++c) {
+        if (r[c] != nullptr) values[c] = std::string(r[c], l != nullptr ? l[c] : std::strlen(r[c]));
       }
-      driver->CloseQuery(result);
+      rows.push_back(std::move(values));
+    }
+    bool failed = driver->ErrorNo(connection_handle_) != 0;
+    driver->CloseQuery(result);
+    if (failed || !wide_enough) return std::nullopt;
+  } catch (const EMySQLError&) {
+    // Best effort: a table the server cannot describe (a derived table, a
+    // CTE, a view without rights) is skipped.
+    if (result != nullptr) {
+      try {
+        driver->CloseQuery(result);
+      } catch (...) {
+      }
+    }
+    return std::nullopt;
+  }
+  return rows;
+}
+
+void TMySQLDatasetBase::RetrieveFieldValues(TTableInfo* Table) {
+  // Field, Type, Null, Key, Default, ...
+  auto answer = MetadataRows("show columns from " + Table->QualifiedName, 5);
+  if (!answer) return;
+  for (const auto& r : *answer) {
+    if (!r[0]) continue;
+    const std::string& field = *r[0];
+    // The column's own table (alias) and original name: a column of the same
+    // name in another table of a join is a different column.
+    for (int index = 0; index < server_columns_; ++index) {
+      TFieldInfo* info = field_infos_[index];
+      if (!SameText(info->Table, Table->Table) || !SameText(info->OrgName, field)) continue;
+      bool has_default = r[4].has_value();
+      std::string def = has_default ? *r[4] : std::string();
+      if ((info->ColumnType == mysql_column::kEnum || info->ColumnType == mysql_column::kSet) && r[1]) {
+        std::string members = WordInStr(2, *r[1], "()");
+        std::replace(members.begin(), members.end(), '\'', '"');
+        info->Values = members;
+        if (info->ColumnType == mysql_column::kSet && options_.Contains(doSetToWord)) {
+          TStringList list;
+          list.SetCommaText(info->Values);
+          for (size_t k = rows_->size(); k-- > 0;) {
+            TRowValues& values = (*rows_)[k];
+            if (values.IsNull(index)) continue;
+            values.Set(index, SetMaskText(values.Value(index), list));
+          }
+          info->DefaultValue = has_default ? SetMaskText(def, list) : "0";
+        }
+      } else if (has_default && info->DefaultValue.empty()) {
+        info->DefaultValue = def;
+      }
     }
   }
+}
+
+void TMySQLDatasetBase::RetrieveIndexDefs() {
   TIndexDefs* index_defs = IndexDefs();
+  // The definitions are the server's while this option is set: they are
+  // replaced for a single table and cleared for anything else. Without the
+  // option they are the application's and stay untouched.
+  std::optional<std::vector<std::vector<std::optional<std::string>>>> answer;
+  if (field_infos_.Count() > 0 && table_infos_.Count() == 1) {
+    // Table, Non_unique, Key_name, Seq_in_index, Column_name, ...
+    answer = MetadataRows("show index from " + table_infos_[0]->QualifiedName, 5);
+    if (!answer) return;  // not described: the definitions stay as they were
+  }
   index_defs->BeginUpdate();
   try {
     index_defs->Clear();
-    if (options_.Contains(doRetrieveIndexDefs) && field_infos_.Count() > 0 &&
-        table_infos_.Count() == 1) {
-      MySQLResultHandle result = driver->OpenQuery(
-          connection_handle_, "show index from " + table_infos_[0]->QualifiedName);
-      try {
-        while (MySQLRow r = result ? driver->RetrieveRow(result) : nullptr) {
-          if (r[1] == nullptr || r[2] == nullptr || r[4] == nullptr) continue;
-          MySQLLengths l = driver->RetrieveRowFieldLenghts(result);
-          std::string non_unique(r[1], l[1]), key_name(r[2], l[2]), column(r[4], l[4]);
-          int at = index_defs->IndexOf(key_name);
-          TIndexDef* def = at >= 0 ? index_defs->Items(at) : index_defs->Add(key_name, "", {});
-          std::string fields = def->Fields();
-          if (!fields.empty()) fields += ";";
-          def->SetFields(fields + column);
-          TIndexOptions options = def->Options();
-          if (SameText(key_name, "PRIMARY")) options.Include(ixPrimary);
-          if (non_unique == "0") options.Include(ixUnique);
-          def->SetOptions(options);
-        }
-      } catch (...) {
-        driver->CloseQuery(result);
-        throw;
+    if (answer) {
+      for (const auto& r : *answer) {
+        if (!r[1] || !r[2] || !r[4]) continue;
+        const std::string& non_unique = *r[1];
+        const std::string& key_name = *r[2];
+        const std::string& column = *r[4];
+        int at = index_defs->IndexOf(key_name);
+        TIndexDef* def = at >= 0 ? index_defs->Items(at) : index_defs->Add(key_name, "", {});
+        std::string fields = def->Fields();
+        if (!fields.empty()) fields += ";";
+        def->SetFields(fields + column);
+        TIndexOptions options = def->Options();
+        if (SameText(key_name, "PRIMARY")) options.Include(ixPrimary);
+        if (non_unique == "0") options.Include(ixUnique);
+        def->SetOptions(options);
       }
-      driver->CloseQuery(result);
     }
   } catch (...) {
     index_defs->EndUpdate();
@@ -621,9 +713,19 @@ void TMySQLDatasetBase::ClearRest() {
   TMySQLBase* driver = server_->GetDriver();
   while (driver->RetrieveRow(result_handle_) != nullptr) {
   }
+  // A server error in what is drained is raised, not taken for the end.
+  std::exception_ptr failure;
+  if (driver->ErrorNo(connection_handle_) != 0) {
+    try {
+      MySQLError(driver, connection_handle_, -1, "", -1, -1);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  }
   driver->CloseQuery(result_handle_);
   result_handle_ = nullptr;
   all_fetched_ = true;
+  if (failure) std::rethrow_exception(failure);
 }
 
 // ---------------------------------------------------------------------------
@@ -660,6 +762,7 @@ void TMySQLDatasetBase::InternalClose() {
   }
   RecInfoClear();
   rows_.reset();
+  row_base_ = 0;
   current_rec_ = -1;
   old_values_.reset();
   BindFields(false);
@@ -680,22 +783,48 @@ void TMySQLDatasetBase::InternalRefresh() {
   if (server_ != nullptr) ResyncResult();
 }
 
+std::vector<std::string> TMySQLDatasetBase::ColumnSignature() const {
+  std::vector<std::string> signature;
+  for (int i = 0; i < field_infos_.Count(); ++i) {
+    const TFieldInfo* info = field_infos_[i];
+    signature.push_back(field_infos_.Key(i) + '\0' + std::to_string(info->ColumnType) + '\0' +
+                        std::to_string(info->Flags));
+  }
+  return signature;
+}
+
 void TMySQLDatasetBase::ResyncResult() {
   std::optional<TCursorScope> cursor;
   if (UseCursor()) cursor.emplace(cursor_);
+  // The fields stay bound to the columns: any change of name, type or flags
+  // (not only of their number) would show values under the wrong fields.
+  std::vector<std::string> before = ColumnSignature();
+  bool changed = false;
   DisableControls();
   try {
-    int columns = field_infos_.Count();
     InternalOpenResultBlock();
-    if (field_infos_.Count() != columns) {
-      InternalClose();
-      MySQLError(nullptr, nullptr, -1, "Columns have changed. Please close and reopen.", -1, -1);
-    }
+    changed = ColumnSignature() != before;
   } catch (...) {
+    changed = ColumnSignature() != before;
     EnableControls();
+    // Columns already replaced: close through the framework, so that state,
+    // links and fields agree.
+    if (changed) CloseAfterFailedRefresh();
     throw;
   }
   EnableControls();
+  if (changed) {
+    CloseAfterFailedRefresh();
+    MySQLError(nullptr, nullptr, -1, "Columns have changed. Please close and reopen.", -1, -1);
+  }
+}
+
+void TMySQLDatasetBase::CloseAfterFailedRefresh() {
+  try {
+    Close();
+  } catch (...) {
+    // The refresh's error is the one to report.
+  }
 }
 
 void TMySQLDatasetBase::InternalHandleException() { ApplicationHandleException(this); }

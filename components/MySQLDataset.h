@@ -13,8 +13,42 @@
 //
 // Result types: rtLocal reads every row at open and works on the component's
 // shared connection; rtIncremental reads rows as navigation needs them and
-// needs a connection of its own (setting it clears ShareConnection);
-// rtUnidirectional is incremental and keeps only the newest row's values.
+// needs a connection of its own (setting it clears ShareConnection, and
+// ShareConnection, set alone or through SetOptions, makes the result local);
+// rtUnidirectional is incremental and holds only the newest row, a counter
+// keeping the numbering (FetchedCount).
+//
+// Connection. A dataset with a DatabaseName of its own on the shared
+// connection has that database selected only while its statements run; the
+// component's is selected again afterwards, and generated names keep the
+// database. A statement with no connection handle to go on (the connection
+// went while opening) raises "No server connection". A server error in the
+// middle of a result, or in what is drained before the next statement, is
+// raised, never read as the end of the rows.
+//
+// Departures from the plain column mapping, each to keep values exact:
+// DECIMAL columns are string fields holding the server's text (AsFloat
+// converts; an assignment is never cut); BIT up to 63 bits is a large-integer
+// field of the bit value (the stored value stays the column's bytes), a wider
+// one a blob; GEOMETRY and any type without a field of its own are blobs,
+// memos or strings by their flags instead of refusing the result; a TIME
+// outside 00:00:00-23:59:59 keeps its text and reading it through the time
+// field raises instead of giving another time; an auto-increment column is
+// the 32-bit auto-increment field only where its values fit, otherwise it
+// keeps its wider field (read-only either way); doFieldsAsString keeps each
+// column's own length. After the last row (doRetrieveFieldValues,
+// doRetrieveIndexDefs) learning is best effort: a statement that fails or
+// answers narrower than expected is passed over; enum and set members are
+// matched on the column's own table and original name; IndexDefs are
+// replaced only under doRetrieveIndexDefs. Refresh raises "Columns have
+// changed" when any column's name, type or flags differ, and then closes the
+// dataset through the framework (state, links and fields agree).
+//
+// Editing. A field assignment in edit state changes the record buffer and
+// the row the edited record came from (its bookmark); Cancel restores that
+// row. The Modified flags name what an edit changed: they are cleared when an
+// edit starts, on Cancel and when a new record is initialised (then set for
+// columns with a default). SetRecNo ignores numbers off the rows.
 //
 // Field values are converted from and to the stored texts on each access
 // (GetFieldData / SetFieldData); see the .cpp files for the type table.
@@ -65,7 +99,7 @@ enum TMySQLDatasetOption {
   doAutoCreate,
   doCreateTemp,
   doDropIfExists,
-  doFieldsAsString,       // non-blob columns become 255-character strings
+  doFieldsAsString,       // non-blob columns become strings of their own length
   doRetrieveFieldValues,  // learn enum/set members and defaults after the last row
   doRetrieveIndexDefs,    // learn a single table's indexes after the last row
   doMacrosEnabled,
@@ -98,9 +132,10 @@ using TMySQLFieldValue = std::function<void(TMySQLDatasetBase* Dataset, const st
 namespace mysql_column {
 inline constexpr uint8_t kDecimal = 0, kTiny = 1, kShort = 2, kLong = 3, kFloat = 4, kDouble = 5,
                          kNull = 6, kTimestamp = 7, kLongLong = 8, kInt24 = 9, kDate = 10,
-                         kTime = 11, kDateTime = 12, kYear = 13, kNewDate = 14, kEnum = 247,
+                         kTime = 11, kDateTime = 12, kYear = 13, kNewDate = 14, kVarChar = 15,
+                         kBit = 16, kJson = 245, kNewDecimal = 246, kEnum = 247,
                          kSet = 248, kTinyBlob = 249, kMediumBlob = 250, kLongBlob = 251,
-                         kBlob = 252, kVarString = 253, kString = 254;
+                         kBlob = 252, kVarString = 253, kString = 254, kGeometry = 255;
 inline constexpr uint32_t kNotNullFlag = 1, kPriKeyFlag = 2, kUniqueKeyFlag = 4,
                           kMultipleKeyFlag = 8, kBlobFlag = 16, kUnsignedFlag = 32,
                           kBinaryFlag = 128, kEnumFlag = 256, kAutoIncrementFlag = 512,
@@ -108,10 +143,13 @@ inline constexpr uint32_t kNotNullFlag = 1, kPriKeyFlag = 2, kUniqueKeyFlag = 4,
 }  // namespace mysql_column
 
 // ---------------------------------------------------------------------------
-// TRowArena: large blocks that the rows of a result are carved from, so that
-// a result of many small rows costs neither one allocation per row nor the
-// allocator's bookkeeping. Rows carved from it are freed all at once by
-// Clear (or the destructor); nothing may refer to them afterwards.
+// TRowArena: blocks that the rows of a result are carved from, so that a
+// result of many small rows costs neither one allocation per row nor the
+// allocator's bookkeeping. The first block is 16 KiB and each next one twice
+// the last, up to 2 MiB blocks that ask for huge pages (a row larger than
+// the next block gets a block of its size). Rows carved from it are freed
+// all at once by Clear (or the destructor); nothing may refer to them
+// afterwards.
 class TRowArena {
  public:
   TRowArena() = default;
@@ -130,6 +168,7 @@ class TRowArena {
   char* at_ = nullptr;
   size_t left_ = 0;
   size_t allocated_ = 0;
+  size_t next_chunk_ = 0;  // size of the next chunk; 0: the first
 };
 
 // TRowValues: the values of one row in one allocation: the column count, the
@@ -160,7 +199,9 @@ class TRowValues {
   std::optional<std::string_view> Get(int Index) const;
   // Replaces one value (std::nullopt: NULL). The new storage is built before
   // the old one is given up, so a failure leaves the row as it was. An index
-  // out of range does nothing.
+  // out of range does nothing. Each call copies the whole row: fine for
+  // field assignments, but a writer that grows a value piece by piece (a
+  // blob stream) buffers the pieces and calls Set once.
   void Set(int Index, std::optional<std::string_view> Value);
   // Every value NULL; the column count stays.
   void ClearValues();
@@ -299,8 +340,11 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // --- state shared with the statement, editing and thread code
   MySQLHandle ConnectionHandle() const { return connection_handle_; }
   MySQLResultHandle ResultHandle() const { return result_handle_; }
-  // The fetched rows; nullptr while closed.
+  // The fetched rows; nullptr while closed. A unidirectional result holds
+  // only its newest row here (its bookmark is FetchedCount() - 1).
   const std::vector<TRowValues>* Rows() const { return rows_.get(); }
+  // Rows read so far, including those a unidirectional result let go.
+  int64_t FetchedCount() const;
   const TFieldInfoList& FieldInfos() const { return field_infos_; }
   const TTableInfoList& TableInfos() const { return table_infos_; }
   const TStringList& Databases() const { return *databases_; }
@@ -330,7 +374,8 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // would receive it (Buffer of the field's DataSize bytes).
   bool GetRawFieldData(TField* Field, void* Buffer);
   // The same into a buffer of BufferSize bytes: the text (cut to fit) and a
-  // NUL.
+  // NUL; for calculated, lookup and blob fields the native value, cut to
+  // BufferSize. Nothing is ever written past BufferSize bytes (0: nothing).
   bool GetRawFieldData(TField* Field, void* Buffer, size_t BufferSize);
   // The stored text of a data field in the active record; std::nullopt for
   // NULL or without an active record.
@@ -419,7 +464,32 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   void InternalOpenResultBlock();
   void GetNextRow();
   void GetRest();
+  // Reads what is left of the result and releases it; a server error in it
+  // is raised (the result is released all the same).
   void ClearRest();
+  // Runs the statements of SQL and reads the last one's columns (and, for a
+  // local result, its rows).
+  void RunStatements();
+  // Raises "No server connection" when there is no handle to send on.
+  void CheckConnectionHandle();
+  // The dataset shares the component's connection but names another
+  // database than the component's.
+  bool UsesForeignDatabase() const;
+  // What the server tells about the result's tables after the last row (best
+  // effort: a table it cannot describe is skipped). Enum and set members and
+  // defaults are matched on the column's own table and original name.
+  void RetrieveFieldValues(TTableInfo* Table);
+  void RetrieveIndexDefs();
+  // The rows of a metadata statement, each exactly Columns values;
+  // std::nullopt when the statement fails, fails midway or answers with
+  // fewer columns.
+  std::optional<std::vector<std::vector<std::optional<std::string>>>> MetadataRows(
+      const std::string& SQL, uint32_t Columns);
+  // Key, type and flags of every column, to tell a changed result.
+  std::vector<std::string> ColumnSignature() const;
+  void CloseAfterFailedRefresh();
+  // Clears the Modified flag of every column.
+  void ClearModified();
   void ResyncResult();
   void RecInfoClear();
   void FieldInfoClear() { field_infos_.Clear(); }
@@ -475,7 +545,7 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   TFieldClass GetFieldClass(TFieldType FieldType) override;
   void Notification(TComponent* AComponent, TOperation Operation) override;
 
-  // The row at Index of Rows.
+  // The row of bookmark Index; nullptr when it is not held.
   TRowValues* GetIndexRecord(int64_t Index);
   static TRecInfo* RecInfo(TRecordBuffer Buffer) { return reinterpret_cast<TRecInfo*>(Buffer); }
   // FieldInfos index of a data field; -1 for calculated fields or none.
@@ -493,6 +563,8 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // Holds the rows of the result (declared before rows_, which refers to it).
   TRowArena arena_;
   std::unique_ptr<std::vector<TRowValues>> rows_;
+  // Bookmark of rows_[0]: the rows a unidirectional result has let go.
+  int64_t row_base_ = 0;
   TFieldInfoList field_infos_;
   TTableInfoList table_infos_;
   std::unique_ptr<TStringList> databases_;

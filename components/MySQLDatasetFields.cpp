@@ -166,6 +166,37 @@ double ReadFloat(std::string_view S) {
   }
 }
 
+// A BIT value: its bytes, most significant first.
+int64_t BitValue(std::string_view Bytes) {
+  uint64_t v = 0;
+  for (char c : Bytes) v = (v << 8) | static_cast<unsigned char>(c);
+  return static_cast<int64_t>(v);
+}
+
+// The bytes of a BIT(Bits) value, most significant first.
+std::string BitBytes(int64_t Value, uint32_t Bits) {
+  size_t n = std::max<size_t>((Bits + 7u) / 8u, 1);
+  std::string out(n, '\0');
+  uint64_t v = static_cast<uint64_t>(Value);
+  for (size_t i = n; i-- > 0; v >>= 8) out[i] = static_cast<char>(v & 0xFF);
+  return out;
+}
+
+// Whether a TIME text is a time of day (00:00:00 to 23:59:59.999999); the
+// server's TIME spans -838:59:59 to 838:59:59.
+bool IsTimeOfDay(std::string_view S) {
+  size_t colon = S.find(':');
+  if (colon == std::string_view::npos || colon == 0) return true;  // not the server's form
+  if (S[0] == '-') return false;
+  int hours = 0;
+  for (size_t i = 0; i < colon; ++i) {
+    if (S[i] < '0' || S[i] > '9') return true;
+    hours = hours * 10 + (S[i] - '0');
+    if (hours > 99) return false;
+  }
+  return hours < 24;
+}
+
 std::string DateText(int32_t Day) {
   int y, m, d;
   DecodeDate(TimeStampToDateTime(TTimeStamp{0, Day}), y, m, d);
@@ -263,9 +294,10 @@ void TMySQLDatasetBase::ReadColumns() {
       info->ColumnType = kBlob;
       info->Flags |= kBlobFlag;
     }
+    // Every other column becomes a string of the column's own length (a
+    // fixed 255 would cut longer values).
     if (options_.Contains(doFieldsAsString) &&
         !(info->ColumnType >= kTinyBlob && info->ColumnType <= kBlob)) {
-      info->Length = 255;
       info->ColumnType = kVarString;
     }
     if (options_.Contains(doSmallMemoToStr) && (info->Flags & kBlobFlag) &&
@@ -317,8 +349,11 @@ void TMySQLDatasetBase::ReadColumns() {
       field_infos_.SetKey(index, info->DisplayName);
     }
   };
-  bool one_database =
-      databases_->Count() == 1 && (database_name_.empty() || SameText(database_name_, databases_->Get(0)));
+  // A dataset that shares the component's connection but names a database
+  // of its own keeps the database in generated names: its statements may run
+  // while the component's database is selected.
+  bool one_database = databases_->Count() == 1 && !UsesForeignDatabase() &&
+                      (database_name_.empty() || SameText(database_name_, databases_->Get(0)));
   bool one_table = (one_database || databases_->Count() == 0) && table_infos_.Count() == 1;
   for (int i = 0; i < field_infos_.Count(); ++i) {
     TFieldInfo* info = field_infos_[i];
@@ -394,8 +429,21 @@ void TMySQLDatasetBase::InternalInitFieldDefs() {
         size = custom->Size();
       } else {
         switch (info->ColumnType) {
-          case kDecimal: case kFloat: case kDouble: case 246 /* NEWDECIMAL */:
+          case kFloat: case kDouble:
             type = ftFloat; break;
+          case kDecimal: case kNewDecimal:
+            // Exact: the text goes back as read (AsFloat still converts).
+            type = ftString;
+            size = static_cast<int>(std::min<uint32_t>(info->Length, kMaxStringFieldSize - 1)) + 1;
+            break;
+          case kBit:
+            // A bit field up to 63 bits is its number; a wider one its bytes.
+            if (info->Length <= 63) {
+              type = ftLargeint;
+            } else {
+              type = ftBlob;
+            }
+            break;
           case kTiny:
             type = options_.Contains(doTinyIntToBool) ? ftBoolean : is_unsigned ? ftWord : ftSmallint;
             break;
@@ -436,11 +484,21 @@ void TMySQLDatasetBase::InternalInitFieldDefs() {
             type = (info->Flags & kBinaryFlag) ? ftBlob : ftMemo;
             size = static_cast<int>(std::min<uint32_t>(info->Length, INT32_MAX));
             break;
-          case kVarString: case kString:
+          case kVarString: case kString: case kVarChar:
             type = ftString;
-            size = static_cast<int>(info->Length);
+            size = static_cast<int>(std::min<uint32_t>(info->Length, INT32_MAX));
             break;
-          default: type = ftUnknown; break;
+          default:
+            // A type without a field of its own (GEOMETRY, JSON, newer
+            // kinds) is shown by its bytes rather than refusing the result.
+            if ((info->Flags & kBlobFlag) || info->ColumnType == kGeometry) {
+              type = (info->Flags & kBinaryFlag) || info->ColumnType == kGeometry ? ftBlob : ftMemo;
+              size = static_cast<int>(std::min<uint32_t>(info->Length, INT32_MAX));
+            } else {
+              type = ftString;
+              size = static_cast<int>(std::min<uint32_t>(info->Length, INT32_MAX));
+            }
+            break;
         }
       }
       if (type == ftString && size < 1) size = 1;
@@ -454,7 +512,9 @@ void TMySQLDatasetBase::InternalInitFieldDefs() {
       def->SetSize(size);
       if (!options_.Contains(doFieldsAsString) && (info->Flags & kAutoIncrementFlag)) {
         attributes.Include(faReadonly);
-        def->SetDataType(ftAutoInc);
+        // The 32-bit auto-increment field only where every value fits; a
+        // BIGINT or INT UNSIGNED key keeps its wider field (read-only too).
+        if (type == ftSmallint || type == ftInteger || type == ftWord) def->SetDataType(ftAutoInc);
       }
       bool required = (info->Flags & kNotNullFlag) && def->DataType() != ftAutoInc &&
                       !attributes.Contains(faReadonly);
@@ -539,10 +599,19 @@ bool TMySQLDatasetBase::GetFieldData(TField* Field, void* Buffer) {
   if (Field->IsBlob()) return !rec->Data.Value(column).empty();
   std::optional<std::string_view> value = rec->Data.Get(column);
   if (!value) return false;
+  TFieldInfo* info = field_infos_[column];
+  if (info->ColumnType == kBit && Field->DataType() == ftLargeint) {
+    // Bytes, not text: a 0x20 byte is a value, not a blank.
+    if (value->empty()) return false;
+    if (Buffer != nullptr) {
+      int64_t v = BitValue(*value);
+      std::memcpy(Buffer, &v, sizeof v);
+    }
+    return true;
+  }
   if (Buffer == nullptr) return true;
   std::string_view trimmed = TrimBlanks(*value);
   if (trimmed.empty()) return false;
-  TFieldInfo* info = field_infos_[column];
   std::string_view t = trimmed;
   switch (Field->DataType()) {
     case ftString:
@@ -587,6 +656,14 @@ bool TMySQLDatasetBase::GetFieldData(TField* Field, void* Buffer) {
       break;
     }
     case ftTime: {
+      // A time field holds a time of day; a duration outside it is never
+      // turned into another time.
+      if (!IsTimeOfDay(t)) {
+        MySQLError(nullptr, nullptr, -1,
+                   "Value '" + std::string(t) + "' of field '" + Field->FieldName() +
+                       "' is outside the range of a time field",
+                   -1, -1);
+      }
       int32_t v = ReadTime(t).Time;
       std::memcpy(Buffer, &v, sizeof v);
       break;
@@ -610,25 +687,38 @@ bool TMySQLDatasetBase::GetFieldData(TField* Field, void* Buffer) {
 
 bool TMySQLDatasetBase::GetRawFieldData(TField* Field, void* Buffer) {
   if (Field != nullptr && Buffer != nullptr && Field->FieldNo() >= 1 && !Field->IsBlob() &&
-      dynamic_cast<TStringField*>(Field) == nullptr) {
-    return GetRawFieldData(Field, Buffer, static_cast<size_t>(std::max(Field->DataSize(), 1)));
+      dynamic_cast<TStringField*>(Field) != nullptr) {
+    // A string field's own layout, its DataSize bytes.
+    TRecInfo* rec = nullptr;
+    int column = ColumnOf(Field);
+    if (column < 0 || !GetActiveRecBuf(rec)) return false;
+    std::optional<std::string_view> value = rec->Data.Get(column);
+    if (!value || TrimBlanks(*value).empty()) return false;
+    TStringField::StringToBuffer(Field, Buffer, *value);
+    return true;
   }
-  return GetRawFieldData(Field, Buffer, 0);
+  size_t size = Field != nullptr ? static_cast<size_t>(std::max(Field->DataSize(), 1)) : 0;
+  return GetRawFieldData(Field, Buffer, size);
 }
 
 bool TMySQLDatasetBase::GetRawFieldData(TField* Field, void* Buffer, size_t BufferSize) {
   TRecInfo* rec = nullptr;
   if (Field == nullptr || !GetActiveRecBuf(rec)) return false;
-  if (Field->FieldNo() < 1 || Field->IsBlob()) return GetFieldData(Field, Buffer);
+  if (Field->FieldNo() < 1 || Field->IsBlob()) {
+    // The native value, bounded by the caller's buffer.
+    if (Buffer == nullptr || BufferSize == 0) return GetFieldData(Field, nullptr);
+    std::vector<char> native(static_cast<size_t>(std::max(Field->DataSize(), 1)) + 1, '\0');
+    bool has_value = GetFieldData(Field, native.data());
+    if (has_value) std::memcpy(Buffer, native.data(), std::min(BufferSize, native.size()));
+    return has_value;
+  }
   int column = ColumnOf(Field);
   if (column < 0) return false;
   std::optional<std::string_view> value = rec->Data.Get(column);
   if (!value) return false;
   if (Buffer == nullptr) return true;
   if (TrimBlanks(*value).empty()) return false;
-  if (BufferSize == 0 && dynamic_cast<TStringField*>(Field) != nullptr) {
-    TStringField::StringToBuffer(Field, Buffer, *value);
-  } else if (BufferSize > 0) {
+  if (BufferSize > 0) {
     // Bounded by the caller's buffer: text and a NUL.
     size_t n = std::min(value->size(), BufferSize - 1);
     std::memcpy(Buffer, value->data(), n);
@@ -676,7 +766,12 @@ void TMySQLDatasetBase::SetFieldData(TField* Field, const void* Buffer) {
         switch (Field->DataType()) {
           case ftString:
             t = TStringField::BufferToString(Field, Buffer);
-            if (t.size() > info->Length) t.resize(info->Length);
+            // A decimal's text is never cut (that would change the number);
+            // the server judges it.
+            if (info->ColumnType != kDecimal && info->ColumnType != kNewDecimal &&
+                t.size() > info->Length) {
+              t.resize(info->Length);
+            }
             break;
           case ftSmallint:
           case ftInteger:
@@ -690,7 +785,7 @@ void TMySQLDatasetBase::SetFieldData(TField* Field, const void* Buffer) {
           case ftLargeint: {
             int64_t v;
             std::memcpy(&v, Buffer, sizeof v);
-            t = std::to_string(v);
+            t = info->ColumnType == kBit ? BitBytes(v, info->Length) : std::to_string(v);
             break;
           }
           case ftFloat:
@@ -753,7 +848,9 @@ void TMySQLDatasetBase::SetFieldData(TField* Field, const void* Buffer) {
       TRowValues* row = nullptr;
       TRowValues row_values;
       if (State() == dsEdit) {
-        row = GetIndexRecord(current_rec_);
+        // The row the edited record holds (its bookmark): the current index
+        // follows every fetch of the record window.
+        row = GetIndexRecord(rec->Bookmark);
         if (row != nullptr && !row->Released()) {
           row_values = *row;
           row_values.Set(column, view);

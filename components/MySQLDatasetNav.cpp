@@ -35,6 +35,10 @@ void TMySQLDatasetBase::ClearCalcFields(TRecordBuffer Buffer) {
   }
 }
 
+void TMySQLDatasetBase::ClearModified() {
+  for (int i = 0; i < field_infos_.Count(); ++i) field_infos_[i]->Modified = false;
+}
+
 void TMySQLDatasetBase::InternalInitRecord(TRecordBuffer Buffer) {
   TRecInfo* rec = RecInfo(Buffer);
   if (rec == nullptr) return;
@@ -53,16 +57,20 @@ void TMySQLDatasetBase::InternalInitRecord(TRecordBuffer Buffer) {
     }
   }
   rec->Data = std::move(values);
+  // A new record: only the columns with a default take part (blob columns
+  // included in the reset, so no flag of an earlier record is left).
   for (int i = 0; i < field_infos_.Count(); ++i) {
-    if (!(field_infos_[i]->Flags & mysql_column::kBlobFlag)) {
-      field_infos_[i]->Modified = modified[static_cast<size_t>(i)];
-    }
+    field_infos_[i]->Modified = modified[static_cast<size_t>(i)];
   }
 }
 
 TRowValues* TMySQLDatasetBase::GetIndexRecord(int64_t Index) {
-  if (rows_ == nullptr || Index < 0 || Index >= static_cast<int64_t>(rows_->size())) return nullptr;
-  return &(*rows_)[static_cast<size_t>(Index)];
+  if (rows_ == nullptr || Index < row_base_ || Index >= FetchedCount()) return nullptr;
+  return &(*rows_)[static_cast<size_t>(Index - row_base_)];
+}
+
+int64_t TMySQLDatasetBase::FetchedCount() const {
+  return rows_ == nullptr ? 0 : row_base_ + static_cast<int64_t>(rows_->size());
 }
 
 // ---------------------------------------------------------------------------
@@ -73,11 +81,10 @@ TGetResult TMySQLDatasetBase::GetRecord(TRecordBuffer Buffer, TGetMode GetMode, 
   // Read the row after the current one before it is needed. A
   // unidirectional result keeps only the newest row's values, so it reads
   // only when moving forward (or to the end), never to show the current row.
-  if (result_type_ != rtUnidirectional || GetMode == gmNext ||
-      current_rec_ >= static_cast<int64_t>(rows_->size())) {
-    while (static_cast<int64_t>(rows_->size()) - 1 <= current_rec_ && !all_fetched_) GetNextRow();
+  if (result_type_ != rtUnidirectional || GetMode == gmNext || current_rec_ >= FetchedCount()) {
+    while (FetchedCount() - 1 <= current_rec_ && !all_fetched_) GetNextRow();
   }
-  int64_t count = static_cast<int64_t>(rows_->size());
+  int64_t count = FetchedCount();
   if (current_rec_ > count) current_rec_ = count;
   TGetResult result = grOK;
   switch (GetMode) {
@@ -105,15 +112,16 @@ TGetResult TMySQLDatasetBase::GetRecord(TRecordBuffer Buffer, TGetMode GetMode, 
   if (result == grOK && (current_rec_ < 0 || current_rec_ >= count)) result = grError;
   if (result == grOK) {
     TRecInfo* rec = RecInfo(Buffer);
-    const TRowValues& row = (*rows_)[static_cast<size_t>(current_rec_)];
-    if (row.Released()) {
+    const TRowValues* row = GetIndexRecord(current_rec_);
+    if (row == nullptr || row->Released()) {
+      // A row a unidirectional result no longer holds.
       if (rec->Data.Count() == field_infos_.Count()) {
         rec->Data.ClearValues();
       } else {
         rec->Data = TRowValues(field_infos_.Count());
       }
     } else {
-      rec->Data = row;
+      rec->Data = *row;
     }
     rec->BookmarkFlag = bfCurrent;
     rec->Bookmark = current_rec_;
@@ -127,13 +135,13 @@ void TMySQLDatasetBase::InternalLast() {
   if (result_type_ != rtLocal && !all_fetched_) {
     current_rec_ = INT32_MAX;
   } else {
-    current_rec_ = rows_ != nullptr ? static_cast<int64_t>(rows_->size()) : 0;
+    current_rec_ = FetchedCount();
   }
 }
 
 int TMySQLDatasetBase::GetRecordCount() {
   if (!IsCursorOpen()) return 0;
-  int64_t count = static_cast<int64_t>(rows_->size());
+  int64_t count = FetchedCount();
   if (result_type_ != rtLocal && !all_fetched_) ++count;
   return static_cast<int>(std::min<int64_t>(count, INT_MAX));
 }
@@ -146,7 +154,11 @@ int TMySQLDatasetBase::GetRecNo() {
 
 void TMySQLDatasetBase::SetRecNo(int Value) {
   CheckBrowseMode();
-  if (Value == GetRecNo()) return;
+  if (Value == GetRecNo() || Value < 0) return;
+  // A number past the rows (after reading as far as needed) is ignored: the
+  // record window never moves off the rows.
+  while (FetchedCount() <= Value && !all_fetched_) GetNextRow();
+  if (Value >= FetchedCount()) return;
   if (BeforeScroll) BeforeScroll(this);
   current_rec_ = Value;
   CursorPosChanged();
@@ -185,7 +197,7 @@ bool TMySQLDatasetBase::BookmarkValid(const TBookmark& Bookmark) {
   if (Bookmark.size() != sizeof(int64_t) || rows_ == nullptr || GetRecordCount() < 1) return false;
   int64_t value;
   std::memcpy(&value, Bookmark.data(), sizeof value);
-  return value >= 0 && value < static_cast<int64_t>(rows_->size());
+  return value >= 0 && value < FetchedCount();
 }
 
 int TMySQLDatasetBase::CompareBookmarks(const TBookmark& Bookmark1, const TBookmark& Bookmark2) {
@@ -201,6 +213,8 @@ int TMySQLDatasetBase::CompareBookmarks(const TBookmark& Bookmark1, const TBookm
 // Record-level editing bookkeeping
 
 void TMySQLDatasetBase::InternalEdit() {
+  // Only what this edit changes takes part in the update.
+  ClearModified();
   auto old_values = std::make_unique<TRecInfo>();
   if (TRecInfo* rec = RecInfo(ActiveBuffer())) {
     old_values->Data = rec->Data;
@@ -210,13 +224,13 @@ void TMySQLDatasetBase::InternalEdit() {
 }
 
 void TMySQLDatasetBase::InternalCancel() {
-  if (!old_values_) return;
-  TRowValues* row = GetIndexRecord(current_rec_);
+  // The row the edited record came from (its bookmark), not the current
+  // index, which follows every fetch of the record window.
+  TRowValues* row = old_values_ ? GetIndexRecord(old_values_->Bookmark) : nullptr;
   for (int i = 0; i < field_infos_.Count(); ++i) {
     TFieldInfo* info = field_infos_[i];
-    if (!info->Modified) continue;
+    if (info->Modified && row != nullptr && !row->Released()) row->Set(i, old_values_->Data.Get(i));
     info->Modified = false;
-    if (row != nullptr && !row->Released()) row->Set(i, old_values_->Data.Get(i));
   }
   old_values_.reset();
 }

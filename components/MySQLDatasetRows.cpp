@@ -18,7 +18,10 @@ namespace {
   MySQLError(nullptr, nullptr, -1, "Row is too large to be held", -1, -1);
 }
 
-constexpr size_t kChunkSize = size_t{2} << 20;  // a huge page
+// Chunks start small (a one-row result costs 16 KiB, not a huge page) and
+// double up to a huge page; only chunks of that size ask for huge pages.
+constexpr size_t kFirstChunk = size_t{16} << 10;
+constexpr size_t kHugePage = size_t{2} << 20;
 
 bool BitSet(const uint8_t* Bits, uint32_t Index) { return (Bits[Index / 8] >> (Index % 8)) & 1u; }
 
@@ -31,12 +34,20 @@ void TRowArena::FreeChunk::operator()(char* P) const { std::free(P); }
 char* TRowArena::Allocate(size_t Size) {
   Size = (Size + 7u) & ~size_t{7};
   if (Size > left_) {
-    size_t size = std::max(kChunkSize, (Size + kChunkSize - 1) / kChunkSize * kChunkSize);
-    char* chunk = static_cast<char*>(std::aligned_alloc(kChunkSize, size));
+    size_t wanted = std::max(next_chunk_, kFirstChunk);
+    next_chunk_ = std::min(wanted * 2, kHugePage);
+    size_t size = std::max(wanted, Size);
+    char* chunk = nullptr;
+    if (size >= kHugePage) {
+      size = (size + kHugePage - 1) / kHugePage * kHugePage;
+      chunk = static_cast<char*>(std::aligned_alloc(kHugePage, size));
+    } else {
+      chunk = static_cast<char*>(std::malloc(size));
+    }
     if (chunk == nullptr) throw std::bad_alloc();
     chunks_.emplace_back(chunk);
     // Fewer page faults for the large, densely used area.
-    madvise(chunk, size, MADV_HUGEPAGE);
+    if (size >= kHugePage) madvise(chunk, size, MADV_HUGEPAGE);
     at_ = chunk;
     left_ = size;
     allocated_ += size;
@@ -53,6 +64,7 @@ void TRowArena::Clear() {
   at_ = nullptr;
   left_ = 0;
   allocated_ = 0;
+  next_chunk_ = 0;
 }
 
 // ---------------------------------------------------------------------------

@@ -58,6 +58,12 @@ std::string FirstColumn(TMySQLBase* Driver, MySQLResultHandle Result, MySQLRow R
   return std::string(Row[0]);
 }
 
+// Raises the error a connection holds after a row loop: a server error in
+// the middle of a result ends the rows early and must not read as their end.
+void RaiseIfFailed(TMySQLBase* Driver, MySQLHandle Handle) {
+  if (Handle != nullptr && Driver->ErrorNo(Handle) != 0) MySQLError(Driver, Handle, -1, "", -1, -1);
+}
+
 // The refusal of a driver entry point that the loaded library does not
 // export.
 bool IsNotImplemented(const Exception& E) {
@@ -211,9 +217,10 @@ void TMySQLServer::SetConnected(bool Value) {
 }
 
 void TMySQLServer::SetDatabaseName(const std::string& Value) {
-  if (Value != database_name_) database_name_ = Value;
-  if (!ComponentState().Contains(csLoading) && GetConnected())
-    SelectDatabase(database_name_, connection_);
+  // The name is kept only once the server has selected it: a refused name
+  // would otherwise make every later connect fail.
+  if (!ComponentState().Contains(csLoading) && GetConnected()) SelectDatabase(Value, connection_);
+  database_name_ = Value;
 }
 
 void TMySQLServer::SetHost(const std::string& Value) {
@@ -397,10 +404,12 @@ void TMySQLServer::FreeConnection(MySQLHandle& Handle) {
 }
 
 bool TMySQLServer::CheckChildrenAllClosed() {
+  // A dataset that is opening holds the connection it is about to use.
+  auto open = [](TDataSet* DataSet) { return DataSet->Active() || DataSet->Opening(); };
   for (auto& entry : named_)
-    if (entry->dataset && entry->dataset->Active()) return false;
+    if (entry->dataset && open(entry->dataset.get())) return false;
   for (int i = 0; i < DataSetCount(); ++i)
-    if (DataSets(i)->Active()) return false;
+    if (open(DataSets(i))) return false;
   return true;
 }
 
@@ -585,6 +594,10 @@ bool TMySQLServer::ExecSQL(const std::string& SQL) {
 
 void TMySQLServer::RunOn(MySQLHandle Handle, const std::string& SQL) {
   ResultGuard result(driver_.get(), driver_->OpenQuery(Handle, SQL));
+  if (result.get() == nullptr) return;
+  while (driver_->RetrieveRow(result.get()) != nullptr) {
+  }
+  RaiseIfFailed(driver_.get(), Handle);
 }
 
 bool TMySQLServer::ExecSQLBatch(const TStrings& Lines) {
@@ -592,9 +605,27 @@ bool TMySQLServer::ExecSQLBatch(const TStrings& Lines) {
   script.SetText(Lines.Text());
   ParseScript(script);
   if (script.Count() == 0) return false;
-  bool ok = true;
-  for (int i = 0; i < script.Count() && ok; ++i) ok = ExecSQL(script.Get(i));
-  return ok;
+  // One service: every statement runs on the same connection (a "use", a
+  // temporary table, a lock or a transaction holds for the statements after
+  // it); close-on-children is looked at once, after the last one.
+  ActivateConnection();
+  if (!connection_) return false;
+  try {
+    for (int i = 0; i < script.Count(); ++i) {
+      std::string text = script.Get(i);
+      if (driver_->ServerVer() < 32200 && !text.empty() && text.back() == ';') text.pop_back();
+      RunOn(connection_, text);
+    }
+  } catch (...) {
+    try {
+      CloseOnChildren();
+    } catch (...) {
+      // The statement's error is the one to report.
+    }
+    throw;
+  }
+  CloseOnChildren();
+  return true;
 }
 
 bool TMySQLServer::Ping() {
@@ -613,25 +644,32 @@ std::string TMySQLServer::ConnectionDatabase(MySQLHandle Handle) {
       std::string value = FirstColumn(driver_.get(), result.get(), row, null);
       if (found.empty() && !null) found = value;
     }
+    RaiseIfFailed(driver_.get(), handle);
   }
   return found;
 }
 
 void TMySQLServer::ListInto(const std::string& SQL, MySQLHandle Handle, TStrings* List) {
+  // Read completely before the caller's list changes: a failure leaves it
+  // as it was.
+  TStringList found;
   bool had_result = false;
+  if (!SQL.empty()) {
+    ResultGuard result(driver_.get(), driver_->OpenQuery(Handle, SQL));
+    had_result = result.get() != nullptr;
+    if (had_result) {
+      while (MySQLRow row = driver_->RetrieveRow(result.get())) {
+        bool null = false;
+        found.Add(TrimRight(FirstColumn(driver_.get(), result.get(), row, null)));
+      }
+      // A short list is not a list: the error is raised.
+      RaiseIfFailed(driver_.get(), Handle);
+    }
+  }
   List->BeginUpdate();
   try {
     List->Clear();
-    if (!SQL.empty()) {
-      ResultGuard result(driver_.get(), driver_->OpenQuery(Handle, SQL));
-      had_result = result.get() != nullptr;
-      if (had_result) {
-        while (MySQLRow row = driver_->RetrieveRow(result.get())) {
-          bool null = false;
-          List->Add(TrimRight(FirstColumn(driver_.get(), result.get(), row, null)));
-        }
-      }
-    }
+    List->AddStrings(found);
   } catch (...) {
     List->EndUpdate();
     throw;
@@ -674,6 +712,7 @@ int32_t TMySQLServer::QueryInteger(const std::string& SQL) {
       int32_t number = 0;
       answer = (!null && TryStrToInt(value, number)) ? number : -1;
     }
+    RaiseIfFailed(driver_.get(), connection_);
   }
   return answer;
 }

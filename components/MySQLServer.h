@@ -5,7 +5,8 @@
 // services (statements, scripts, lists, named locks, databases).
 //
 // Connecting: SetConnected(true) (or Connect/Open) runs DoConnect: OnLogin,
-// the "client" section of Params, the login dialog when LoginPrompt is set,
+// the "client" section of Params, the login dialog when LoginPrompt is set
+// (it starts with the stored password, so OK on an untouched field keeps it),
 // then AllocConnection for the main handle, the version check, the optional
 // creation of the database (soAutoCreate) and its selection. Every parameter
 // setter disconnects first when the value changes; registered datasets are
@@ -161,8 +162,9 @@ class TMySQLServer : public TCustomConnection {
   void Disconnect() { SetConnected(false); }
 
   const std::string& DatabaseName() const { return database_name_; }
-  // Stores the name; when connected (and not loading) selects it on the main
-  // connection, also when it did not change.
+  // When connected (and not loading) selects the name on the main
+  // connection, also when it did not change, and stores it only once the
+  // selection succeeded: a refused name raises and the old one stays.
   void SetDatabaseName(const std::string& Value);
   const std::string& Host() const { return host_; }
   void SetHost(const std::string& Value);
@@ -213,7 +215,9 @@ class TMySQLServer : public TCustomConnection {
   // is disconnected, is only cleared. Then, with soCloseOnChildren, the
   // component disconnects when all its datasets are closed.
   void FreeConnection(MySQLHandle& Handle);
-  // True when every named dataset and every registered dataset is inactive.
+  // True when every named dataset and every registered dataset is inactive;
+  // a dataset that is opening counts as open (it holds the handle it is
+  // about to send on).
   bool CheckChildrenAllClosed();
   // Connects when there is no main connection.
   void ActivateConnection();
@@ -267,11 +271,16 @@ class TMySQLServer : public TCustomConnection {
   // means the main connection.
 
   // Runs one statement (any result is read and released); false when there
-  // is no connection. Before 3.22 servers a trailing ";" is removed.
+  // is no connection. Before 3.22 servers a trailing ";" is removed. A server
+  // error anywhere in the result (also after some rows) is raised.
   bool ExecSQL(const std::string& SQL);
   // Splits the script into statements (comments dropped, quoted ";" kept)
-  // and runs them in order while each returns true; false for a script
-  // without statements. A failing statement raises and ends the batch.
+  // and runs them in order; false for a script without statements or
+  // without a connection. A failing statement raises and ends the batch.
+  // The batch is one service: all its statements run on the main connection
+  // without a disconnect between them (so "use", temporary tables, locks and
+  // transactions hold for the statements after them); soCloseOnChildren is
+  // applied once, after the batch.
   bool ExecSQLBatch(const TStrings& Lines);
   // True when connected and the server answers; does not connect.
   bool Ping();
@@ -331,7 +340,9 @@ class TMySQLServer : public TCustomConnection {
   void DatabaseCommand(bool Create, const std::string& Name, MySQLHandle Handle);
   bool InsideConnect() const { return connecting_ > 0; }
   MySQLHandle Choose(MySQLHandle Handle) const { return Handle ? Handle : connection_; }
-  // Runs a listing statement and adds the first column of each row.
+  // Runs a listing statement and gives List the first column of each row; a
+  // server error in the middle of the list is raised and List stays as it
+  // was.
   void ListInto(const std::string& SQL, MySQLHandle Handle, TStrings* List);
   // The integer in the first column of the last row of SQL's result; -1 for
   // NULL, a non-number or no row.

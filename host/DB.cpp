@@ -140,9 +140,11 @@ void TDataSet::SetActive(bool Value) {
   if (Active() == Value) return;
   if (Value) {
     DoEvent(BeforeOpen);
+    opening_ = true;
     try {
       OpenCursor();
     } catch (...) {
+      opening_ = false;
       // Leave the dataset closed and the window released.
       state_ = dsInactive;
       try {
@@ -155,6 +157,7 @@ void TDataSet::SetActive(bool Value) {
       }
       throw;
     }
+    opening_ = false;
     SetState(dsBrowse);
     DoEvent(AfterOpen);
     if (!IsEmpty()) DoAfterScroll();

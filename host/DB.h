@@ -126,6 +126,9 @@ class TDataSet : public TComponent {
 
   // --- state
   bool Active() const { return state_ != dsInactive && state_ != dsOpening; }
+  // True while Open runs (before the dataset is Active): a connection the
+  // open is using must not be given up as if the dataset were closed.
+  bool Opening() const { return opening_; }
   // While streaming in, a true value is only recorded for Loaded.
   void SetActive(bool Value);
   void Open() { SetActive(true); }
@@ -401,6 +404,7 @@ class TDataSet : public TComponent {
   bool internal_calc_fields_ = false;
   bool auto_calc_fields_ = true;
   bool streamed_active_ = false;
+  bool opening_ = false;
   bool filtered_ = false;
   std::string filter_text_;
   int bookmark_size_ = 0;

@@ -2,6 +2,7 @@
 // without a server.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "components/MySQLDataset.h"
@@ -50,6 +51,29 @@ TEST(RowValuesTest, KeepsExactBytesAndNulls) {
   EXPECT_TRUE(big.Released());
   EXPECT_EQ(big.Count(), 0);
   EXPECT_TRUE(big.IsNull(0));
+}
+
+TEST(RowArenaTest, StartsSmallAndGrowsGeometrically) {
+  TRowArena arena;
+  arena.Allocate(40);
+  // One small row does not cost a huge page.
+  EXPECT_LE(arena.AllocatedSize(), 64u * 1024);
+  // Many rows: blocks double, so the waste stays bounded and the number of
+  // blocks small.
+  size_t used = 40;
+  for (int i = 0; i < 100000; ++i) {
+    char* p = arena.Allocate(100);
+    std::memset(p, 'x', 100);  // writable, inside a block
+    used += 104;
+  }
+  EXPECT_LE(arena.AllocatedSize(), used + (size_t{4} << 20));
+  // A row larger than the next block gets one of its own.
+  char* large = arena.Allocate(size_t{5} << 20);
+  std::memset(large, 'y', size_t{5} << 20);
+  arena.Clear();
+  EXPECT_EQ(arena.AllocatedSize(), 0u);
+  arena.Allocate(8);
+  EXPECT_LE(arena.AllocatedSize(), 64u * 1024);
 }
 
 TEST(RowValuesTest, ManyColumns) {
@@ -116,6 +140,13 @@ TEST(DatasetModelTest, SetterCouplings) {
   d.SetShareConnection(true);
   EXPECT_EQ(d.ResultType(), rtLocal);
   d.SetResultType(rtUnidirectional);
+  EXPECT_FALSE(d.ShareConnection());
+  // Options set as a whole follow the same coupling.
+  d.SetOptions(d.Options() + doShareConnection);
+  EXPECT_EQ(d.ResultType(), rtLocal);
+  d.SetResultType(rtIncremental);
+  d.SetOptions(d.Options() - doRetrieveIndexDefs);
+  EXPECT_EQ(d.ResultType(), rtIncremental);
   EXPECT_FALSE(d.ShareConnection());
   d.SetParamCheck(false);
   EXPECT_FALSE(d.Options().Contains(doMacroCheck));

@@ -139,11 +139,16 @@ TEST_F(OpenTest, UnidirectionalPriorStaysOnTheRow) {
   EXPECT_EQ(q->FieldByName("id")->AsInteger(), 2);
   q->Prior();
   EXPECT_EQ(q->FieldByName("id")->AsInteger(), 2);
-  // Only the newest row keeps its values.
-  EXPECT_TRUE((*q->Rows())[0].Released());
+  // Only the newest row is held; a counter keeps the numbering.
+  EXPECT_EQ(q->Rows()->size(), 1u);
+  EXPECT_EQ(q->FetchedCount(), 3);
+  EXPECT_EQ(q->RecNo(), 2);
   q->Last();
   EXPECT_TRUE(q->AllFetched());
-  EXPECT_EQ(q->Rows()->size(), 1000u);
+  EXPECT_EQ(q->Rows()->size(), 1u);
+  EXPECT_EQ(q->FetchedCount(), 1000);
+  EXPECT_EQ(q->RecordCount(), 1000);
+  EXPECT_EQ(q->RecNo(), 999);
   EXPECT_EQ(q->FieldByName("id")->AsInteger(), 999);
 }
 
@@ -304,15 +309,13 @@ TEST_F(OpenTest, BadPositionsGiveErrorsNotCrashes) {
   EXPECT_THROW(q->GotoBookmark(TBookmark(3, 0)), EDatabaseError);
   q->First();
   EXPECT_EQ(q->FieldByName("id")->AsInteger(), 0);
-  try {
-    q->SetRecNo(-3);
-  } catch (const EDatabaseError&) {
-  }
-  try {
-    q->SetRecNo(100000);
-  } catch (const EDatabaseError&) {
-  }
-  q->First();
+  // Numbers off the rows are ignored: the record stays where it was.
+  q->SetRecNo(-3);
+  EXPECT_EQ(q->RecNo(), 0);
+  EXPECT_EQ(q->CurrentRec(), 0);
+  q->SetRecNo(100000);
+  EXPECT_EQ(q->RecNo(), 0);
+  EXPECT_FALSE(q->IsEmpty());
   EXPECT_EQ(q->FieldByName("id")->AsInteger(), 0);
   q->SetRecNo(999);
   EXPECT_EQ(q->FieldByName("id")->AsInteger(), 999);

@@ -127,10 +127,11 @@ class TScriptedLogin : public TDialogProvider {
       return false;
     }
     Data.UserName = user;
-    Data.Password = password;
+    if (touch_password) Data.Password = password;
     return true;
   }
   int shown = 0;
+  bool touch_password = true;
   TLoginFormData seen;
   bool confirm = false;
   std::string user, password;
@@ -159,6 +160,15 @@ TEST_P(ServerTest, LoginPromptCancelledLeavesItDisconnectedWithoutError) {
   server->Connect();
   EXPECT_TRUE(server->Connected());
   EXPECT_EQ(server->UserName(), ts.pw_user);
+
+  // OK without touching the password field connects with the stored one.
+  server->Disconnect();
+  login->touch_password = false;
+  login->password.clear();
+  server->Connect();
+  EXPECT_TRUE(server->Connected());
+  EXPECT_EQ(login->seen.Password, ts.pw_password);
+  EXPECT_EQ(server->Password(), ts.pw_password);
   SetDialogProvider(std::move(previous));
 }
 

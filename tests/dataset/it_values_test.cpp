@@ -1,0 +1,149 @@
+// Column kinds whose values must come through exactly: wide auto-increment
+// keys, decimals, bits and geometry, durations, long strings as text, and
+// raw reads bounded by the caller's buffer.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/dataset/DatasetTestUtil.h"
+
+namespace rowset::test {
+namespace {
+
+class ValuesTest : public DatasetTest {
+ protected:
+  static void SetUpTestSuite() {
+    DatasetTest::SetUpTestSuite();
+    Sql("CREATE TABLE big_ai (id BIGINT NOT NULL AUTO_INCREMENT PRIMARY KEY, v INT);"
+        "INSERT INTO big_ai VALUES (5000000000, 1);"
+        "CREATE TABLE uint_ai (id INT UNSIGNED NOT NULL AUTO_INCREMENT PRIMARY KEY, v INT);"
+        "INSERT INTO uint_ai VALUES (3000000000, 1);"
+        "CREATE TABLE small_ai (id INT NOT NULL AUTO_INCREMENT PRIMARY KEY);"
+        "INSERT INTO small_ai VALUES (7);"
+        "CREATE TABLE dec_t (d DECIMAL(20,2), z DECIMAL(5,0));"
+        "INSERT INTO dec_t VALUES (123456789012345678.91, -12345);"
+        "CREATE TABLE bits (flag BIT(1), wide BIT(12), blank BIT(8), g GEOMETRY, j JSON);"
+        "INSERT INTO bits VALUES (b'1', b'101000000001', 32, POINT(1, 2), '{\"a\": 1}');"
+        "CREATE TABLE times (t TIME);"
+        "INSERT INTO times VALUES ('25:00:00'), ('-01:00:00'), ('07:08:09'), ('838:59:59');"
+        "CREATE TABLE longs (v VARCHAR(300), i INT);"
+        "INSERT INTO longs VALUES (REPEAT('x', 300), 12345);");
+  }
+};
+
+TEST_F(ValuesTest, AutoIncrementKeysKeepTheirWidth) {
+  auto q = NewDataset<TMySQLQuery>("select id from big_ai");
+  q->Open();
+  TField* id = q->FieldByName("id");
+  EXPECT_EQ(id->DataType(), ftLargeint);
+  EXPECT_EQ(id->AsLargeInt(), 5000000000LL);
+  EXPECT_TRUE(id->ReadOnly());
+  q->Close();
+  q->SQL()->SetText("select id from uint_ai");
+  q->Open();
+  EXPECT_EQ(q->FieldByName("id")->AsLargeInt(), 3000000000LL);
+  EXPECT_TRUE(q->FieldByName("id")->ReadOnly());
+  q->Close();
+  // A key that fits 32 bits stays an auto-increment field.
+  q->SQL()->SetText("select id from small_ai");
+  q->Open();
+  EXPECT_EQ(q->FieldByName("id")->DataType(), ftAutoInc);
+  EXPECT_EQ(q->FieldByName("id")->AsInteger(), 7);
+}
+
+TEST_F(ValuesTest, DecimalsAreExact) {
+  auto q = NewDataset<TMySQLDataset>("select d, z from dec_t");
+  q->Open();
+  TField* d = q->FieldByName("d");
+  EXPECT_EQ(d->AsString(), "123456789012345678.91");
+  EXPECT_NEAR(d->AsFloat(), 123456789012345678.91, 1e3);
+  EXPECT_EQ(q->FieldByName("z")->AsString(), "-12345");
+  q->Edit();
+  // Writing its own text back keeps every digit; a longer text is not cut.
+  d->SetAsString(d->AsString());
+  EXPECT_EQ(*q->GetFieldText(d), "123456789012345678.91");
+  d->SetAsString("-123456789012345678.99");
+  EXPECT_EQ(*q->GetFieldText(d), "-123456789012345678.99");
+  d->SetAsFloat(2.5);
+  EXPECT_DOUBLE_EQ(d->AsFloat(), 2.5);
+  q->Cancel();
+  EXPECT_EQ(d->AsString(), "123456789012345678.91");
+}
+
+TEST_F(ValuesTest, BitAndGeometryColumnsOpen) {
+  auto q = NewDataset<TMySQLDataset>("select flag, wide, blank, g, j from bits");
+  q->Open();
+  EXPECT_EQ(q->FieldByName("flag")->DataType(), ftLargeint);
+  EXPECT_EQ(q->FieldByName("flag")->AsInteger(), 1);
+  EXPECT_EQ(q->FieldByName("wide")->AsInteger(), 0xA01);
+  // A byte of value 32 is a number, not a blank.
+  EXPECT_FALSE(q->FieldByName("blank")->IsNull());
+  EXPECT_EQ(q->FieldByName("blank")->AsInteger(), 32);
+  EXPECT_TRUE(q->FieldByName("g")->IsBlob());
+  EXPECT_FALSE(q->FieldByName("g")->IsNull());
+  EXPECT_NE(q->FieldByName("j")->DataType(), ftUnknown);
+  // Written back as the column's bytes.
+  q->Edit();
+  q->FieldByName("wide")->SetAsInteger(0x123);
+  EXPECT_EQ(*q->GetFieldText(q->FieldByName("wide")), std::string("\x01\x23", 2));
+  EXPECT_EQ(q->FieldByName("wide")->AsInteger(), 0x123);
+  q->Cancel();
+}
+
+TEST_F(ValuesTest, DurationsOutsideADayAreNeverChanged) {
+  auto q = NewDataset<TMySQLDataset>("select t from times");
+  q->Open();
+  for (const char* text : {"25:00:00", "-01:00:00"}) {
+    SCOPED_TRACE(text);
+    // The stored text stays exact; reading it as a time of day is refused.
+    EXPECT_EQ(*q->GetFieldText(q->FieldByName("t")), text);
+    EXPECT_THROW(q->FieldByName("t")->AsDateTime(), EMySQLError);
+    q->Next();
+  }
+  EXPECT_NEAR(q->FieldByName("t")->AsDateTime(), EncodeTime(7, 8, 9, 0), 1e-9);
+  q->Next();
+  EXPECT_EQ(*q->GetFieldText(q->FieldByName("t")), "838:59:59");
+  EXPECT_THROW(q->FieldByName("t")->AsString(), EMySQLError);
+}
+
+TEST_F(ValuesTest, FieldsAsStringKeepTheColumnsLength) {
+  auto q = NewDataset<TMySQLDataset>("select v, i from longs");
+  q->SetRawData(true);
+  q->Open();
+  EXPECT_EQ(q->FieldByName("v")->DataType(), ftString);
+  EXPECT_EQ(q->FieldByName("v")->AsString(), std::string(300, 'x'));
+  EXPECT_EQ(q->FieldByName("i")->AsString(), "12345");
+}
+
+TEST_F(ValuesTest, RawReadsStayInsideTheCallersBuffer) {
+  auto q = NewDataset<TMySQLDataset>("select v, i from longs");
+  auto* i = new TIntegerField(q.get());
+  i->SetFieldName("i");
+  i->SetDataSet(q.get());
+  auto* calc = new TStringField(q.get());
+  calc->SetFieldName("calc");
+  calc->SetSize(100);
+  calc->SetFieldKind(fkCalculated);
+  calc->SetDataSet(q.get());
+  q->OnCalcFields = [](TDataSet* ds) { ds->FieldByName("calc")->SetAsString(std::string(90, 'c')); };
+  q->Open();
+  // Guard bytes after an 8-byte buffer must stay untouched.
+  std::vector<char> memory(64, '#');
+  EXPECT_TRUE(q->GetRawFieldData(calc, memory.data(), 8));
+  EXPECT_EQ(std::string(memory.data(), 8), std::string(8, 'c'));
+  EXPECT_EQ(std::string(memory.data() + 8, 56), std::string(56, '#'));
+  memory.assign(64, '#');
+  EXPECT_TRUE(q->GetRawFieldData(i, memory.data(), 4));
+  EXPECT_EQ(std::string(memory.data(), 4), std::string("123\0", 4));
+  EXPECT_EQ(memory[4], '#');
+  // A zero-size buffer gets nothing.
+  memory.assign(64, '#');
+  EXPECT_TRUE(q->GetRawFieldData(calc, memory.data(), 0));
+  EXPECT_EQ(memory[0], '#');
+}
+
+}  // namespace
+}  // namespace rowset::test
