@@ -551,9 +551,14 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // A text as a quoted, escaped literal; a text holding a NUL byte as a
   // hexadecimal literal, which no escaping mode can cut or misread.
   std::string StringLiteral(const std::string& S) const;
+  // A value of Field: hexadecimal for a binary blob field, "''" when empty,
+  // else StringLiteral.
+  std::string BlobOrStringLiteral(const TField* Field, const std::string& Text) const;
   // Column Column of the active record (Old: of the record as it was when
   // editing began, while that is kept): "NULL" for NULL, "''" for an empty
-  // value, "0x..." for a non-empty blob, else StringLiteral.
+  // value, "0x..." for a non-empty binary blob, else StringLiteral (memos
+  // included: the server converts their character set back as it did when
+  // they were read).
   std::string ColumnLiteral(int Column, bool Old);
   // The data field showing column Column; nullptr when none does.
   TField* FieldOfColumn(int Column) const;

@@ -248,7 +248,10 @@ void TMySQLDatasetBase::ReadColumns() {
         if (detail_name.empty()) detail_name = master_name = master_field_pairs_->Get(p);
         if (!SameText(detail_name, info->Name)) continue;
         TField* mf = master->FindField(master_name);
-        if (mf != nullptr && !mf->IsNull()) info->DefaultValue = mf->AsString();
+        // The master's text as its server sent it (a memo has no AsString
+        // without a blob stream).
+        std::string text;
+        if (mf != nullptr && FieldValueText(mf, text)) info->DefaultValue = text;
         break;
       }
     }

@@ -68,7 +68,7 @@ std::string TMySQLDatasetBase::GetMasterAndFilter() {
     TField* field = has_values ? master->FindField(master_name) : nullptr;
     std::string text;
     if (field != nullptr && FieldValueText(field, text)) {
-      literal = field->IsBlob() && !text.empty() ? HexStr(text) : StringLiteral(text);
+      literal = BlobOrStringLiteral(field, text);
     }
     if (!out.empty()) out += " AND ";
     out += "(" + FormatIdentifier(detail_name) + "=" + literal + ")";

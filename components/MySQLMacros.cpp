@@ -120,6 +120,15 @@ std::string DateText(TDateTime Value, bool Date, bool Time) {
   return buffer;
 }
 
+// Blob fields whose bytes are written in hexadecimal. Memos hold text in
+// the connection's character set as they were read, so they are written as
+// escaped strings for the server to convert back as it converted them.
+bool WrittenInHex(const TField* Field) {
+  if (Field == nullptr || !Field->IsBlob()) return false;
+  TFieldType type = Field->DataType();
+  return type != ftMemo && type != ftFmtMemo && type != ftOraClob;
+}
+
 // Types that never enter a key condition built from a key list.
 bool ExcludedFromKeys(TFieldType Type) { return Type == ftFloat || Type == ftBlob || Type == ftMemo; }
 
@@ -170,6 +179,11 @@ std::string TMySQLDatasetBase::EscapeText(const std::string& S) const {
 std::string TMySQLDatasetBase::StringLiteral(const std::string& S) const {
   if (S.find('\0') != std::string::npos) return HexStr(S);
   return QuoteStr(EscapeText(S));
+}
+
+std::string TMySQLDatasetBase::BlobOrStringLiteral(const TField* Field, const std::string& Text) const {
+  if (Text.empty()) return "''";
+  return WrittenInHex(Field) ? HexStr(Text) : StringLiteral(Text);
 }
 
 std::string TMySQLDatasetBase::FormatIdentifier(const std::string& S) const {
@@ -435,10 +449,10 @@ std::string TMySQLDatasetBase::ColumnLiteral(int Column, bool Old) {
   if (!value) return "NULL";
   if (value->empty()) return "''";
   TField* field = FieldOfColumn(Column);
-  bool blob = field != nullptr
-                  ? field->IsBlob()
-                  : (field_infos_[Column]->Flags & mysql_column::kBlobFlag) != 0;
-  if (blob) return HexStr(*value);
+  bool hex = field != nullptr ? WrittenInHex(field)
+                              : (field_infos_[Column]->Flags & mysql_column::kBinaryFlag) != 0 &&
+                                    (field_infos_[Column]->Flags & mysql_column::kBlobFlag) != 0;
+  if (hex) return HexStr(*value);
   return StringLiteral(std::string(*value));
 }
 
@@ -660,8 +674,7 @@ std::string TMySQLDatasetBase::ValueByName(std::string Name, const std::string& 
           !FieldValueText(field, text)) {
         return "NULL";
       }
-      if (text.empty()) return "''";
-      return field->IsBlob() ? HexStr(text) : StringLiteral(text);
+      return BlobOrStringLiteral(field, text);
     }
   }
   if (TParam* param = macros_->FindParam(Name)) return MacroParamLiteral(param);

@@ -24,8 +24,13 @@
 // - An empty value (blob, memo or text) is written '' ; only NULL is NULL.
 // - A NULL old value in a key condition is written "(col IS NULL)", so rows
 //   holding NULLs in a table without a primary key can still be matched.
+// - Binary blobs are written in hexadecimal; memo (text blob) values as
+//   escaped strings like other texts, so the server converts their
+//   character set back as it converted them for reading (hexadecimal bytes
+//   would be stored unconverted into a column of another character set).
 // - A text holding a NUL byte is written in hexadecimal: no escaping mode
-//   can then cut it or hand the server a raw NUL.
+//   can then cut it or hand the server a raw NUL. (Its bytes are then taken
+//   without character set conversion.)
 // - A line comment copied by the expansion would swallow the rest of the
 //   statement once its line break became a blank; line comments are
 //   dropped instead (block comments are kept).
