@@ -427,7 +427,15 @@ TField* TMySQLDatasetBase::FieldOfColumn(int Column) const {
 }
 
 bool TMySQLDatasetBase::InTable(int Column, const std::string& TableArg) const {
-  return TableArg.empty() || field_infos_[Column]->FullName.find(TableArg + ".") != std::string::npos;
+  if (TableArg.empty()) return true;
+  // The table's name followed by "." where a name part starts, so that
+  // table "t" does not take the columns of table "kt".
+  const std::string& name = field_infos_[Column]->FullName;
+  const std::string part = TableArg + ".";
+  for (size_t at = name.find(part); at != std::string::npos; at = name.find(part, at + 1)) {
+    if (at == 0 || name[at - 1] == '.') return true;
+  }
+  return false;
 }
 
 std::string TMySQLDatasetBase::ColumnSQLName(int Column) const {

@@ -109,6 +109,29 @@ TEST_F(MacrosTest, NullOldValuesAndEmptyValuesKeepTheirMeaning) {
   EXPECT_EQ(Count("select count(*) from nopk where a=10 and b=0x00FF10 and m is null"), 1);
 }
 
+TEST_F(MacrosTest, PerTableStatementsTakeOnlyTheirTablesColumns) {
+  Sql("CREATE TABLE jt (id INT PRIMARY KEY, u INT UNIQUE, k INT, KEY (k));"
+      "CREATE TABLE kjt (kid INT PRIMARY KEY, jt_id INT, v VARCHAR(10));"
+      "INSERT INTO jt VALUES (1, 2, 3); INSERT INTO kjt VALUES (10, 1, 'y');");
+  auto q = NewDataset<TMySQLQuery>(
+      "select jt.id, jt.u, jt.k, kjt.kid, kjt.v from jt join kjt on kjt.jt_id = jt.id");
+  q->Open();
+  q->Edit();
+  q->FieldByName("u")->SetAsInteger(5);
+  q->FieldByName("v")->SetAsString("z");
+  auto expand = [&](const std::string& text, const std::string& table) {
+    return Trimmed(q->SQLPopulate(text, false, false, "", table));
+  };
+  EXPECT_EQ(expand(q->SQLUpdate()->Text(), "jt"), "update jt set jt.u='5' where (jt.id='1')");
+  EXPECT_EQ(expand(q->SQLUpdate()->Text(), "kjt"), "update kjt set kjt.v='z' where (kjt.kid='10')");
+  EXPECT_EQ(expand("[$UNIQUEFIELDS&VALUES] [$MULTIFIELDS&VALUES]", "jt"), "(jt.u='2') (jt.k='3')");
+  EXPECT_EQ(Trimmed(q->SQLPopulate("[$DATABASENAME]/[$DATABASENAME]", false, false, "other", "")),
+            "other/other");
+  q->Cancel();
+  q->SetDatabaseName(Database());
+  EXPECT_EQ(expand("[$DATABASENAME]", ""), server_->FormatIdentifier(Database()));
+}
+
 TEST_F(MacrosTest, TableOpensFromItsDefaultTemplateAndSelectsEverything) {
   auto t = std::make_unique<TMySQLTable>();
   t->SetServer(server_.get());
