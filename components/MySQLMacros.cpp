@@ -89,17 +89,20 @@ std::string RewriteDelimiters(const std::string& Text, const std::string& OldSta
     size_t at = static_cast<size_t>(parser.Token.Position);
     size_t end = at + parser.Token.Text.size();
     out.append(Text, copied, at - copied);
-    for (size_t i = at; i < end;) {
-      if (SameAt(Text, i, OldStart) && i + OldStart.size() <= end) {
-        out += NewStart;
-        i += OldStart.size();
-      } else if (SameAt(Text, i, OldEnd) && i + OldEnd.size() <= end) {
-        out += NewEnd;
-        i += OldEnd.size();
-      } else {
-        out += Text[i++];
-      }
+    // A macro token is a start delimiter, the name and an end delimiter
+    // (either may be missing); only those two places change.
+    size_t b = at, e = end;
+    std::string suffix;
+    if (SameAt(Text, b, OldStart)) {
+      out += NewStart;
+      b += OldStart.size();
     }
+    if (!OldEnd.empty() && e >= b + OldEnd.size() && SameAt(Text, e - OldEnd.size(), OldEnd)) {
+      suffix = NewEnd;
+      e -= OldEnd.size();
+    }
+    out.append(Text, b, e - b);
+    out += suffix;
     copied = end;
   }
   out.append(Text, copied, std::string::npos);
@@ -347,20 +350,23 @@ std::string TMySQLDatasetBase::SQLPopulate(const std::string& Text, bool FirstPa
       is_select = kind == tkSymbol && UpperTrim(token) == "SELECT";
       if (!NoFilter) condition = GetMasterAndFilter();
     }
-    bool can_insert =
-        !FirstPass && !NoFilter && is_select && !condition.empty() && !inserted && depth == 0;
+    // At the end of the statement the condition goes in even when the
+    // parentheses do not balance: a statement the server then rejects is
+    // better than one that runs without the condition.
+    bool must_insert = !FirstPass && !NoFilter && is_select && !condition.empty() && !inserted;
+    bool can_insert = must_insert && depth == 0;
     if (kind == tkEnd) {
       if (wrapped) close_wrap();
-      if (can_insert) open_where();
+      if (must_insert) open_where();
       break;
     }
     switch (kind) {
       case tkSemicolon:
-        if (depth == 0 && wrapped) {
+        if (wrapped) {
           close_wrap();
           out += ' ';
         }
-        if (can_insert) {
+        if (must_insert) {
           open_where();
           out += ' ';
         }

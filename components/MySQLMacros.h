@@ -37,7 +37,11 @@
 // - The condition is inserted only at the outer level of a select (never
 //   into a subquery), before a ";" that ends the statement, and an existing
 //   where condition is put in parentheses: "where C and (a=1 or b=2)", so an
-//   OR in it cannot bypass the master or filter condition.
+//   OR in it cannot bypass the master or filter condition. When the
+//   outer level is never found again (unbalanced parentheses, a string the
+//   tokenizer reads longer than the server does) the condition is appended
+//   at the end, so the server rejects the statement rather than run it
+//   without the condition.
 // - Changing MacroDel rewrites the delimiters of macro tokens only, both in
 //   one pass, so swapped delimiters stay distinct and literals stay as they
 //   are.

@@ -173,6 +173,37 @@ TEST_F(Condition, FirstPassInsertsAfterExpandingMacroText) {
   EXPECT_EQ(ds.GetMacroValue("$WHERE", "", ""), "where (a=5)");
 }
 
+TEST_F(Condition, MalformedTextNeverLosesTheCondition) {
+  const std::string texts[] = {"select '",          "select * from t where x='abc",
+                               "select [",          "select ]]] [[[ ]",
+                               "select * from (((", "select ))) where",
+                               "select -- ",        "select /* open",
+                               "select `open",      "select \"open",
+                               std::string("select \0 from t\0", 17),
+                               "select * from t where [V"};
+  for (const std::string& text : texts) {
+    std::string sql;
+    ASSERT_NO_THROW(sql = Expand(ds, text, true)) << text;
+    size_t at = sql.find("(a=5)");
+    EXPECT_NE(at, std::string::npos) << text;
+    EXPECT_EQ(sql.find("(a=5)", at + 1), std::string::npos) << text;
+  }
+}
+
+TEST(MacroDelimiters, MultiCharacterAndRepeatedDelimitersRoundTrip) {
+  TMySQLDataset ds;
+  const std::string original = "select [A],[B] from t where c='[' and d=']' -- [\n";
+  ds.SQL()->SetText(original);
+  std::string text = ds.SQL()->Text();
+  for (const char* del : {"{{,}}", "%,%", ";", "<<,>>", "[,]"}) ds.SetMacroDel(del);
+  EXPECT_EQ(ds.SQL()->Text(), text);
+  ds.SetMacroDel("%,%");
+  EXPECT_EQ(ds.SQL()->Text(), "select %A%,%B% from t where c='[' and d=']' -- [\r\n");
+  ds.MacroByName("A")->SetAsString("1");
+  ds.MacroByName("B")->SetAsString("2");
+  EXPECT_EQ(Expand(ds, ds.SQL()->Text()), "select 1,2 from t where c='[' and d=']'  ");
+}
+
 TEST(MacroValues, TypedMacrosKeepTheirValueAndAreEscaped) {
   TFormatSettings comma;
   comma.DecimalSeparator = ',';
