@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "components/MySQLMacros.h"
 #include "host/SysUtils.h"
 #include "parser/MySQLParser.h"
 #include "util/MySQLStrUtils.h"
@@ -12,31 +13,6 @@
 namespace rowset {
 
 namespace {
-
-// Replaces every occurrence of From by To, ASCII letter case ignored.
-std::string ReplaceText(const std::string& S, const std::string& From, const std::string& To) {
-  if (From.empty()) return S;
-  std::string upper_s = S, upper_from = From;
-  for (char& c : upper_s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  for (char& c : upper_from) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  std::string out;
-  size_t at = 0;
-  for (;;) {
-    size_t hit = upper_s.find(upper_from, at);
-    if (hit == std::string::npos) break;
-    out.append(S, at, hit - at);
-    out += To;
-    at = hit + From.size();
-  }
-  out.append(S, at, std::string::npos);
-  return out;
-}
-
-std::string DefaultSelect(const std::string& S, const std::string& E) {
-  return "select " + S + "$FIELDS" + E + " from " + S + "$TABLENAME" + E + " " + S + "JOIN" + E +
-         " " + S + "WHERE" + E + " " + S + "GROUPBY" + E + " " + S + "ORDER" + E + " " + S +
-         "LIMIT" + E;
-}
 
 // Adds each comma-separated member of Value found in Members (position k,
 // letter case ignored) as bit k of a 16-bit mask.
@@ -73,16 +49,18 @@ TMySQLDatasetBase::TMySQLDatasetBase(TComponent* AOwner) : TDataSet(AOwner) {
   SetMacroDel("[,]");
   const std::string& s = macro_start_;
   const std::string& e = macro_end_;
-  sql_->SetText(DefaultSelect(s, e));
-  sql_update_->SetText("update " + s + "$TABLENAME" + e + " set " + s + "$MODIFIED$FIELDS&VALUES" + e +
-                       " where " + s + "$PRIMARYFIELDS&VALUES" + e);
-  sql_insert_->SetText("insert into " + s + "$TABLENAME" + e + " set " + s +
-                       "$MODIFIED$FIELDS&VALUES" + e);
-  sql_delete_->SetText("delete from " + s + "$TABLENAME" + e + " where " + s +
-                       "$PRIMARYFIELDS&VALUES" + e);
+  sql_->SetText(DefaultSelectText(s, e));
+  sql_update_->SetText(DefaultUpdateText(s, e));
+  sql_insert_->SetText(DefaultInsertText(s, e));
+  sql_delete_->SetText(DefaultDeleteText(s, e));
   for (auto* list : {&sql_, &sql_update_, &sql_insert_, &sql_delete_, &sql_batch_}) {
     (*list)->OnChange = [this](TObject* Sender) { SQLChange(Sender); };
   }
+  master_link_->OnMasterChange = [this](TObject* Sender) { MasterChanged(Sender); };
+  master_link_->OnMasterDisable = [this](TObject* Sender) { MasterDisabled(Sender); };
+  // The macros of the default templates (JOIN, WHERE, ORDER, ...) are
+  // there to be given values.
+  ParseAllSQL();
   TThreadedOpen& unused = ThreadedOpen();
   (void)unused;
   // The connection component creates its named datasets through this.
@@ -181,32 +159,6 @@ void TMySQLDatasetBase::SetFieldName(const std::string& Value) {
   if (!SameText(Value, field_name_)) field_name_ = Value;
 }
 
-void TMySQLDatasetBase::SetMacroDel(const std::string& Value) {
-  if (Value == MacroDel()) return;
-  bool enabled = options_.Contains(doMacrosEnabled);
-  options_.Exclude(doMacrosEnabled);
-  std::string start = WordInStr(1, Value, ",;");
-  std::string end = WordInStr(2, Value, ",;");
-  if (start.empty()) start = "[";
-  if (end.empty()) end = "]";
-  try {
-    for (auto* list : {&sql_, &sql_update_, &sql_insert_, &sql_delete_}) {
-      if (!*list) continue;
-      std::string text = (*list)->Text();
-      text = ReplaceText(text, macro_start_, start);
-      text = ReplaceText(text, macro_end_, end);
-      (*list)->SetText(text);
-    }
-  } catch (...) {
-    if (enabled) options_.Include(doMacrosEnabled);
-    throw;
-  }
-  macro_start_ = start;
-  macro_end_ = end;
-  if (enabled) options_.Include(doMacrosEnabled);
-  ParseAllSQL();
-}
-
 void TMySQLDatasetBase::SetOptions(TMySQLDatasetOptions Value) {
   Close();
   options_ = Value;
@@ -277,29 +229,6 @@ void TMySQLDatasetBase::ExcludeRetrieveOptions() {
   options_.Exclude(doRetrieveIndexDefs);
 }
 
-std::string TMySQLDatasetBase::MasterFields() const { return master_field_pairs_->CommaText(); }
-
-void TMySQLDatasetBase::SetMasterFields(const std::string& Value) {
-  master_field_pairs_->SetCommaText(Value);
-  std::string names;
-  for (int i = 0; i < master_field_pairs_->Count(); ++i) {
-    std::string master = master_field_pairs_->ValueFromIndex(i);
-    if (master.empty()) master = master_field_pairs_->Get(i);
-    if (!names.empty()) names += ";";
-    names += master;
-  }
-  master_link_->SetFieldNames(names);
-}
-
-TDataSource* TMySQLDatasetBase::MasterSource() const { return master_link_->DataSource(); }
-
-void TMySQLDatasetBase::SetMasterSource(TDataSource* Value) {
-  if (Value != nullptr && IsLinkedTo(Value)) {
-    DatabaseError("Circular datalinks are not allowed", this);
-  }
-  master_link_->SetDataSource(Value);
-}
-
 TDataSource* TMySQLDatasetBase::GetDataSource() const { return master_link_->DataSource(); }
 
 std::string TMySQLDatasetBase::CreateTable(bool Execute) { return std::string(); }
@@ -334,12 +263,6 @@ void TMySQLDatasetBase::DefineProperties(TFiler* Filer) {
 void TMySQLDatasetBase::SQLChange(TObject* Sender) {
   if (Sender == sql_.get() && Active()) Close();
   ParseAllSQL();
-}
-
-std::string TMySQLDatasetBase::SQLPopulate(const std::string& Text, bool FirstPass, bool NoFilter,
-                                           const std::string& DatabaseArg,
-                                           const std::string& TableArg) {
-  return Text;
 }
 
 // ---------------------------------------------------------------------------

@@ -397,6 +397,76 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   TMySQLStringTypes GetStringType(TField* Field);
   std::string GetStringValues(TField* Field);
 
+  // --- SQL templates and macros (MySQLMacros.cpp; the rules are described
+  // in components/MySQLMacros.h)
+  //
+  // The lists SQL, SQLUpdate, SQLInsert, SQLDelete and SQLBatch take a new
+  // text only when it differs from the current one, letter case included
+  // (a changed string literal or a lower-case macro name is a change).
+  // Assigning SQL closes an open dataset first.
+  void SetSQL(const TStrings* Value);
+  void SetSQLUpdate(const TStrings* Value);
+  void SetSQLInsert(const TStrings* Value);
+  void SetSQLDelete(const TStrings* Value);
+  void SetSQLBatch(const TStrings* Value);
+  void SetSQLCached(const TStrings* Value);
+  // Copies the values of Value into the macros of the same names.
+  void SetMacros(const TParams& Value);
+  // The macro of that name (letter case ignored); raises the parameter
+  // not-found error when there is none.
+  TParam* MacroByName(const std::string& Name) const;
+  int GetMacroCount() const;
+  // Every macro's value becomes the empty text; the names stay.
+  void ClearMacros();
+  // With doMacrosEnabled: adds the macro names of Text to Macros.
+  void ParseSQL(const std::string& Text);
+  // With doMacrosEnabled: collects the names of the filter text and the
+  // templates (Macros emptied first with doMacroCheck).
+  virtual void ParseAllSQL();
+  // Adds (when Add is set) every macro name of Text not yet in Macros.
+  void ParseMacros(const std::string& Text, const std::string& StartDelimiter,
+                   const std::string& EndDelimiter, bool Add);
+  // Expands the macros of Text and, unless FirstPass or NoFilter, inserts
+  // the master/filter condition into a select.
+  virtual std::string SQLPopulate(const std::string& Text, bool FirstPass, bool NoFilter,
+                                  const std::string& DatabaseArg, const std::string& TableArg);
+  // The text one macro stands for; never raises for an unknown name.
+  std::string GetMacroValue(const std::string& Name, const std::string& DatabaseArg,
+                            const std::string& TableArg);
+  // The connection's identifier quoting; S unchanged without a server.
+  std::string FormatIdentifier(const std::string& S) const;
+  // The value of the MacroDel property: rewrites the macro delimiters of the
+  // four templates (outside strings, quoted names and comments).
+  void SetMacroString(const std::string& Value);
+  // Whether each property is written with the component.
+  bool SQLStored() const;
+  bool SQLUpdateStored() const;
+  bool SQLInsertStored() const;
+  bool SQLDeleteStored() const;
+  bool SQLBatchStored() const { return sql_batch_->Count() > 0; }
+  bool SQLCachedStored() const { return true; }
+  bool MacroDelStored() const;
+  bool MacrosStored() const;
+
+  // --- Master/detail, select list and server-side filter
+  // (MySQLDatasetMaster.cpp)
+  //
+  // The $FIELDS select list: "*" for a table, default fields or no fields;
+  // else the data fields' quoted names.
+  std::string GetSelectFields();
+  // The condition the select is narrowed by: one "(detail=value)" per
+  // master field pair joined by " AND ", then the "(" Filter ")" when
+  // Filtered. Master values are escaped; a closed or empty master, or a
+  // NULL master value, gives "(detail=NULL)" so that no row matches.
+  std::string GetMasterAndFilter();
+  void MasterChanged(TObject* Sender);
+  void MasterDisabled(TObject* Sender);
+  // Filter is an SQL condition; a change re-runs the select when open (and,
+  // for the text, Filtered). When that re-run fails the property keeps its
+  // old value.
+  void SetFiltered(bool Value) override;
+  void SetFilterText(const std::string& Value) override;
+
   // --- host hooks
   bool GetFieldData(TField* Field, void* Buffer) override;
   void SetFieldData(TField* Field, const void* Buffer) override;
@@ -426,7 +496,17 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   const std::string& FieldName() const { return field_name_; }
   void SetFieldName(const std::string& Value);
   std::string MacroDel() const { return macro_start_ + "," + macro_end_; }
-  void SetMacroDel(const std::string& Value);
+  void SetMacroDel(const std::string& Value) { SetMacroString(Value); }
+  // The user macros. A macro of a string type (ftString, ftFixedChar,
+  // ftWideString, or one never given a value) is inserted as raw SQL text,
+  // by design: it carries fragments such as a whole where clause, so never
+  // put an application user's input into one. For a value, give the macro
+  // a type and it is written as a literal, escaped for the connection:
+  //   Macros()->ParamByName("WHERE")->SetAsString("where name=[NAME]");
+  //   Macros()->ParamByName("NAME")->SetDataType(ftVariant);
+  //   Macros()->ParamByName("NAME")->SetValue(Variant(user_text));  // 'escaped'
+  // (or SetAsInteger, SetAsFloat, SetAsDateTime, SetAsBlob for numbers,
+  // dates and bytes).
   TParams* Macros() const { return macros_.get(); }
   TMySQLDatasetOptions Options() const { return options_; }
   void SetOptions(TMySQLDatasetOptions Value);
@@ -498,13 +578,6 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // TableInfos, Databases and the key lists, adds the custom columns and
   // gives every column its key.
   void ReadColumns();
-  // The expansion of macros in Text (statement templates). Until the macro
-  // pass exists the text is returned as written.
-  virtual std::string SQLPopulate(const std::string& Text, bool FirstPass, bool NoFilter,
-                                  const std::string& DatabaseArg, const std::string& TableArg);
-  // Collects the macro names of every template (no-op until the macro pass
-  // exists).
-  virtual void ParseAllSQL() {}
   // Sends the held-back statements (cached updates).
   virtual void ApplyUpdates() {}
   // Change notification of the SQL list: closes an open dataset.
@@ -544,6 +617,45 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   bool GetCanModify() override { return !read_only_; }
   TFieldClass GetFieldClass(TFieldType FieldType) override;
   void Notification(TComponent* AComponent, TOperation Operation) override;
+
+  // --- value literals of generated SQL (MySQLMacros.cpp)
+  // The connection's escaping (the built-in rule without a server).
+  std::string EscapeText(const std::string& S) const;
+  // A text as a quoted, escaped literal; a text holding a NUL byte as a
+  // hexadecimal literal, which no escaping mode can cut or misread.
+  std::string StringLiteral(const std::string& S) const;
+  // A value of Field: hexadecimal for a binary blob field, "''" when empty,
+  // else StringLiteral.
+  std::string BlobOrStringLiteral(const TField* Field, const std::string& Text) const;
+  // Column Column of the active record (Old: of the record as it was when
+  // editing began, while that is kept): "NULL" for NULL, "''" for an empty
+  // value, "0x..." for a non-empty binary blob, else StringLiteral (memos
+  // included: the server converts their character set back as it did when
+  // they were read).
+  std::string ColumnLiteral(int Column, bool Old);
+  // The data field showing column Column; nullptr when none does.
+  TField* FieldOfColumn(int Column) const;
+  // The text of Field's value as this dataset's server reads it (raw text
+  // for a field of a MySQL dataset; "." decimals and ISO dates otherwise);
+  // false for NULL.
+  static bool FieldValueText(TField* Field, std::string& Text);
+  std::string MacroParamLiteral(TParam* Param) const;
+  // Steps after the built-in names: a "$OLD$" prefix, a field of this
+  // dataset, a field of the master dataset, a user macro; else empty.
+  std::string ValueByName(std::string Name, const std::string& TableArg);
+  // The built-in macro Name; false when Name is none.
+  bool BuiltInMacro(const std::string& Name, const std::string& DatabaseArg,
+                    const std::string& TableArg, std::string& Value);
+  // The "(name=old value) AND ..." condition over a key list (empty list:
+  // every column but the excluded types; AllTypes: no type excluded).
+  std::string KeyCondition(const std::string& KeyList, bool AllTypes, const std::string& TableArg);
+  // The name=value, name or value list of the columns whose Modified flag
+  // equals Modified.
+  std::string ModifiedList(bool Modified, int What, const std::string& TableArg);
+  // Whether column Column belongs to TableArg (always, when it is empty).
+  bool InTable(int Column, const std::string& TableArg) const;
+  // The column's name in generated SQL: its field's Origin, else FullName.
+  std::string ColumnSQLName(int Column) const;
 
   // The row of bookmark Index; nullptr when it is not held.
   TRowValues* GetIndexRecord(int64_t Index);

@@ -38,22 +38,18 @@ void RemoveFirst(std::string& S, const std::string& What) {
   }
 }
 
-std::string ReplaceAllText(const std::string& S, const std::string& From, const std::string& To) {
-  if (From.empty()) return S;
+// Replaces every item of the comma list S that equals From (ASCII letter
+// case ignored) by To. Whole items only: "jt.k" must not change "kjt.kid".
+std::string ReplaceListItems(const std::string& S, const std::string& From, const std::string& To) {
   std::string out;
-  size_t i = 0;
-  while (i < S.size()) {
-    bool same = i + From.size() <= S.size();
-    for (size_t k = 0; k < From.size() && same; ++k) {
-      same = std::toupper(static_cast<unsigned char>(S[i + k])) ==
-             std::toupper(static_cast<unsigned char>(From[k]));
-    }
-    if (same) {
-      out += To;
-      i += From.size();
-    } else {
-      out += S[i++];
-    }
+  size_t at = 0;
+  while (at < S.size()) {
+    size_t comma = S.find(',', at);
+    if (comma == std::string::npos) comma = S.size();
+    std::string item = S.substr(at, comma - at);
+    out += SameText(item, From) ? To : item;
+    if (comma < S.size()) out += ',';
+    at = comma + 1;
   }
   return out;
 }
@@ -279,7 +275,10 @@ void TMySQLDatasetBase::ReadColumns() {
         if (detail_name.empty()) detail_name = master_name = master_field_pairs_->Get(p);
         if (!SameText(detail_name, info->Name)) continue;
         TField* mf = master->FindField(master_name);
-        if (mf != nullptr && !mf->IsNull()) info->DefaultValue = mf->AsString();
+        // The master's text as its server sent it (a memo has no AsString
+        // without a blob stream).
+        std::string text;
+        if (mf != nullptr && FieldValueText(mf, text)) info->DefaultValue = text;
         break;
       }
     }
@@ -367,9 +366,9 @@ void TMySQLDatasetBase::ReadColumns() {
     }
     if (unique) {
       field_infos_.SetKey(i, info->Name);
-      primary_key_fields_ = ReplaceAllText(primary_key_fields_, info->DisplayName, info->Name);
-      unique_key_fields_ = ReplaceAllText(unique_key_fields_, info->DisplayName, info->Name);
-      index_key_fields_ = ReplaceAllText(index_key_fields_, info->DisplayName, info->Name);
+      primary_key_fields_ = ReplaceListItems(primary_key_fields_, info->DisplayName, info->Name);
+      unique_key_fields_ = ReplaceListItems(unique_key_fields_, info->DisplayName, info->Name);
+      index_key_fields_ = ReplaceListItems(index_key_fields_, info->DisplayName, info->Name);
     }
     if (!info->IsServerColumn) continue;
     if (one_database) RemoveFirst(info->FullName, Quote(info->Database) + ".");

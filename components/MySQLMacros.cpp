@@ -1,0 +1,714 @@
+// Datasets: SQL templates, macro collection and expansion, value literals.
+#include "components/MySQLMacros.h"
+
+#include <cstdio>
+#include <initializer_list>
+
+#include "components/MySQLDataset.h"
+#include "drivers/DriverText.h"
+#include "host/SysUtils.h"
+#include "host/Variants.h"
+#include "parser/MySQLParser.h"
+#include "util/MySQLStrUtils.h"
+#include "util/MySQLValueText.h"
+
+namespace rowset {
+
+namespace {
+
+constexpr const char* kExpandOperators = "+,-,*,/,=,||,&&,&,<>,<<,>>,>,|,<,~,!,%";
+constexpr const char* kCollectOperators = "+,-,*,/,=,||,&&,&,<>,<<,|,>>,>,<,~,!,%";
+
+void ConfigureParser(TBasicParser& Parser, const std::string& Start, const std::string& End,
+                     const char* Operators) {
+  Parser.Operators.SetCommaText(Operators);
+  Parser.HexPrefix = "0x";
+  Parser.LineComments.Add("-- ");
+  Parser.LineComments.Add("#");
+  Parser.CommentStarts.Add("/*");
+  Parser.CommentEnds.Add("*/");
+  Parser.MacroStarts.Add(Start);
+  Parser.MacroEnds.Add(End);
+}
+
+std::string MacroName(const std::string& Token, const std::string& Start, const std::string& End) {
+  return WordInStr(1, Token, Start + End + " \r\n");
+}
+
+std::string UpperTrim(const std::string& S) {
+  size_t b = 0, e = S.size();
+  while (b < e && static_cast<unsigned char>(S[b]) <= ' ') ++b;
+  while (e > b && static_cast<unsigned char>(S[e - 1]) <= ' ') --e;
+  std::string out = S.substr(b, e - b);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  }
+  return out;
+}
+
+bool IsOneOf(const std::string& Word, std::initializer_list<const char*> Words) {
+  for (const char* w : Words) {
+    if (Word == w) return true;
+  }
+  return false;
+}
+
+// Words before which the condition goes when the select has no WHERE.
+bool IsInsertionWord(const std::string& Upper) {
+  return IsOneOf(Upper, {"GROUP", "HAVING", "ORDER", "LIMIT", "PROCEDURE"});
+}
+
+// Words that end a select's own where condition at the outer level.
+bool EndsWhereCondition(const std::string& Upper) {
+  return IsInsertionWord(Upper) ||
+         IsOneOf(Upper, {"WINDOW", "FOR", "LOCK", "INTO", "UNION", "EXCEPT", "INTERSECT"});
+}
+
+bool SameAt(const std::string& S, size_t At, const std::string& Marker) {
+  if (Marker.empty() || S.size() - At < Marker.size()) return false;
+  for (size_t k = 0; k < Marker.size(); ++k) {
+    if (std::toupper(static_cast<unsigned char>(S[At + k])) !=
+        std::toupper(static_cast<unsigned char>(Marker[k]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The delimiters of the macro tokens of Text replaced, both in one pass;
+// everything else (strings, quoted names, comments, layout) as it was.
+std::string RewriteDelimiters(const std::string& Text, const std::string& OldStart,
+                              const std::string& OldEnd, const std::string& NewStart,
+                              const std::string& NewEnd) {
+  TBasicParser parser(Text);
+  ConfigureParser(parser, OldStart, OldEnd, kExpandOperators);
+  std::string out;
+  size_t copied = 0;
+  while (parser.NextToken(false) != tkEnd) {
+    if (parser.Token.Kind != tkMacro) continue;
+    size_t at = static_cast<size_t>(parser.Token.Position);
+    size_t end = at + parser.Token.Text.size();
+    out.append(Text, copied, at - copied);
+    // A macro token is a start delimiter, the name and an end delimiter
+    // (either may be missing); only those two places change.
+    size_t b = at, e = end;
+    std::string suffix;
+    if (SameAt(Text, b, OldStart)) {
+      out += NewStart;
+      b += OldStart.size();
+    }
+    if (!OldEnd.empty() && e >= b + OldEnd.size() && SameAt(Text, e - OldEnd.size(), OldEnd)) {
+      suffix = NewEnd;
+      e -= OldEnd.size();
+    }
+    out.append(Text, b, e - b);
+    out += suffix;
+    copied = end;
+  }
+  out.append(Text, copied, std::string::npos);
+  return out;
+}
+
+std::string DateText(TDateTime Value, bool Date, bool Time) {
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, ms = 0;
+  DecodeDateTime(Value, y, mo, d, h, mi, s, ms);
+  char buffer[64];
+  if (Date && Time) {
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", y, mo, d, h, mi, s);
+  } else if (Date) {
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", y, mo, d);
+  } else {
+    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", h, mi, s);
+  }
+  return buffer;
+}
+
+// Blob fields whose bytes are written in hexadecimal. Memos hold text in
+// the connection's character set as they were read, so they are written as
+// escaped strings for the server to convert back as it converted them.
+bool WrittenInHex(const TField* Field) {
+  if (Field == nullptr || !Field->IsBlob()) return false;
+  TFieldType type = Field->DataType();
+  return type != ftMemo && type != ftFmtMemo && type != ftOraClob;
+}
+
+// Types that never enter a key condition built from a key list.
+bool ExcludedFromKeys(TFieldType Type) { return Type == ftFloat || Type == ftBlob || Type == ftMemo; }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Literal functions
+
+std::string HexStr(std::string_view Data) {
+  if (Data.empty()) return "NULL";
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(2 + 2 * Data.size());
+  out += "0x";
+  for (unsigned char c : Data) {
+    out += kDigits[c >> 4];
+    out += kDigits[c & 15];
+  }
+  return out;
+}
+
+std::string QuoteStr(const std::string& S) { return "'" + S + "'"; }
+
+std::string DefaultSelectText(const std::string& S, const std::string& E) {
+  return "select " + S + "$FIELDS" + E + " from " + S + "$TABLENAME" + E + " " + S + "JOIN" + E +
+         " " + S + "WHERE" + E + " " + S + "GROUPBY" + E + " " + S + "ORDER" + E + " " + S +
+         "LIMIT" + E;
+}
+
+std::string DefaultUpdateText(const std::string& S, const std::string& E) {
+  return "update " + S + "$TABLENAME" + E + " set " + S + "$MODIFIED$FIELDS&VALUES" + E + " where " +
+         S + "$PRIMARYFIELDS&VALUES" + E;
+}
+
+std::string DefaultInsertText(const std::string& S, const std::string& E) {
+  return "insert into " + S + "$TABLENAME" + E + " set " + S + "$MODIFIED$FIELDS&VALUES" + E;
+}
+
+std::string DefaultDeleteText(const std::string& S, const std::string& E) {
+  return "delete from " + S + "$TABLENAME" + E + " where " + S + "$PRIMARYFIELDS&VALUES" + E;
+}
+
+std::string TMySQLDatasetBase::EscapeText(const std::string& S) const {
+  if (server_ != nullptr && server_->GetDriver() != nullptr) return server_->EscapeStr(S);
+  return drivers_text::EscapeBuiltIn(S);
+}
+
+std::string TMySQLDatasetBase::StringLiteral(const std::string& S) const {
+  if (S.find('\0') != std::string::npos) return HexStr(S);
+  return QuoteStr(EscapeText(S));
+}
+
+std::string TMySQLDatasetBase::BlobOrStringLiteral(const TField* Field, const std::string& Text) const {
+  if (Text.empty()) return "''";
+  return WrittenInHex(Field) ? HexStr(Text) : StringLiteral(Text);
+}
+
+std::string TMySQLDatasetBase::FormatIdentifier(const std::string& S) const {
+  return server_ != nullptr ? server_->FormatIdentifier(S) : S;
+}
+
+// ---------------------------------------------------------------------------
+// Template lists
+
+namespace {
+
+void AssignList(TStringList& List, const TStrings* Value) {
+  std::string text = Value != nullptr ? Value->Text() : std::string();
+  if (text == List.Text()) return;
+  if (Value != nullptr) {
+    List.Assign(const_cast<TStrings*>(Value));
+  } else {
+    List.Clear();
+  }
+}
+
+}  // namespace
+
+void TMySQLDatasetBase::SetSQL(const TStrings* Value) {
+  std::string text = Value != nullptr ? Value->Text() : std::string();
+  if (text == sql_->Text()) return;
+  if (Active()) Close();
+  AssignList(*sql_, Value);
+}
+
+void TMySQLDatasetBase::SetSQLUpdate(const TStrings* Value) { AssignList(*sql_update_, Value); }
+void TMySQLDatasetBase::SetSQLInsert(const TStrings* Value) { AssignList(*sql_insert_, Value); }
+void TMySQLDatasetBase::SetSQLDelete(const TStrings* Value) { AssignList(*sql_delete_, Value); }
+void TMySQLDatasetBase::SetSQLBatch(const TStrings* Value) { AssignList(*sql_batch_, Value); }
+void TMySQLDatasetBase::SetSQLCached(const TStrings* Value) { AssignList(*sql_cached_, Value); }
+
+bool TMySQLDatasetBase::SQLStored() const {
+  return sql_->Text() != DefaultSelectText(macro_start_, macro_end_) + "\r\n";
+}
+bool TMySQLDatasetBase::SQLUpdateStored() const {
+  return sql_update_->Text() != DefaultUpdateText(macro_start_, macro_end_) + "\r\n";
+}
+bool TMySQLDatasetBase::SQLInsertStored() const {
+  return sql_insert_->Text() != DefaultInsertText(macro_start_, macro_end_) + "\r\n";
+}
+bool TMySQLDatasetBase::SQLDeleteStored() const {
+  return sql_delete_->Text() != DefaultDeleteText(macro_start_, macro_end_) + "\r\n";
+}
+bool TMySQLDatasetBase::MacroDelStored() const { return !SameText(MacroDel(), "[,]"); }
+bool TMySQLDatasetBase::MacrosStored() const {
+  return options_.Contains(doMacrosEnabled) && !options_.Contains(doMacroCheck) &&
+         macros_->Count() > 0;
+}
+
+// ---------------------------------------------------------------------------
+// The macro collection
+
+void TMySQLDatasetBase::SetMacros(const TParams& Value) { macros_->AssignValues(Value); }
+
+TParam* TMySQLDatasetBase::MacroByName(const std::string& Name) const {
+  return macros_->ParamByName(Name);
+}
+
+int TMySQLDatasetBase::GetMacroCount() const { return macros_->Count(); }
+
+void TMySQLDatasetBase::ClearMacros() {
+  for (int i = 0; i < macros_->Count(); ++i) macros_->Items(i)->SetAsString("");
+}
+
+void TMySQLDatasetBase::ParseSQL(const std::string& Text) {
+  if (options_.Contains(doMacrosEnabled)) ParseMacros(Text, macro_start_, macro_end_, true);
+}
+
+void TMySQLDatasetBase::ParseAllSQL() {
+  if (!options_.Contains(doMacrosEnabled)) return;
+  if (options_.Contains(doMacroCheck)) macros_->Clear();
+  ParseSQL(Filter());
+  for (auto* list : {&sql_, &sql_update_, &sql_insert_, &sql_delete_, &sql_batch_}) {
+    if (*list) ParseSQL((*list)->Text());
+  }
+}
+
+void TMySQLDatasetBase::ParseMacros(const std::string& Text, const std::string& StartDelimiter,
+                                    const std::string& EndDelimiter, bool Add) {
+  if (!Add || Text.empty()) return;
+  TBasicParser parser(Text);
+  ConfigureParser(parser, StartDelimiter, EndDelimiter, kCollectOperators);
+  while (parser.NextToken(false) != tkEnd) {
+    if (parser.Token.Kind != tkMacro) continue;
+    std::string name = MacroName(parser.TokenString(), StartDelimiter, EndDelimiter);
+    if (name.empty() || macros_->FindParam(name) != nullptr) continue;
+    macros_->Add()->SetName(name);
+  }
+}
+
+void TMySQLDatasetBase::SetMacroString(const std::string& Value) {
+  if (Value == MacroDel()) return;
+  std::string start = WordInStr(1, Value, ",;");
+  std::string end = WordInStr(2, Value, ",;");
+  if (start.empty()) start = "[";
+  if (end.empty()) end = "]";
+  bool enabled = options_.Contains(doMacrosEnabled);
+  options_.Exclude(doMacrosEnabled);
+  try {
+    for (auto* list : {&sql_, &sql_update_, &sql_insert_, &sql_delete_}) {
+      if (!*list) continue;
+      std::string text = (*list)->Text();
+      std::string rewritten = RewriteDelimiters(text, macro_start_, macro_end_, start, end);
+      if (rewritten != text) (*list)->SetText(rewritten);
+    }
+  } catch (...) {
+    if (enabled) options_.Include(doMacrosEnabled);
+    throw;
+  }
+  macro_start_ = start;
+  macro_end_ = end;
+  if (enabled) options_.Include(doMacrosEnabled);
+  ParseAllSQL();
+}
+
+// ---------------------------------------------------------------------------
+// Expansion
+
+std::string TMySQLDatasetBase::SQLPopulate(const std::string& Text, bool FirstPass, bool NoFilter,
+                                           const std::string& DatabaseArg,
+                                           const std::string& TableArg) {
+  TBasicParser parser(Text);
+  ConfigureParser(parser, macro_start_, macro_end_, kExpandOperators);
+  std::string out;
+  out.reserve(Text.size() + 32);
+  bool counted = false;    // the first word was seen
+  bool is_select = false;
+  bool inserted = false;
+  bool wrapped = false;    // "and (" opened before the select's own condition
+  int depth = 0;           // parentheses open at the current token
+  std::string condition;   // master and filter condition, unexpanded
+  std::string expanded;    // the same with its macros expanded, on first use
+  auto blank = [&] {
+    if (parser.BlankAfterToken()) out += ' ';
+  };
+  auto expanded_condition = [&]() -> const std::string& {
+    if (expanded.empty()) expanded = SQLPopulate(condition, false, true, "", "");
+    return expanded;
+  };
+  auto open_where = [&] {
+    if (!out.empty() && out.back() != ' ') out += ' ';
+    out += "where " + expanded_condition();
+    inserted = true;
+  };
+  auto close_wrap = [&] {
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+    out += ')';
+    wrapped = false;
+  };
+
+  for (;;) {
+    TTokenKind kind = parser.NextToken(false);
+    const std::string& token = parser.TokenString();
+    if ((kind == tkSymbol || kind == tkEnd) && !counted) {
+      counted = true;
+      is_select = kind == tkSymbol && UpperTrim(token) == "SELECT";
+      if (!NoFilter) condition = GetMasterAndFilter();
+    }
+    // At the end of the statement the condition goes in even when the
+    // parentheses do not balance: a statement the server then rejects is
+    // better than one that runs without the condition.
+    bool must_insert = !FirstPass && !NoFilter && is_select && !condition.empty() && !inserted;
+    bool can_insert = must_insert && depth == 0;
+    if (kind == tkEnd) {
+      if (wrapped) close_wrap();
+      if (must_insert) open_where();
+      break;
+    }
+    switch (kind) {
+      case tkSemicolon:
+        if (wrapped) {
+          close_wrap();
+          out += ' ';
+        }
+        if (must_insert) {
+          open_where();
+          out += ' ';
+        }
+        out += token;
+        blank();
+        break;
+      case tkSymbol: {
+        std::string word = UpperTrim(token);
+        if (wrapped && depth == 0 && EndsWhereCondition(word)) {
+          close_wrap();
+          out += ' ';
+        }
+        if (can_insert && word == "WHERE") {
+          open_where();
+          out += " and (";
+          wrapped = true;
+        } else if (can_insert && IsInsertionWord(word)) {
+          open_where();
+          out += " " + token;
+          blank();
+        } else {
+          out += token;
+          blank();
+        }
+        break;
+      }
+      case tkMacro:
+        out += GetMacroValue(MacroName(token, macro_start_, macro_end_), DatabaseArg, TableArg);
+        blank();
+        break;
+      case tkLineBreak:
+        out += ' ';
+        break;
+      case tkLineComment:
+        // Dropped: copied, it would comment out what follows once its line
+        // break has become a blank.
+        blank();
+        break;
+      default:
+        if (kind == TTokenKind('(')) {
+          ++depth;
+        } else if (kind == TTokenKind(')') && depth > 0) {
+          --depth;
+        }
+        out += token;
+        blank();
+        break;
+    }
+  }
+  if (FirstPass && !NoFilter && !condition.empty() && !inserted) {
+    return SQLPopulate(out, false, false, "", "");
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------------------
+// Macro values
+
+TField* TMySQLDatasetBase::FieldOfColumn(int Column) const {
+  for (TField* field : const_cast<TMySQLDatasetBase*>(this)->Fields()) {
+    if (field->FieldKind() == fkData && field->FieldNo() == Column + 1) return field;
+  }
+  return nullptr;
+}
+
+bool TMySQLDatasetBase::InTable(int Column, const std::string& TableArg) const {
+  if (TableArg.empty()) return true;
+  // The table's name followed by "." where a name part starts, so that
+  // table "t" does not take the columns of table "kt".
+  const std::string& name = field_infos_[Column]->FullName;
+  const std::string part = TableArg + ".";
+  for (size_t at = name.find(part); at != std::string::npos; at = name.find(part, at + 1)) {
+    if (at == 0 || name[at - 1] == '.') return true;
+  }
+  return false;
+}
+
+std::string TMySQLDatasetBase::ColumnSQLName(int Column) const {
+  TField* field = FieldOfColumn(Column);
+  if (field != nullptr && !field->Origin().empty()) return field->Origin();
+  return field_infos_[Column]->FullName;
+}
+
+std::string TMySQLDatasetBase::ColumnLiteral(int Column, bool Old) {
+  const TRowValues* data = nullptr;
+  if (Old && old_values_) {
+    data = &old_values_->Data;
+  } else {
+    TRecInfo* rec = nullptr;
+    if (!GetActiveRecBuf(rec)) return "NULL";
+    data = &rec->Data;
+  }
+  std::optional<std::string_view> value = data->Get(Column);
+  if (!value) return "NULL";
+  if (value->empty()) return "''";
+  TField* field = FieldOfColumn(Column);
+  bool hex = field != nullptr ? WrittenInHex(field)
+                              : (field_infos_[Column]->Flags & mysql_column::kBinaryFlag) != 0 &&
+                                    (field_infos_[Column]->Flags & mysql_column::kBlobFlag) != 0;
+  if (hex) return HexStr(*value);
+  return StringLiteral(std::string(*value));
+}
+
+bool TMySQLDatasetBase::FieldValueText(TField* Field, std::string& Text) {
+  auto* dataset = dynamic_cast<TMySQLDatasetBase*>(Field->DataSet());
+  if (dataset != nullptr && Field->FieldKind() == fkData && dataset->ColumnOf(Field) >= 0) {
+    std::optional<std::string> text = dataset->GetFieldText(Field);
+    if (!text) return false;
+    Text = std::move(*text);
+    return true;
+  }
+  if (Field->IsNull()) return false;
+  switch (Field->DataType()) {
+    case ftFloat: case ftCurrency: case ftBCD: case ftFMTBcd:
+      Text = MySQLFloatToStr(Field->AsFloat());
+      break;
+    case ftDate:
+      Text = DateText(Field->AsDateTime(), true, false);
+      break;
+    case ftTime:
+      Text = DateText(Field->AsDateTime(), false, true);
+      break;
+    case ftDateTime:
+      Text = DateText(Field->AsDateTime(), true, true);
+      break;
+    case ftBoolean:
+      Text = Field->AsBoolean() ? "1" : "0";
+      break;
+    default:
+      Text = Field->AsString();
+      break;
+  }
+  return true;
+}
+
+std::string TMySQLDatasetBase::MacroParamLiteral(TParam* Param) const {
+  TFieldType type = Param->DataType();
+  switch (type) {
+    case ftString: case ftFixedChar: case ftWideString: case ftUnknown:
+      return Param->AsString();
+    default:
+      break;
+  }
+  if (Param->IsNull()) return "NULL";
+  switch (type) {
+    case ftSmallint: case ftInteger: case ftWord: case ftAutoInc:
+      return std::to_string(Param->AsInteger());
+    case ftLargeint:
+      return std::to_string(Param->AsLargeInt());
+    case ftBoolean:
+      return Param->AsBoolean() ? "1" : "0";
+    case ftFloat: case ftCurrency: case ftBCD: case ftFMTBcd:
+      return MySQLFloatToStr(Param->AsFloat());
+    case ftDate:
+      return QuoteStr(DateText(Param->AsDateTime(), true, false));
+    case ftTime:
+      return QuoteStr(DateText(Param->AsDateTime(), false, true));
+    case ftDateTime:
+      return QuoteStr(DateText(Param->AsDateTime(), true, true));
+    case ftVariant:
+      return StringLiteral(VarToStr(Param->Value()));
+    default:
+      break;
+  }
+  if (IsBlobType(type)) {
+    std::string bytes = Param->AsString();
+    return bytes.empty() ? std::string("''") : HexStr(bytes);
+  }
+  return Param->AsString();
+}
+
+std::string TMySQLDatasetBase::KeyCondition(const std::string& KeyList, bool AllTypes,
+                                            const std::string& TableArg) {
+  TRecInfo* rec = nullptr;
+  if (!GetActiveRecBuf(rec)) return std::string();
+  const TRowValues& values = old_values_ ? old_values_->Data : rec->Data;
+  std::string out;
+  auto add = [&](int column) {
+    if (!out.empty()) out += " AND ";
+    std::string name = ColumnSQLName(column);
+    if (column >= values.Count() || values.IsNull(column)) {
+      out += "(" + name + " IS NULL)";
+    } else {
+      out += "(" + name + "=" + ColumnLiteral(column, true) + ")";
+    }
+  };
+  if (KeyList.empty()) {
+    for (int i = 0; i < field_infos_.Count(); ++i) {
+      TField* field = FieldOfColumn(i);
+      if (field == nullptr || !field_infos_[i]->IsServerColumn) continue;
+      if (!AllTypes && ExcludedFromKeys(field->DataType())) continue;
+      if (!InTable(i, TableArg)) continue;
+      add(i);
+    }
+  } else {
+    for (uint8_t n = 1; n < 255; ++n) {
+      std::string word = WordInStr(n, KeyList, ",;");
+      if (word.empty()) break;
+      TField* field = FindField(word);
+      int column = ColumnOf(field);
+      if (field == nullptr || column < 0 || field->FieldKind() != fkData) continue;
+      if (!AllTypes && ExcludedFromKeys(field->DataType())) continue;
+      if (!InTable(column, TableArg)) continue;
+      add(column);
+    }
+  }
+  return out.empty() ? std::string(kNoKeyPlaceholder) : out;
+}
+
+std::string TMySQLDatasetBase::ModifiedList(bool Modified, int What, const std::string& TableArg) {
+  TRecInfo* rec = nullptr;
+  if (!GetActiveRecBuf(rec)) return std::string();
+  std::string out;
+  for (int i = 0; i < field_infos_.Count(); ++i) {
+    TFieldInfo* info = field_infos_[i];
+    if (info->Modified != Modified || !info->IsServerColumn) continue;
+    TField* field = FieldOfColumn(i);
+    if (field == nullptr || field->ReadOnly() || !InTable(i, TableArg)) continue;
+    if (!out.empty()) out += ",";
+    switch (What) {
+      case 0: out += ColumnSQLName(i) + "=" + ColumnLiteral(i, false); break;
+      case 1: out += info->FullName; break;
+      default: out += ColumnLiteral(i, false); break;
+    }
+  }
+  return out;
+}
+
+bool TMySQLDatasetBase::BuiltInMacro(const std::string& Name, const std::string& DatabaseArg,
+                                     const std::string& TableArg, std::string& Value) {
+  if (Name == "$DATABASENAME") {
+    Value = FormatIdentifier(DatabaseArg.empty() ? database_name_ : DatabaseArg);
+  } else if (Name == "$TABLENAME") {
+    if (!TableArg.empty()) {
+      Value = TableArg;
+    } else if (!table_name_.empty()) {
+      Value = FormatIdentifier(table_name_);
+    } else if (table_infos_.Count() > 0) {
+      Value = FormatIdentifier(table_infos_[0]->Table);
+    } else {
+      Value = kNoTableNamePlaceholder;
+    }
+  } else if (Name == "$FIELDNAME") {
+    Value = FormatIdentifier(WordInStr(1, field_name_, ",;"));
+  } else if (Name == "$FIELDS") {
+    Value = GetSelectFields();
+  } else if (Name == "$WHERE") {
+    std::string condition = GetMasterAndFilter();
+    Value = condition.empty() ? std::string() : "where " + SQLPopulate(condition, false, true, "", "");
+  } else if (Name == "$MODIFIED$FIELDS&VALUES") {
+    Value = ModifiedList(true, 0, TableArg);
+  } else if (Name == "$UNMODIFIED$FIELDS&VALUES") {
+    Value = ModifiedList(false, 0, TableArg);
+  } else if (Name == "$MODIFIED$FIELD$NAMES") {
+    Value = ModifiedList(true, 1, TableArg);
+  } else if (Name == "$UNMODIFIED$FIELD$NAMES") {
+    Value = ModifiedList(false, 1, TableArg);
+  } else if (Name == "$MODIFIED$FIELD$VALUES") {
+    Value = ModifiedList(true, 2, TableArg);
+  } else if (Name == "$UNMODIFIED$FIELD$VALUES") {
+    Value = ModifiedList(false, 2, TableArg);
+  } else if (Name == "$OLD$FIELDS&VALUES") {
+    Value = KeyCondition("", true, TableArg);
+  } else if (Name == "$PRIMARYFIELDS&VALUES") {
+    Value = KeyCondition(primary_key_fields_.empty() ? field_name_ : primary_key_fields_, false,
+                         TableArg);
+  } else if (Name == "$FIELDNAMES&VALUES") {
+    Value = KeyCondition(field_name_, false, TableArg);
+  } else if (Name == "$UNIQUEFIELDS&VALUES") {
+    Value = KeyCondition(unique_key_fields_, false, TableArg);
+  } else if (Name == "$MULTIFIELDS&VALUES") {
+    Value = KeyCondition(index_key_fields_, false, TableArg);
+  } else if (Name == "$FIELDNAMES&VALUES$COMMA") {
+    Value.clear();
+    TRecInfo* rec = nullptr;
+    if (!GetActiveRecBuf(rec)) return true;
+    for (uint8_t n = 1; n < 255; ++n) {
+      std::string word = WordInStr(n, field_name_, ",;");
+      if (word.empty()) break;
+      int column = ColumnOf(FindField(word));
+      if (column < 0 || !InTable(column, TableArg)) continue;
+      if (!Value.empty()) Value += ",";
+      Value += ColumnSQLName(column) + "=" + ColumnLiteral(column, false);
+    }
+  } else if (Name == "$FIELDNAME$VALUE") {
+    Value = ValueByName(UpperCase(WordInStr(1, field_name_, ",;")), TableArg);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+std::string TMySQLDatasetBase::ValueByName(std::string Name, const std::string& TableArg) {
+  bool old = false;
+  if (Name.size() > 5 && Name.compare(0, 5, "$OLD$") == 0) {
+    Name.erase(0, 5);
+    old = true;
+  }
+  if (Name.empty()) return std::string();
+  if (FieldCount() > 0) {
+    if (TField* field = FindField(Name)) {
+      TRecInfo* rec = nullptr;
+      if (!GetActiveRecBuf(rec)) return std::string();
+      int column = ColumnOf(field);
+      if (column >= 0 && field->FieldKind() == fkData) {
+        if (!InTable(column, TableArg)) return std::string();
+        return ColumnLiteral(column, old);
+      }
+      std::string text;
+      return FieldValueText(field, text) ? StringLiteral(text) : std::string("NULL");
+    }
+  }
+  TDataSource* source = master_link_->DataSource();
+  TDataSet* master = source != nullptr ? source->DataSet() : nullptr;
+  if (master != nullptr) {
+    if (TField* field = master->FindField(Name)) {
+      std::string text;
+      if (!master_link_->Active() || !master->Active() || master->IsEmpty() ||
+          !FieldValueText(field, text)) {
+        return "NULL";
+      }
+      return BlobOrStringLiteral(field, text);
+    }
+  }
+  if (TParam* param = macros_->FindParam(Name)) return MacroParamLiteral(param);
+  return std::string();
+}
+
+std::string TMySQLDatasetBase::GetMacroValue(const std::string& Name, const std::string& DatabaseArg,
+                                             const std::string& TableArg) {
+  if (Name.empty()) return std::string();
+  if (OnMacro) {
+    std::string value;
+    bool use_default = true;
+    OnMacro(this, Name, value, use_default);
+    if (!use_default) return value;
+  }
+  if (Name[0] == '$') {
+    std::string value;
+    if (BuiltInMacro(Name, DatabaseArg, TableArg, value)) return value;
+  }
+  return ValueByName(Name, TableArg);
+}
+
+}  // namespace rowset
