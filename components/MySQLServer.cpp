@@ -596,12 +596,10 @@ void TMySQLServer::RunOn(MySQLHandle Handle, const std::string& SQL) {
 }
 
 bool TMySQLServer::ExecSQLBatch(const TStrings& Lines) {
-  TStringList script;
-  script.SetText(Lines.Text());
-  ParseScript(script);
-  if (script.Count() == 0) return false;
+  const std::vector<std::string> script = SplitScript(Lines.Text());
+  if (script.empty()) return false;
   bool ok = true;
-  for (int i = 0; i < script.Count() && ok; ++i) ok = ExecSQL(script.Get(i));
+  for (size_t i = 0; i < script.size() && ok; ++i) ok = ExecSQL(script[i]);
   return ok;
 }
 
