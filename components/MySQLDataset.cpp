@@ -397,12 +397,10 @@ void TMySQLDatasetBase::InternalOpenResultBlock() {
 
 void TMySQLDatasetBase::RunStatements() {
   TMySQLBase* driver = server_->GetDriver();
-  TStringList statements;
-  statements.Assign(sql_.get());
-  ParseScript(statements);
-  for (int i = 0; i < statements.Count(); ++i) {
+  const std::vector<std::string> statements = SplitScript(sql_->Text());
+  for (size_t i = 0; i < statements.size(); ++i) {
     bool go_on = true;
-    std::string text = statements.Get(i);
+    std::string text = statements[i];
     if (options_.Contains(doMacrosEnabled)) {
       text = SQLPopulate(text, true, false, "", "");
       size_t nul = text.find('\0');

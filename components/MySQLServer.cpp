@@ -601,18 +601,16 @@ void TMySQLServer::RunOn(MySQLHandle Handle, const std::string& SQL) {
 }
 
 bool TMySQLServer::ExecSQLBatch(const TStrings& Lines) {
-  TStringList script;
-  script.SetText(Lines.Text());
-  ParseScript(script);
-  if (script.Count() == 0) return false;
+  const std::vector<std::string> script = SplitScript(Lines.Text());
+  if (script.empty()) return false;
   // One service: every statement runs on the same connection (a "use", a
   // temporary table, a lock or a transaction holds for the statements after
   // it); close-on-children is looked at once, after the last one.
   ActivateConnection();
   if (!connection_) return false;
   try {
-    for (int i = 0; i < script.Count(); ++i) {
-      std::string text = script.Get(i);
+    for (const std::string& statement : script) {
+      std::string text = statement;
       if (driver_->ServerVer() < 32200 && !text.empty() && text.back() == ';') text.pop_back();
       RunOn(connection_, text);
     }

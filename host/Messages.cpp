@@ -25,18 +25,25 @@ struct Queued {
   TMessageDisposer dispose;
 };
 
-// All guarded by detail::LoopMutex().
+// All guarded by detail::LoopMutex(). Each receiving thread has a queue of
+// its own, so dispatching never passes over other threads' messages; a
+// queued message always has a live receiver (freeing one drops its
+// messages).
 std::unordered_map<HWND, Receiver>& Receivers() { return Immortal<std::unordered_map<HWND, Receiver>>(); }
-std::deque<Queued>& Queue() { return Immortal<std::deque<Queued>>(); }
+std::unordered_map<uint32_t, std::deque<Queued>>& Queues() {
+  return Immortal<std::unordered_map<uint32_t, std::deque<Queued>>>();
+}
 HWND g_next_handle = 0x1000;
+
+std::deque<Queued>* QueueOf(uint32_t thread) {
+  auto it = Queues().find(thread);
+  return it == Queues().end() ? nullptr : &it->second;
+}
 
 bool HasWorkLocked(uint32_t thread, bool main) {
   if (main && detail::HasSyncCallsLocked()) return true;
-  for (const Queued& q : Queue()) {
-    auto it = Receivers().find(q.wnd);
-    if (it != Receivers().end() && it->second.thread == thread) return true;
-  }
-  return false;
+  const std::deque<Queued>* q = QueueOf(thread);
+  return q != nullptr && !q->empty();
 }
 
 }  // namespace
@@ -52,15 +59,17 @@ void DeallocateHWnd(HWND Wnd) {
   std::vector<Queued> dropped;
   {
     std::lock_guard<std::mutex> lock(detail::LoopMutex());
-    if (Receivers().erase(Wnd) == 0) return;
-    auto& q = Queue();
-    for (auto it = q.begin(); it != q.end();) {
-      if (it->wnd == Wnd) {
-        dropped.push_back(std::move(*it));
-        it = q.erase(it);
-      } else {
-        ++it;
-      }
+    auto r = Receivers().find(Wnd);
+    if (r == Receivers().end()) return;
+    const uint32_t thread = r->second.thread;
+    Receivers().erase(r);
+    if (std::deque<Queued>* q = QueueOf(thread)) {
+      std::deque<Queued> kept;
+      for (Queued& m : *q) (m.wnd == Wnd ? dropped.emplace_back(std::move(m)) : kept.emplace_back(std::move(m)));
+      if (kept.empty())
+        Queues().erase(thread);
+      else
+        *q = std::move(kept);
     }
   }
   for (Queued& d : dropped) {
@@ -80,8 +89,9 @@ bool IsWindow(HWND Wnd) {
 
 bool PostMessage(HWND Wnd, uint32_t Msg, uintptr_t WParam, intptr_t LParam, TMessageDisposer Dispose) {
   std::lock_guard<std::mutex> lock(detail::LoopMutex());
-  if (Wnd == 0 || Receivers().count(Wnd) == 0) return false;
-  Queue().push_back(Queued{Wnd, TMessage{Msg, WParam, LParam, 0}, std::move(Dispose)});
+  auto r = Receivers().find(Wnd);
+  if (Wnd == 0 || r == Receivers().end()) return false;
+  Queues()[r->second.thread].push_back(Queued{Wnd, TMessage{Msg, WParam, LParam, 0}, std::move(Dispose)});
   detail::LoopCv().notify_all();
   return true;
 }
@@ -112,22 +122,16 @@ int TApplication::ProcessMessages() {
   // Take the messages one at a time: a handler may post, free receivers or
   // pump again.
   while (true) {
-    auto& q = Queue();
-    auto it = q.begin();
-    TWndMethod method;
-    for (; it != q.end(); ++it) {
-      auto r = Receivers().find(it->wnd);
-      if (r != Receivers().end() && r->second.thread == me) {
-        method = r->second.method;
-        break;
-      }
-    }
-    if (it == q.end()) break;
-    TMessage msg = it->msg;
-    q.erase(it);
+    std::deque<Queued>* q = QueueOf(me);
+    if (q == nullptr || q->empty()) break;
+    Queued next = std::move(q->front());
+    q->pop_front();
+    if (q->empty()) Queues().erase(me);
+    auto r = Receivers().find(next.wnd);
+    TWndMethod method = r != Receivers().end() ? r->second.method : TWndMethod();
     lock.unlock();
     ++dispatched;
-    if (method) method(msg);  // may throw; the lock is released already
+    if (method) method(next.msg);  // may throw; the lock is released already
     lock.lock();
     if (main) detail::RunSyncCallsLocked(lock);
   }
@@ -171,14 +175,9 @@ bool TApplication::ProcessMessagesUntil(const std::function<bool()>& Done, uint3
 }
 
 int TApplication::PendingMessages() {
-  const uint32_t me = GetCurrentThreadId();
   std::lock_guard<std::mutex> lock(detail::LoopMutex());
-  int n = 0;
-  for (const Queued& q : Queue()) {
-    auto it = Receivers().find(q.wnd);
-    if (it != Receivers().end() && it->second.thread == me) ++n;
-  }
-  return n;
+  const std::deque<Queued>* q = QueueOf(GetCurrentThreadId());
+  return q == nullptr ? 0 : static_cast<int>(q->size());
 }
 
 }  // namespace rowset

@@ -36,9 +36,10 @@ struct LocaleCache {
   std::shared_ptr<const TFormatSettings> settings;
 };
 
-// The calling thread's view of the process-wide locale; valid until this
-// thread's next call here.
-const TFormatSettings& CurrentSettings() {
+// The calling thread's view of the process-wide locale. The caller holds
+// the returned pointer for the whole of its work, so a change of the locale
+// or a nested call on the same thread never frees the snapshot in use.
+std::shared_ptr<const TFormatSettings> CurrentSettings() {
   thread_local LocaleCache cache;
   if (!cache.settings || cache.generation != LocaleGeneration().load(std::memory_order_acquire)) {
     std::lock_guard<std::mutex> lock(LocaleMutex());
@@ -46,7 +47,7 @@ const TFormatSettings& CurrentSettings() {
     cache.settings = LocaleStore();
     cache.generation = LocaleGeneration().load(std::memory_order_relaxed);
   }
-  return *cache.settings;
+  return cache.settings;
 }
 
 const char* const kShortMonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -64,7 +65,7 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
-TFormatSettings GetFormatSettings() { return CurrentSettings(); }
+TFormatSettings GetFormatSettings() { return *CurrentSettings(); }
 
 void SetFormatSettings(const TFormatSettings& Settings) {
   auto fresh = std::make_shared<const TFormatSettings>(Settings);
@@ -176,9 +177,11 @@ TDateTime EncodeTime(int Hour, int Min, int Sec, int MSec) {
 }
 
 TDateTime EncodeDateTime(int Year, int Month, int Day, int Hour, int Min, int Sec, int MSec) {
-  TDateTime d = EncodeDate(Year, Month, Day);
-  TDateTime t = EncodeTime(Hour, Min, Sec, MSec);
-  return d >= 0 ? d + t : d - t;
+  return ComposeDateTime(EncodeDate(Year, Month, Day), EncodeTime(Hour, Min, Sec, MSec));
+}
+
+TDateTime ComposeDateTime(TDateTime Date, TDateTime Time) {
+  return Date >= 0 ? Date + Time : Date - Time;
 }
 
 namespace {
@@ -337,6 +340,17 @@ int CurrentYear() {
   return tm.tm_year + 1900;
 }
 
+}  // namespace
+
+int ExpandTwoDigitYear(int Year, int CurrentYear, int Window) {
+  if (Window <= 0) return CurrentYear / 100 * 100 + Year;
+  const int pivot = CurrentYear - Window;
+  const int y = pivot / 100 * 100 + Year;
+  return y < pivot ? y + 100 : y;
+}
+
+namespace {
+
 bool ScanDate(Scanner& sc, TDateTime& Date, const TFormatSettings& FS) {
   size_t saved = sc.pos;
   int n1, n2, n3, l1, l2, l3;
@@ -363,11 +377,7 @@ bool ScanDate(Scanner& sc, TDateTime& Date, const TFormatSettings& FS) {
         l3 = l1;
         break;
     }
-    if (l3 <= 2) {
-      int cur = CurrentYear();
-      y += cur / 100 * 100;
-      if (FS.TwoDigitYearCenturyWindow > 0 && y < cur - FS.TwoDigitYearCenturyWindow) y += 100;
-    }
+    if (l3 <= 2) y = ExpandTwoDigitYear(y, CurrentYear(), FS.TwoDigitYearCenturyWindow);
   } else {
     y = CurrentYear();
     if (order == doDMY)
@@ -464,7 +474,7 @@ bool TryStrToDateTime(const std::string& S, TDateTime& Value, const TFormatSetti
     if (!ScanTime(sc, t, FS)) return false;
   }
   if (!sc.AtEnd()) return false;
-  Value = d >= 0 ? d + t : d - t;
+  Value = ComposeDateTime(d, t);
   return true;
 }
 
@@ -486,9 +496,9 @@ TDateTime StrToDateTime(const std::string& S, const TFormatSettings& FS) {
   return r;
 }
 
-TDateTime StrToDate(const std::string& S) { return StrToDate(S, CurrentSettings()); }
-TDateTime StrToTime(const std::string& S) { return StrToTime(S, CurrentSettings()); }
-TDateTime StrToDateTime(const std::string& S) { return StrToDateTime(S, CurrentSettings()); }
+TDateTime StrToDate(const std::string& S) { return StrToDate(S, *CurrentSettings()); }
+TDateTime StrToTime(const std::string& S) { return StrToTime(S, *CurrentSettings()); }
+TDateTime StrToDateTime(const std::string& S) { return StrToDateTime(S, *CurrentSettings()); }
 
 // ---------------------------------------------------------------------------
 // Date and time formatting
@@ -688,7 +698,7 @@ std::string FormatDateTime(const std::string& Format, TDateTime DateTime, const 
 }
 
 std::string FormatDateTime(const std::string& Format, TDateTime DateTime) {
-  return FormatDateTime(Format, DateTime, CurrentSettings());
+  return FormatDateTime(Format, DateTime, *CurrentSettings());
 }
 
 std::string DateToStr(TDateTime Date) { return FormatDateTime("ddddd", Date); }
@@ -698,13 +708,19 @@ std::string DateTimeToStr(TDateTime DateTime) { return FormatDateTime("c", DateT
 // ---------------------------------------------------------------------------
 // Numbers
 
-std::string FloatToStr(double Value, char DecimalSeparator) {
+namespace {
+
+// The general format with Precision significant digits, or with the fewest
+// digits that read back to the same double when Precision is 0.
+std::string GeneralFloat(double Value, char DecimalSeparator, int Precision) {
   if (std::isnan(Value)) return "NAN";
   if (std::isinf(Value)) return Value > 0 ? "INF" : "-INF";
   if (Value == 0) return "0";
-  // 15 significant digits: d.dddddddddddddde±x
+  // d.ddd...e±x
   char sci[64];
-  char* sci_end = std::to_chars(sci, sci + sizeof sci, Value, std::chars_format::scientific, 14).ptr;
+  char* sci_end = Precision > 0
+      ? std::to_chars(sci, sci + sizeof sci, Value, std::chars_format::scientific, Precision - 1).ptr
+      : std::to_chars(sci, sci + sizeof sci, Value, std::chars_format::scientific).ptr;
   const char* e = static_cast<const char*>(std::memchr(sci, 'e', static_cast<size_t>(sci_end - sci)));
   int exp10 = 0;
   std::from_chars(e[1] == '+' ? e + 2 : e + 1, sci_end, exp10);
@@ -714,7 +730,7 @@ std::string FloatToStr(double Value, char DecimalSeparator) {
   for (const char* p = neg ? sci + 1 : sci; p < e; ++p)
     if (IsDigit(*p)) digits[nd++] = *p;
   while (nd > 1 && digits[nd - 1] == '0') --nd;
-  // Longest result: sign, "0", separator, 4 zeros and 15 digits, or an
+  // Longest result: sign, "0", separator, 4 zeros and 17 digits, or an
   // exponent form; well within the buffer.
   char buf[48];
   char* o = buf;
@@ -751,11 +767,19 @@ std::string FloatToStr(double Value, char DecimalSeparator) {
   return std::string(buf, o);
 }
 
+}  // namespace
+
+std::string FloatToStr(double Value, char DecimalSeparator) { return GeneralFloat(Value, DecimalSeparator, 15); }
+
+std::string FloatToStrExact(double Value, char DecimalSeparator) {
+  return GeneralFloat(Value, DecimalSeparator, 0);
+}
+
 std::string FloatToStr(double Value, const TFormatSettings& FS) {
   return FloatToStr(Value, FS.DecimalSeparator);
 }
 
-std::string FloatToStr(double Value) { return FloatToStr(Value, CurrentSettings().DecimalSeparator); }
+std::string FloatToStr(double Value) { return FloatToStr(Value, CurrentSettings()->DecimalSeparator); }
 
 bool TryStrToFloat(const std::string& S, double& Value, char DecimalSeparator) {
   size_t i = 0, n = S.size();
@@ -833,11 +857,11 @@ double StrToFloat(const std::string& S, const TFormatSettings& FS) {
   return StrToFloat(S, FS.DecimalSeparator);
 }
 
-double StrToFloat(const std::string& S) { return StrToFloat(S, CurrentSettings().DecimalSeparator); }
+double StrToFloat(const std::string& S) { return StrToFloat(S, CurrentSettings()->DecimalSeparator); }
 
 double StrToFloatDef(const std::string& S, double Default) {
   double v;
-  return TryStrToFloat(S, v, CurrentSettings().DecimalSeparator) ? v : Default;
+  return TryStrToFloat(S, v, CurrentSettings()->DecimalSeparator) ? v : Default;
 }
 
 std::string IntToStr(int64_t Value) { return std::to_string(Value); }
@@ -942,7 +966,7 @@ bool TryStrToBool(const std::string& S, bool& Value) {
     return true;
   }
   double d;
-  if (TryStrToFloat(S, d, CurrentSettings().DecimalSeparator)) {
+  if (TryStrToFloat(S, d, CurrentSettings()->DecimalSeparator)) {
     Value = d != 0;
     return true;
   }

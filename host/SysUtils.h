@@ -48,12 +48,16 @@ struct TFormatSettings {
   char TimeSeparator = ':';
   char DecimalSeparator = '.';
   char ThousandSeparator = ',';
-  // Two-digit years fall within this many years before the current one
-  // (0: the current century).
+  // A two-digit year is read as the year from (current year - window) on
+  // that ends in those digits: with 50 in 2026, "80" is 1980 and "75" is
+  // 2075. 0 (or less): the current century.
   int TwoDigitYearCenturyWindow = 50;
 };
 
-// A snapshot of the process-wide locale, and its replacement.
+// A copy of the process-wide locale, and its replacement. Either may be
+// called from any thread; a conversion that reads the locale uses one
+// snapshot for its whole work, so a change made meanwhile by another thread
+// affects only later calls.
 TFormatSettings GetFormatSettings();
 void SetFormatSettings(const TFormatSettings& Settings);
 
@@ -89,6 +93,12 @@ TDateTime EncodeTime(int Hour, int Min, int Sec, int MSec);
 bool TryEncodeDate(int Year, int Month, int Day, TDateTime& Date);
 bool TryEncodeTime(int Hour, int Min, int Sec, int MSec, TDateTime& Time);
 TDateTime EncodeDateTime(int Year, int Month, int Day, int Hour, int Min, int Sec, int MSec);
+// A date and a time of day as one value: before 1899-12-30 (a negative
+// date) the time is subtracted, so the integer part stays the day.
+TDateTime ComposeDateTime(TDateTime Date, TDateTime Time);
+// The full year of a two-digit year under a century window (see
+// TFormatSettings::TwoDigitYearCenturyWindow).
+int ExpandTwoDigitYear(int Year, int CurrentYear, int Window);
 // Decoding a value outside 0001-01-01 .. 9999-12-31 gives all zeros.
 void DecodeDate(TDateTime Date, int& Year, int& Month, int& Day);
 void DecodeTime(TDateTime Time, int& Hour, int& Min, int& Sec, int& MSec);
@@ -148,6 +158,9 @@ std::string DateTimeToStr(TDateTime DateTime);
 std::string FloatToStr(double Value);  // locale separator
 std::string FloatToStr(double Value, char DecimalSeparator);
 std::string FloatToStr(double Value, const TFormatSettings& FS);
+// The same layout with the fewest significant digits (up to 17) that read
+// back to exactly the same double: "0.30000000000000004", "1.5", "1E20".
+std::string FloatToStrExact(double Value, char DecimalSeparator);
 // Blanks around the number, a sign, digits with one decimal separator and
 // an exponent are accepted; anything else raises EConvertError.
 double StrToFloat(const std::string& S);

@@ -127,12 +127,20 @@ void TThread::Run() {
   } catch (...) {
     if (!fatal_exception_) fatal_exception_ = std::current_exception();
   }
-  bool free_self = free_on_terminate_.load();
+  bool free_self = false;
   {
-    // Notify under the lock: once it is released a waiter may free us.
+    // Who frees the object is decided here, once, under the lock that
+    // TerminateAndWait takes to claim it: either it claimed it before this
+    // point (and waits), or the thread frees itself and nobody may wait.
     std::lock_guard<std::mutex> lock(mu_);
+    free_self = free_on_terminate_.load();
     finished_ = true;
     cv_.notify_all();
+  }
+  // Wake a main thread waiting in WaitFor; touches no member.
+  {
+    std::lock_guard<std::mutex> loop(detail::LoopMutex());
+    detail::LoopCv().notify_all();
   }
   if (free_self) delete this;
 }
@@ -203,13 +211,13 @@ int TThread::WaitFor() {
   if (free_on_terminate_) throw EThread("Cannot wait for a thread that frees itself");
   if (IsMainThread()) {
     // Keep running synchronized calls: the thread may need one (OnTerminate)
-    // to finish.
-    while (true) {
-      {
-        std::unique_lock<std::mutex> lock(mu_);
-        if (cv_.wait_for(lock, std::chrono::milliseconds(1), [this] { return finished_.load(); })) break;
-      }
-      CheckSynchronize(0);
+    // to finish. Run wakes this wait when the thread finishes.
+    std::unique_lock<std::mutex> lock(detail::LoopMutex());
+    while (!finished_.load()) {
+      if (detail::HasSyncCallsLocked())
+        detail::RunSyncCallsLocked(lock);
+      else
+        detail::LoopCv().wait(lock);
     }
   } else {
     std::unique_lock<std::mutex> lock(mu_);
@@ -220,13 +228,22 @@ int TThread::WaitFor() {
 }
 
 void TThread::TerminateAndWait() {
-  Terminate();
-  if (!started_ || GetCurrentThreadId() == id_) return;
-  if (thread_.joinable() || !finished_) {
-    // Whoever waits here owns the object: it must not free itself.
-    free_on_terminate_ = false;
-    WaitFor();
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    terminated_ = true;
+    cv_.notify_all();
+    if (!started_ || GetCurrentThreadId() == id_) return;
+    if (finished_ && !thread_.joinable()) return;
+    // The caller waits, so the caller owns the object from here on: a
+    // thread that has not finished yet will see this under the same lock.
+    if (!finished_) free_on_terminate_ = false;
   }
+  WaitFor();
+}
+
+void TThread::SetFreeOnTerminate(bool Value) {
+  std::lock_guard<std::mutex> lock(mu_);
+  free_on_terminate_ = Value;
 }
 
 // ---------------------------------------------------------------------------

@@ -77,7 +77,9 @@ class TThread : public TObject {
   // may be gone by the time it ends).
   int WaitFor();
   // Terminates, wakes and waits (nothing to wait for when it never ran);
-  // safe to call more than once.
+  // safe to call more than once. On a FreeOnTerminate thread that is still
+  // running it takes the object over: the thread no longer frees itself,
+  // and the caller deletes it afterwards.
   void TerminateAndWait();
 
   bool Terminated() const { return terminated_.load(); }
@@ -86,7 +88,7 @@ class TThread : public TObject {
   bool Finished() const { return finished_.load(); }
   uint32_t ThreadID() const { return id_; }
   bool FreeOnTerminate() const { return free_on_terminate_.load(); }
-  void SetFreeOnTerminate(bool Value) { free_on_terminate_ = Value; }
+  void SetFreeOnTerminate(bool Value);
   int ReturnValue() const { return return_value_.load(); }
   // The exception that escaped Execute, if any.
   std::exception_ptr FatalException() const { return fatal_exception_; }

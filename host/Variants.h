@@ -1,8 +1,9 @@
 // Variant: a value of one of the host's simple types, null or empty, or an
 // array of variants. Parameters, field values and lookups carry values this
 // way. Conversions between the kinds follow the host's rules: texts convert
-// through the locale-aware parsers, null and empty refuse to become a number
-// or text (EVariantError) unless the caller uses VarToStr or a default.
+// through the locale-aware parsers; empty becomes "", 0, false or the date
+// 0; null refuses to become a number or text (EVariantError) unless the
+// caller uses VarToStr or a default.
 #ifndef ROWSET_HOST_VARIANTS_H_
 #define ROWSET_HOST_VARIANTS_H_
 
@@ -74,8 +75,9 @@ class Variant {
   const Variant& ArrayItem(int Index) const;
   const std::vector<Variant>& ArrayItems() const;
 
-  // Conversions; raise EVariantError (null, empty, arrays) or EConvertError
-  // (a text that is not a number, date or boolean).
+  // Conversions. Empty gives "", 0, false or 0; null and arrays raise
+  // EVariantError; a text that is not a number, date or boolean raises
+  // EConvertError.
   std::string AsString() const;
   int32_t AsInteger() const;
   int64_t AsInt64() const;

@@ -21,6 +21,28 @@ bool IsWordStart(unsigned char c) {
 bool IsWordChar(unsigned char c) { return IsWordStart(c) || IsDigit(c); }
 unsigned char Upper(unsigned char c) { return (c >= 'a' && c <= 'z') ? c - 32 : c; }
 
+// A kind as a reader would name it in a message: the character itself when
+// it is printable, else the kind's name (never a control byte).
+std::string KindText(TTokenKind Kind) {
+  switch (Kind) {
+    case tkEnd: return "end of text";
+    case tkHex: return "hexadecimal number";
+    case tkOperator: return "operator";
+    case tkLineComment: return "line comment";
+    case tkBlockComment: return "comment";
+    case tkLineBreak: return "line break";
+    case tkCommentEnd: return "end of comment";
+    case tkSemicolon: return ";";
+    case tkMacro: return "macro";
+    default: break;
+  }
+  const unsigned char c = Kind;
+  if (c > ' ' && c < 127) return std::string(1, static_cast<char>(c));
+  char code[8];
+  std::snprintf(code, sizeof code, "#%u", static_cast<unsigned>(c));
+  return code;
+}
+
 }  // namespace
 
 // ----------------------------------------------------------------------------
@@ -114,6 +136,16 @@ void TBasicParser::SkipBlanks(bool SkipLineBreaks) {
     }
     ++pos_;
   }
+}
+
+void TBasicParser::SkipTo(int64_t Position) {
+  const size_t to = Position < 0 ? 0 : static_cast<size_t>(Position);
+  if (to > pos_ || to >= token_start_) pos_ = to < text_.size() ? to : text_.size();
+}
+
+void TBasicParser::SkipLine() {
+  const size_t found = text_.find('\n', pos_);
+  pos_ = found == std::string::npos ? text_.size() : found;
 }
 
 bool TBasicParser::At(size_t p, const std::string& m) const {
@@ -383,9 +415,12 @@ double TBasicParser::TokenFloat() const {
   if (FloatType != 0 && !t.empty() && t.back() == FloatType) t.remove_suffix(1);
   std::string_view v = t;
   if (!v.empty() && v[0] == '+') v.remove_prefix(1);
+  // Only digits, a point, an exponent and signs make a number here: the
+  // conversion below would also take "inf", "nan" and hexadecimal floats.
+  const bool plain = v.find_first_not_of("0123456789.eE+-") == std::string_view::npos;
   double d = 0;
   auto r = std::from_chars(v.data(), v.data() + v.size(), d);
-  if (v.empty() || r.ec != std::errc() || r.ptr != v.data() + v.size())
+  if (v.empty() || !plain || r.ec != std::errc() || r.ptr != v.data() + v.size())
     throw EConvertError("'" + Token.Text + "' is not a valid floating point value");
   return d;
 }
@@ -409,7 +444,7 @@ void TBasicParser::CheckToken(TTokenKind Kind) {
     case tkFloat:
       Error("Number expected");
     default:
-      Error("''" + std::string(1, static_cast<char>(Kind)) + "'' expected");
+      Error("''" + KindText(Kind) + "'' expected");
   }
 }
 
@@ -492,15 +527,61 @@ std::string_view TrimControls(std::string_view s) {
 
 }  // namespace
 
-void ParseScript(TStrings& Lines) {
-  TBasicParser P(Lines.Text());
+namespace {
+
+// Comments the server runs: version comments and optimizer hints.
+bool IsExecutableComment(std::string_view Text) {
+  return Text.starts_with("/*!") || Text.starts_with("/*M!") || Text.starts_with("/*+");
+}
+
+// The word after "DELIMITER" on its line, or empty when the token is not
+// such a command.
+std::string DelimiterCommand(const TBasicParser& P) {
+  if (!P.TokenSymbolIs("DELIMITER")) return std::string();
+  const std::string& text = P.Text();
+  size_t i = static_cast<size_t>(P.Token.Position) + P.Token.Text.size();
+  if (i >= text.size() || (text[i] != ' ' && text[i] != '\t')) return std::string();
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  size_t e = i;
+  while (e < text.size() && static_cast<unsigned char>(text[e]) > ' ') ++e;
+  return text.substr(i, e - i);
+}
+
+}  // namespace
+
+std::vector<std::string> SplitScript(std::string_view Script) {
+  TBasicParser P{std::string(Script)};
   ConfigureForScripts(P);
   std::vector<std::string> statements;
   std::string acc;
+  std::string delimiter = ";";
   // A dropped block comment still separates the tokens around it.
   bool comment_gap = false;
+  auto finish = [&] {
+    std::string_view statement = TrimControls(acc);
+    // A lone ";" is no statement: the server would refuse it as empty.
+    if (!statement.empty() && statement != ";") statements.emplace_back(statement);
+    acc.clear();
+  };
   for (;;) {
-    const TTokenKind kind = P.NextToken(false);
+    TTokenKind kind = P.NextToken(false);
+    if (kind == tkBlockComment && IsExecutableComment(P.Token.Text)) kind = tkSymbol;
+    if (TrimControls(acc).empty() && kind == tkSymbol) {
+      std::string next = DelimiterCommand(P);
+      if (!next.empty()) {
+        delimiter = std::move(next);
+        acc.clear();
+        P.SkipLine();
+        continue;
+      }
+    }
+    if (delimiter != ";" && kind != tkEnd && kind != tkLineBreak &&
+        P.Text().compare(static_cast<size_t>(P.Token.Position), delimiter.size(), delimiter) == 0) {
+      finish();
+      comment_gap = false;
+      P.SkipTo(P.Token.Position + static_cast<int64_t>(delimiter.size()));
+      continue;
+    }
     if (kind == tkLineComment) {
       // dropped; the line break after it joins the lines
     } else if (kind == tkBlockComment || kind == tkCommentEnd) {
@@ -513,15 +594,16 @@ void ParseScript(TStrings& Lines) {
       acc += P.Token.Text;
       if (P.BlankAfterToken()) acc += ' ';
     }
-    if ((kind == tkSemicolon || kind == tkEnd) && !acc.empty()) {
-      std::string_view statement = TrimControls(acc);
-      // A lone ";" is no statement: the server would refuse it as empty.
-      if (!statement.empty() && statement != ";") statements.emplace_back(statement);
-      acc.clear();
-    }
+    if (((kind == tkSemicolon && delimiter == ";") || kind == tkEnd) && !acc.empty()) finish();
     if (kind == tkEnd) break;
   }
+  return statements;
+}
 
+void ParseScript(TStrings& Lines) {
+  if (auto* list = dynamic_cast<TStringList*>(&Lines); list && list->Sorted())
+    throw EStringListError("A script cannot be split into a sorted list");
+  const std::vector<std::string> statements = SplitScript(Lines.Text());
   // The list changes only once the whole script is split.
   Lines.BeginUpdate();
   try {

@@ -17,14 +17,16 @@
 //   place of that blank.
 // - Between tokens, NUL and the other control characters are blanks.
 //
-// ParseScript turns a script into one statement per line, without comments;
-// GetScriptType classifies a script by its first words.
+// SplitScript cuts a script text into its statements; ParseScript does the
+// same for a string list (one statement per entry); GetScriptType
+// classifies a script by its first words.
 #ifndef ROWSET_PARSER_MYSQLPARSER_H_
 #define ROWSET_PARSER_MYSQLPARSER_H_
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/Classes.h"
@@ -111,6 +113,12 @@ class TBasicParser {
   bool TokenSymbolIs(const std::string& S) const;
   int64_t SourcePos() const { return Token.Position; }
 
+  // Continues reading at Position, a place at or after the current token's
+  // start; positions beyond the text read as its end.
+  void SkipTo(int64_t Position);
+  // Moves to the next line feed (which stays unread) or the end of the text.
+  void SkipLine();
+
   // True when a blank follows the current token in the text: the rule by
   // which token texts are joined back into statements. A blank is a space,
   // or a control character other than a line break (a lone carriage return,
@@ -176,14 +184,32 @@ class TBasicParser {
   uint64_t prepared_generation_ = 0;
 };
 
-// Replaces the lines by the statements of the script they hold, one per
-// entry, each with its own ";" (the last one may lack it) and without
-// comments. The token texts are joined: a line break becomes one blank, and
-// one blank follows each token that a blank follows in the script (so an
-// indented line adds two); a comment between two tokens leaves one blank.
-// Semicolons inside strings, back-quoted names, macros and comments do not
-// split statements. Empty statements (a lone ";") are not kept. The list
-// changes only when the whole script has been split.
+// Cuts a script into its statements, each with its own ";" (the last one
+// may lack it), without comments. The token texts are joined: a line break
+// between tokens becomes one blank, and one blank follows each token that a
+// blank follows in the script (so an indented line adds two); a comment
+// between two tokens leaves one blank. Every byte inside a token is kept as
+// it stands, so a line break inside a quoted string stays exactly the line
+// break the script holds (LF, CR or CRLF). Semicolons inside strings,
+// back-quoted names, macros and comments do not split statements. Empty
+// statements (a lone ";") are not kept.
+//
+// Two things a plain reading of "drop comments" would lose are kept, so that
+// a script written by mariadb-dump replays as it was dumped:
+// - Comments that the server executes ("/*!", "/*M!" version comments and
+//   "/*+" optimizer hints) are statement text like any other token; standing
+//   alone before ";" they are a statement of their own.
+// - A line "DELIMITER xx" at the start of a statement is the client command
+//   of that name: it is not sent, and until the next such line a statement
+//   ends where a token starts with "xx" instead of at ";" (the delimiter
+//   itself is then not part of the statement; ";" is ordinary text).
+std::vector<std::string> SplitScript(std::string_view Script);
+
+// Replaces the lines by the statements of the script they hold (their text,
+// lines joined with "\r\n"), one per entry, as SplitScript cuts them. The
+// list changes only when the whole script has been split. A sorted list is
+// refused with EStringListError and left as it was: sorting would reorder
+// the statements and drop repeated ones.
 void ParseScript(TStrings& Lines);
 
 // "NONE", "SELECT", "DELETE", "INSERT", "REPLACE", "LOAD", "UPDATE" or

@@ -172,14 +172,15 @@ std::string WriteIniBoolean(std::string_view Text, std::string_view Section,
 
 double ReadIniFloat(std::string_view Text, std::string_view Section,
                     std::string_view Key, double Default) {
-  // One snapshot of the locale for both directions.
-  TFormatSettings fs = GetFormatSettings();
-  return StrToFloat(ReadIniString(Text, Section, Key, FloatToStr(Default, fs)), fs);
+  const std::string value = ReadIniString(Text, Section, Key, FloatToStrExact(Default, '.'));
+  double result = 0;
+  if (TryStrToFloat(value, result, '.')) return result;
+  return StrToFloat(value);  // the locale's separator, or EConvertError
 }
 
 std::string WriteIniFloat(std::string_view Text, std::string_view Section,
                           std::string_view Key, double Value) {
-  return WriteIniString(Text, Section, Key, FloatToStr(Value));
+  return WriteIniString(Text, Section, Key, FloatToStrExact(Value, '.'));
 }
 
 TDateTime ReadIniDateTime(std::string_view Text, std::string_view Section,

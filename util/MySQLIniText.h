@@ -72,12 +72,13 @@ bool ReadIniBoolean(std::string_view Text, std::string_view Section,
 std::string WriteIniBoolean(std::string_view Text, std::string_view Section,
                             std::string_view Key, bool Value);
 
-// The value parsed by the locale's float parser, the default being formatted
-// by the locale's float formatter first; raises EConvertError when the value
-// is not a number.
+// Float values are written with "." whatever the locale, and with the
+// fewest digits that read back exactly, so a text written under one locale
+// reads the same under every other. Reading tries "." first and then the
+// locale's decimal separator (texts written by older versions); a value
+// that is neither raises EConvertError. A missing key gives Default.
 double ReadIniFloat(std::string_view Text, std::string_view Section,
                     std::string_view Key, double Default);
-// Writes the locale's float text of Value.
 std::string WriteIniFloat(std::string_view Text, std::string_view Section,
                           std::string_view Key, double Value);
 

@@ -90,7 +90,7 @@ TDateTime MySQLStrToTime(std::string_view S) {
 
 TDateTime MySQLStrToDateTime(std::string_view S) {
   S = Short(S);
-  return MySQLStrToDate(WordInStr(1, S, " ")) + MySQLStrToTime(WordInStr(2, S, " "));
+  return ComposeDateTime(MySQLStrToDate(WordInStr(1, S, " ")), MySQLStrToTime(WordInStr(2, S, " ")));
 }
 
 TDateTime MySQLTimeStampToDate(std::string_view S) {
@@ -104,7 +104,7 @@ TDateTime MySQLTimeStampToTime(std::string_view S) {
 }
 
 TDateTime MySQLTimeStampToDateTime(std::string_view S) {
-  return MySQLTimeStampToDate(S) + MySQLTimeStampToTime(S);
+  return ComposeDateTime(MySQLTimeStampToDate(S), MySQLTimeStampToTime(S));
 }
 
 void MySQLDateStrToTimeStamp(std::string_view S, TTimeStamp& Result) {
@@ -187,7 +187,7 @@ TDateTime StrToDateTimeFmt(std::string_view S) {
 
 double MySQLStrToFloat(const std::string& S) { return StrToFloat(S, '.'); }
 
-std::string MySQLFloatToStr(double X) { return FloatToStr(X, '.'); }
+std::string MySQLFloatToStr(double X) { return FloatToStrExact(X, '.'); }
 
 bool IsValidInt(std::string_view S) {
   if (S.empty()) return false;

@@ -31,8 +31,10 @@ TDateTime MySQLStrToDate(std::string_view S);
 // Hours, minutes and seconds from words 1 to 3 ("00" when missing), parsed
 // by the locale's time parser; further words (fractions) are ignored.
 TDateTime MySQLStrToTime(std::string_view S);
-// MySQLStrToDate of the first blank-separated word plus MySQLStrToTime of the
-// second (midnight when there is none).
+// MySQLStrToDate of the first blank-separated word combined with
+// MySQLStrToTime of the second (midnight when there is none) by the
+// host's sign rule (ComposeDateTime), so dates before 1899-12-30 keep
+// their day and time.
 TDateTime MySQLStrToDateTime(std::string_view S);
 
 // The 14-digit TIMESTAMP form YYYYMMDDHHMMSS read by position: the date from
@@ -89,7 +91,10 @@ TDateTime StrToDateTimeFmt(std::string_view S);
 // The host float parse with "." as decimal separator, whatever the locale
 // says; raises EConvertError for a text that is not a number.
 double MySQLStrToFloat(const std::string& S);
-// The host's general float format (15 significant digits) with ".".
+// The host's general float layout with ".", but with the fewest digits
+// that read back to exactly X (up to 17) instead of 15, so that a value
+// written to the server comes back unchanged: 0.1+0.2 is
+// "0.30000000000000004", 1.5 is "1.5", 1e20 is "1E20".
 std::string MySQLFloatToStr(double X);
 
 // Character checks only: true when S is not empty and every character is a

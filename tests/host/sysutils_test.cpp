@@ -17,6 +17,12 @@ TFormatSettings Locale(const std::string& short_date, char date_sep, char decima
   return fs;
 }
 
+int CurrentYearForTest() {
+  int y, m, d;
+  DecodeDate(Date(), y, m, d);
+  return y;
+}
+
 TEST(DateTest, EncodeDecodeBoundaries) {
   EXPECT_EQ(EncodeDate(1899, 12, 30), 0.0);
   EXPECT_EQ(EncodeDate(1900, 1, 1), 2.0);
@@ -113,15 +119,47 @@ TEST(DateTest, ParsingFollowsLocaleOrderAndSeparator) {
   EXPECT_EQ(StrToDateTime("13:45", fs), EncodeTime(13, 45, 0, 0));
   EXPECT_THROW(StrToDateTime("2004-03-15 99:00", fs), EConvertError);
 
-  // Two-digit years fall in the century window around the current year.
+  // Two-digit years: the century that puts the year at or after the pivot
+  // (this year minus the window).
   int y, m, d;
   DecodeDate(StrToDate("05-03-15", fs), y, m, d);
   EXPECT_EQ(y % 100, 5);
-  EXPECT_GT(y, 1999);
+  const int pivot = CurrentYearForTest() - fs.TwoDigitYearCenturyWindow;
+  EXPECT_GE(y, pivot);
+  EXPECT_LT(y, pivot + 100);
 
   // The process-wide locale is used by the plain forms.
   TFormatSettingsScope scope(Locale("dd.MM.yyyy", '.'));
   EXPECT_EQ(StrToDate("15.03.2004"), march15);
+}
+
+TEST(DateTest, TwoDigitYearsOnBothSidesOfThePivot) {
+  // Window 50 in 2026: the pivot is 1976.
+  EXPECT_EQ(ExpandTwoDigitYear(80, 2026, 50), 1980);
+  EXPECT_EQ(ExpandTwoDigitYear(76, 2026, 50), 1976);
+  EXPECT_EQ(ExpandTwoDigitYear(75, 2026, 50), 2075);
+  EXPECT_EQ(ExpandTwoDigitYear(26, 2026, 50), 2026);
+  EXPECT_EQ(ExpandTwoDigitYear(0, 2026, 50), 2000);
+  EXPECT_EQ(ExpandTwoDigitYear(99, 2026, 50), 1999);
+  EXPECT_EQ(ExpandTwoDigitYear(99, 2026, 10), 2099);
+  EXPECT_EQ(ExpandTwoDigitYear(16, 2026, 10), 2016);
+  EXPECT_EQ(ExpandTwoDigitYear(15, 2026, 10), 2115);
+  // Window 0: the current century.
+  EXPECT_EQ(ExpandTwoDigitYear(80, 2026, 0), 2080);
+  EXPECT_EQ(ExpandTwoDigitYear(5, 2026, 0), 2005);
+
+  // The parser uses this year's pivot: the pivot year itself and the year
+  // before it land 99 years apart.
+  TFormatSettings fs = Locale("m/d/yy", '/');
+  const int pivot = CurrentYearForTest() - fs.TwoDigitYearCenturyWindow;
+  auto two = [](int y) { return std::to_string(y % 100 / 10) + std::to_string(y % 10); };
+  int y, m, d;
+  DecodeDate(StrToDate("1/1/" + two(pivot), fs), y, m, d);
+  EXPECT_EQ(y, pivot);
+  DecodeDate(StrToDate("1/1/" + two(pivot - 1), fs), y, m, d);
+  EXPECT_EQ(y, pivot + 99);
+  DecodeDate(StrToDate("1/1/" + two(pivot + 30), fs), y, m, d);
+  EXPECT_EQ(y, pivot + 30);
 }
 
 TEST(DateTest, Formatting) {

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
 #include <vector>
 
 #include "host/Dialogs.h"
@@ -95,6 +98,47 @@ class TThrowingThread : public TThread {
  protected:
   void Execute() override { throw EDatabaseError("worker failed"); }
 };
+
+// A thread that runs until it is told to stop.
+class TUntilTerminated : public TThread {
+ protected:
+  void Execute() override {
+    while (!Terminated()) std::this_thread::yield();
+  }
+};
+
+// TerminateAndWait on a thread set to free itself takes the object over:
+// the thread must not delete it while the caller waits (run this under the
+// sanitizer build to see a use-after-free).
+TEST(ThreadTest, TerminateAndWaitClaimsAFreeOnTerminateThread) {
+  for (int round = 0; round < 20000; ++round) {
+    auto t = std::make_unique<TUntilTerminated>();
+    t->SetFreeOnTerminate(true);
+    t->Resume();
+    t->TerminateAndWait();
+    ASSERT_TRUE(t->Finished());
+    ASSERT_FALSE(t->FreeOnTerminate());
+  }
+}
+
+// The main thread waiting for a worker still runs the worker's
+// synchronized calls, and wakes when the worker ends, not by polling.
+TEST(ThreadTest, MainThreadWaitServesSynchronizedCalls) {
+  class TSyncing : public TThread {
+   protected:
+    void Execute() override {
+      for (int i = 0; i < 200; ++i) Synchronize([this] { ++calls; });
+      SetReturnValue(7);
+    }
+
+   public:
+    int calls = 0;  // touched only on the main thread
+  };
+  TSyncing t;
+  t.Resume();
+  EXPECT_EQ(t.WaitFor(), 7);
+  EXPECT_EQ(t.calls, 200);
+}
 
 TEST(ThreadTest, ExceptionInExecuteIsKeptNotFatal) {
   TThrowingThread t;
@@ -223,6 +267,37 @@ class TScripted : public TDialogProvider {
     return true;
   }
 };
+
+// Messages waiting for another thread's receiver must not slow down the
+// dispatch of this thread's messages: work grows with the messages, not
+// with their product.
+double DispatchSeconds(int n) {
+  HWND mine = AllocateHWnd([](TMessage&) {});
+  HWND foreign = 0;
+  std::thread other([&] { foreign = AllocateHWnd([](TMessage&) {}); });
+  other.join();
+  double best = 1e9;
+  for (int run = 0; run < 3; ++run) {
+    for (int i = 0; i < n; ++i) PostMessage(foreign, WM_USER, 0, 0);
+    for (int i = 0; i < n; ++i) PostMessage(mine, WM_USER, 0, 0);
+    auto start = std::chrono::steady_clock::now();
+    int got = Application.ProcessMessages();
+    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    EXPECT_EQ(got, n);
+    DeallocateHWnd(foreign);  // drops the foreign messages
+    std::thread again([&] { foreign = AllocateHWnd([](TMessage&) {}); });
+    again.join();
+  }
+  DeallocateHWnd(foreign);
+  DeallocateHWnd(mine);
+  return best;
+}
+
+TEST(MessageTest, DispatchScalesWithTheMessages) {
+  const double small = DispatchSeconds(20000);
+  const double large = DispatchSeconds(40000);
+  EXPECT_LT(large / small, 3.0) << small << " s, then " << large << " s";
+}
 
 TEST(DialogTest, ProviderIsReplaceableAndDefaultNeverWaits) {
   SetDialogInteractive(0);

@@ -1,9 +1,11 @@
 // A real dump, split into statements and replayed: a database is filled
 // with awkward values (quotes, semicolons, line breaks, backslashes, comment
-// markers, NUL bytes, UTF-8), dumped with the mariadb-dump client, split by
-// ParseScript and replayed statement by statement through the MariaDB
-// client library into an empty database. Every table must come out with the
-// same checksum.
+// markers, NUL bytes, UTF-8 in utf8mb4), a trigger and a view, dumped with
+// the mariadb-dump client, split by SplitScript exactly as the dump was
+// written and replayed statement by statement through the MariaDB client
+// library into an empty database on a connection with the server's default
+// settings. Every table must come out with the same checksum, and the
+// trigger and the view as they were.
 #include <gtest/gtest.h>
 #include <mysql.h>
 
@@ -11,6 +13,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "parser/MySQLParser.h"
 #include "tests/common/TestServer.h"
@@ -35,7 +38,16 @@ std::string Checksum(const std::string& db, const std::string& table) {
   return tab == std::string::npos ? out : out.substr(tab + 1);
 }
 
-const char* kTables[] = {"items", "we;ird -- name", "empty"};
+const char* kTables[] = {"items", "we;ird -- name", "empty", "audit"};
+
+// The statement part of SHOW CREATE TRIGGER (between the name and the
+// session settings that follow it).
+std::string ShowCreateTrigger(const std::string& db) {
+  std::string out = test::RootSql("SHOW CREATE TRIGGER `" + db + "`.items_ai;");
+  size_t from = out.find("CREATE ");
+  size_t to = out.find('\t', from);
+  return from == std::string::npos ? out : out.substr(from, to - from);
+}
 
 void Fill(const std::string& db) {
   test::RootSql("USE `" + db + "`;\n" + R"sql(
@@ -48,6 +60,14 @@ CREATE TABLE items (
   kind ENUM('plain', 'semi;colon', 'it''s') DEFAULT 'plain',
   data VARBINARY(64)
 );
+CREATE TABLE audit (id INT AUTO_INCREMENT PRIMARY KEY, what VARCHAR(100) CHARACTER SET utf8mb4);
+DELIMITER //
+CREATE TRIGGER items_ai AFTER INSERT ON items FOR EACH ROW
+BEGIN
+  INSERT INTO audit (what) VALUES (CONCAT('naïve;', NEW.id));
+  INSERT INTO audit (what) VALUES ('✓ -- done');
+END//
+DELIMITER ;
 INSERT INTO items (name, note, amount, created, kind, data) VALUES
   ('it''s', 'say "hi"; then -- leave', 1.50, '2024-01-02 03:04:05', 'it''s', 0x00275C0A3B22),
   ('semi;colon;', 'line one\nline two\r\nline three', -2.25, NULL, 'semi;colon', ''),
@@ -63,6 +83,7 @@ INSERT INTO items (name, note, amount, kind)
 CREATE TABLE `we;ird -- name` (`col;1` INT PRIMARY KEY, `# c` VARCHAR(20));
 INSERT INTO `we;ird -- name` VALUES (1, 'a;b'), (2, NULL), (3, '-- x');
 CREATE TABLE empty (a INT);
+CREATE VIEW pricey AS SELECT id, name FROM items WHERE amount > 3;
 )sql");
 }
 
@@ -79,35 +100,30 @@ TEST(DumpReplay, SplitDumpRecreatesTables) {
       << dump.substr(0, 2000) << Shell("cat " + errors);
   std::remove(errors.c_str());
 
-  TStringList lines;
-  lines.SetText(dump);
-  ParseScript(lines);
-  ASSERT_GT(lines.Count(), 10);
+  ASSERT_NE(dump.find("DELIMITER ;;"), std::string::npos);
+  ASSERT_NE(dump.find("/*!50003 CREATE*/"), std::string::npos);
+  const std::vector<std::string> lines = SplitScript(dump);
+  ASSERT_GT(lines.size(), 10u);
 
   MYSQL* conn = ::mysql_init(nullptr);
   ASSERT_NE(conn, nullptr);
   std::unique_ptr<MYSQL, void (*)(MYSQL*)> guard(conn, ::mysql_close);
-  ::mysql_options(conn, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+  // A client that starts in latin1: the dump's own settings must switch it.
+  ::mysql_options(conn, MYSQL_SET_CHARSET_NAME, "latin1");
   ASSERT_NE(::mysql_real_connect(conn, "localhost", server.user.c_str(), "", dst.c_str(), 0,
                                  server.socket.c_str(), 0),
             nullptr)
       << ::mysql_error(conn);
-  // The session settings a dump makes in its version comments, which the
-  // splitter drops as comments.
-  for (const char* sql : {"SET time_zone='+00:00'", "SET sql_mode='NO_AUTO_VALUE_ON_ZERO'",
-                          "SET foreign_key_checks=0", "SET unique_checks=0"})
-    ASSERT_EQ(::mysql_query(conn, sql), 0) << ::mysql_error(conn);
 
   int inserts = 0;
-  for (int i = 0; i < lines.Count(); ++i) {
-    const std::string stmt = lines.Get(i);
-    ASSERT_EQ(stmt.find('\n'), std::string::npos);  // one statement per line
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const std::string& stmt = lines[i];
     ASSERT_EQ(::mysql_real_query(conn, stmt.data(), stmt.size()), 0)
         << ::mysql_error(conn) << "\nin statement " << i << ": " << stmt.substr(0, 500);
     if (MYSQL_RES* res = ::mysql_store_result(conn)) ::mysql_free_result(res);
     if (stmt.rfind("INSERT INTO", 0) == 0) ++inserts;
   }
-  EXPECT_EQ(inserts, 2);
+  EXPECT_EQ(inserts, 3);  // items, the odd table and the audit rows
 
   for (const char* table : kTables) {
     SCOPED_TRACE(table);
@@ -116,6 +132,15 @@ TEST(DumpReplay, SplitDumpRecreatesTables) {
     EXPECT_EQ(Checksum(dst, table), expected);
   }
   EXPECT_EQ(test::RootSql("SELECT COUNT(*) FROM `" + dst + "`.items;"), "3007\n");
+  // The trigger came across and still writes through (its text in utf8mb4).
+  EXPECT_EQ(ShowCreateTrigger(dst), ShowCreateTrigger(src));
+  EXPECT_NE(ShowCreateTrigger(dst).find("naïve;"), std::string::npos);
+  test::RootSql("INSERT INTO `" + dst + "`.items (name) VALUES ('x');");
+  EXPECT_EQ(test::RootSql("SELECT what FROM `" + dst + "`.audit ORDER BY id DESC LIMIT 1;"),
+            "✓ -- done\n");
+  EXPECT_EQ(test::RootSql("SELECT COUNT(*) FROM `" + dst + "`.pricey;"),
+            test::RootSql("SELECT COUNT(*) FROM `" + src + "`.pricey;"));
+  EXPECT_EQ(test::RootSql("SELECT name FROM `" + dst + "`.items WHERE id = 6;"), "naïve café\n");
   EXPECT_EQ(test::RootSql("SELECT HEX(data) FROM `" + dst + "`.items WHERE id=1;"),
             "00275C0A3B22\n");
 

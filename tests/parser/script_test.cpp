@@ -53,8 +53,52 @@ TEST(ParseScript, JoinsLinesAndBlanks) {
             V{"insert into t values ('a\r\nb;c');"});
 }
 
+TEST(SplitScript, KeepsTheBytesOfStrings) {
+  // Each line end inside a literal stays the one the script holds.
+  EXPECT_EQ(SplitScript("insert into t values ('a\nb');\ninsert into t values ('c\rd')"),
+            (V{"insert into t values ('a\nb');", "insert into t values ('c\rd')"}));
+  EXPECT_EQ(SplitScript("select 'x\r\n;y',\n\"q\n\";"), V{"select 'x\r\n;y', \"q\n\";"});
+  // A list item holding a line feed keeps it through ParseScript too.
+  EXPECT_EQ(Split({"insert into t values ('a\nb');"}), V{"insert into t values ('a\nb');"});
+  // NUL and high bytes inside a literal pass unchanged.
+  const std::string odd = std::string("select '\0\xff\x01';", 13);
+  EXPECT_EQ(SplitScript(odd), V{odd});
+  EXPECT_EQ(SplitScript(""), V{});
+}
+
+TEST(SplitScript, ExecutableCommentsAreStatementText) {
+  EXPECT_EQ(SplitScript("/*!40101 SET NAMES utf8mb4 */;\n"
+                        "/* dropped */ select /*+ MAX_EXECUTION_TIME(1) */ 1;\n"
+                        "CREATE TABLE /*!32312 IF NOT EXISTS*/ t (a int);\n"
+                        "/*M!100616 SET @x=1 */;"),
+            (V{"/*!40101 SET NAMES utf8mb4 */;", "select /*+ MAX_EXECUTION_TIME(1) */ 1;",
+               "CREATE TABLE /*!32312 IF NOT EXISTS*/ t (a int);", "/*M!100616 SET @x=1 */;"}));
+  // A comment holding ";" is one token and splits nothing.
+  EXPECT_EQ(SplitScript("/*!50003 CREATE TRIGGER tr BEFORE INSERT ON t FOR EACH ROW SET NEW.a=';' */;"),
+            V{"/*!50003 CREATE TRIGGER tr BEFORE INSERT ON t FOR EACH ROW SET NEW.a=';' */;"});
+}
+
+TEST(SplitScript, DelimiterCommand) {
+  const std::string script =
+      "DELIMITER ;;\n"
+      "/*!50003 CREATE*/ /*!50003 TRIGGER tr BEFORE INSERT ON t FOR EACH ROW\n"
+      "BEGIN SET NEW.a = 1; SET NEW.b = 2; END */;;\n"
+      "DELIMITER ;\n"
+      "select 1; delimiter //\n"
+      "create procedure p() begin select 1; end//\n"
+      "delimiter ;\n"
+      "select 2;";
+  EXPECT_EQ(SplitScript(script),
+            (V{"/*!50003 CREATE*/ /*!50003 TRIGGER tr BEFORE INSERT ON t FOR EACH ROW\nBEGIN SET NEW.a = 1; "
+               "SET NEW.b = 2; END */",
+               "select 1;", "create procedure p() begin select 1; end", "select 2;"}));
+  // Only at the start of a statement, and only with a word after it.
+  EXPECT_EQ(SplitScript("select delimiter ;;\nselect 1"), (V{"select delimiter ;", "select 1"}));
+  EXPECT_EQ(SplitScript("delimiter;"), V{"delimiter;"});
+}
+
 TEST(ParseScript, EmptyStatementsAreDropped) {
-  EXPECT_EQ(Split({";", " ; ;", "/*!40101 SET x=1 */;", "select 1;;"}), V{"select 1;"});
+  EXPECT_EQ(Split({";", " ; ;", "/* x */;", "select 1;;"}), V{"select 1;"});
 }
 
 TEST(ParseScript, DumpHeaders) {
@@ -62,7 +106,7 @@ TEST(ParseScript, DumpHeaders) {
                    "/*!40101 SET @saved_cs_client     = @@character_set_client */;",
                    "CREATE TABLE `t` (", "  `id` int(11) NOT NULL,",
                    "  PRIMARY KEY (`id`)", ") ENGINE=InnoDB;"}),
-            (V{"DROP TABLE IF EXISTS `t`;",
+            (V{"DROP TABLE IF EXISTS `t`;", "/*!40101 SET @saved_cs_client     = @@character_set_client */;",
                "CREATE TABLE `t` (  `id` int(11) NOT NULL,  PRIMARY KEY (`id`) ) ENGINE=InnoDB;"}));
 }
 
@@ -74,6 +118,14 @@ TEST(ParseScript, ChangesTheListOnce) {
   ParseScript(l);
   EXPECT_EQ(changes, 1);
   EXPECT_EQ(l.Count(), 2);
+}
+
+TEST(ParseScript, RefusesASortedList) {
+  TStringList l;
+  l.SetSorted(true);
+  l.Add("select 2; select 1; select 2;");
+  EXPECT_THROW(ParseScript(l), EStringListError);
+  EXPECT_EQ(l.ToVector(), V{"select 2; select 1; select 2;"});
 }
 
 TEST(GetScriptType, EachForm) {

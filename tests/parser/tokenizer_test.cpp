@@ -148,6 +148,18 @@ TEST(Tokenizer, ValueConversions) {
   } catch (const EConvertError& e) {
     EXPECT_EQ(e.Message(), "'abc' is not a valid integer value");
   }
+  // Words the number conversion would otherwise read as infinities or NaN.
+  for (const char* text : {"inf", "nan", "infinity", "-inf", "+nan", "0x1p3"}) {
+    SCOPED_TRACE(text);
+    p.Restart(text);
+    p.NextToken(false);
+    EXPECT_THROW(p.TokenFloat(), EConvertError);
+  }
+  p.Restart("1e308 12.5d");
+  p.NextToken(false);
+  EXPECT_EQ(p.TokenFloat(), 1e308);
+  p.NextToken(false);
+  EXPECT_EQ(p.TokenFloat(), 12.5);
 }
 
 TEST(Tokenizer, Strings) {
@@ -307,11 +319,18 @@ TEST(Tokenizer, Errors) {
   Configure(p);
   p.NextToken(true);
   p.CheckToken(tkString);
-  p.CheckToken(tkWideString == p.Token.Kind ? tkWideString : tkString);
+  // A string token is never tkWideString: that kind is only a message.
+  EXPECT_EQ(p.Token.Kind, tkString);
+  EXPECT_EQ(ErrorOf([&] { p.CheckToken(tkString); }), "(no error)");
   EXPECT_EQ(ErrorOf([&] { p.CheckToken(tkSymbol); }), "Identifier expected on line 1");
   EXPECT_EQ(ErrorOf([&] { p.CheckToken(tkWideString); }), "String expected on line 1");
   EXPECT_EQ(ErrorOf([&] { p.CheckToken(tkFloat); }), "Number expected on line 1");
   EXPECT_EQ(ErrorOf([&] { p.CheckToken(TTokenKind('(')); }), "''('' expected on line 1");
+  // Kinds stored as control bytes are named, never printed as the byte.
+  EXPECT_EQ(ErrorOf([&] { p.CheckToken(tkSemicolon); }), "'';'' expected on line 1");
+  EXPECT_EQ(ErrorOf([&] { p.CheckToken(tkEnd); }), "''end of text'' expected on line 1");
+  EXPECT_EQ(ErrorOf([&] { p.CheckToken(tkLineBreak); }), "''line break'' expected on line 1");
+  EXPECT_EQ(ErrorOf([&] { p.CheckToken(TTokenKind(0xC3)); }), "''#195'' expected on line 1");
   p.NextToken(true);
   EXPECT_TRUE(p.TokenSymbolIs("X"));
   p.CheckTokenSymbol("x");

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -71,6 +73,32 @@ TEST(MySQLStrToDateTimeTest, DateAndTimeWords) {
   // Texts beyond 255 bytes are cut, never read past.
   std::string long_text = "2004-03-15 13:45:10" + std::string(1000, ' ') + "x";
   EXPECT_DOUBLE_EQ(MySQLStrToDateTime(long_text), k20040315 + EncodeTime(13, 45, 10, 0));
+}
+
+// Before 1899-12-30 the date-time value is negative; day and time must
+// decode as they were written, on both paths.
+TEST(MySQLStrToDateTimeTest, DatesBeforeTheOriginKeepTheirDayAndTime) {
+  TFormatSettingsScope scope(Locale("dd/mm/yyyy", '/'));
+  struct Case {
+    const char* words;
+    const char* digits;
+    int y, mo, d, h, mi, s;
+  } cases[] = {{"1800-01-01 12:00:00", "18000101120000", 1800, 1, 1, 12, 0, 0},
+               {"1899-12-29 23:59:59", "18991229235959", 1899, 12, 29, 23, 59, 59},
+               {"0001-01-01 06:30:00", "00010101063000", 1, 1, 1, 6, 30, 0},
+               {"1899-12-30 18:00:00", "18991230180000", 1899, 12, 30, 18, 0, 0},
+               {"2004-03-15 13:45:10", "20040315134510", 2004, 3, 15, 13, 45, 10}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.words);
+    for (TDateTime v : {MySQLStrToDateTime(c.words), MySQLTimeStampToDateTime(c.digits)}) {
+      int y, mo, d, h, mi, s, ms;
+      DecodeDateTime(v, y, mo, d, h, mi, s, ms);
+      EXPECT_EQ((std::vector<int>{y, mo, d, h, mi, s}),
+                (std::vector<int>{c.y, c.mo, c.d, c.h, c.mi, c.s}));
+      EXPECT_EQ(v, EncodeDateTime(c.y, c.mo, c.d, c.h, c.mi, c.s, 0));
+      EXPECT_EQ(FormatDateTime("yyyy-mm-dd hh:nn:ss", v), c.words);
+    }
+  }
 }
 
 TEST(MySQLTimeStampToDateTimeTest, PositionalDigits) {
@@ -196,16 +224,38 @@ TEST(MySQLFloatTest, DotWhateverTheLocale) {
   EXPECT_EQ(MySQLFloatToStr(-0.25), "-0.25");
   EXPECT_EQ(MySQLFloatToStr(1e20), "1E20");
   EXPECT_EQ(MySQLFloatToStr(123456789.125), "123456789.125");
-  EXPECT_EQ(MySQLFloatToStr(0.1 + 0.2), "0.3");  // 15 significant digits
+  EXPECT_EQ(MySQLFloatToStr(0.1 + 0.2), "0.30000000000000004");
+  EXPECT_EQ(MySQLFloatToStr(1.0 / 3), "0.3333333333333333");
+  EXPECT_EQ(MySQLFloatToStr(2.0 / 3 * 1e-10), "6.666666666666667E-11");
+  EXPECT_EQ(MySQLFloatToStr(1e15), "1E15");
   EXPECT_DOUBLE_EQ(MySQLStrToFloat("1.5"), 1.5);
   EXPECT_DOUBLE_EQ(MySQLStrToFloat(" -2.5e3 "), -2500);
   EXPECT_THROW(MySQLStrToFloat("1,5"), EConvertError);
   EXPECT_THROW(MySQLStrToFloat("abc"), EConvertError);
   EXPECT_THROW(MySQLStrToFloat(""), EConvertError);
   EXPECT_EQ(GetFormatSettings().DecimalSeparator, ',');  // also after raising
-  for (double v : {0.0, 1.0, -1.0, 3.14159265358979, 1e-7, 6.02214076e23, 2.5e-300}) {
-    EXPECT_DOUBLE_EQ(MySQLStrToFloat(MySQLFloatToStr(v)), v) << v;
+}
+
+// Every double written as text reads back to exactly the same double.
+TEST(MySQLFloatTest, TextReadsBackExactly) {
+  std::vector<double> values = {0.0, 1.0, -1.0, 0.1 + 0.2, 1.0 / 3, 3.14159265358979, 1e-7,
+                                6.02214076e23, 2.5e-300, 4.9e-324, 1.7976931348623157e308,
+                                -2.2250738585072014e-308, 123456789012345.67, 9007199254740993.0};
+  uint64_t bits = 0x9E3779B97F4A7C15ull;
+  for (int i = 0; i < 20000; ++i) {  // spread over the whole range of doubles
+    bits ^= bits << 13, bits ^= bits >> 7, bits ^= bits << 17;
+    double v;
+    std::memcpy(&v, &bits, sizeof v);
+    if (std::isfinite(v)) values.push_back(v);
   }
+  int wrong = 0;
+  for (double v : values) {
+    const std::string text = MySQLFloatToStr(v);
+    if (MySQLStrToFloat(text) != v || text.size() > 24) {
+      if (++wrong < 5) ADD_FAILURE() << text;
+    }
+  }
+  EXPECT_EQ(wrong, 0);
 }
 
 // Several threads format and parse at once: the ones using MySQL's "." and
@@ -227,7 +277,7 @@ TEST(MySQLFloatTest, ThreadsKeepTheirOwnSeparator) {
           if (FloatToStr(v) != expect_comma) ++faults;
           if (StrToFloat(expect_comma) != v) ++faults;
           std::string ini = WriteIniFloat("", "s", "k", v);
-          if (ini != "[s]\r\nk=" + expect_comma + "\r\n") ++faults;
+          if (ini != "[s]\r\nk=" + expect_dot + "\r\n") ++faults;
         }
       }
     });
@@ -256,21 +306,37 @@ TEST(ValidityTest, CharacterChecksOnly) {
   EXPECT_FALSE(IsValidFloat("1,5"));
 }
 
-TEST(IniFloatTest, RoundTripsUnderTheLocale) {
+TEST(IniFloatTest, RoundTripsUnderEveryLocale) {
   for (char sep : {'.', ','}) {
     TFormatSettingsScope scope(Locale("d.m.yyyy", '.', ':', sep));
     std::string t;
-    for (double v : {0.0, 1.5, -2.25, 1e-9, 12345678.875}) {
+    for (double v : {0.0, 1.5, -2.25, 1e-9, 12345678.875, 0.1 + 0.2}) {
       t = WriteIniFloat(t, "f", "v", v);
-      EXPECT_DOUBLE_EQ(ReadIniFloat(t, "f", "v", 99), v);
+      EXPECT_EQ(ReadIniFloat(t, "f", "v", 99), v);
     }
-    EXPECT_DOUBLE_EQ(ReadIniFloat(t, "f", "missing", 2.5), 2.5);
+    EXPECT_EQ(WriteIniFloat("", "f", "v", 1.5), "[f]\r\nv=1.5\r\n");
+    EXPECT_EQ(ReadIniFloat(t, "f", "missing", 2.5), 2.5);
+    EXPECT_EQ(ReadIniFloat(t, "f", "missing", 1.0 / 3), 1.0 / 3);
     EXPECT_THROW(ReadIniFloat("[f]\r\nv=abc\r\n", "f", "v", 1), EConvertError);
+    EXPECT_THROW(ReadIniFloat("[f]\r\nv=1;5\r\n", "f", "v", 1), EConvertError);
     TDateTime when = EncodeDate(2004, 3, 15) + EncodeTime(13, 45, 10, 0);
     t = WriteIniDateTime(t, "f", "when", when);
-    EXPECT_DOUBLE_EQ(ReadIniDateTime(t, "f", "when", 0), when);
-    EXPECT_DOUBLE_EQ(ReadIniDateTime(t, "f", "none", when), when);
+    EXPECT_EQ(ReadIniDateTime(t, "f", "when", 0), when);
+    EXPECT_EQ(ReadIniDateTime(t, "f", "none", when), when);
   }
+  // Written under a comma locale, read under a point locale and back.
+  std::string t;
+  {
+    TFormatSettingsScope scope(Locale("d.m.yyyy", '.', ':', ','));
+    t = WriteIniFloat("", "f", "v", 2.75);
+  }
+  {
+    TFormatSettingsScope scope(Locale("m/d/yyyy", '/', ':', '.'));
+    EXPECT_EQ(ReadIniFloat(t, "f", "v", 0), 2.75);
+  }
+  // A text with the locale's comma (as older writers left it) still reads.
+  TFormatSettingsScope scope(Locale("d.m.yyyy", '.', ':', ','));
+  EXPECT_EQ(ReadIniFloat("[f]\r\nv=1,25\r\n", "f", "v", 0), 1.25);
 }
 
 }  // namespace
