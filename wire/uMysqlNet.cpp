@@ -141,6 +141,12 @@ int TMysqlNet::net_write_command(uint8_t command, const void* argument, size_t l
   if (net_buffer_append(header, 5) != 0) return 1;
   if (length > 0 && net_buffer_append(static_cast<const uint8_t*>(argument), length) != 0)
     return 1;
+  if (length + 1 == kMaxPayload) {
+    // A packet of the largest size says "more follows": the empty packet
+    // ends the command, else the server would wait for its rest.
+    uint8_t end[4] = {0, 0, 0, static_cast<uint8_t>(compress ? 0 : seq_nr++)};
+    if (net_buffer_append(end, 4) != 0) return 1;
+  }
   return net_flush() != 0 ? 1 : 0;
 }
 
