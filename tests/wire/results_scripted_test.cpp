@@ -188,6 +188,14 @@ INSTANTIATE_TEST_SUITE_P(
                   true},
         Malformed{"column count cut short",
                   {"\xfd\x01"},
+                  true},
+        // Eight bytes of all ones: neither NULL nor a local-file request.
+        Malformed{"value length of all ones",
+                  {"\x01", Column("a", 253), kEnd, Lcs("ok"),
+                   std::string("\xfe") + std::string(8, '\xff'), kEnd},
+                  false},
+        Malformed{"column count of all ones",
+                  {std::string("\xfe") + std::string(8, '\xff') + "/etc/passwd", kEnd},
                   true}));
 
 TEST(ResultsScriptedTest, ServerErrorInsteadOfARowEndsTheRows) {
