@@ -191,15 +191,29 @@ TMySQLBase::TMySQLBase(const std::string& options)
 
 TMySQLBase::~TMySQLBase() {
   // Derived drivers release their back end in their own destructors; what is
-  // left here is the built-in client's main connection.
+  // left here are the built-in client's connections, which outlive an
+  // unload: every one still open is closed, the main one last.
   try {
-    if (connection_ != nullptr && loaded_) {
-      MySQLHandle main = connection_;
-      Close(main);
+    MySQLHandle main = connection_;
+    std::vector<MySQLHandle> others;
+    {
+      std::lock_guard<std::mutex> lock(handles_mutex_);
+      for (const auto& [h, users] : handles_)
+        if (h != main) others.push_back(h);
     }
+    for (MySQLHandle h : others) Close(h);
+    if (main != nullptr && KnowsHandle(main)) Close(main);
     if (loaded_) TMySQLBase::UnLoad();
   } catch (...) {
   }
+}
+
+std::unique_ptr<TMySQLBase> TMySQLBase::Create(const std::string& options) const {
+  return std::make_unique<TMySQLBase>(options);
+}
+
+std::unique_ptr<TMySQLBase> TViVURIzodor::Create(const std::string& options) const {
+  return std::make_unique<TViVURIzodor>(options);
 }
 
 TMySQLEntryPoints TMySQLBase::StubTable() {
@@ -239,6 +253,13 @@ TMySQLEntryPoints TMySQLBase::StubTable() {
 }
 
 int32_t TMySQLBase::VersionNumber(const std::string& text) {
+  // MariaDB's marker for old clients: the real version follows it.
+  static const std::string kMariaDBMarker = "5.5.5-";
+  if (text.compare(0, kMariaDBMarker.size(), kMariaDBMarker) == 0) {
+    std::string rest = text.substr(kMariaDBMarker.size());
+    int32_t real = VersionNumber(rest);
+    if (!rest.empty() && rest[0] >= '0' && rest[0] <= '9' && real >= 100000) return real;
+  }
   static const std::string kSeparators = ".- ";
   static const std::string kPatchSeparators =
       ".- ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
@@ -262,8 +283,9 @@ void TMySQLBase::SetOptions(const TStrings& value) {
 void TMySQLBase::Load() {
   std::lock_guard<std::recursive_mutex> lock(load_mutex_);
   if (loaded_) UnLoad();
-  loaded_ = true;
+  // Other threads read the table once they see the flag: fill it first.
   Bind();
+  SetLoaded(true);
 }
 
 void TMySQLBase::UnLoad() {
@@ -282,26 +304,68 @@ bool TMySQLBase::KnowsHandle(MySQLHandle handle) const {
   return handles_.count(handle) != 0;
 }
 
-void TMySQLBase::CheckHandle(MySQLHandle handle) const {
-  if (!KnowsHandle(handle)) {
+TMySQLBase::HandleUse::HandleUse(const TMySQLBase& driver, MySQLHandle handle)
+    : driver_(driver), handle_(handle) {
+  std::lock_guard<std::mutex> lock(driver_.handles_mutex_);
+  auto it = driver_.handles_.find(handle);
+  if (it == driver_.handles_.end()) {
     throw EMySQLError(-1,
                       "Invalid connection handle: it was not opened by this "
                       "driver or has been closed.");
   }
+  it->second.insert(std::this_thread::get_id());
+}
+
+TMySQLBase::HandleUse::~HandleUse() {
+  std::lock_guard<std::mutex> lock(driver_.handles_mutex_);
+  auto it = driver_.handles_.find(handle_);
+  if (it == driver_.handles_.end()) return;
+  auto user = it->second.find(std::this_thread::get_id());
+  if (user != it->second.end()) it->second.erase(user);
+  driver_.handles_idle_.notify_all();
+}
+
+namespace {
+// True when a thread other than the calling one is among `users`.
+bool OtherThreadIn(const std::multiset<std::thread::id>& users) {
+  const std::thread::id self = std::this_thread::get_id();
+  for (const std::thread::id& id : users)
+    if (id != self) return true;
+  return false;
+}
+}  // namespace
+
+MySQLHandle TMySQLBase::ResultConnection(MySQLResultHandle result) const {
+  std::lock_guard<std::mutex> lock(handles_mutex_);
+  auto it = results_.find(result);
+  return it == results_.end() ? nullptr : it->second;
 }
 
 void TMySQLBase::CloseOrphans() {
-  std::set<MySQLHandle> orphans;
+  std::map<MySQLHandle, std::multiset<std::thread::id>> orphans;
   {
-    std::lock_guard<std::mutex> lock(handles_mutex_);
+    std::unique_lock<std::mutex> lock(handles_mutex_);
+    // No new open starts, and none of the handles is closed while another
+    // thread's operation is using it.
+    closing_ = true;
+    handles_idle_.wait(lock, [this] {
+      if (OtherThreadIn(opening_)) return false;
+      for (const auto& [h, users] : handles_)
+        if (OtherThreadIn(users)) return false;
+      return true;
+    });
     orphans.swap(handles_);
+    results_.clear();
   }
-  for (MySQLHandle h : orphans) {
+  for (const auto& [h, users] : orphans) {
     try {
       api_.mysql_close(h);
     } catch (...) {
     }
   }
+  std::lock_guard<std::mutex> lock(handles_mutex_);
+  closing_ = false;
+  handles_idle_.notify_all();
 }
 
 void TMySQLBase::Check(MySQLHandle handle, int status) {
@@ -311,14 +375,14 @@ void TMySQLBase::Check(MySQLHandle handle, int status) {
 uint32_t TMySQLBase::ErrorNo(MySQLHandle handle) {
   if (handle == nullptr) return 0;
   CheckLoaded();
-  CheckHandle(handle);
+  HandleUse use(*this, handle);
   return api_.mysql_errno(handle);
 }
 
 std::string TMySQLBase::ErrorMsg(MySQLHandle handle) {
   if (handle == nullptr) return std::string();
   CheckLoaded();
-  CheckHandle(handle);
+  HandleUse use(*this, handle);
   const char* text = api_.mysql_error(handle);
   return text != nullptr ? std::string(text) : std::string();
 }
@@ -326,6 +390,21 @@ std::string TMySQLBase::ErrorMsg(MySQLHandle handle) {
 MySQLHandle TMySQLBase::Open(const std::string& host, const std::string& user,
                              const std::string& password, int32_t port,
                              int32_t client_flag, const std::string& db) {
+  // An open under way holds the back end: an unload waits for it to end.
+  {
+    std::unique_lock<std::mutex> lock(handles_mutex_);
+    handles_idle_.wait(lock, [this] { return !closing_; });
+    opening_.insert(std::this_thread::get_id());
+  }
+  struct OpeningDone {
+    TMySQLBase& driver;
+    ~OpeningDone() {
+      std::lock_guard<std::mutex> lock(driver.handles_mutex_);
+      auto self = driver.opening_.find(std::this_thread::get_id());
+      if (self != driver.opening_.end()) driver.opening_.erase(self);
+      driver.handles_idle_.notify_all();
+    }
+  } opening_done{*this};
   CheckLoaded();
   MySQLHandle handle = api_.mysql_init(nullptr);
   if (handle == nullptr) {
@@ -353,6 +432,15 @@ MySQLHandle TMySQLBase::Open(const std::string& host, const std::string& user,
         nullptr) {
       MySQLHandle self = handle;
       connection_.compare_exchange_strong(self, nullptr);
+      // The back end's reason (a wrong password, an unknown database) goes
+      // after the fixed text.
+      std::string reason;
+      try {
+        const char* text = api_.mysql_error(handle);
+        reason = "\r\n[" + std::to_string(api_.mysql_errno(handle)) + "] " +
+                 (text != nullptr ? std::string(text) : std::string());
+      } catch (...) {
+      }
       MySQLError(this, nullptr, -1,
                  "Could not connect to mysql server using:\r\nUser: " + user +
                      "\r\nHost:" + host + "\r\n" + "Port:" +
@@ -363,7 +451,7 @@ MySQLHandle TMySQLBase::Open(const std::string& host, const std::string& user,
                      "firewalls\r\n" +
                      "> If the server is available and on a remote machine, "
                      "check that this username (with password) may access it "
-                     "from a remote IP, see MySQL Manual (Security)",
+                     "from a remote IP, see MySQL Manual (Security)" + reason,
                  -1, -1);
     }
   } catch (...) {
@@ -374,9 +462,14 @@ MySQLHandle TMySQLBase::Open(const std::string& host, const std::string& user,
   }
   {
     std::lock_guard<std::mutex> lock(handles_mutex_);
-    handles_.insert(handle);
+    handles_.emplace(handle, std::multiset<std::thread::id>());
   }
-  server_ver_ = VersionNumber(ServerInfo(connection_));
+  // The version of the main connection, read from this very handle when it
+  // is the main one (another thread's handle may still be connecting).
+  if (connection_.load() == handle) {
+    const char* text = api_.mysql_get_server_info(handle);
+    server_ver_ = VersionNumber(text != nullptr ? std::string(text) : std::string());
+  }
   return handle;
 }
 
@@ -394,8 +487,15 @@ void TMySQLBase::Close(MySQLHandle& handle) {
   // load again to close them instead of leaking them.
   CheckLoaded();
   {
-    std::lock_guard<std::mutex> lock(handles_mutex_);
-    handles_.erase(handle);
+    // Waits for operations of other threads on this handle to end.
+    std::unique_lock<std::mutex> lock(handles_mutex_);
+    handles_idle_.wait(lock, [this, handle] {
+      auto it = handles_.find(handle);
+      return it == handles_.end() || !OtherThreadIn(it->second);
+    });
+    if (handles_.erase(handle) == 0) return;
+    for (auto it = results_.begin(); it != results_.end();)
+      it = it->second == handle ? results_.erase(it) : std::next(it);
   }
   api_.mysql_close(handle);
   MySQLHandle self = handle;
@@ -416,14 +516,14 @@ std::string TMySQLBase::ClientInfo() {
 std::string TMySQLBase::HostInfo(MySQLHandle handle) {
   if (handle == nullptr) return "No server connection";
   CheckLoaded();
-  CheckHandle(handle);
+  HandleUse use(*this, handle);
   const char* text = api_.mysql_get_host_info(handle);
   return text != nullptr ? std::string(text) : std::string();
 }
 
 std::string TMySQLBase::ServerInfo(MySQLHandle handle) {
   if (handle == nullptr || !loaded_) return "-1";
-  CheckHandle(handle);
+  HandleUse use(*this, handle);
   const char* text = api_.mysql_get_server_info(handle);
   return text != nullptr ? std::string(text) : std::string();
 }
@@ -431,14 +531,14 @@ std::string TMySQLBase::ServerInfo(MySQLHandle handle) {
 uint32_t TMySQLBase::ProtoInfo(MySQLHandle handle) {
   if (handle == nullptr) return 0;
   CheckLoaded();
-  CheckHandle(handle);
+  HandleUse use(*this, handle);
   return api_.mysql_get_proto_info(handle);
 }
 
 bool TMySQLBase::Ping(MySQLHandle handle) {
   if (handle == nullptr) return false;
   CheckLoaded();
-  CheckHandle(handle);
+  HandleUse use(*this, handle);
   Check(handle, api_.mysql_ping(handle));
   return true;
 }
@@ -446,21 +546,21 @@ bool TMySQLBase::Ping(MySQLHandle handle) {
 uint32_t TMySQLBase::ThreadID(MySQLHandle handle) {
   if (handle == nullptr) return 0;
   CheckLoaded();
-  CheckHandle(handle);
+  HandleUse use(*this, handle);
   return static_cast<uint32_t>(api_.mysql_thread_id(handle));
 }
 
 void TMySQLBase::Kill(MySQLHandle handle, uint32_t pid) {
   if (handle == nullptr) return;
   CheckLoaded();
-  CheckHandle(handle);
+  HandleUse use(*this, handle);
   Check(handle, api_.mysql_kill(handle, pid));
 }
 
 bool TMySQLBase::CreateDatabase(MySQLHandle handle, const std::string& name) {
   if (handle == nullptr) return false;
   CheckLoaded();
-  CheckHandle(handle);
+  HandleUse use(*this, handle);
   Check(handle, api_.mysql_create_db(handle, name.c_str()));
   return true;
 }
@@ -468,7 +568,7 @@ bool TMySQLBase::CreateDatabase(MySQLHandle handle, const std::string& name) {
 bool TMySQLBase::SelectDatabase(MySQLHandle handle, const std::string& name) {
   if (handle == nullptr) return false;
   CheckLoaded();
-  CheckHandle(handle);
+  HandleUse use(*this, handle);
   Check(handle, api_.mysql_select_db(handle, name.c_str()));
   return true;
 }
@@ -476,7 +576,7 @@ bool TMySQLBase::SelectDatabase(MySQLHandle handle, const std::string& name) {
 bool TMySQLBase::DropDatabase(MySQLHandle handle, const std::string& name) {
   if (handle == nullptr) return false;
   CheckLoaded();
-  CheckHandle(handle);
+  HandleUse use(*this, handle);
   Check(handle, api_.mysql_drop_db(handle, name.c_str()));
   return true;
 }
@@ -485,15 +585,30 @@ MySQLResultHandle TMySQLBase::OpenQuery(MySQLHandle handle,
                                         const std::string& sql) {
   if (handle == nullptr) return nullptr;
   CheckLoaded();
-  CheckHandle(handle);
-  Check(handle, api_.mysql_real_query(handle, sql.c_str(),
+  HandleUse use(*this, handle);
+  Check(handle, api_.mysql_real_query(handle, sql.data(),
                                       static_cast<unsigned long>(sql.size())));
-  return api_.mysql_use_result(handle);
+  MySQLResultHandle result = api_.mysql_use_result(handle);
+  if (result == nullptr) {
+    // No result set, or one that failed on its way (the embedded server
+    // runs the whole statement first): only the error number tells.
+    if (api_.mysql_errno(handle) != 0) MySQLError(this, handle, -1, "", -1, -1);
+    return nullptr;
+  }
+  {
+    std::lock_guard<std::mutex> lock(handles_mutex_);
+    results_[result] = handle;
+  }
+  return result;
 }
 
 void TMySQLBase::CloseQuery(MySQLResultHandle& result) {
   if (result == nullptr) return;
   CheckLoaded();
+  {
+    std::lock_guard<std::mutex> lock(handles_mutex_);
+    results_.erase(result);
+  }
   api_.mysql_free_result(result);
   result = nullptr;
 }
@@ -581,7 +696,15 @@ MYSQL_FIELD TMySQLBase::RetrieveField(MySQLResultHandle result) {
 MySQLRow TMySQLBase::RetrieveRow(MySQLResultHandle result) {
   if (result == nullptr) return nullptr;
   CheckLoaded();
-  return api_.mysql_fetch_row(result);
+  MySQLRow row = api_.mysql_fetch_row(result);
+  if (row != nullptr) return row;
+  // A nil row is the end of the rows only when the connection has no error:
+  // a server error within the rows (or a lost connection) must not read as
+  // a complete result.
+  MySQLHandle handle = ResultConnection(result);
+  if (handle != nullptr && KnowsHandle(handle) && ErrorNo(handle) != 0)
+    MySQLError(this, handle, -1, "", -1, -1);
+  return nullptr;
 }
 
 MySQLLengths TMySQLBase::RetrieveRowFieldLenghts(MySQLResultHandle result) {
@@ -599,26 +722,59 @@ std::string TMySQLBase::EscapeStr(const std::string& s) {
   std::vector<char> buffer(2 * s.size() + 1, '\0');
   unsigned long written = api_.mysql_real_escape_string(
       connection_, buffer.data(), s.data(), static_cast<unsigned long>(s.size()));
-  size_t limit = written <= 2 * s.size() ? written : 2 * s.size();
-  return std::string(buffer.data(), strnlen(buffer.data(), limit));
+  // The written length counts: with NO_BACKSLASH_ESCAPES a back end leaves
+  // NUL bytes in, and a value must not end at the first of them.
+  size_t length = written <= 2 * s.size() ? written : 2 * s.size();
+  return std::string(buffer.data(), length);
 }
+
+namespace {
+
+// Splits a dotted name into its parts: runs of dots count as one, and a
+// back-quoted run (with `` inside for a back-quote) belongs to its part,
+// dots included; an unclosed one runs to the end.
+void SplitDotted(const std::string& s, std::vector<std::string>& parts) {
+  std::string part;
+  bool quoted = false;
+  for (size_t i = 0; i < s.size(); ++i) {
+    char c = s[i];
+    if (quoted) {
+      part += c;
+      if (c == '`') {
+        if (i + 1 < s.size() && s[i + 1] == '`') {
+          part += s[++i];
+        } else {
+          quoted = false;
+        }
+      }
+    } else if (c == '.') {
+      if (!part.empty()) parts.push_back(part);
+      part.clear();
+    } else {
+      if (c == '`') quoted = true;
+      part += c;
+    }
+  }
+  if (!part.empty()) parts.push_back(part);
+}
+
+}  // namespace
 
 std::string TMySQLBase::FormatIdentifier(const std::string& s) {
   CheckLoaded();
-  if (server_ver_ < 32306 || s.empty() || s[0] == '`') return s;
-  if (s.find('.') != std::string::npos) {
-    // Each part of a qualified name by itself; runs of dots count as one.
+  if (server_ver_ < 32306 || s.empty()) return s;
+  std::vector<std::string> parts;
+  SplitDotted(s, parts);
+  if (parts.size() > 1 || (parts.size() == 1 && parts[0] != s)) {
+    // Each part of a qualified name by itself.
     std::string result;
-    size_t i = 0;
-    while (i < s.size()) {
-      while (i < s.size() && s[i] == '.') ++i;
-      size_t start = i;
-      while (i < s.size() && s[i] != '.') ++i;
-      if (i > start) result += FormatIdentifier(s.substr(start, i - start)) + ".";
-    }
+    for (const std::string& part : parts) result += FormatIdentifier(part) + ".";
     if (!result.empty()) result.pop_back();
     return result;
   }
+  // A name already in back-quotes stays as it is (an unclosed one too: it
+  // is not a name this driver can repair).
+  if (s[0] == '`') return s;
   if (IsReservedWord(s)) return BackQuote(s);
   for (char c : s) {
     if (!IsIdentifierChar(c)) return BackQuote(s);
@@ -637,14 +793,14 @@ bool TMySQLBase::IsReservedWord(const std::string& s) const {
 std::string TMySQLBase::LastInsertID(MySQLHandle handle) {
   if (handle == nullptr) return std::string();
   CheckLoaded();
-  CheckHandle(handle);
+  HandleUse use(*this, handle);
   return std::to_string(static_cast<uint64_t>(api_.mysql_insert_id(handle)));
 }
 
 std::string TMySQLBase::AffectedRows(MySQLHandle handle) {
   if (handle == nullptr) return std::string();
   CheckLoaded();
-  CheckHandle(handle);
+  HandleUse use(*this, handle);
   // All bits set means "no count"; it reads as -1.
   return std::to_string(static_cast<int64_t>(api_.mysql_affected_rows(handle)));
 }
@@ -652,7 +808,7 @@ std::string TMySQLBase::AffectedRows(MySQLHandle handle) {
 bool TMySQLBase::Refresh(MySQLHandle handle, int32_t options) {
   if (handle == nullptr) return false;
   CheckLoaded();
-  CheckHandle(handle);
+  HandleUse use(*this, handle);
   Check(handle, api_.mysql_refresh(handle, static_cast<unsigned int>(options)));
   return true;
 }

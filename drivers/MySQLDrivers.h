@@ -18,6 +18,33 @@
 // unbuffered; free one before the next statement on its connection, and
 // close every other connection before the main one (closing the main
 // connection unloads the driver).
+//
+// Threads: worker threads open, use and close connections of their own
+// through the driver of the main thread. Loading publishes the filled
+// entry-point table before the loaded flag; the server version is taken from
+// the main connection's own handle; a handle in use by an operation of
+// another thread is never closed under it (an unload waits for that
+// operation, then closes the handle; the thread's next use of it is refused).
+// One connection handle (and its results) must not be used by two threads
+// at once.
+//
+// Where this departs from the plain reading of the interface, for safety:
+// - `RetrieveRow` raises through MySQLError when the rows end because of an
+//   error (a server error within the rows, a lost connection): the end of a
+//   result is only a nil row with error number 0.
+// - `EscapeStr` escapes as the main connection's session requires (with
+//   NO_BACKSLASH_ESCAPES only `'` is doubled) and keeps every byte the back
+//   end wrote, NUL included.
+// - The direct back end sends exactly the statement's length, NUL bytes
+//   included; the statement is never cut at its first NUL.
+// - `ServerVer` of a MariaDB server announcing "5.5.5-10.x..." is that of
+//   the real version after the marker, on every back end.
+// - A failed `Open` adds the back end's error number and text to the
+//   connect message, after the fixed text.
+// - `FormatIdentifier` keeps a back-quoted part of a dotted name whole, and
+//   doubles back-quotes inside a name it quotes.
+// - The destructor closes every connection the driver still holds open.
+// - A handle the driver does not hold open is refused (EMySQLError -1).
 #ifndef ROWSET_DRIVERS_MYSQLDRIVERS_H_
 #define ROWSET_DRIVERS_MYSQLDRIVERS_H_
 
@@ -25,7 +52,10 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <condition_variable>
+#include <map>
 #include <set>
+#include <thread>
 #include <string>
 
 #include "host/Classes.h"
@@ -102,16 +132,22 @@ class TMySQLBase : public TPersistent {
   // "read_timeout", "write_timeout"; the embedded driver passes every line
   // to the server).
   explicit TMySQLBase(const std::string& options = std::string());
-  // Closes the main connection, if any, and unloads.
+  // Closes every connection it still holds open (the main one last) and
+  // unloads.
   ~TMySQLBase() override;
 
+  // A new driver of the same class with the option text `options`.
+  virtual std::unique_ptr<TMySQLBase> Create(const std::string& options) const;
+
   // The version number of a version text: major * 10000 + minor * 100 +
-  // patch, so "4.0.18-nt" is 40018.
+  // patch, so "4.0.18-nt" is 40018. MariaDB announces itself to old clients
+  // as "5.5.5-" followed by its real version; when the rest is a version of
+  // 10 or higher that version counts ("5.5.5-10.11.19-MariaDB" is 101119).
   static int32_t VersionNumber(const std::string& text);
 
   // The first connection this driver opened successfully; nullptr when none.
   virtual MySQLHandle GetConnection();
-  bool Loaded() const { return loaded_; }
+  bool Loaded() const { return loaded_.load(std::memory_order_acquire); }
   int32_t ClientVer() const { return client_ver_; }
   int32_t ServerVer() const { return server_ver_; }
   const std::string& ReservedWords() const { return reserved_words_; }
@@ -123,55 +159,63 @@ class TMySQLBase : public TPersistent {
   virtual void Load();
   virtual void UnLoad();
 
-  uint32_t ErrorNo(MySQLHandle handle);
-  std::string ErrorMsg(MySQLHandle handle);
+  virtual uint32_t ErrorNo(MySQLHandle handle);
+  virtual std::string ErrorMsg(MySQLHandle handle);
   // Connects; the first successful handle becomes the main connection.
-  // Raises the connect message on failure; a failed Open never disturbs an
-  // existing main connection.
-  MySQLHandle Open(const std::string& host, const std::string& user,
+  // Raises the connect message on failure, followed by the back end's error
+  // number and text ("\r\n[1045] Access denied ..."); a failed Open never
+  // disturbs an existing main connection.
+  virtual MySQLHandle Open(const std::string& host, const std::string& user,
                    const std::string& password, int32_t port,
                    int32_t client_flag, const std::string& db);
-  std::string Info();
+  virtual std::string Info();
   // Closes the handle and sets it to nullptr. Closing the main connection
   // unloads the driver. Does nothing (the variable is left) when the driver
   // is not loaded or the handle is not one of its open connections.
-  void Close(MySQLHandle& handle);
-  std::string ClientInfo();
-  std::string HostInfo(MySQLHandle handle);
+  virtual void Close(MySQLHandle& handle);
+  virtual std::string ClientInfo();
+  virtual std::string HostInfo(MySQLHandle handle);
   // "-1" for a nil handle or an unloaded driver.
-  std::string ServerInfo(MySQLHandle handle);
-  uint32_t ProtoInfo(MySQLHandle handle);
-  bool Ping(MySQLHandle handle);
-  uint32_t ThreadID(MySQLHandle handle);
-  void Kill(MySQLHandle handle, uint32_t pid);
-  bool CreateDatabase(MySQLHandle handle, const std::string& name);
-  bool SelectDatabase(MySQLHandle handle, const std::string& name);
-  bool DropDatabase(MySQLHandle handle, const std::string& name);
-  // Sends the statement; returns its unbuffered result, or nullptr for a
-  // statement without one.
-  MySQLResultHandle OpenQuery(MySQLHandle handle, const std::string& sql);
-  void CloseQuery(MySQLResultHandle& result);
-  uint32_t RetrieveColCount(MySQLResultHandle result);
-  uint64_t RetrieveRowCount(MySQLResultHandle result);
+  virtual std::string ServerInfo(MySQLHandle handle);
+  virtual uint32_t ProtoInfo(MySQLHandle handle);
+  virtual bool Ping(MySQLHandle handle);
+  virtual uint32_t ThreadID(MySQLHandle handle);
+  virtual void Kill(MySQLHandle handle, uint32_t pid);
+  virtual bool CreateDatabase(MySQLHandle handle, const std::string& name);
+  virtual bool SelectDatabase(MySQLHandle handle, const std::string& name);
+  virtual bool DropDatabase(MySQLHandle handle, const std::string& name);
+  // Sends the statement (all of its bytes); returns its unbuffered result,
+  // or nullptr for a statement without one. Raises when the statement fails,
+  // also when the failure shows only as a missing result.
+  virtual MySQLResultHandle OpenQuery(MySQLHandle handle, const std::string& sql);
+  virtual void CloseQuery(MySQLResultHandle& result);
+  virtual uint32_t RetrieveColCount(MySQLResultHandle result);
+  virtual uint64_t RetrieveRowCount(MySQLResultHandle result);
   // Reads the next column description into `field`, converted from the back
   // end's layout. Writes name, org_name, table, org_table, db, def, length,
   // max_length, flags, decimals and type as the back end's version has them;
   // the other members keep what `field` held. Past the last column only
   // `name` is written (an empty text). A nil result writes nothing.
-  void RetrieveField(MySQLResultHandle result, MYSQL_FIELD& field);
+  virtual void RetrieveField(MySQLResultHandle result, MYSQL_FIELD& field);
   MYSQL_FIELD RetrieveField(MySQLResultHandle result);
-  MySQLRow RetrieveRow(MySQLResultHandle result);
-  MySQLLengths RetrieveRowFieldLenghts(MySQLResultHandle result);
-  // Escapes for the main connection (without one, by the built-in rule).
-  std::string EscapeStr(const std::string& s);
-  // Back-quotes the name where the identifier rules require it.
-  std::string FormatIdentifier(const std::string& s);
-  bool IsReservedWord(const std::string& s) const;
+  // The next row; nullptr at the end of the rows. Raises through MySQLError
+  // when the rows ended because of an error (the back end's error number of
+  // the result's connection is not 0).
+  virtual MySQLRow RetrieveRow(MySQLResultHandle result);
+  virtual MySQLLengths RetrieveRowFieldLenghts(MySQLResultHandle result);
+  // Escapes for the main connection (without one, by the built-in rule),
+  // keeping every byte the back end wrote (NUL included).
+  virtual std::string EscapeStr(const std::string& s);
+  // Back-quotes the name where the identifier rules require it. Each part
+  // of a dotted name is treated by itself; a back-quoted run is one part,
+  // kept as it is.
+  virtual std::string FormatIdentifier(const std::string& s);
+  virtual bool IsReservedWord(const std::string& s) const;
   // Decimal texts; empty for a nil handle. AffectedRows is "-1" when the
   // last statement had no count (a select).
-  std::string LastInsertID(MySQLHandle handle);
-  std::string AffectedRows(MySQLHandle handle);
-  bool Refresh(MySQLHandle handle, int32_t options);
+  virtual std::string LastInsertID(MySQLHandle handle);
+  virtual std::string AffectedRows(MySQLHandle handle);
+  virtual bool Refresh(MySQLHandle handle, int32_t options);
 
  protected:
   // Fills the table. The base only resets ClientVer.
@@ -190,27 +234,42 @@ class TMySQLBase : public TPersistent {
 
   // Held while loading or unloading (re-entrant).
   std::recursive_mutex& LoadMutex() { return load_mutex_; }
-  void SetLoaded(bool value) { loaded_ = value; }
+  // Store true only after the table is filled (release).
+  void SetLoaded(bool value) { loaded_.store(value, std::memory_order_release); }
   void SetConnectionField(MySQLHandle value) { connection_ = value; }
   void SetClientVer(int32_t value) { client_ver_ = value; }
   void SetServerVer(int32_t value) { server_ver_ = value; }
   // Handles opened through this driver and not yet closed.
   bool KnowsHandle(MySQLHandle handle) const;
   // Forgets every open handle, closing each through the back end first
-  // (used before a library is released under them).
+  // (used before a library is released under them). Waits for operations of
+  // other threads that are using a handle or opening one to end first.
   void CloseOrphans();
 
   TMySQLEntryPoints api_;
 
  private:
   void CheckLoaded() {
-    if (!loaded_) {
+    if (!loaded_.load(std::memory_order_acquire)) {
       std::lock_guard<std::recursive_mutex> lock(load_mutex_);
-      if (!loaded_) Load();
+      if (!loaded_.load(std::memory_order_acquire)) Load();
     }
   }
-  // Raises for a non-nil handle this driver did not open.
-  void CheckHandle(MySQLHandle handle) const;
+  // Marks a known handle as in use for the life of the guard; raises for a
+  // non-nil handle this driver does not hold open.
+  class HandleUse {
+   public:
+    HandleUse(const TMySQLBase& driver, MySQLHandle handle);
+    ~HandleUse();
+    HandleUse(const HandleUse&) = delete;
+    HandleUse& operator=(const HandleUse&) = delete;
+
+   private:
+    const TMySQLBase& driver_;
+    MySQLHandle handle_;
+  };
+  // The connection a result came from; nullptr when unknown.
+  MySQLHandle ResultConnection(MySQLResultHandle result) const;
   // Raises through MySQLError when `status` is not 0.
   void Check(MySQLHandle handle, int status);
 
@@ -224,8 +283,15 @@ class TMySQLBase : public TPersistent {
   std::recursive_mutex load_mutex_;
   std::string reserved_words_;
   std::unique_ptr<TStringList> options_;
+  // Open handles with the threads whose operations are using each; the
+  // threads with an open under way; results with their connection. All under
+  // handles_mutex_. Waits skip the waiting thread's own uses.
   mutable std::mutex handles_mutex_;
-  std::set<MySQLHandle> handles_;
+  mutable std::condition_variable handles_idle_;
+  mutable std::map<MySQLHandle, std::multiset<std::thread::id>> handles_;
+  std::multiset<std::thread::id> opening_;
+  bool closing_ = false;
+  std::map<MySQLResultHandle, MySQLHandle> results_;
 };
 
 // The driver of the built-in wire client. It reports client version
@@ -235,6 +301,7 @@ class TViVURIzodor : public TMySQLBase {
  public:
   explicit TViVURIzodor(const std::string& options = std::string())
       : TMySQLBase(options) {}
+  std::unique_ptr<TMySQLBase> Create(const std::string& options) const override;
 
  protected:
   void Bind() override;
@@ -245,6 +312,7 @@ class TMySQLLibrary : public TMySQLBase {
  public:
   explicit TMySQLLibrary(const std::string& options = std::string());
   ~TMySQLLibrary() override;
+  std::unique_ptr<TMySQLBase> Create(const std::string& options) const override;
 
   // The library file to load; empty means the default of the class.
   const std::string& ClientDLL() const { return client_dll_; }
@@ -283,6 +351,7 @@ class TMySQLLibrary : public TMySQLBase {
 class TMySQLEmbedded : public TMySQLLibrary {
  public:
   explicit TMySQLEmbedded(const std::string& options = std::string());
+  std::unique_ptr<TMySQLBase> Create(const std::string& options) const override;
 
   void Load() override;
   void UnLoad() override;

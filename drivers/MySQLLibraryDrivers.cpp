@@ -76,6 +76,14 @@ class EmbeddedServers {
 TMySQLLibrary::TMySQLLibrary(const std::string& options)
     : TMySQLBase(options) {}
 
+std::unique_ptr<TMySQLBase> TMySQLLibrary::Create(const std::string& options) const {
+  return std::make_unique<TMySQLLibrary>(options);
+}
+
+std::unique_ptr<TMySQLBase> TMySQLEmbedded::Create(const std::string& options) const {
+  return std::make_unique<TMySQLEmbedded>(options);
+}
+
 TMySQLLibrary::~TMySQLLibrary() {
   try {
     MySQLHandle main = GetConnection();
@@ -98,8 +106,9 @@ void TMySQLLibrary::Load() {
   if (!library_.Open(name)) {
     throw Exception(LoadFailureMessage(name, library_.LastError()));
   }
-  SetLoaded(true);
+  // Other threads read the table once they see the flag: fill it first.
   Bind();
+  SetLoaded(true);
 }
 
 void TMySQLLibrary::UnLoad() {
@@ -107,9 +116,9 @@ void TMySQLLibrary::UnLoad() {
   if (!Loaded()) return;
   // Connections left open would point into the released library.
   CloseOrphans();
+  SetLoaded(false);
   api_ = StubTable();
   library_.Close();
-  SetLoaded(false);
   SetConnectionField(nullptr);
   SetClientVer(0);
   SetServerVer(0);

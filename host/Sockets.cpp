@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
@@ -174,6 +175,23 @@ int SocketSetOption(SocketHandle s, SocketOption option, bool on) {
   if (rc != 0) return Fail();
   last_error = 0;
   return 0;
+}
+
+int SocketSetSendTimeout(SocketHandle s, int timeout_ms) {
+  timeval tv{};
+  if (timeout_ms > 0) {
+    tv.tv_sec = timeout_ms / 1000;
+    tv.tv_usec = (timeout_ms % 1000) * 1000;
+  }
+  if (::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) != 0) return Fail();
+  last_error = 0;
+  return 0;
+}
+
+bool SocketNoDelay(SocketHandle s) {
+  int value = 0;
+  socklen_t len = sizeof value;
+  return ::getsockopt(s, IPPROTO_TCP, TCP_NODELAY, &value, &len) == 0 && value != 0;
 }
 
 int SocketShutdown(SocketHandle s) {

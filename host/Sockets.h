@@ -60,6 +60,10 @@ long SocketRecv(SocketHandle s, void* data, size_t length);
 // descriptor number.
 int SocketWaitReadable(SocketHandle s, int timeout_ms);
 int SocketSetOption(SocketHandle s, SocketOption option, bool on);
+// Bounds each blocking send to `timeout_ms` (0: no bound); 0 or -1.
+int SocketSetSendTimeout(SocketHandle s, int timeout_ms);
+// Whether TCP_NODELAY is set on `s` (false when it cannot be read).
+bool SocketNoDelay(SocketHandle s);
 int SocketShutdown(SocketHandle s);
 int SocketClose(SocketHandle s);
 

@@ -49,8 +49,17 @@ int mysql_options(ViVURIzodorHandle mysql, mysql_option option, const void* arg)
       mysql->SetTrySock(true);
       break;
     case MYSQL_OPT_READ_TIMEOUT:
+      // This session's own setting, never a process-wide one.
+      if (arg != nullptr) {
+        mysql->read_timeout = ArgValue(arg);
+        if (mysql->GetConnected()) mysql->net.vio.timeout = mysql->read_timeout;
+      }
+      break;
     case MYSQL_OPT_WRITE_TIMEOUT:
-      if (arg != nullptr) NET_READ_TIMEOUT = ArgValue(arg);
+      if (arg != nullptr) {
+        mysql->write_timeout = ArgValue(arg);
+        if (mysql->GetConnected()) mysql->net.vio.set_write_timeout(mysql->write_timeout);
+      }
       break;
     default:
       break;
@@ -119,9 +128,10 @@ int mysql_drop_db(ViVURIzodorHandle mysql, const char* db) {
   return mysql != nullptr && mysql->drop_db(OrEmpty(db)) ? 0 : 1;
 }
 
-int mysql_real_query(ViVURIzodorHandle mysql, const char* query, unsigned long) {
+int mysql_real_query(ViVURIzodorHandle mysql, const char* query, unsigned long length) {
   if (mysql == nullptr) return 1;
-  return mysql->realquery(OrEmpty(query));
+  if (query == nullptr) return mysql->realquery(std::string_view());
+  return mysql->realquery(std::string_view(query, length));
 }
 
 ViVURIzodorResultHandle mysql_use_result(ViVURIzodorHandle mysql) {
@@ -166,11 +176,12 @@ MYSQL_ROW mysql_fetch_row(ViVURIzodorResultHandle result) {
   return result->eof ? nullptr : result->row;
 }
 
-unsigned long mysql_real_escape_string(ViVURIzodorHandle, char* to, const char* from,
+unsigned long mysql_real_escape_string(ViVURIzodorHandle mysql, char* to, const char* from,
                                        unsigned long length) {
   if (to == nullptr) return 0;
+  const uint32_t status = mysql != nullptr ? mysql->server_status : 0;
   std::string escaped =
-      from == nullptr ? std::string() : EscapeStr(std::string_view(from, length));
+      from == nullptr ? std::string() : EscapeFor(status, std::string_view(from, length));
   memcpy(to, escaped.data(), escaped.size());
   to[escaped.size()] = 0;
   return static_cast<unsigned long>(escaped.size());
@@ -180,7 +191,9 @@ uint64_t mysql_insert_id(ViVURIzodorHandle mysql) {
   return mysql == nullptr ? 0 : mysql->insert_id;
 }
 
-int mysql_refresh(ViVURIzodorHandle, unsigned int) { return 0; }
+int mysql_refresh(ViVURIzodorHandle mysql, unsigned int options) {
+  return mysql != nullptr && mysql->refresh(options) ? 0 : 1;
+}
 
 uint64_t mysql_affected_rows(ViVURIzodorHandle mysql) {
   return mysql == nullptr ? 0 : mysql->affected_rows;

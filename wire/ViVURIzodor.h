@@ -75,8 +75,12 @@ enum mysql_option : uint8_t {
 // compression unless asked for through mysql_options.
 ViVURIzodorHandle mysql_init(ViVURIzodorHandle mysql);
 // Connect time-out (unsigned int seconds), compression, the named-pipe
-// fallback flag, and the read/write time-outs (unsigned int seconds, which set
-// the process-wide NET_READ_TIMEOUT). Other options are ignored. Returns 0.
+// fallback flag, and the read/write time-outs (unsigned int seconds; 0 waits
+// without limit). Every time-out belongs to this session alone: the read and
+// write time-outs are not process-wide (NET_READ_TIMEOUT only gives new
+// sessions their connect time-out), and the connect time-out bounds only
+// connecting and the login, never the wait for an answer. Other options are
+// ignored. Returns 0.
 int mysql_options(ViVURIzodorHandle mysql, mysql_option option, const void* arg);
 // 1 when connected, 0 otherwise (not the handle).
 int mysql_real_connect(ViVURIzodorHandle mysql, const char* host, const char* user,
@@ -98,8 +102,9 @@ int mysql_kill(ViVURIzodorHandle mysql, unsigned long pid);
 int mysql_create_db(ViVURIzodorHandle mysql, const char* db);
 int mysql_select_db(ViVURIzodorHandle mysql, const char* db);
 int mysql_drop_db(ViVURIzodorHandle mysql, const char* db);
-// The statement ends at its first zero byte; `length` is not used. 0 on
-// success.
+// Sends exactly `length` bytes of `query` (zero bytes included, so a cut
+// statement can never run as a shorter one); a null query is the empty
+// statement. 0 on success.
 int mysql_real_query(ViVURIzodorHandle mysql, const char* query,
                      unsigned long length);
 // The unbuffered result of the last statement; nullptr for a statement
@@ -118,11 +123,15 @@ TMysql_FieldDef* mysql_fetch_field(ViVURIzodorResultHandle result);
 // error from the end of the rows.
 MYSQL_ROW mysql_fetch_row(ViVURIzodorResultHandle result);
 // Escapes `length` bytes of `from` into `to` (which must hold 2 × length + 1
-// bytes), zero-terminated; returns the escaped length.
+// bytes), zero-terminated; returns the escaped length. When the session's
+// status has SERVER_STATUS_NO_BACKSLASH_ESCAPES only `'` is doubled (a NUL
+// then stays in the output: use the returned length), as the client library
+// does; otherwise EscapeStr's backslash escapes.
 unsigned long mysql_real_escape_string(ViVURIzodorHandle mysql, char* to,
                                        const char* from, unsigned long length);
 uint64_t mysql_insert_id(ViVURIzodorHandle mysql);
-// Does nothing; returns 0.
+// Sends the refresh command with `options`; 0 on success, 1 on failure or
+// for an absent handle.
 int mysql_refresh(ViVURIzodorHandle mysql, unsigned int options);
 uint64_t mysql_affected_rows(ViVURIzodorHandle mysql);
 

@@ -102,6 +102,9 @@ constexpr uint32_t REFRESH_FAST = 32768;
 // Server status bits.
 constexpr uint32_t SERVER_STATUS_IN_TRANS = 1;
 constexpr uint32_t SERVER_STATUS_AUTOCOMMIT = 2;
+// The session's sql_mode holds NO_BACKSLASH_ESCAPES: a backslash inside a
+// quoted string is an ordinary character.
+constexpr uint32_t SERVER_STATUS_NO_BACKSLASH_ESCAPES = 0x200;
 
 constexpr const char* MYSQL_CLIENT_VERSION = "3.23.38";
 constexpr uint32_t PROTOCOL_VERSION = 10;

@@ -25,6 +25,8 @@ constexpr uint32_t kAlwaysFlags = 0x2085;  // LONGPASSWORD LONGFLAG LOCALFILES T
 // Never asked for: the 4.1 packet formats (512 on newer servers) and SSL.
 constexpr uint32_t kNeverFlags = CLIENT_CHANGE_USER | CLIENT_SSL;
 constexpr uint8_t kSwitchRequest = 254;
+// A command's packet holds at most this many bytes (command byte included).
+constexpr size_t kMaxCommandPayload = 0xFFFFFF;
 
 uint16_t Load2(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t Load4(const uint8_t* p) {
@@ -50,6 +52,63 @@ Guard Lock(const std::unique_ptr<std::recursive_mutex>& m) {
 }
 
 }  // namespace
+
+namespace {
+
+// The quoted string at `i` of `statement` (after blanks), unescaped as the
+// server reads it; false when there is none.
+bool QuotedText(std::string_view statement, size_t i, bool no_backslash_escapes,
+                std::string& text) {
+  while (i < statement.size() && std::isspace(static_cast<unsigned char>(statement[i]))) ++i;
+  if (i >= statement.size() || (statement[i] != '\'' && statement[i] != '"')) return false;
+  const char quote = statement[i++];
+  text.clear();
+  while (i < statement.size()) {
+    char c = statement[i++];
+    if (c == quote) {
+      if (i < statement.size() && statement[i] == quote) {
+        text += quote;
+        ++i;
+        continue;
+      }
+      return true;
+    }
+    if (c == '\\' && !no_backslash_escapes && i < statement.size()) {
+      char e = statement[i++];
+      switch (e) {
+        case '0': text += '\0'; break;
+        case 'n': text += '\n'; break;
+        case 'r': text += '\r'; break;
+        case 't': text += '\t'; break;
+        case 'b': text += '\b'; break;
+        case 'Z': text += '\x1a'; break;
+        default: text += e;
+      }
+      continue;
+    }
+    text += c;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool LoadDataLocalFile(std::string_view statement, bool no_backslash_escapes,
+                       std::string& file) {
+  file.clear();
+  if (!IsLoadDataLocal(statement)) return false;
+  // The file name is the quoted string after the word INFILE.
+  size_t i = 0;
+  while (i < statement.size()) {
+    while (i < statement.size() && !std::isalpha(static_cast<unsigned char>(statement[i]))) ++i;
+    size_t start = i;
+    while (i < statement.size() && std::isalpha(static_cast<unsigned char>(statement[i]))) ++i;
+    std::string word(statement.substr(start, i - start));
+    for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (word == "infile") return QuotedText(statement, i, no_backslash_escapes, file);
+  }
+  return false;
+}
 
 bool IsLoadDataLocal(std::string_view statement) {
   // Words of the statement, lower-cased, up to the one after LOCAL.
@@ -202,6 +261,10 @@ bool TMysqlClient::connect(std::string host_, std::string user_,
       return false;
     }
   }
+  // The connect time-out bounded connecting and the login; answers to
+  // statements wait as long as the session's read time-out says (0: no limit).
+  net.vio.timeout = read_timeout;
+  if (write_timeout != 0) net.vio.set_write_timeout(write_timeout);
   return true;
 }
 
@@ -297,6 +360,9 @@ void TMysqlClient::close() {
 int TMysqlClient::simple_command(TEnumServerCommand command, const void* argument,
                                  size_t length, bool skip_check, bool retry) {
   if (!GetConnected()) {
+    // The error that ended the connection is history now; a failed reconnect
+    // records its own, and no attempt at all reads as "gone away".
+    set_error(0, std::string());
     if (!reconnect()) {
       if (GetLastErrorNo() == 0)
         set_error(CR_SERVER_GONE_ERROR, ClientErrorText(CR_SERVER_GONE_ERROR));
@@ -311,20 +377,27 @@ int TMysqlClient::simple_command(TEnumServerCommand command, const void* argumen
   info.clear();
   affected_rows = 0;
   insert_id = 0;
+  local_load_file_.clear();
   local_load_sent_ =
       command == COM_QUERY && argument != nullptr &&
-      IsLoadDataLocal(std::string_view(static_cast<const char*>(argument), length));
+      LoadDataLocalFile(std::string_view(static_cast<const char*>(argument), length),
+                        (server_status & SERVER_STATUS_NO_BACKSLASH_ESCAPES) != 0,
+                        local_load_file_);
+  if (length + 1 > kMaxCommandPayload) {
+    // Refused before a byte is sent: the connection and its session state
+    // (variables, temporary tables, locks, the transaction) stay as they are.
+    local_load_sent_ = false;
+    set_error(CR_NET_PACKET_TOO_LARGE, ClientErrorText(CR_NET_PACKET_TOO_LARGE));
+    return -1;
+  }
   net.net_clear();
   if (net.net_write_command(command, argument, length) != 0) {
-    const bool too_large = GetLastErrorNo() == ER_NET_PACKET_TOO_LARGE;
     net.net_close();
     free_old_query();
-    if (too_large || !reconnect() ||
+    set_error(0, std::string());
+    if (!reconnect() ||
         (net.net_clear(), net.net_write_command(command, argument, length) != 0)) {
-      if (too_large)
-        set_error(CR_NET_PACKET_TOO_LARGE, ClientErrorText(CR_NET_PACKET_TOO_LARGE));
-      else
-        set_error(CR_SERVER_GONE_ERROR, ClientErrorText(CR_SERVER_GONE_ERROR));
+      set_error(CR_SERVER_GONE_ERROR, ClientErrorText(CR_SERVER_GONE_ERROR));
       return -1;
     }
   }
@@ -338,7 +411,16 @@ int TMysqlClient::simple_command(TEnumServerCommand command, const void* argumen
     close();
     server_status |= in_transaction;
   }
-  if (retry) return simple_command(command, argument, length, skip_check, false);
+  if (retry) {
+    // When no reconnect is attempted, the error that ended the connection
+    // tells more than "gone away".
+    const uint32_t number = GetLastErrorNo();
+    const std::string text = GetLastError();
+    int rc = simple_command(command, argument, length, skip_check, false);
+    if (rc != 0 && !GetConnected() && GetLastErrorNo() == CR_SERVER_GONE_ERROR)
+      set_error(number, text);
+    return rc;
+  }
   return -1;
 }
 
@@ -489,9 +571,11 @@ int TMysqlClient::send_file_to_server(const std::string& file_name) {
     return net.my_net_write("", 0) == 0 && net.net_flush() == 0;
   };
   char text[512];
-  if (!local_load_sent_) {
+  if (!local_load_sent_ || file_name != local_load_file_) {
     // A server may ask for any file; only a LOAD DATA LOCAL statement this
-    // session just sent may make it read one, and only once.
+    // session just sent may make it read one, only the file that statement
+    // names, and only once.
+    local_load_sent_ = false;
     send_end();
     std::snprintf(text, sizeof text, "File '%s' not requested by LOAD DATA LOCAL",
                   file_name.c_str());
@@ -557,49 +641,49 @@ bool REF_FAST(TMysqlClient* c) { return Refresh(c, REFRESH_FAST); }
 void TMysqlClient::SetHost(const std::string& value) {
   bool changed = value != host;
   host = value;
-  if (changed && GetConnected()) net.net_close();
+  if (changed && GetConnected()) close();
 }
 
 void TMysqlClient::SetUser(const std::string& value) {
   bool changed = value != user;
   user = value;
-  if (changed && GetConnected()) net.net_close();
+  if (changed && GetConnected()) close();
 }
 
 void TMysqlClient::SetPasswd(const std::string& value) {
   bool changed = value != passwd;
   passwd = value;
-  if (changed && GetConnected()) net.net_close();
+  if (changed && GetConnected()) close();
 }
 
 void TMysqlClient::SetPort(uint32_t value) {
   bool changed = value != port;
   port = value;
-  if (changed && GetConnected()) net.net_close();
+  if (changed && GetConnected()) close();
 }
 
 void TMysqlClient::SetClientFlag(uint32_t value) {
   bool changed = value != client_flag;
   client_flag = value;
-  if (changed && GetConnected()) net.net_close();
+  if (changed && GetConnected()) close();
 }
 
 void TMysqlClient::SetNamedPipe(bool value) {
   bool changed = value != named_pipe;
   named_pipe = value;
-  if (changed && GetConnected()) net.net_close();
+  if (changed && GetConnected()) close();
 }
 
 void TMysqlClient::setfcompress(bool value) {
   bool changed = value != fcompress;
   fcompress = value;
-  if (changed && GetConnected()) net.net_close();
+  if (changed && GetConnected()) close();
 }
 
 void TMysqlClient::SetUnixSocket(const std::string& value) {
   bool changed = value != unix_socket;
   unix_socket = value;
-  if (changed && named_pipe && GetConnected()) net.net_close();
+  if (changed && named_pipe && GetConnected()) close();
 }
 
 void TMysqlClient::SetDb(const std::string& value) {

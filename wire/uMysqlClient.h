@@ -174,7 +174,10 @@ class TMysqlClient {
 
   // Sends one command. With `skip_check` the caller reads the answer;
   // otherwise the answer has been read and its payload is at the packet
-  // layer's read_ptr(). 0 on success, -1 on failure.
+  // layer's read_ptr(). 0 on success, -1 on failure. A command too large for
+  // one packet is refused with CR_NET_PACKET_TOO_LARGE before anything is
+  // sent and keeps the connection; on a closed session that cannot (or may
+  // not) reconnect the error is CR_SERVER_GONE_ERROR.
   int simple_command(TEnumServerCommand command, const void* argument,
                      size_t length, bool skip_check, bool retry);
   // Sends a statement and reads the head of its answer (read_query_result).
@@ -202,7 +205,9 @@ class TMysqlClient {
   // The server's process list as a stored result; nullptr on failure.
   std::unique_ptr<TMysqlResult> list_processes();
   // Answers the server's request for a local file. The file is sent only when
-  // the statement just sent is a LOAD DATA LOCAL statement. 0 or -1.
+  // the statement just sent is a LOAD DATA LOCAL statement and `file_name` is
+  // the file that statement names; any other request gets the empty packet
+  // and none of the file's bytes. 0 or -1.
   int send_file_to_server(const std::string& file_name);
   // Reads the answer to a login or change of user, following a request of
   // the server to answer with another password scramble. True unless the
@@ -234,7 +239,9 @@ class TMysqlClient {
   // Frees the announced column descriptions.
   void free_old_query();
 
-  // Accessors; a changed connection parameter closes an open connection.
+  // Accessors; a changed connection parameter closes an open connection
+  // through close(), so that an unbuffered result still linked to it ends at
+  // once instead of reading the next connection.
   void SetHost(const std::string& value);
   void SetUser(const std::string& value);
   void SetPasswd(const std::string& value);
@@ -269,7 +276,13 @@ class TMysqlClient {
   bool auto_reconnect = true;
   bool named_pipe = false;
   bool try_sock = false;
+  // Seconds that connecting, the greeting and the login may take.
   uint32_t connect_timeout;
+  // Seconds a read of an answer may wait once connected; 0 waits without
+  // limit. Seconds a send may block; 0 without limit. Both per session,
+  // applied when the session connects.
+  uint32_t read_timeout = 0;
+  uint32_t write_timeout = 0;
   bool fcompress = true;
   uint32_t client_flag = 0x2085;
   std::string server_version;
@@ -303,11 +316,17 @@ class TMysqlClient {
   std::string challenge_;       // full challenge of the greeting (8 or 20 bytes)
   uint32_t sent_flags_ = 0;     // client flags of the last login
   bool local_load_sent_ = false;  // last statement was LOAD DATA LOCAL
+  std::string local_load_file_;   // the file that statement names
   uint32_t answer_length_ = 0;    // payload length of the answer last read
 };
 
 // True when `statement` is a LOAD DATA ... LOCAL INFILE statement.
 bool IsLoadDataLocal(std::string_view statement);
+// True when `statement` is a LOAD DATA ... LOCAL INFILE statement; `file` is
+// then the file name it gives (the quoted string after INFILE, unescaped as
+// the server reads it), else empty.
+bool LoadDataLocalFile(std::string_view statement, bool no_backslash_escapes,
+                       std::string& file);
 
 }  // namespace rowset
 

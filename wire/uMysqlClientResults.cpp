@@ -6,7 +6,9 @@
 // length-coded value running past the payload, a row with fewer values than
 // columns, or a column packet too short for its fields is a malformed answer.
 // The read fails with CR_MALFORMED_PACKET and the connection is closed, since
-// the rest of the answer can no longer be trusted to be in step.
+// the rest of the answer can no longer be trusted to be in step. So is a
+// length coded as 0xFE and eight 0xFF bytes: it is neither NULL nor a
+// local-file request.
 #include <algorithm>
 #include <cctype>
 #include <cstddef>
@@ -62,6 +64,9 @@ class TPacketReader {
     if (b == 255 || Left() < width + 1) return false;
     value = 0;
     for (size_t i = 0; i < width; ++i) value |= uint64_t{p_[1 + i]} << (8 * i);
+    // Eight bytes of all ones is no length any packet can hold, and must not
+    // pass for the NULL marker (a NULL value, or a local-file request).
+    if (value == kNullLength) return false;
     p_ += width + 1;
     return true;
   }

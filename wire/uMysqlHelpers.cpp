@@ -45,4 +45,19 @@ std::string EscapeStr(std::string_view text) {
   return out;
 }
 
+std::string EscapeQuotes(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 8);
+  for (char c : text) {
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  return out;
+}
+
+std::string EscapeFor(uint32_t server_status, std::string_view text) {
+  return (server_status & SERVER_STATUS_NO_BACKSLASH_ESCAPES) != 0 ? EscapeQuotes(text)
+                                                                  : EscapeStr(text);
+}
+
 }  // namespace rowset

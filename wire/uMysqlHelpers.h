@@ -78,6 +78,12 @@ bool REF_FAST(TMysqlClient* client);
 // with a backslash, for use inside a quoted SQL string. Other bytes are
 // copied unchanged.
 std::string EscapeStr(std::string_view text);
+// Escaping for a session whose status has SERVER_STATUS_NO_BACKSLASH_ESCAPES:
+// there a backslash escapes nothing, so only `'` is doubled and every other
+// byte (backslash and NUL included) is copied unchanged.
+std::string EscapeQuotes(std::string_view text);
+// The escaping that fits a session with server status `server_status`.
+std::string EscapeFor(uint32_t server_status, std::string_view text);
 
 }  // namespace rowset
 

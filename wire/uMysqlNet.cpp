@@ -16,6 +16,8 @@ constexpr uint32_t kInitialBuffer = 8192;
 constexpr uint32_t kMaxPayload = 0xFFFFFF;      // not sendable from here on
 constexpr size_t kMaxBuffer = 0x1000000;        // 16 MiB
 constexpr size_t kCompressThreshold = 50;
+// The most bytes one write sends straight from a caller's data.
+constexpr size_t kDirectWrite = 1024 * 1024;
 constexpr size_t kMaxErrorMessage = 199;
 
 void Store3(uint8_t* p, uint32_t v) {
@@ -104,11 +106,20 @@ int TMysqlNet::net_flush() {
 
 int TMysqlNet::net_buffer_append(const uint8_t* data, size_t length) {
   if (buff_size == 0) return 1;
-  while (length > buff_size - write_pos) {
+  if (length > buff_size - write_pos && write_pos > 0) {
     size_t part = buff_size - write_pos;
     std::memcpy(buff.data() + write_pos, data, part);
     write_pos = 0;
     if (net_real_write(buff.data(), buff_size) != 0) return 1;
+    data += part;
+    length -= part;
+  }
+  // With the buffer empty, whole buffers' worth go out straight from the
+  // caller's bytes in large writes instead of one buffer at a time.
+  while (length >= buff_size) {
+    size_t part = std::min(length, kDirectWrite);
+    part -= part % buff_size;
+    if (net_real_write(data, part) != 0) return 1;
     data += part;
     length -= part;
   }
@@ -141,6 +152,12 @@ int TMysqlNet::net_write_command(uint8_t command, const void* argument, size_t l
   if (net_buffer_append(header, 5) != 0) return 1;
   if (length > 0 && net_buffer_append(static_cast<const uint8_t*>(argument), length) != 0)
     return 1;
+  if (length + 1 == kMaxPayload) {
+    // A packet of the largest size says "more follows": the empty packet
+    // ends the command, else the server would wait for its rest.
+    uint8_t end[4] = {0, 0, 0, static_cast<uint8_t>(compress ? 0 : seq_nr++)};
+    if (net_buffer_append(end, 4) != 0) return 1;
+  }
   return net_flush() != 0 ? 1 : 0;
 }
 

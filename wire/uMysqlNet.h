@@ -36,7 +36,10 @@ class TMysqlNet {
   int net_flush();
   // Appends one packet to the send buffer (no flush); 0 or 1.
   int my_net_write(const void* payload, size_t length);
-  // Appends one command packet and flushes; 0 or 1.
+  // Appends one command packet and flushes; 0 or 1. A command whose packet
+  // has the largest size (0xFFFFFF) is followed by the empty packet that ends
+  // it. A longer argument is refused before anything is sent (1, with
+  // ER_NET_PACKET_TOO_LARGE recorded), so the connection stays usable.
   int net_write_command(uint8_t command, const void* argument, size_t length);
   // Payload length of the next packet or `packet_error`; the payload starts
   // at read_ptr().

@@ -1,7 +1,9 @@
 // The byte transport under the packet layer: a TCP/IP socket or the local
 // server connection (the "named pipe"). Reads wait for data up to a time-out
 // unless `NoTimeOut` is set; the last error is kept as a number and a text.
-// It knows nothing of packets.
+// It knows nothing of packets. The TCP socket and the local server socket
+// wait alike: connecting and the greeting within the open's time-out, each
+// read within `timeout` (0 set after the open waits without limit).
 //
 // Reads go through a small read-ahead buffer: one receive takes whatever the
 // peer has sent (up to 16 KB), and the packet layer's many small reads (a
@@ -47,7 +49,10 @@ class TMysqlVio {
   int vio_blocking(bool blocking);
   bool vio_should_retry() const;
   bool vio_intrerupted() const;
+  // Sets TCP_NODELAY; 0 or -1.
   int fastsend();
+  // Bounds each blocking send to `seconds` (0: no bound); 0 or -1.
+  int set_write_timeout(uint32_t seconds);
   int keepalive(bool on);
 
   bool NoTimeOut() const { return no_timeout_; }
@@ -66,7 +71,9 @@ class TMysqlVio {
   uint32_t nonblocking = 0;  // bit 0: socket in non-blocking mode
   TEnumVioType vio_type = VIO_CLOSED;
   uint32_t last_errorno = 0;
-  uint32_t timeout = 0;  // seconds
+  // Seconds a read waits for data. vio_open stores its time-out here
+  // (NET_READ_TIMEOUT for 0); a 0 set afterwards waits without limit.
+  uint32_t timeout = 0;
 
  private:
   int open_pipe(const std::string& host, const std::string& pipe_name);

@@ -19,7 +19,9 @@ TEST(VersionNumber, TextsOfTheThreeClasses) {
 TEST(VersionNumber, MariaDbTextsAndDefaults) {
   // What the old protocol's greeting announces, and what libmariadb reports
   // after dropping the "5.5.5-" prefix.
-  EXPECT_EQ(TMySQLBase::VersionNumber("5.5.5-10.11.19-MariaDB-0+deb12u1"), 50505);
+  EXPECT_EQ(TMySQLBase::VersionNumber("5.5.5-10.11.19-MariaDB-0+deb12u1"), 101119);
+  EXPECT_EQ(TMySQLBase::VersionNumber("5.5.5-9.1.0"), 50505);  // no real version after it
+  EXPECT_EQ(TMySQLBase::VersionNumber("5.5.5-x"), 50505);
   EXPECT_EQ(TMySQLBase::VersionNumber("10.11.19-MariaDB-0+deb12u1"), 101119);
   EXPECT_EQ(TMySQLBase::VersionNumber("10.11.19-MariaDB-0+deb12u1-embedded"), 101119);
   // Missing or non-numeric parts take 3, 21 and 0.

@@ -12,6 +12,7 @@
 
 #include "drivers/MySQLDrivers.h"
 #include "host/DynLib.h"
+#include "tests/drivers/DriverChecks.h"
 #include "tests/drivers/DriverScript.h"
 
 namespace rowset {
@@ -70,6 +71,10 @@ TEST(Embedded, StartsAndRunsStatements) {
   }
   EXPECT_EQ(driver.FormatIdentifier("my table.order"), "`my table`.`order`");
   EXPECT_EQ(driver.EscapeStr(std::string("a'\0", 3)), "a\\'\\0");
+  test::ExpectRealServerVersion(driver, h);
+  test::ExpectStatementNotCutAtNul(driver, h);
+  test::ExpectEscapingFollowsSqlMode(driver, h);
+  test::ExpectErrorWithinRowsRaises(driver, h);
   driver.Close(h);
   EXPECT_FALSE(driver.Loaded());
 }

@@ -336,7 +336,8 @@ TEST(ClientLocalFile, LoadDataLocalSendsTheFileAndMissingFilesAnEmptyPacket) {
             0)
       << c.GetLastError();
   EXPECT_EQ(c.affected_rows, 1u);
-  EXPECT_EQ(c.realquery("LOAD DATA LOW_PRIORITY LOCAL INFILE 'x' INTO TABLE t"), -1);
+  EXPECT_EQ(c.realquery("LOAD DATA LOW_PRIORITY LOCAL INFILE '" + missing + "' INTO TABLE t"),
+            -1);
   EXPECT_EQ(c.GetLastErrorNo(), 0u);
   EXPECT_EQ(c.GetLastError(), "File '" + missing + "' not found (Errcode: 2)");
   EXPECT_TRUE(c.GetConnected());
@@ -349,6 +350,50 @@ TEST(ClientLocalFile, LoadDataLocalSendsTheFileAndMissingFilesAnEmptyPacket) {
   EXPECT_EQ(packets[4], Packet(4, ""));
   EXPECT_EQ(packets[6], Packet(2, ""));
   unlink(path);
+}
+
+// The server may only have the file the statement names: a request for any
+// other file gets the empty packet and none of its bytes.
+TEST(ClientLocalFile, OnlyTheFileTheStatementNamesIsSent) {
+  char secret[] = "/tmp/rowset-other-XXXXXX";
+  int fd = mkstemp(secret);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, "secret data", 11), 11);
+  close(fd);
+  ScriptedPeer peer;
+  peer.Send(Packet(0, Greeting(3)))
+      .ReadPacket()
+      .Send(Packet(2, OkPayload()))
+      .ReadPacket()
+      .Send(Packet(1, std::string("\xfb") + secret))
+      .ReadPacket()
+      .Send(Packet(3, OkPayload()));
+  TMysqlClient c;
+  ASSERT_TRUE(Connect(c, peer));
+  EXPECT_EQ(c.realquery("load data local infile 'a.txt' into table t"), -1);
+  EXPECT_EQ(c.GetLastError(),
+            std::string("File '") + secret + "' not requested by LOAD DATA LOCAL");
+  EXPECT_TRUE(c.GetConnected());
+  c.close();
+  peer.Join();
+  auto packets = peer.ReceivedPackets();
+  ASSERT_EQ(packets.size(), 4u);
+  EXPECT_EQ(packets[2], Packet(2, ""));
+  EXPECT_EQ(peer.Received().find("secret data"), std::string::npos);
+  unlink(secret);
+}
+
+TEST(ClientLocalFile, FileNameOfTheStatement) {
+  std::string file;
+  EXPECT_TRUE(LoadDataLocalFile("LOAD DATA LOCAL INFILE 'a.txt' INTO TABLE t", false, file));
+  EXPECT_EQ(file, "a.txt");
+  EXPECT_TRUE(LoadDataLocalFile("load data local\ninfile\"b''c\\\\d\\'e\" into table t",
+                                false, file));
+  EXPECT_EQ(file, "b''c\\d'e");
+  EXPECT_TRUE(LoadDataLocalFile("load data local infile 'x\\y''z' into table t", true, file));
+  EXPECT_EQ(file, "x\\y'z");
+  EXPECT_FALSE(LoadDataLocalFile("load data infile 'a' into table t", false, file));
+  EXPECT_EQ(file, "");
 }
 
 TEST(ClientLocalFile, RecognisesLoadDataLocal) {

@@ -4,12 +4,19 @@
 
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "tests/common/TestServer.h"
 #include "wire/ViVURIzodor.h"
 
 namespace rowset {
 namespace {
+
+// A statement of the flat interface, passed with its length.
+int Query(ViVURIzodorHandle h, std::string_view sql) {
+  return mysql_real_query(h, sql.data(), static_cast<unsigned long>(sql.size()));
+}
 
 class FlatTest : public ::testing::Test {
  protected:
@@ -78,7 +85,7 @@ TEST(FlatAbsentHandleTest, AbsentHandlesGiveTheEmptyAnswers) {
   EXPECT_EQ(mysql_fetch_field(nullptr), nullptr);
   EXPECT_EQ(mysql_fetch_row(nullptr), nullptr);
   EXPECT_EQ(mysql_insert_id(nullptr), 0u);
-  EXPECT_EQ(mysql_refresh(nullptr, 1), 0);
+  EXPECT_EQ(mysql_refresh(nullptr, 1), 1);
   EXPECT_EQ(mysql_affected_rows(nullptr), 0u);
   char out[16];
   EXPECT_EQ(mysql_real_escape_string(nullptr, out, "a'b", 3), 4u);
@@ -115,20 +122,53 @@ TEST(FlatSessionTest, InitAndConnectAnswers) {
   mysql_close(h);
 }
 
-TEST(FlatSessionTest, ReadTimeoutIsProcessWideAndTakenByNewSessions) {
-  uint32_t saved = NET_READ_TIMEOUT;
-  ViVURIzodorHandle a = mysql_init(nullptr);
-  unsigned value = 45;
-  EXPECT_EQ(mysql_options(a, MYSQL_OPT_READ_TIMEOUT, &value), 0);
-  EXPECT_EQ(NET_READ_TIMEOUT, 45u);
-  value = 46;
-  EXPECT_EQ(mysql_options(a, MYSQL_OPT_WRITE_TIMEOUT, &value), 0);
-  EXPECT_EQ(NET_READ_TIMEOUT, 46u);
-  ViVURIzodorHandle b = mysql_init(nullptr);
-  EXPECT_EQ(b->connect_timeout, 46u);
-  mysql_close(a);
-  mysql_close(b);
-  NET_READ_TIMEOUT = saved;
+// Runs `sql` and gives the first value, or "error N".
+std::string FirstValue(ViVURIzodorHandle h, std::string_view sql) {
+  if (Query(h, sql) != 0) return "error " + std::to_string(mysql_errno(h));
+  ViVURIzodorResultHandle r = mysql_use_result(h);
+  if (r == nullptr) return "error " + std::to_string(mysql_errno(h));
+  MYSQL_ROW row = mysql_fetch_row(r);
+  std::string v = row != nullptr && row[0] != nullptr ? row[0]
+                                                      : "error " + std::to_string(mysql_errno(h));
+  mysql_free_result(r);
+  return v;
+}
+
+ViVURIzodorHandle Connected(unsigned connect_timeout, unsigned read_timeout) {
+  ViVURIzodorHandle h = mysql_init(nullptr);
+  if (connect_timeout != 0) mysql_options(h, MYSQL_OPT_CONNECT_TIMEOUT, &connect_timeout);
+  if (read_timeout != 0) mysql_options(h, MYSQL_OPT_READ_TIMEOUT, &read_timeout);
+  const auto& s = test::Server();
+  EXPECT_EQ(mysql_real_connect(h, s.host.c_str(), s.user.c_str(), "", nullptr, s.port,
+                               nullptr, 0),
+            1)
+      << mysql_error(h);
+  return h;
+}
+
+// The connect time-out bounds connecting only, and a read time-out belongs to
+// its own session: a long statement elsewhere is not cut off.
+TEST(FlatSessionTest, TimeOutsBelongToTheirSession) {
+  const uint32_t process_default = NET_READ_TIMEOUT;
+  ViVURIzodorHandle quick_connect = Connected(1, 0);
+  ViVURIzodorHandle short_reads = Connected(0, 1);
+  unsigned write_seconds = 5;
+  EXPECT_EQ(mysql_options(short_reads, MYSQL_OPT_WRITE_TIMEOUT, &write_seconds), 0);
+  EXPECT_EQ(NET_READ_TIMEOUT, process_default);
+  ViVURIzodorHandle later = Connected(0, 0);
+  EXPECT_EQ(later->connect_timeout, process_default);
+
+  EXPECT_EQ(FirstValue(quick_connect, "select sleep(2)"), "0");
+  EXPECT_EQ(FirstValue(later, "select sleep(2)"), "0");
+  // The session with a 1-second read time-out gives up on the same statement.
+  EXPECT_EQ(FirstValue(short_reads, "select sleep(2)"), "error 2013");
+  // Once lost, the session reports that it is gone.
+  EXPECT_EQ(FirstValue(short_reads, "select 1"), "error 2006");
+  EXPECT_EQ(mysql_ping(short_reads), 1);
+  EXPECT_EQ(mysql_errno(short_reads), 2006u);
+  mysql_close(quick_connect);
+  mysql_close(short_reads);
+  mysql_close(later);
 }
 
 TEST_F(FlatTest, SessionInformation) {
@@ -142,6 +182,13 @@ TEST_F(FlatTest, SessionInformation) {
   EXPECT_EQ(std::to_string(mysql_thread_id(h_)), One("select connection_id()"));
   EXPECT_EQ(mysql_ping(h_), 0);
   EXPECT_EQ(mysql_refresh(h_, 1), 0);
+  // The refresh command really reaches the server: on a killed session it
+  // fails.
+  ViVURIzodorHandle victim = Connected(0, 0);
+  EXPECT_EQ(mysql_kill(h_, mysql_thread_id(victim)), 0);
+  EXPECT_EQ(mysql_refresh(victim, 1), 1);
+  EXPECT_NE(mysql_errno(victim), 0u);
+  mysql_close(victim);
 }
 
 TEST_F(FlatTest, DatabasesAndKill) {
@@ -179,8 +226,8 @@ TEST_F(FlatTest, DatabasesAndKill) {
 }
 
 TEST_F(FlatTest, QueriesCountersAndEscaping) {
-  ASSERT_EQ(mysql_real_query(h_, "create temporary table t (id int "
-                                 "auto_increment primary key, v varchar(10))", 0),
+  ASSERT_EQ(Query(h_, "create temporary table t (id int "
+                                 "auto_increment primary key, v varchar(10))"),
             0);
   EXPECT_EQ(mysql_use_result(h_), nullptr);  // no result set: no error either
   EXPECT_EQ(mysql_errno(h_), 0u);
@@ -195,18 +242,43 @@ TEST_F(FlatTest, QueriesCountersAndEscaping) {
   EXPECT_EQ(mysql_affected_rows(h_), 2u);
   EXPECT_EQ(mysql_insert_id(h_), 1u);
   EXPECT_EQ(One("select length(v) from t where id = 2"), "7");
-  // The statement ends at its first zero byte, whatever length is passed.
-  const char two[] = "select 1\0garbage";
-  EXPECT_EQ(mysql_real_query(h_, two, sizeof two - 1), 0) << mysql_error(h_);
-  mysql_free_result(mysql_use_result(h_));
+  // Every byte of the statement is sent: cut at its zero byte it would
+  // delete every row; whole, the server refuses it.
+  const char cut[] = "delete from t\0 where id = 2";
+  EXPECT_NE(mysql_real_query(h_, cut, sizeof cut - 1), 0);
+  EXPECT_EQ(mysql_errno(h_), 1064u);
+  EXPECT_EQ(One("select count(*) from t"), "2");
   EXPECT_NE(mysql_real_query(h_, "selec 1", 7), 0);
   EXPECT_EQ(mysql_errno(h_), 1064u);
   // An empty statement sends nothing and succeeds.
-  EXPECT_EQ(mysql_real_query(h_, "", 0), 0);
+  EXPECT_EQ(Query(h_, ""), 0);
+}
+
+// In a NO_BACKSLASH_ESCAPES session a backslash escapes nothing: escaping
+// doubles quotes only, so values keep every byte and injected text stays text.
+TEST_F(FlatTest, EscapingFollowsNoBackslashEscapes) {
+  ASSERT_EQ(Query(h_, "create temporary table nb (id int, v varbinary(600))"), 0);
+  ASSERT_EQ(Query(h_, "set sql_mode = 'NO_BACKSLASH_ESCAPES'"), 0) << mysql_error(h_);
+  std::string value = "it's \\ a\\' or 1=1 -- ";
+  for (int b = 0; b < 256; ++b) value += static_cast<char>(b);
+  std::vector<char> escaped(2 * value.size() + 1);
+  unsigned long n = mysql_real_escape_string(h_, escaped.data(), value.data(), value.size());
+  std::string insert = "insert into nb values (1, '" + std::string(escaped.data(), n) + "')";
+  ASSERT_EQ(Query(h_, insert), 0) << mysql_error(h_);
+  EXPECT_TRUE(One("select v from nb") == value);
+  const std::string attack = "' or 1=1 -- ";
+  n = mysql_real_escape_string(h_, escaped.data(), attack.data(), attack.size());
+  ASSERT_EQ(Query(h_, "delete from nb where v = '" + std::string(escaped.data(), n) + "'"), 0)
+      << mysql_error(h_);
+  EXPECT_EQ(mysql_affected_rows(h_), 0u);
+  EXPECT_EQ(One("select count(*) from nb"), "1");
+  ASSERT_EQ(Query(h_, "set sql_mode = ''"), 0);
+  n = mysql_real_escape_string(h_, escaped.data(), "a\\'", 3);
+  EXPECT_EQ(std::string(escaped.data(), n), "a\\\\\\'");
 }
 
 TEST_F(FlatTest, FetchRowsFieldsAndLengths) {
-  ASSERT_EQ(mysql_real_query(h_, "select id, label, qty from items order by id", 0), 0);
+  ASSERT_EQ(Query(h_, "select id, label, qty from items order by id"), 0);
   ViVURIzodorResultHandle r = mysql_use_result(h_);
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(mysql_num_fields(r), 3u);
@@ -247,7 +319,7 @@ TEST_F(FlatTest, FetchRowsFieldsAndLengths) {
   EXPECT_EQ(mysql_affected_rows(h_), 3u);
 
   // A statement without rows: the first fetch gives none.
-  ASSERT_EQ(mysql_real_query(h_, "select * from items where id < 0", 0), 0);
+  ASSERT_EQ(Query(h_, "select * from items where id < 0"), 0);
   r = mysql_use_result(h_);
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(mysql_num_rows(r), 0u);
@@ -256,7 +328,7 @@ TEST_F(FlatTest, FetchRowsFieldsAndLengths) {
 }
 
 TEST_F(FlatTest, FreeingMidwayAndOutOfSyncCommands) {
-  ASSERT_EQ(mysql_real_query(h_, "select * from items a, items b", 0), 0);
+  ASSERT_EQ(Query(h_, "select * from items a, items b"), 0);
   ViVURIzodorResultHandle r = mysql_use_result(h_);
   ASSERT_NE(r, nullptr);
   ASSERT_NE(mysql_fetch_row(r), nullptr);

@@ -240,9 +240,11 @@ TEST(Net, BufferFilledExactlyWaitsForFlush) {
   EXPECT_EQ(r.substr(8192, 4), std::string("\x00\x20\x00\x01", 4));
 }
 
+// A command packet of the largest size is followed by the empty packet that
+// ends it (else the server waits for more); a longer one is refused unsent.
 TEST(Net, LongestCommandIsSentAndLongerFails) {
   ScriptedPeer peer;
-  peer.Send("g").Read(4).Read(0xFFFFFF);
+  peer.Send("g").Read(4).Read(0xFFFFFF).Read(4);
   TMysqlNet net;
   Open(net, peer);
   std::string arg(0xFFFFFE, 'a');
@@ -254,8 +256,9 @@ TEST(Net, LongestCommandIsSentAndLongerFails) {
   net.net_close();
   peer.Join();
   std::string r = peer.Received();
-  ASSERT_EQ(r.size(), 4u + 0xFFFFFF);  // nothing of the refused ones
+  ASSERT_EQ(r.size(), 4u + 0xFFFFFF + 4u);  // nothing of the refused ones
   EXPECT_EQ(r.substr(0, 5), std::string("\xff\xff\xff\x00\x03", 5));
+  EXPECT_EQ(r.substr(4 + 0xFFFFFF), std::string("\0\0\0\x01", 4));
 }
 
 TEST(NetCompressed, SmallAndIncompressibleBodiesGoOutPlain) {

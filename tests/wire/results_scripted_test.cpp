@@ -10,6 +10,11 @@
 namespace rowset {
 namespace {
 
+// A statement of the flat interface, passed with its length.
+int Query(ViVURIzodorHandle h, std::string_view sql) {
+  return mysql_real_query(h, sql.data(), static_cast<unsigned long>(sql.size()));
+}
+
 using test::Packet;
 using test::ScriptedPeer;
 
@@ -75,7 +80,7 @@ TEST(ResultsScriptedTest, OkPacketWithWideCounters) {
                    Le(0x0807060504030201ull, 8) + Le(2, 2);
   Session s({ok});
   ASSERT_TRUE(s.connected()) << mysql_error(s.h());
-  ASSERT_EQ(mysql_real_query(s.h(), "update t set a = 1", 0), 0) << mysql_error(s.h());
+  ASSERT_EQ(Query(s.h(), "update t set a = 1"), 0) << mysql_error(s.h());
   EXPECT_EQ(mysql_affected_rows(s.h()), 0x1234u);
   EXPECT_EQ(mysql_insert_id(s.h()), 0x0807060504030201ull);
   EXPECT_EQ(mysql_use_result(s.h()), nullptr);
@@ -86,7 +91,7 @@ TEST(ResultsScriptedTest, ValuesKeepZeroBytesAndNullDiffersFromEmpty) {
   Session s({"\x03", Column("a", 253), Column("b", 253), Column("c", 253), kEnd,
              Lcs(zero) + Lcs("") + "\xfb", kEnd});
   ASSERT_TRUE(s.connected());
-  ASSERT_EQ(mysql_real_query(s.h(), "select", 0), 0) << mysql_error(s.h());
+  ASSERT_EQ(Query(s.h(), "select"), 0) << mysql_error(s.h());
   ViVURIzodorResultHandle r = mysql_use_result(s.h());
   ASSERT_NE(r, nullptr);
   MYSQL_ROW row = mysql_fetch_row(r);
@@ -119,7 +124,7 @@ TEST_P(ResultsMalformedTest, FailsCleanly) {
   const Malformed& m = GetParam();
   Session s(m.answer);
   ASSERT_TRUE(s.connected());
-  int rc = mysql_real_query(s.h(), "select", 0);
+  int rc = Query(s.h(), "select");
   if (m.fails_at_query) {
     EXPECT_NE(rc, 0) << m.what;
     EXPECT_EQ(mysql_errno(s.h()), CR_MALFORMED_PACKET) << m.what;
@@ -183,13 +188,21 @@ INSTANTIATE_TEST_SUITE_P(
                   true},
         Malformed{"column count cut short",
                   {"\xfd\x01"},
+                  true},
+        // Eight bytes of all ones: neither NULL nor a local-file request.
+        Malformed{"value length of all ones",
+                  {"\x01", Column("a", 253), kEnd, Lcs("ok"),
+                   std::string("\xfe") + std::string(8, '\xff'), kEnd},
+                  false},
+        Malformed{"column count of all ones",
+                  {std::string("\xfe") + std::string(8, '\xff') + "/etc/passwd", kEnd},
                   true}));
 
 TEST(ResultsScriptedTest, ServerErrorInsteadOfARowEndsTheRows) {
   std::string error = std::string("\xff") + Le(1317, 2) + "Query execution was interrupted";
   Session s({"\x01", Column("a", 3), kEnd, Lcs("1"), error});
   ASSERT_TRUE(s.connected());
-  ASSERT_EQ(mysql_real_query(s.h(), "select", 0), 0);
+  ASSERT_EQ(Query(s.h(), "select"), 0);
   ViVURIzodorResultHandle r = mysql_use_result(s.h());
   ASSERT_NE(r, nullptr);
   ASSERT_NE(mysql_fetch_row(r), nullptr);
@@ -252,7 +265,7 @@ TEST(ResultsScriptedTest, ColumnFlagsAndNumericTypes) {
              Lcs("t") + Lcs("f") + Lcs(Le(8, 3)) + Lcs("\xfd") + Lcs(Le(0x0421, 2)),
              Lcs("t") + Lcs("g") + Lcs(Le(8, 3)) + Lcs("\xfd") + "\xfb", kEnd, kEnd});
   ASSERT_TRUE(s.connected());
-  ASSERT_EQ(mysql_real_query(s.h(), "select", 0), 0);
+  ASSERT_EQ(Query(s.h(), "select"), 0);
   ViVURIzodorResultHandle r = mysql_use_result(s.h());
   ASSERT_NE(r, nullptr);
   TMysql_FieldDef* f = mysql_fetch_field(r);
@@ -288,7 +301,7 @@ TEST(ResultsScriptedTest, OneByteFlagsWithoutLongFlag) {
              kEnd, kEnd},
             0x28);
   ASSERT_TRUE(s.connected());
-  ASSERT_EQ(mysql_real_query(s.h(), "select", 0), 0);
+  ASSERT_EQ(Query(s.h(), "select"), 0);
   ViVURIzodorResultHandle r = mysql_use_result(s.h());
   ASSERT_NE(r, nullptr);
   TMysql_FieldDef* f = mysql_fetch_field(r);

@@ -281,6 +281,45 @@ TEST_F(PipeTest, AnyHostAndPipeNameOpenTheLocalServer) {
   EXPECT_EQ(peer.Received(), "ok");
 }
 
+// The local server socket waits like TCP: a greeting that does not come
+// within the time-out fails the open, and a stalled answer fails the read
+// instead of blocking for ever (the late byte is not what the read returns).
+TEST_F(PipeTest, LocalServerSocketHasTimeOuts) {
+  {
+    ScriptedPeer silent(path_);
+    silent.Pause(2500).Send("late greeting");
+    silent.Start();
+    TMysqlVio vio;
+    EXPECT_EQ(vio.vio_open(VIO_TYPE_NAMEDPIPE, ".", "MySQL", 0, 1, false), -7);
+    EXPECT_EQ(vio.vio_type, VIO_CLOSED);
+    silent.Join();
+  }
+  {
+    ScriptedPeer stalled(path_);
+    stalled.Send("g").Pause(2500).Send("late").Drop();
+    stalled.Start();
+    TMysqlVio vio;
+    ASSERT_EQ(vio.vio_open(VIO_TYPE_NAMEDPIPE, ".", "MySQL", 0, 1, false), 0);
+    char c;
+    EXPECT_EQ(vio.vio_read(&c, 1), 1);
+    EXPECT_EQ(vio.vio_read(&c, 1), -1);
+    EXPECT_EQ(host::SocketLastError(), host::kErrTimedOut);
+    vio.vio_close();
+    stalled.Join();
+  }
+}
+
+TEST(Vio, TcpNoDelayIsSet) {
+  ScriptedPeer peer;
+  peer.Send("g");
+  peer.Start();
+  TMysqlVio vio;
+  ASSERT_EQ(vio.vio_open(VIO_TYPE_TCPIP, "127.0.0.1", "", peer.port(), 5, true), 0);
+  EXPECT_TRUE(host::SocketNoDelay(vio.sock));
+  vio.vio_close();
+  peer.Join();
+}
+
 TEST_F(PipeTest, FailureWithoutTrySocketIsMinusNine) {
   const int before = OpenDescriptors();
   TMysqlVio vio;
