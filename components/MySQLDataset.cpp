@@ -446,7 +446,15 @@ void TMySQLDatasetBase::GetNextRow() {
     return;
   }
   TMySQLBase* driver = server_->GetDriver();
-  MySQLRow row = driver->RetrieveRow(result_handle_);
+  MySQLRow row = nullptr;
+  try {
+    row = driver->RetrieveRow(result_handle_);
+  } catch (...) {
+    // The driver raised the server's error: the result is over, the rows read
+    // so far stay.
+    DropResult();
+    throw;
+  }
   all_fetched_ = row == nullptr;
   if (row != nullptr) {
     MySQLLengths lengths = driver->RetrieveRowFieldLenghts(result_handle_);
@@ -629,14 +637,28 @@ void TMySQLDatasetBase::GetRest() {
   while (!all_fetched_) GetNextRow();
 }
 
+void TMySQLDatasetBase::DropResult() noexcept {
+  all_fetched_ = true;
+  if (result_handle_ == nullptr) return;
+  try {
+    server_->GetDriver()->CloseQuery(result_handle_);
+  } catch (...) {
+  }
+  result_handle_ = nullptr;
+}
+
 void TMySQLDatasetBase::ClearRest() {
   if (result_handle_ == nullptr) return;
   TMySQLBase* driver = server_->GetDriver();
-  while (driver->RetrieveRow(result_handle_) != nullptr) {
-  }
   // A server error in what is drained is raised, not taken for the end.
   std::exception_ptr failure;
-  if (driver->ErrorNo(connection_handle_) != 0) {
+  try {
+    while (driver->RetrieveRow(result_handle_) != nullptr) {
+    }
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  if (!failure && driver->ErrorNo(connection_handle_) != 0) {
     try {
       MySQLError(driver, connection_handle_, -1, "", -1, -1);
     } catch (...) {

@@ -547,6 +547,8 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // Reads what is left of the result and releases it; a server error in it
   // is raised (the result is released all the same).
   void ClearRest();
+  // Closes the result after a failed fetch; the rows read so far stay.
+  void DropResult() noexcept;
   // Runs the statements of SQL and reads the last one's columns (and, for a
   // local result, its rows).
   void RunStatements();
