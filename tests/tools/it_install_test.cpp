@@ -119,6 +119,25 @@ TEST_F(InstallTest, ExamplesBuiltWithFindPackageRunAgainstTheServer) {
   EXPECT_NE(r.out.find("Could not connect to mysql server using:"), std::string::npos) << r.out;
 }
 
+TEST_F(InstallTest, PackageRefusesARequestForTheNextMinorVersion) {
+  // Before 1.0 a minor version may change the interface.
+  const std::string version = BuildSetting("ROWSET_VERSION");
+  const auto dot = version.find('.');
+  const int minor = std::stoi(version.substr(dot + 1));
+  const std::string wanted = version.substr(0, dot) + "." + std::to_string(minor + 1);
+  const fs::path source = WorkDir() / "next_minor";
+  fs::create_directories(source);
+  std::ofstream(source / "CMakeLists.txt")
+      << "cmake_minimum_required(VERSION 3.25)\nproject(next_minor LANGUAGES NONE)\n"
+      << "find_package(rowset " << wanted << " REQUIRED)\n";
+  ShellResult r = Shell(ShellQuote(BuildSetting("ROWSET_CMAKE")) + " -S " +
+                        ShellQuote(source.string()) + " -B " +
+                        ShellQuote((source / "build").string()) + " -DCMAKE_PREFIX_PATH=" +
+                        ShellQuote(Prefix().string()));
+  EXPECT_NE(r.exit_code, 0) << r.out;
+  EXPECT_NE(r.out.find("version: " + version), std::string::npos) << r.out;
+}
+
 TEST_F(InstallTest, ExampleBuiltWithPkgConfigRunsAgainstTheServer) {
   const std::string env =
       "PKG_CONFIG_PATH=" + ShellQuote((LibDir() / "pkgconfig").string()) + " ";
