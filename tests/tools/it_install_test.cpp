@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 
@@ -56,16 +55,18 @@ TEST_F(InstallTest, InstalledHeadersIncludeOnlyInstalledHeaders) {
   ASSERT_TRUE(fs::exists(include / "rowset" / "components" / "MySQLServer.h"));
   EXPECT_FALSE(fs::exists(include / "rowset" / "tests"));
   // Every project include names a header under rowset/ that was installed.
-  const std::regex project_include(R"re(#include\s+[<"]([^>"]+)[>"])re");
-  const std::regex layer(R"(^(host|util|wire|drivers|parser|components|design)/)");
+  const std::string layers[] = {"host/", "util/", "wire/", "drivers/", "parser/", "components/",
+                                "design/"};
   int headers = 0;
   for (const auto& entry : fs::recursive_directory_iterator(include / "rowset")) {
     if (entry.path().extension() != ".h") continue;
     ++headers;
-    const std::string text = ReadFile(entry.path());
-    for (std::sregex_iterator m(text.begin(), text.end(), project_include), end; m != end; ++m) {
-      const std::string name = (*m)[1];
-      EXPECT_FALSE(std::regex_search(name, layer)) << entry.path() << " includes " << name;
+    std::istringstream lines(ReadFile(entry.path()));
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind("#include \"", 0) != 0) continue;
+      const std::string name = line.substr(10, line.find('"', 10) - 10);
+      for (const std::string& layer : layers)
+        EXPECT_NE(name.rfind(layer, 0), 0u) << entry.path() << " includes " << name;
       if (name.rfind("rowset/", 0) == 0) {
         EXPECT_TRUE(fs::exists(include / name)) << entry.path() << " includes " << name;
       }
