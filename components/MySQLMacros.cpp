@@ -416,7 +416,9 @@ std::string TMySQLDatasetBase::SQLPopulate(const std::string& Text, bool FirstPa
         break;
     }
   }
-  if (FirstPass && !NoFilter && !condition.empty() && !inserted) {
+  // Only a select takes the condition; other statements are not read again
+  // (their expanded values must not be taken for macros).
+  if (FirstPass && !NoFilter && is_select && !condition.empty() && !inserted) {
     return SQLPopulate(out, false, false, "", "");
   }
   return out;

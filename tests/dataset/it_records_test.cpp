@@ -199,6 +199,11 @@ long ResidentBytes() {
 }
 
 TEST_F(RecordsTest, OneRowDatasetsStaySmall) {
+#if defined(__SANITIZE_ADDRESS__)
+  // The sanitizer's redzones and quarantine dwarf what is measured here; the
+  // arena's own growth is checked in dataset_model_test.
+  GTEST_SKIP() << "resident size is not meaningful under AddressSanitizer";
+#endif
   // Warm up the connection and the allocator first.
   auto first = NewDataset<TMySQLQuery>("select id, s from r where id = 1");
   first->Open();

@@ -170,6 +170,11 @@ TEST_F(Condition, FirstPassInsertsAfterExpandingMacroText) {
   EXPECT_EQ(Expand(ds, ds.SQL()->Text(), true),
             "select * from t where (a=5) and (b=1 or c=2) order by x ");
   EXPECT_EQ(ds.SQLPopulate("select * from t", true, true, "", ""), "select * from t");
+  // Other statements are expanded once: a value is never read as a macro.
+  ds.SQLUpdate()->SetText("update t set a=[S]");
+  ds.MacroByName("V")->SetAsString("5");
+  ds.MacroByName("S")->SetAsString("[V]");
+  EXPECT_EQ(Expand(ds, ds.SQLUpdate()->Text(), true), "update t set a=[V] ");
   EXPECT_EQ(ds.GetMacroValue("$WHERE", "", ""), "where (a=5)");
 }
 

@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 
@@ -56,16 +55,18 @@ TEST_F(InstallTest, InstalledHeadersIncludeOnlyInstalledHeaders) {
   ASSERT_TRUE(fs::exists(include / "rowset" / "components" / "MySQLServer.h"));
   EXPECT_FALSE(fs::exists(include / "rowset" / "tests"));
   // Every project include names a header under rowset/ that was installed.
-  const std::regex project_include(R"re(#include\s+[<"]([^>"]+)[>"])re");
-  const std::regex layer(R"(^(host|util|wire|drivers|parser|components|design)/)");
+  const std::string layers[] = {"host/", "util/", "wire/", "drivers/", "parser/", "components/",
+                                "design/"};
   int headers = 0;
   for (const auto& entry : fs::recursive_directory_iterator(include / "rowset")) {
     if (entry.path().extension() != ".h") continue;
     ++headers;
-    const std::string text = ReadFile(entry.path());
-    for (std::sregex_iterator m(text.begin(), text.end(), project_include), end; m != end; ++m) {
-      const std::string name = (*m)[1];
-      EXPECT_FALSE(std::regex_search(name, layer)) << entry.path() << " includes " << name;
+    std::istringstream lines(ReadFile(entry.path()));
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind("#include \"", 0) != 0) continue;
+      const std::string name = line.substr(10, line.find('"', 10) - 10);
+      for (const std::string& layer : layers)
+        EXPECT_NE(name.rfind(layer, 0), 0u) << entry.path() << " includes " << name;
       if (name.rfind("rowset/", 0) == 0) {
         EXPECT_TRUE(fs::exists(include / name)) << entry.path() << " includes " << name;
       }
@@ -117,6 +118,25 @@ TEST_F(InstallTest, ExamplesBuiltWithFindPackageRunAgainstTheServer) {
   r = Shell(program + " " + ServerArgs("wrong"));
   EXPECT_EQ(r.exit_code, 1) << r.out;
   EXPECT_NE(r.out.find("Could not connect to mysql server using:"), std::string::npos) << r.out;
+}
+
+TEST_F(InstallTest, PackageRefusesARequestForTheNextMinorVersion) {
+  // Before 1.0 a minor version may change the interface.
+  const std::string version = BuildSetting("ROWSET_VERSION");
+  const auto dot = version.find('.');
+  const int minor = std::stoi(version.substr(dot + 1));
+  const std::string wanted = version.substr(0, dot) + "." + std::to_string(minor + 1);
+  const fs::path source = WorkDir() / "next_minor";
+  fs::create_directories(source);
+  std::ofstream(source / "CMakeLists.txt")
+      << "cmake_minimum_required(VERSION 3.25)\nproject(next_minor LANGUAGES NONE)\n"
+      << "find_package(rowset " << wanted << " REQUIRED)\n";
+  ShellResult r = Shell(ShellQuote(BuildSetting("ROWSET_CMAKE")) + " -S " +
+                        ShellQuote(source.string()) + " -B " +
+                        ShellQuote((source / "build").string()) + " -DCMAKE_PREFIX_PATH=" +
+                        ShellQuote(Prefix().string()));
+  EXPECT_NE(r.exit_code, 0) << r.out;
+  EXPECT_NE(r.out.find("version: " + version), std::string::npos) << r.out;
 }
 
 TEST_F(InstallTest, ExampleBuiltWithPkgConfigRunsAgainstTheServer) {
