@@ -40,7 +40,10 @@ bool TDynLib::Open(const std::string& file_name) {
     last_error_ = "empty library file name";
     return false;
   }
-  handle_ = dlopen(file_name.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // The library stays mapped after the last close: the client library keeps
+  // its one-time set-up in globals and never frees it, so unmapping it would
+  // lose that memory on every load and unload.
+  handle_ = dlopen(file_name.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (handle_ == nullptr) {
     const char* text = dlerror();
     last_error_ = text != nullptr ? text : "unknown loader error";
