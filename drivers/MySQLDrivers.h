@@ -184,6 +184,8 @@ class TMySQLBase : public TPersistent {
   // or nullptr for a statement without one. Raises when the statement fails,
   // also when the failure shows only as a missing result.
   virtual MySQLResultHandle OpenQuery(MySQLHandle handle, const std::string& sql);
+  // Frees the result. A result whose library was released since (the main
+  // connection closed) died with it and is only forgotten.
   virtual void CloseQuery(MySQLResultHandle& result);
   virtual uint32_t RetrieveColCount(MySQLResultHandle result);
   virtual uint64_t RetrieveRowCount(MySQLResultHandle result);
@@ -227,6 +229,10 @@ class TMySQLBase : public TPersistent {
   virtual int32_t FieldLayoutVer() const { return client_ver_; }
   // Every entry a stub that raises kNotImplementedMessage.
   static TMySQLEntryPoints StubTable();
+  // Set by back ends whose unload closes the connections still open (their
+  // memory goes with the library): result operations then hold the result
+  // so that an unload on another thread waits for them.
+  void SetGuardResults(bool value) { guard_results_ = value; }
 
   // Held while loading or unloading (re-entrant).
   std::recursive_mutex& LoadMutex() { return load_mutex_; }
@@ -264,6 +270,20 @@ class TMySQLBase : public TPersistent {
     const TMySQLBase& driver_;
     MySQLHandle handle_;
   };
+  // Marks a result as being read for the life of the guard, where an unload
+  // closes connections (and so results) under other threads; raises for a
+  // result this driver did not open or whose back end has been released.
+  class ResultUse {
+   public:
+    ResultUse(const TMySQLBase& driver, MySQLResultHandle result);
+    ~ResultUse();
+    ResultUse(const ResultUse&) = delete;
+    ResultUse& operator=(const ResultUse&) = delete;
+
+   private:
+    const TMySQLBase& driver_;
+    MySQLResultHandle result_ = nullptr;
+  };
   // The connection a result came from; nullptr when unknown.
   MySQLHandle ResultConnection(MySQLResultHandle result) const;
   // Raises through MySQLError when `status` is not 0.
@@ -287,7 +307,12 @@ class TMySQLBase : public TPersistent {
   mutable std::map<MySQLHandle, std::multiset<std::thread::id>> handles_;
   std::multiset<std::thread::id> opening_;
   bool closing_ = false;
-  std::map<MySQLResultHandle, MySQLHandle> results_;
+  bool guard_results_ = false;
+  struct ResultEntry {
+    MySQLHandle connection;
+    int busy;  // operations reading it now
+  };
+  mutable std::map<MySQLResultHandle, ResultEntry> results_;
 };
 
 // The driver of the built-in wire client. It reports client version

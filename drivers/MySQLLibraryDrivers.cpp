@@ -74,7 +74,9 @@ class EmbeddedServers {
 // TMySQLLibrary
 
 TMySQLLibrary::TMySQLLibrary(const std::string& options)
-    : TMySQLBase(options) {}
+    : TMySQLBase(options) {
+  SetGuardResults(true);
+}
 
 std::unique_ptr<TMySQLBase> TMySQLLibrary::Create(const std::string& options) const {
   return std::make_unique<TMySQLLibrary>(options);
