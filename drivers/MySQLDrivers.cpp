@@ -364,6 +364,7 @@ MySQLHandle TMySQLBase::ResultConnection(MySQLResultHandle result) const {
 
 void TMySQLBase::CloseOrphans() {
   std::map<MySQLHandle, std::multiset<std::thread::id>> orphans;
+  std::map<MySQLResultHandle, ResultEntry> orphan_results;
   {
     std::unique_lock<std::mutex> lock(handles_mutex_);
     // No new open starts, and none of the handles is closed while another
@@ -378,7 +379,14 @@ void TMySQLBase::CloseOrphans() {
       return true;
     });
     orphans.swap(handles_);
-    results_.clear();
+    orphan_results.swap(results_);
+  }
+  // Results first: their memory belongs to the back end too.
+  for (const auto& [r, entry] : orphan_results) {
+    try {
+      api_.mysql_free_result(r);
+    } catch (...) {
+    }
   }
   for (const auto& [h, users] : orphans) {
     try {

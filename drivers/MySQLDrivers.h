@@ -185,7 +185,7 @@ class TMySQLBase : public TPersistent {
   // also when the failure shows only as a missing result.
   virtual MySQLResultHandle OpenQuery(MySQLHandle handle, const std::string& sql);
   // Frees the result. A result whose library was released since (the main
-  // connection closed) died with it and is only forgotten.
+  // connection closed) was freed then and is only forgotten.
   virtual void CloseQuery(MySQLResultHandle& result);
   virtual uint32_t RetrieveColCount(MySQLResultHandle result);
   virtual uint64_t RetrieveRowCount(MySQLResultHandle result);
@@ -243,9 +243,10 @@ class TMySQLBase : public TPersistent {
   void SetServerVer(int32_t value) { server_ver_ = value; }
   // Handles opened through this driver and not yet closed.
   bool KnowsHandle(MySQLHandle handle) const;
-  // Forgets every open handle, closing each through the back end first
-  // (used before a library is released under them). Waits for operations of
-  // other threads that are using a handle or opening one to end first.
+  // Forgets every open handle and result, freeing and closing each through
+  // the back end first (used before a library is released under them).
+  // Waits for operations of other threads that are using a handle or a
+  // result, or opening a handle, to end first.
   void CloseOrphans();
 
   TMySQLEntryPoints api_;
