@@ -316,6 +316,27 @@ TMySQLBase::HandleUse::HandleUse(const TMySQLBase& driver, MySQLHandle handle)
   it->second.insert(std::this_thread::get_id());
 }
 
+TMySQLBase::ResultUse::ResultUse(const TMySQLBase& driver, MySQLResultHandle result)
+    : driver_(driver) {
+  if (!driver_.guard_results_) return;
+  std::lock_guard<std::mutex> lock(driver_.handles_mutex_);
+  auto it = driver_.results_.find(result);
+  if (it == driver_.results_.end()) {
+    throw EMySQLError(-1,
+                      "Invalid result handle: it was not opened by this driver or has "
+                      "been freed.");
+  }
+  ++it->second.busy;
+  result_ = result;
+}
+
+TMySQLBase::ResultUse::~ResultUse() {
+  if (result_ == nullptr) return;
+  std::lock_guard<std::mutex> lock(driver_.handles_mutex_);
+  auto it = driver_.results_.find(result_);
+  if (it != driver_.results_.end() && --it->second.busy == 0) driver_.handles_idle_.notify_all();
+}
+
 TMySQLBase::HandleUse::~HandleUse() {
   std::lock_guard<std::mutex> lock(driver_.handles_mutex_);
   auto it = driver_.handles_.find(handle_);
@@ -338,11 +359,12 @@ bool OtherThreadIn(const std::multiset<std::thread::id>& users) {
 MySQLHandle TMySQLBase::ResultConnection(MySQLResultHandle result) const {
   std::lock_guard<std::mutex> lock(handles_mutex_);
   auto it = results_.find(result);
-  return it == results_.end() ? nullptr : it->second;
+  return it == results_.end() ? nullptr : it->second.connection;
 }
 
 void TMySQLBase::CloseOrphans() {
   std::map<MySQLHandle, std::multiset<std::thread::id>> orphans;
+  std::map<MySQLResultHandle, ResultEntry> orphan_results;
   {
     std::unique_lock<std::mutex> lock(handles_mutex_);
     // No new open starts, and none of the handles is closed while another
@@ -352,10 +374,19 @@ void TMySQLBase::CloseOrphans() {
       if (OtherThreadIn(opening_)) return false;
       for (const auto& [h, users] : handles_)
         if (OtherThreadIn(users)) return false;
+      for (const auto& [r, entry] : results_)
+        if (entry.busy > 0) return false;
       return true;
     });
     orphans.swap(handles_);
-    results_.clear();
+    orphan_results.swap(results_);
+  }
+  // Results first: their memory belongs to the back end too.
+  for (const auto& [r, entry] : orphan_results) {
+    try {
+      api_.mysql_free_result(r);
+    } catch (...) {
+    }
   }
   for (const auto& [h, users] : orphans) {
     try {
@@ -494,8 +525,6 @@ void TMySQLBase::Close(MySQLHandle& handle) {
       return it == handles_.end() || !OtherThreadIn(it->second);
     });
     if (handles_.erase(handle) == 0) return;
-    for (auto it = results_.begin(); it != results_.end();)
-      it = it->second == handle ? results_.erase(it) : std::next(it);
   }
   api_.mysql_close(handle);
   MySQLHandle self = handle;
@@ -597,7 +626,7 @@ MySQLResultHandle TMySQLBase::OpenQuery(MySQLHandle handle,
   }
   {
     std::lock_guard<std::mutex> lock(handles_mutex_);
-    results_[result] = handle;
+    results_[result] = ResultEntry{handle, 0};
   }
   return result;
 }
@@ -605,29 +634,39 @@ MySQLResultHandle TMySQLBase::OpenQuery(MySQLHandle handle,
 void TMySQLBase::CloseQuery(MySQLResultHandle& result) {
   if (result == nullptr) return;
   CheckLoaded();
-  {
-    std::lock_guard<std::mutex> lock(handles_mutex_);
-    results_.erase(result);
+  if (guard_results_ && ResultConnection(result) == nullptr) {
+    // Freed with its back end when that was released (or never this
+    // driver's): nothing to free here.
+    result = nullptr;
+    return;
   }
-  api_.mysql_free_result(result);
+  {
+    ResultUse use(*this, result);
+    api_.mysql_free_result(result);
+  }
+  std::lock_guard<std::mutex> lock(handles_mutex_);
+  results_.erase(result);
   result = nullptr;
 }
 
 uint32_t TMySQLBase::RetrieveColCount(MySQLResultHandle result) {
   if (result == nullptr) return 0;
   CheckLoaded();
+  ResultUse use(*this, result);
   return api_.mysql_num_fields(result);
 }
 
 uint64_t TMySQLBase::RetrieveRowCount(MySQLResultHandle result) {
   if (result == nullptr) return 0;
   CheckLoaded();
+  ResultUse use(*this, result);
   return api_.mysql_num_rows(result);
 }
 
 void TMySQLBase::RetrieveField(MySQLResultHandle result, MYSQL_FIELD& field) {
   if (result == nullptr) return;
   CheckLoaded();
+  ResultUse use(*this, result);
   const void* p = api_.mysql_fetch_field(result);
   static char kEmpty[] = "";
   if (p == nullptr) {
@@ -696,12 +735,16 @@ MYSQL_FIELD TMySQLBase::RetrieveField(MySQLResultHandle result) {
 MySQLRow TMySQLBase::RetrieveRow(MySQLResultHandle result) {
   if (result == nullptr) return nullptr;
   CheckLoaded();
-  MySQLRow row = api_.mysql_fetch_row(result);
-  if (row != nullptr) return row;
+  MySQLHandle handle = nullptr;
+  {
+    ResultUse use(*this, result);
+    MySQLRow row = api_.mysql_fetch_row(result);
+    if (row != nullptr) return row;
+    handle = ResultConnection(result);
+  }
   // A nil row is the end of the rows only when the connection has no error:
   // a server error within the rows (or a lost connection) must not read as
   // a complete result.
-  MySQLHandle handle = ResultConnection(result);
   if (handle != nullptr && KnowsHandle(handle) && ErrorNo(handle) != 0)
     MySQLError(this, handle, -1, "", -1, -1);
   return nullptr;
@@ -710,6 +753,7 @@ MySQLRow TMySQLBase::RetrieveRow(MySQLResultHandle result) {
 MySQLLengths TMySQLBase::RetrieveRowFieldLenghts(MySQLResultHandle result) {
   if (result == nullptr) return nullptr;
   CheckLoaded();
+  ResultUse use(*this, result);
   return api_.mysql_fetch_lengths(result);
 }
 

@@ -188,6 +188,8 @@ class TMySQLBase : public TPersistent {
   // or nullptr for a statement without one. Raises when the statement fails,
   // also when the failure shows only as a missing result.
   virtual MySQLResultHandle OpenQuery(MySQLHandle handle, const std::string& sql);
+  // Frees the result. A result whose library was released since (the main
+  // connection closed) was freed then and is only forgotten.
   virtual void CloseQuery(MySQLResultHandle& result);
   virtual uint32_t RetrieveColCount(MySQLResultHandle result);
   virtual uint64_t RetrieveRowCount(MySQLResultHandle result);
@@ -231,6 +233,10 @@ class TMySQLBase : public TPersistent {
   virtual int32_t FieldLayoutVer() const { return client_ver_; }
   // Every entry a stub that raises kNotImplementedMessage.
   static TMySQLEntryPoints StubTable();
+  // Set by back ends whose unload closes the connections still open (their
+  // memory goes with the library): result operations then hold the result
+  // so that an unload on another thread waits for them.
+  void SetGuardResults(bool value) { guard_results_ = value; }
 
   // Held while loading or unloading (re-entrant).
   std::recursive_mutex& LoadMutex() { return load_mutex_; }
@@ -241,9 +247,10 @@ class TMySQLBase : public TPersistent {
   void SetServerVer(int32_t value) { server_ver_ = value; }
   // Handles opened through this driver and not yet closed.
   bool KnowsHandle(MySQLHandle handle) const;
-  // Forgets every open handle, closing each through the back end first
-  // (used before a library is released under them). Waits for operations of
-  // other threads that are using a handle or opening one to end first.
+  // Forgets every open handle and result, freeing and closing each through
+  // the back end first (used before a library is released under them).
+  // Waits for operations of other threads that are using a handle or a
+  // result, or opening a handle, to end first.
   void CloseOrphans();
 
   TMySQLEntryPoints api_;
@@ -268,6 +275,20 @@ class TMySQLBase : public TPersistent {
     const TMySQLBase& driver_;
     MySQLHandle handle_;
   };
+  // Marks a result as being read for the life of the guard, where an unload
+  // closes connections (and so results) under other threads; raises for a
+  // result this driver did not open or whose back end has been released.
+  class ResultUse {
+   public:
+    ResultUse(const TMySQLBase& driver, MySQLResultHandle result);
+    ~ResultUse();
+    ResultUse(const ResultUse&) = delete;
+    ResultUse& operator=(const ResultUse&) = delete;
+
+   private:
+    const TMySQLBase& driver_;
+    MySQLResultHandle result_ = nullptr;
+  };
   // The connection a result came from; nullptr when unknown.
   MySQLHandle ResultConnection(MySQLResultHandle result) const;
   // Raises through MySQLError when `status` is not 0.
@@ -291,7 +312,12 @@ class TMySQLBase : public TPersistent {
   mutable std::map<MySQLHandle, std::multiset<std::thread::id>> handles_;
   std::multiset<std::thread::id> opening_;
   bool closing_ = false;
-  std::map<MySQLResultHandle, MySQLHandle> results_;
+  bool guard_results_ = false;
+  struct ResultEntry {
+    MySQLHandle connection;
+    int busy;  // operations reading it now
+  };
+  mutable std::map<MySQLResultHandle, ResultEntry> results_;
 };
 
 // The driver of the built-in wire client. It reports client version

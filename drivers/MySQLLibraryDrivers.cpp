@@ -1,7 +1,10 @@
 // The library and embedded drivers: the entry-point table filled by name
 // from a library loaded at run time.
+#include <dlfcn.h>
+
 #include <map>
 #include <mutex>
+#include <set>
 #include <vector>
 
 #include "drivers/MySQLDrivers.h"
@@ -68,13 +71,28 @@ class EmbeddedServers {
   }
 };
 
+// Keeps a client library mapped for the rest of the process once loaded:
+// its one-time initialisation runs once and its memory stays its own, so
+// connecting and disconnecting again and again neither repeats it nor leaks
+// what it allocated each time. The driver still loads and releases its own
+// reference as before.
+void PinLibrary(const std::string& name) {
+  static std::mutex mutex;
+  static std::set<std::string> pinned;
+  std::lock_guard<std::mutex> lock(mutex);
+  if (pinned.count(name) != 0) return;
+  if (dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE) != nullptr) pinned.insert(name);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
 // TMySQLLibrary
 
 TMySQLLibrary::TMySQLLibrary(const std::string& options)
-    : TMySQLBase(options) {}
+    : TMySQLBase(options) {
+  SetGuardResults(true);
+}
 
 std::unique_ptr<TMySQLBase> TMySQLLibrary::Create(const std::string& options) const {
   return std::make_unique<TMySQLLibrary>(options);
@@ -106,6 +124,7 @@ void TMySQLLibrary::Load() {
   if (!library_.Open(name)) {
     throw Exception(LoadFailureMessage(name, library_.LastError()));
   }
+  PinLibrary(name);
   // Other threads read the table once they see the flag: fill it first.
   Bind();
   SetLoaded(true);

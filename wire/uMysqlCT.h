@@ -136,8 +136,9 @@ constexpr uint32_t CR_MAX_ERROR = 2020;
 // Server number recorded by the packet layer for a packet that is too large.
 constexpr uint32_t ER_NET_PACKET_TOO_LARGE = 1153;
 
-// Seconds a read waits for data when no time-out of its own is set.
-// Process-wide; changing it affects sessions created afterwards.
+// The connect time-out that new sessions start with (and a transport
+// opened with time-out 0 takes). Answers to statements are not bound by it:
+// a session's read time-out is its own (0, no limit, by default).
 extern uint32_t NET_READ_TIMEOUT;
 
 }  // namespace rowset

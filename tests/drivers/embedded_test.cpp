@@ -15,6 +15,12 @@
 #include "tests/drivers/DriverChecks.h"
 #include "tests/drivers/DriverScript.h"
 
+// The embedded server library keeps the block of a result it began and then
+// failed (a server error within the rows); that memory is the library's own.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libmariadbd.so\n";
+}
+
 namespace rowset {
 namespace {
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <thread>
 #include <string>
@@ -375,6 +376,40 @@ TEST(LibraryThreads, PrivateConnectionsOnWorkerThreads) {
   EXPECT_EQ(done.load(), 20);
   EXPECT_EQ(driver.GetConnection(), main);
   driver.Close(main);
+}
+
+// Closing the main connection releases the library and the connections
+// still open with it, but never under another thread's running operation:
+// the unload waits for it, and that thread's next use is refused cleanly.
+TEST(LibraryThreads, UnloadWaitsForAnotherThreadsOperation) {
+  TMySQLLibrary driver;
+  MySQLHandle main = OpenUser(driver);
+  MySQLHandle mine = OpenUser(driver);
+  std::atomic<bool> started{false};
+  std::atomic<bool> finished{false};
+  int rows = 0;
+  std::thread worker([&] {
+    MySQLResultHandle r = nullptr;
+    started = true;
+    try {
+      // Running on the server while the main connection is closed.
+      r = driver.OpenQuery(mine, "select sleep(1)");
+      while (driver.RetrieveRow(r) != nullptr) ++rows;
+      driver.CloseQuery(r);
+      driver.Ping(mine);
+    } catch (const EMySQLError&) {
+      // Refused once the handle is gone: the clean outcome.
+    }
+    driver.CloseQuery(r);  // forgotten with its library, never freed twice
+    finished = true;
+  });
+  while (!started) std::this_thread::yield();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let the statement start
+  driver.Close(main);
+  worker.join();
+  EXPECT_TRUE(finished);
+  EXPECT_LE(rows, 1);
+  EXPECT_THROW(driver.Ping(mine), EMySQLError);
 }
 
 TEST(LibraryIdentifiers, FormatIdentifier) {
