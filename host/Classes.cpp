@@ -3,6 +3,7 @@
 #include <cxxabi.h>
 
 #include <algorithm>
+#include <unordered_set>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -113,8 +114,10 @@ TComponent* TComponent::FindComponent(const std::string& AName) const {
 
 void TComponent::InsertComponent(TComponent* AComponent) {
   if (AComponent == nullptr) return;
-  if (AComponent->owner_ != nullptr) AComponent->owner_->RemoveComponent(AComponent);
+  // Refuse a clashing name before the component leaves its present owner,
+  // so that a refusal leaves it owned (and freed) as before.
   ValidateRename(AComponent, "", AComponent->name_);
+  if (AComponent->owner_ != nullptr) AComponent->owner_->RemoveComponent(AComponent);
   components_.push_back(AComponent);
   AComponent->owner_ = this;
   if (state_.Contains(csDesigning)) AComponent->SetDesigning(true);
@@ -124,8 +127,10 @@ void TComponent::InsertComponent(TComponent* AComponent) {
 void TComponent::RemoveComponent(TComponent* AComponent) {
   if (AComponent == nullptr || AComponent->owner_ != this) return;
   Notification(AComponent, opRemove);
-  auto it = std::find(components_.begin(), components_.end(), AComponent);
-  if (it != components_.end()) components_.erase(it);
+  // Usually the last one (components go away last first).
+  auto it = std::find(components_.rbegin(), components_.rend(), AComponent);
+  if (it != components_.rend()) components_.erase(std::next(it).base());
+  ++removals_;
   AComponent->owner_ = nullptr;
 }
 
@@ -134,6 +139,7 @@ void TComponent::DestroyComponents() {
     TComponent* c = components_.back();
     // Take it out first so that its destructor does not look for us.
     components_.pop_back();
+    ++removals_;
     c->owner_ = nullptr;
     Notification(c, opRemove);
     delete c;
@@ -171,11 +177,15 @@ void TComponent::RemoveFreeNotification(TComponent* AComponent) {
 void TComponent::Notification(TComponent* AComponent, TOperation Operation) {
   if (Operation == opRemove && AComponent != nullptr) RemoveFreeNotification(AComponent);
   // Siblings hear about each other through their owner. Iterate over a copy:
-  // a handler may free components.
+  // a handler may free components. Only after a handler has taken one away
+  // is each next one looked up again (the rule that keeps this linear).
+  if (components_.empty()) return;
   std::vector<TComponent*> children = components_;
+  const uint64_t removals = removals_;
   for (TComponent* c : children) {
     if (c == AComponent) continue;
-    if (std::find(components_.begin(), components_.end(), c) == components_.end()) continue;
+    if (removals_ != removals && std::find(components_.begin(), components_.end(), c) == components_.end())
+      continue;
     c->Notification(AComponent, Operation);
   }
 }
@@ -817,34 +827,41 @@ void TStringList::ReplaceLines(Lines NewLines) {
   // list as it was.
   std::vector<Item> fresh;
   fresh.reserve(NewLines.size());
+  for (auto& l : NewLines) fresh.push_back(Item{std::move(l.first), l.second});
   std::vector<TObject*> dropped;  // owned objects of refused duplicates
-  for (auto& l : NewLines) {
-    if (!sorted_) {
-      fresh.push_back(Item{std::move(l.first), l.second});
-      continue;
+  if (sorted_) {
+    // Sort once, then apply the duplicates rule to each run of equal lines,
+    // with the result that adding the lines one by one would give: the
+    // first of a run is kept (dupIgnore), or the run is kept latest first
+    // (dupAccept).
+    auto less = [this](const Item& a, const Item& b) { return CompareStrings(a.str, b.str) < 0; };
+    std::stable_sort(fresh.begin(), fresh.end(), less);
+    std::vector<Item> kept;
+    kept.reserve(fresh.size());
+    for (size_t i = 0; i < fresh.size();) {
+      size_t j = i + 1;
+      while (j < fresh.size() && CompareStrings(fresh[i].str, fresh[j].str) == 0) ++j;
+      if (j - i > 1 && duplicates_ == dupError) throw EStringListError("String list does not allow duplicates");
+      if (duplicates_ == dupIgnore) {
+        kept.push_back(std::move(fresh[i]));
+        for (size_t k = i + 1; k < j; ++k) dropped.push_back(fresh[k].obj);
+      } else {
+        for (size_t k = j; k > i; --k) kept.push_back(std::move(fresh[k - 1]));
+      }
+      i = j;
     }
-    auto it = std::lower_bound(fresh.begin(), fresh.end(), l.first, [this](const Item& a, const std::string& b) {
-      return CompareStrings(a.str, b) < 0;
-    });
-    bool dup = it != fresh.end() && CompareStrings(it->str, l.first) == 0;
-    if (dup && duplicates_ == dupError) throw EStringListError("String list does not allow duplicates");
-    if (dup && duplicates_ == dupIgnore) {
-      dropped.push_back(l.second);
-      continue;
-    }
-    fresh.insert(it, Item{std::move(l.first), l.second});
+    fresh.swap(kept);
   }
   Changing();
   items_.swap(fresh);
   if (owns_objects_) {
-    for (auto& old : fresh) {
-      bool kept = std::any_of(items_.begin(), items_.end(), [&](const Item& i) { return i.obj == old.obj; });
-      if (!kept) delete old.obj;
-    }
-    for (TObject* o : dropped) {
-      bool kept = std::any_of(items_.begin(), items_.end(), [&](const Item& i) { return i.obj == o; });
-      if (!kept) delete o;
-    }
+    std::unordered_set<TObject*> alive;
+    alive.reserve(items_.size());
+    for (const Item& i : items_) alive.insert(i.obj);
+    for (auto& old : fresh)
+      if (alive.insert(old.obj).second) delete old.obj;
+    for (TObject* o : dropped)
+      if (alive.insert(o).second) delete o;
   }
   Changed();
 }
@@ -1113,8 +1130,9 @@ void TCollection::InsertItem(TCollectionItem* Item) {
 }
 
 void TCollection::RemoveItem(TCollectionItem* Item) {
-  auto it = std::find(items_.begin(), items_.end(), Item);
-  if (it != items_.end()) items_.erase(it);
+  // From the back: Clear and destruction remove the last item first.
+  auto it = std::find(items_.rbegin(), items_.rend(), Item);
+  if (it != items_.rend()) items_.erase(std::next(it).base());
   Item->collection_ = nullptr;
   Changed();
 }
