@@ -491,7 +491,7 @@ TEST(ScalingTest, OwningListsAndCollectionsClearInLinearTime) {
       ASSERT_EQ(owner.Count(), n);
     });
   };
-  const double ratio = GrowthRatio(50000, run);
+  const double ratio = GrowthRatio(100000, run);
   EXPECT_LT(ratio, 3.5);
 }
 
