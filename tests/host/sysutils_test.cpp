@@ -204,6 +204,46 @@ TEST(NumberTest, FloatTextHasFifteenDigitsAndTheGivenSeparator) {
     EXPECT_DOUBLE_EQ(StrToFloat(FloatToStr(v, ','), ','), v);
 }
 
+// One thread keeps replacing the locale while others format and parse
+// dates: every result is wholly in one of the two locales, never a mix and
+// never read from a freed snapshot (run under -DROWSET_TSAN=ON and
+// -DROWSET_SANITIZE=ON as well).
+TEST(DateTest, LocaleChangesWhileOtherThreadsFormat) {
+  const TFormatSettings german = Locale("dd.MM.yyyy", '.', ',');
+  const TFormatSettings american = Locale("M/d/yyyy", '/', '.');
+  TFormatSettingsScope scope(german);
+  const TDateTime when = EncodeDateTime(2004, 3, 15, 13, 45, 10, 0);
+  const std::string a = FormatDateTime("ddddd hh:nn:ss", when, german);
+  const std::string b = FormatDateTime("ddddd hh:nn:ss", when, american);
+  ASSERT_NE(a, b);
+  std::atomic<bool> stop{false};
+  std::atomic<int> bad{0};
+  std::thread changer([&] {
+    for (int i = 0; i < 20000 && !stop; ++i) SetFormatSettings(i % 2 ? german : american);
+    stop = true;
+  });
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 3; ++t) {
+    readers.emplace_back([&] {
+      int rounds = 0;
+      while (!stop || rounds < 100) {
+        ++rounds;
+        const std::string s = FormatDateTime("ddddd hh:nn:ss", when);
+        if (s != a && s != b) ++bad;
+        TDateTime back;
+        const TFormatSettings fs = GetFormatSettings();
+        if (!TryStrToDate(FormatDateTime("ddddd", when, fs), back, fs) || back != EncodeDate(2004, 3, 15))
+          ++bad;
+        const std::string f = FloatToStr(2.5);
+        if (f != "2,5" && f != "2.5") ++bad;
+      }
+    });
+  }
+  changer.join();
+  for (auto& r : readers) r.join();
+  EXPECT_EQ(bad.load(), 0);
+}
+
 TEST(NumberTest, CommaLocaleFromSeveralThreadsAtOnce) {
   TFormatSettingsScope scope(Locale("dd.MM.yyyy", '.', ','));
   std::atomic<int> bad{0};
