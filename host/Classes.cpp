@@ -1,4 +1,5 @@
 #include "host/Classes.h"
+#include "host/SysUtils.h"
 
 #include <cxxabi.h>
 
@@ -12,19 +13,6 @@
 namespace rowset {
 
 namespace {
-
-int CompareTextBytes(const std::string& a, const std::string& b) {
-  size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    unsigned char ca = static_cast<unsigned char>(a[i]);
-    unsigned char cb = static_cast<unsigned char>(b[i]);
-    if (ca >= 'A' && ca <= 'Z') ca += 32;
-    if (cb >= 'A' && cb <= 'Z') cb += 32;
-    if (ca != cb) return ca < cb ? -1 : 1;
-  }
-  if (a.size() == b.size()) return 0;
-  return a.size() < b.size() ? -1 : 1;
-}
 
 int CompareBytes(const std::string& a, const std::string& b) {
   int c = a.compare(b);
@@ -108,7 +96,7 @@ int TComponent::ComponentIndex() const {
 TComponent* TComponent::FindComponent(const std::string& AName) const {
   if (AName.empty()) return nullptr;
   for (TComponent* c : components_)
-    if (CompareTextBytes(c->name_, AName) == 0) return c;
+    if (CompareText(c->name_, AName) == 0) return c;
   return nullptr;
 }
 
@@ -193,7 +181,7 @@ void TComponent::Notification(TComponent* AComponent, TOperation Operation) {
 void TComponent::ValidateRename(TComponent* AComponent, const std::string& CurName,
                                 const std::string& NewName) {
   if (AComponent == nullptr || NewName.empty()) return;
-  if (CompareTextBytes(CurName, NewName) == 0 && !CurName.empty()) return;
+  if (CompareText(CurName, NewName) == 0 && !CurName.empty()) return;
   TComponent* existing = FindComponent(NewName);
   if (existing != nullptr && existing != AComponent)
     throw EComponentError("A component named " + NewName + " already exists");
@@ -274,7 +262,7 @@ std::vector<std::string> TReader::ReadProperties(TPersistent* Instance) {
 void TReader::DefineProperty(const std::string& Name, const TReaderProc& ReadData, const TWriterProc&,
                              bool) {
   for (size_t i = 0; i < values_.size(); ++i) {
-    if (used_[i] || CompareTextBytes(values_[i].first, Name) != 0) continue;
+    if (used_[i] || CompareText(values_[i].first, Name) != 0) continue;
     used_[i] = true;
     current_ = values_[i].second;
     if (ReadData) ReadData(*this);
@@ -414,7 +402,7 @@ void TStrings::Move(int CurIndex, int NewIndex) {
 }
 
 int TStrings::CompareStrings(const std::string& S1, const std::string& S2) const {
-  return CompareTextBytes(S1, S2);
+  return CompareText(S1, S2);
 }
 
 int TStrings::IndexOf(const std::string& S) const {
@@ -752,7 +740,7 @@ void TStringList::Exchange(int Index1, int Index2) {
 }
 
 int TStringList::CompareStrings(const std::string& S1, const std::string& S2) const {
-  return case_sensitive_ ? CompareBytes(S1, S2) : CompareTextBytes(S1, S2);
+  return case_sensitive_ ? CompareBytes(S1, S2) : CompareText(S1, S2);
 }
 
 bool TStringList::Find(const std::string& S, int& Index) const {
