@@ -123,5 +123,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(!s.empty() && s != ";");
     Check(static_cast<unsigned char>(s.front()) > ' ' && static_cast<unsigned char>(s.back()) > ' ');
   }
+  // The script's own text, with its line ends and DELIMITER lines: every
+  // statement is trimmed and never empty, and none is longer than the text.
+  for (const std::string& s : rowset::SplitScript(text)) {
+    Check(!s.empty() && s != ";" && s.size() <= text.size() + 1);
+    Check(static_cast<unsigned char>(s.front()) > ' ' && static_cast<unsigned char>(s.back()) > ' ');
+  }
   return 0;
 }

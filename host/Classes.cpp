@@ -1,8 +1,10 @@
 #include "host/Classes.h"
+#include "host/SysUtils.h"
 
 #include <cxxabi.h>
 
 #include <algorithm>
+#include <unordered_set>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -11,19 +13,6 @@
 namespace rowset {
 
 namespace {
-
-int CompareTextBytes(const std::string& a, const std::string& b) {
-  size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    unsigned char ca = static_cast<unsigned char>(a[i]);
-    unsigned char cb = static_cast<unsigned char>(b[i]);
-    if (ca >= 'A' && ca <= 'Z') ca += 32;
-    if (cb >= 'A' && cb <= 'Z') cb += 32;
-    if (ca != cb) return ca < cb ? -1 : 1;
-  }
-  if (a.size() == b.size()) return 0;
-  return a.size() < b.size() ? -1 : 1;
-}
 
 int CompareBytes(const std::string& a, const std::string& b) {
   int c = a.compare(b);
@@ -107,14 +96,16 @@ int TComponent::ComponentIndex() const {
 TComponent* TComponent::FindComponent(const std::string& AName) const {
   if (AName.empty()) return nullptr;
   for (TComponent* c : components_)
-    if (CompareTextBytes(c->name_, AName) == 0) return c;
+    if (CompareText(c->name_, AName) == 0) return c;
   return nullptr;
 }
 
 void TComponent::InsertComponent(TComponent* AComponent) {
   if (AComponent == nullptr) return;
-  if (AComponent->owner_ != nullptr) AComponent->owner_->RemoveComponent(AComponent);
+  // Refuse a clashing name before the component leaves its present owner,
+  // so that a refusal leaves it owned (and freed) as before.
   ValidateRename(AComponent, "", AComponent->name_);
+  if (AComponent->owner_ != nullptr) AComponent->owner_->RemoveComponent(AComponent);
   components_.push_back(AComponent);
   AComponent->owner_ = this;
   if (state_.Contains(csDesigning)) AComponent->SetDesigning(true);
@@ -124,8 +115,10 @@ void TComponent::InsertComponent(TComponent* AComponent) {
 void TComponent::RemoveComponent(TComponent* AComponent) {
   if (AComponent == nullptr || AComponent->owner_ != this) return;
   Notification(AComponent, opRemove);
-  auto it = std::find(components_.begin(), components_.end(), AComponent);
-  if (it != components_.end()) components_.erase(it);
+  // Usually the last one (components go away last first).
+  auto it = std::find(components_.rbegin(), components_.rend(), AComponent);
+  if (it != components_.rend()) components_.erase(std::next(it).base());
+  ++removals_;
   AComponent->owner_ = nullptr;
 }
 
@@ -134,6 +127,7 @@ void TComponent::DestroyComponents() {
     TComponent* c = components_.back();
     // Take it out first so that its destructor does not look for us.
     components_.pop_back();
+    ++removals_;
     c->owner_ = nullptr;
     Notification(c, opRemove);
     delete c;
@@ -171,11 +165,15 @@ void TComponent::RemoveFreeNotification(TComponent* AComponent) {
 void TComponent::Notification(TComponent* AComponent, TOperation Operation) {
   if (Operation == opRemove && AComponent != nullptr) RemoveFreeNotification(AComponent);
   // Siblings hear about each other through their owner. Iterate over a copy:
-  // a handler may free components.
+  // a handler may free components. Only after a handler has taken one away
+  // is each next one looked up again (the rule that keeps this linear).
+  if (components_.empty()) return;
   std::vector<TComponent*> children = components_;
+  const uint64_t removals = removals_;
   for (TComponent* c : children) {
     if (c == AComponent) continue;
-    if (std::find(components_.begin(), components_.end(), c) == components_.end()) continue;
+    if (removals_ != removals && std::find(components_.begin(), components_.end(), c) == components_.end())
+      continue;
     c->Notification(AComponent, Operation);
   }
 }
@@ -183,7 +181,7 @@ void TComponent::Notification(TComponent* AComponent, TOperation Operation) {
 void TComponent::ValidateRename(TComponent* AComponent, const std::string& CurName,
                                 const std::string& NewName) {
   if (AComponent == nullptr || NewName.empty()) return;
-  if (CompareTextBytes(CurName, NewName) == 0 && !CurName.empty()) return;
+  if (CompareText(CurName, NewName) == 0 && !CurName.empty()) return;
   TComponent* existing = FindComponent(NewName);
   if (existing != nullptr && existing != AComponent)
     throw EComponentError("A component named " + NewName + " already exists");
@@ -264,7 +262,7 @@ std::vector<std::string> TReader::ReadProperties(TPersistent* Instance) {
 void TReader::DefineProperty(const std::string& Name, const TReaderProc& ReadData, const TWriterProc&,
                              bool) {
   for (size_t i = 0; i < values_.size(); ++i) {
-    if (used_[i] || CompareTextBytes(values_[i].first, Name) != 0) continue;
+    if (used_[i] || CompareText(values_[i].first, Name) != 0) continue;
     used_[i] = true;
     current_ = values_[i].second;
     if (ReadData) ReadData(*this);
@@ -404,7 +402,7 @@ void TStrings::Move(int CurIndex, int NewIndex) {
 }
 
 int TStrings::CompareStrings(const std::string& S1, const std::string& S2) const {
-  return CompareTextBytes(S1, S2);
+  return CompareText(S1, S2);
 }
 
 int TStrings::IndexOf(const std::string& S) const {
@@ -742,7 +740,7 @@ void TStringList::Exchange(int Index1, int Index2) {
 }
 
 int TStringList::CompareStrings(const std::string& S1, const std::string& S2) const {
-  return case_sensitive_ ? CompareBytes(S1, S2) : CompareTextBytes(S1, S2);
+  return case_sensitive_ ? CompareBytes(S1, S2) : CompareText(S1, S2);
 }
 
 bool TStringList::Find(const std::string& S, int& Index) const {
@@ -817,34 +815,41 @@ void TStringList::ReplaceLines(Lines NewLines) {
   // list as it was.
   std::vector<Item> fresh;
   fresh.reserve(NewLines.size());
+  for (auto& l : NewLines) fresh.push_back(Item{std::move(l.first), l.second});
   std::vector<TObject*> dropped;  // owned objects of refused duplicates
-  for (auto& l : NewLines) {
-    if (!sorted_) {
-      fresh.push_back(Item{std::move(l.first), l.second});
-      continue;
+  if (sorted_) {
+    // Sort once, then apply the duplicates rule to each run of equal lines,
+    // with the result that adding the lines one by one would give: the
+    // first of a run is kept (dupIgnore), or the run is kept latest first
+    // (dupAccept).
+    auto less = [this](const Item& a, const Item& b) { return CompareStrings(a.str, b.str) < 0; };
+    std::stable_sort(fresh.begin(), fresh.end(), less);
+    std::vector<Item> kept;
+    kept.reserve(fresh.size());
+    for (size_t i = 0; i < fresh.size();) {
+      size_t j = i + 1;
+      while (j < fresh.size() && CompareStrings(fresh[i].str, fresh[j].str) == 0) ++j;
+      if (j - i > 1 && duplicates_ == dupError) throw EStringListError("String list does not allow duplicates");
+      if (duplicates_ == dupIgnore) {
+        kept.push_back(std::move(fresh[i]));
+        for (size_t k = i + 1; k < j; ++k) dropped.push_back(fresh[k].obj);
+      } else {
+        for (size_t k = j; k > i; --k) kept.push_back(std::move(fresh[k - 1]));
+      }
+      i = j;
     }
-    auto it = std::lower_bound(fresh.begin(), fresh.end(), l.first, [this](const Item& a, const std::string& b) {
-      return CompareStrings(a.str, b) < 0;
-    });
-    bool dup = it != fresh.end() && CompareStrings(it->str, l.first) == 0;
-    if (dup && duplicates_ == dupError) throw EStringListError("String list does not allow duplicates");
-    if (dup && duplicates_ == dupIgnore) {
-      dropped.push_back(l.second);
-      continue;
-    }
-    fresh.insert(it, Item{std::move(l.first), l.second});
+    fresh.swap(kept);
   }
   Changing();
   items_.swap(fresh);
   if (owns_objects_) {
-    for (auto& old : fresh) {
-      bool kept = std::any_of(items_.begin(), items_.end(), [&](const Item& i) { return i.obj == old.obj; });
-      if (!kept) delete old.obj;
-    }
-    for (TObject* o : dropped) {
-      bool kept = std::any_of(items_.begin(), items_.end(), [&](const Item& i) { return i.obj == o; });
-      if (!kept) delete o;
-    }
+    std::unordered_set<TObject*> alive;
+    alive.reserve(items_.size());
+    for (const Item& i : items_) alive.insert(i.obj);
+    for (auto& old : fresh)
+      if (alive.insert(old.obj).second) delete old.obj;
+    for (TObject* o : dropped)
+      if (alive.insert(o).second) delete o;
   }
   Changed();
 }
@@ -1113,8 +1118,9 @@ void TCollection::InsertItem(TCollectionItem* Item) {
 }
 
 void TCollection::RemoveItem(TCollectionItem* Item) {
-  auto it = std::find(items_.begin(), items_.end(), Item);
-  if (it != items_.end()) items_.erase(it);
+  // From the back: Clear and destruction remove the last item first.
+  auto it = std::find(items_.rbegin(), items_.rend(), Item);
+  if (it != items_.rend()) items_.erase(std::next(it).base());
   Item->collection_ = nullptr;
   Changed();
 }

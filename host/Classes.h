@@ -144,6 +144,7 @@ class TComponent : public TPersistent {
   int32_t tag_ = 0;
   TComponentState state_;
   std::vector<TComponent*> components_;    // owned, in insertion order
+  uint64_t removals_ = 0;                  // bumped when one leaves components_
   std::vector<TComponent*> free_notifies_; // both directions of each link
 };
 

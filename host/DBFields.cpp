@@ -296,6 +296,12 @@ std::string TStringField::AsString() {
 }
 
 void TStringField::SetAsString(const std::string& Value) {
+  // Cutting the value would lose data silently (and could split a UTF-8
+  // character); a value that does not fit is refused, the field unchanged.
+  if (Size() > 0 && Value.size() > static_cast<size_t>(Size()))
+    DatabaseError("Value of " + std::to_string(Value.size()) + " bytes is too long for field '" +
+                      DisplayName() + "' of size " + std::to_string(Size()),
+                  DataSet());
   ValueBuffer b(this);
   StringToBuffer(this, b.data(), Value);
   SetData(b.data());

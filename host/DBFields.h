@@ -254,10 +254,15 @@ class TStringField : public TField {
   Variant AsVariant() override;
   void SetAsVariant(const Variant& Value) override;
 
+  // SetAsString (and every setter through it) refuses a value longer than
+  // Size with EDatabaseError and leaves the field as it was: cutting it
+  // would lose data. Reading stays bounded by Size.
+  //
   // The native layout of a string field of size Size: a text area of
   // Size + 1 bytes, then a 32-bit length. StringToBuffer writes at most Size
-  // bytes of Value (cutting a longer one), a NUL and the length;
-  // BufferToString reads them back (see the header comment for a length 0).
+  // bytes of Value (cutting a longer one, for readers that fill a buffer), a
+  // NUL and the length; BufferToString reads them back (see the header
+  // comment for a length 0).
   static void StringToBuffer(const TField* Field, void* Buffer, std::string_view Value);
   static std::string BufferToString(const TField* Field, const void* Buffer);
 

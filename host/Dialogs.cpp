@@ -313,8 +313,10 @@ class TDefaultDialogProvider : public TDialogProvider {
  public:
   int MessageDlg(const std::string& Msg, TMsgDlgType DlgType, TMsgDlgButtons Buttons) override {
     if (Buttons.Empty()) Buttons = TMsgDlgButtons{mbOK};
-    int fallback = ModalResultOf(DefaultButtonOf(Buttons));
-    if (!Interactive()) return fallback;
+    const int fallback = ModalResultOf(DefaultButtonOf(Buttons));
+    // With no one to ask, the answer that changes nothing.
+    const int unattended = ModalResultOf(SafeButtonOf(Buttons));
+    if (!Interactive()) return unattended;
     std::vector<const ButtonInfo*> offered;
     for (const ButtonInfo& b : kButtons)
       if (Buttons.Contains(b.button) && b.button != mbHelp) offered.push_back(&b);
@@ -324,7 +326,7 @@ class TDefaultDialogProvider : public TDialogProvider {
         std::cerr << (i ? "/" : "") << offered[i]->caption;
       std::cerr << "] ";
       std::string line;
-      if (!ReadLine(line, false)) return fallback;
+      if (!ReadLine(line, false)) return unattended;  // input closed
       line = Trim(line);
       if (line.empty()) return fallback;
       for (const ButtonInfo* b : offered)
@@ -365,6 +367,12 @@ int ModalResultOf(TMsgDlgBtn Button) {
   for (const ButtonInfo& b : kButtons)
     if (b.button == Button) return b.result;
   return mrNone;
+}
+
+TMsgDlgBtn SafeButtonOf(TMsgDlgButtons Buttons) {
+  for (TMsgDlgBtn b : {mbNo, mbCancel, mbAbort})
+    if (Buttons.Contains(b)) return b;
+  return DefaultButtonOf(Buttons);
 }
 
 TMsgDlgBtn DefaultButtonOf(TMsgDlgButtons Buttons) {

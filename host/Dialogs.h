@@ -1,10 +1,13 @@
 // Message dialogs, the modal login form and the busy cursor.
 //
 // Every dialog goes through one replaceable provider. The default provider
-// asks on the terminal when standard input is one, and otherwise answers at
-// once with the default button (OK, else Yes, else Retry; OK for the login
-// form), so that unattended runs never wait. Tests install a scripted
-// provider.
+// asks on the terminal when standard input is one (an empty answer takes
+// the default button: OK, else Yes, else Retry). When no one can be asked
+// (no terminal, or its input is closed) it answers at once with the safe
+// button, No, else Cancel, else Abort, and only a dialog without any of
+// these gets its default button; so an unattended run never waits and never
+// confirms a destructive step. The login form is answered OK. Tests install
+// a scripted provider.
 //
 // The login form on a terminal shows every field at once and edits them in
 // place: typing edits the field under the cursor (within its limits),
@@ -59,6 +62,8 @@ constexpr int mrYesToAll = 10;
 // buttons has as its default.
 int ModalResultOf(TMsgDlgBtn Button);
 TMsgDlgBtn DefaultButtonOf(TMsgDlgButtons Buttons);
+// The button that declines: No, else Cancel, else Abort, else the default.
+TMsgDlgBtn SafeButtonOf(TMsgDlgButtons Buttons);
 
 // What the login form shows and, on OK, gives back.
 struct TLoginFormData {

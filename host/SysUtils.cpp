@@ -99,22 +99,26 @@ TDateOrder GetDateOrder(const std::string& ShortDateFormat) {
 // ---------------------------------------------------------------------------
 // Calendar
 
-bool IsLeapYear(int Year) { return Year % 4 == 0 && (Year % 100 != 0 || Year % 400 == 0); }
+bool IsLeapYear(int Year) { return std::chrono::year(Year).is_leap(); }
 
 int DaysInAMonth(int Year, int Month) {
-  static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (Month < 1 || Month > 12) return 0;
-  return (Month == 2 && IsLeapYear(Year)) ? 29 : kDays[Month - 1];
+  using namespace std::chrono;
+  return static_cast<int>(
+      unsigned((year(Year) / month(static_cast<unsigned>(Month)) / last).day()));
 }
 
 namespace {
 
-// Day number on the time-stamp scale (0001-01-01 is 1).
+// Day number on the time-stamp scale (0001-01-01 is 1) of 1970-01-01, the
+// origin of the calendar library's day count.
+constexpr int32_t kUnixDayNumber = 719163;
+
+// Day number on the time-stamp scale of a valid date.
 int32_t DayNumber(int Year, int Month, int Day) {
-  int32_t days = Day;
-  for (int m = 1; m < Month; ++m) days += DaysInAMonth(Year, m);
-  int32_t y = Year - 1;
-  return y * 365 + y / 4 - y / 100 + y / 400 + days;
+  using namespace std::chrono;
+  const sys_days d = year(Year) / month(static_cast<unsigned>(Month)) / day(static_cast<unsigned>(Day));
+  return static_cast<int32_t>(d.time_since_epoch().count()) + kUnixDayNumber;
 }
 
 // Inverse of DayNumber for day numbers 1 .. 3652059 (9999-12-31).
@@ -123,29 +127,11 @@ void FromDayNumber(int32_t N, int& Year, int& Month, int& Day) {
     Year = Month = Day = 0;
     return;
   }
-  int32_t t = N - 1;
-  int y = 1;
-  const int32_t d400 = 146097, d100 = 36524, d4 = 1461;
-  y += 400 * (t / d400);
-  t %= d400;
-  int32_t c = t / d100;
-  if (c == 4) c = 3;  // last day of a 400-year cycle
-  y += 100 * c;
-  t -= c * d100;
-  y += 4 * (t / d4);
-  t %= d4;
-  int32_t r = t / 365;
-  if (r == 4) r = 3;  // last day of a leap year
-  y += r;
-  t -= r * 365;
-  int m = 1;
-  while (t >= DaysInAMonth(y, m)) {
-    t -= DaysInAMonth(y, m);
-    ++m;
-  }
-  Year = y;
-  Month = m;
-  Day = static_cast<int>(t) + 1;
+  using namespace std::chrono;
+  const year_month_day ymd{sys_days(days(N - kUnixDayNumber))};
+  Year = static_cast<int>(ymd.year());
+  Month = static_cast<int>(unsigned(ymd.month()));
+  Day = static_cast<int>(unsigned(ymd.day()));
 }
 
 }  // namespace
@@ -866,18 +852,6 @@ double StrToFloatDef(const std::string& S, double Default) {
 
 std::string IntToStr(int64_t Value) { return std::to_string(Value); }
 
-std::string IntToHex(uint64_t Value, int Digits) {
-  static const char* kHex = "0123456789ABCDEF";
-  std::string s;
-  do {
-    s.insert(s.begin(), kHex[Value & 15]);
-    Value >>= 4;
-  } while (Value != 0);
-  if (Digits > 64) Digits = 64;
-  if (static_cast<int>(s.size()) < Digits) s.insert(0, Digits - s.size(), '0');
-  return s;
-}
-
 bool TryStrToInt64(const std::string& S, int64_t& Value) {
   size_t i = 0, n = S.size();
   while (i < n && S[i] == ' ') ++i;
@@ -946,11 +920,6 @@ int32_t StrToIntDef(const std::string& S, int32_t Default) {
   return TryStrToInt(S, v) ? v : Default;
 }
 
-int64_t StrToInt64Def(const std::string& S, int64_t Default) {
-  int64_t v;
-  return TryStrToInt64(S, v) ? v : Default;
-}
-
 std::string BoolToStr(bool B, bool UseBoolStrs) {
   if (UseBoolStrs) return B ? "True" : "False";
   return B ? "-1" : "0";
@@ -999,7 +968,7 @@ int CompareStr(const std::string& S1, const std::string& S2) {
   return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
 
-int CompareText(const std::string& S1, const std::string& S2) {
+int CompareText(std::string_view S1, std::string_view S2) {
   size_t n = std::min(S1.size(), S2.size());
   for (size_t i = 0; i < n; ++i) {
     unsigned char a = static_cast<unsigned char>(Lower(S1[i]));
@@ -1010,7 +979,7 @@ int CompareText(const std::string& S1, const std::string& S2) {
   return S1.size() < S2.size() ? -1 : 1;
 }
 
-bool SameText(const std::string& S1, const std::string& S2) {
+bool SameText(std::string_view S1, std::string_view S2) {
   return S1.size() == S2.size() && CompareText(S1, S2) == 0;
 }
 
@@ -1027,57 +996,5 @@ std::string TrimRight(const std::string& S) {
 }
 
 std::string Trim(const std::string& S) { return TrimLeft(TrimRight(S)); }
-
-std::string AnsiQuotedStr(const std::string& S, char Quote) {
-  std::string r(1, Quote);
-  for (char c : S) {
-    r += c;
-    if (c == Quote) r += c;
-  }
-  r += Quote;
-  return r;
-}
-
-std::string QuotedStr(const std::string& S) { return AnsiQuotedStr(S, '\''); }
-
-std::string AnsiExtractQuotedStr(const std::string& S, size_t& Pos, char Quote) {
-  if (Pos >= S.size() || S[Pos] != Quote) return std::string();
-  std::string r;
-  size_t i = Pos + 1;
-  while (i < S.size()) {
-    if (S[i] == Quote) {
-      if (i + 1 < S.size() && S[i + 1] == Quote) {
-        r += Quote;
-        i += 2;
-        continue;
-      }
-      ++i;
-      break;
-    }
-    r += S[i++];
-  }
-  Pos = i;
-  return r;
-}
-
-std::string StringReplace(const std::string& S, const std::string& OldPattern,
-                          const std::string& NewPattern, int Flags) {
-  if (OldPattern.empty()) return S;
-  bool ignore_case = (Flags & rfIgnoreCase) != 0;
-  std::string hay = ignore_case ? UpperCase(S) : S;
-  std::string needle = ignore_case ? UpperCase(OldPattern) : OldPattern;
-  std::string r;
-  size_t from = 0;
-  while (true) {
-    size_t p = hay.find(needle, from);
-    if (p == std::string::npos) break;
-    r.append(S, from, p - from);
-    r += NewPattern;
-    from = p + needle.size();
-    if (!(Flags & rfReplaceAll)) break;
-  }
-  r.append(S, from, std::string::npos);
-  return r;
-}
 
 }  // namespace rowset

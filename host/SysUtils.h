@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "host/Exceptions.h"
 
@@ -170,13 +171,11 @@ bool TryStrToFloat(const std::string& S, double& Value, char DecimalSeparator);
 double StrToFloatDef(const std::string& S, double Default);
 
 std::string IntToStr(int64_t Value);
-std::string IntToHex(uint64_t Value, int Digits);
 // Decimal with optional blanks and sign, or hexadecimal after "$" or "0x";
 // raises EConvertError for anything else and for values out of range.
 int32_t StrToInt(const std::string& S);
 int64_t StrToInt64(const std::string& S);
 int32_t StrToIntDef(const std::string& S, int32_t Default);
-int64_t StrToInt64Def(const std::string& S, int64_t Default);
 bool TryStrToInt(const std::string& S, int32_t& Value);
 bool TryStrToInt64(const std::string& S, int64_t& Value);
 
@@ -192,21 +191,14 @@ bool TryStrToBool(const std::string& S, bool& Value);
 std::string UpperCase(const std::string& S);
 std::string LowerCase(const std::string& S);
 int CompareStr(const std::string& S1, const std::string& S2);
-int CompareText(const std::string& S1, const std::string& S2);
-bool SameText(const std::string& S1, const std::string& S2);
+// The one ASCII letter-case-insensitive comparison of the library (bytes
+// above 127 compare as they are).
+int CompareText(std::string_view S1, std::string_view S2);
+bool SameText(std::string_view S1, std::string_view S2);
 // Trim removes leading and trailing characters with codes 0 to 32.
 std::string Trim(const std::string& S);
 std::string TrimLeft(const std::string& S);
 std::string TrimRight(const std::string& S);
-std::string QuotedStr(const std::string& S);  // '...' with quotes doubled
-std::string AnsiQuotedStr(const std::string& S, char Quote);
-// Reads a quoted text starting at Pos (0-based, at the opening quote);
-// Pos ends after the closing quote. Without an opening quote: empty.
-std::string AnsiExtractQuotedStr(const std::string& S, size_t& Pos, char Quote);
-
-enum TReplaceFlag { rfReplaceAll = 1, rfIgnoreCase = 2 };
-std::string StringReplace(const std::string& S, const std::string& OldPattern,
-                          const std::string& NewPattern, int Flags);
 
 }  // namespace rowset
 

@@ -1,4 +1,5 @@
 #include "parser/MySQLParser.h"
+#include "host/SysUtils.h"
 
 #include <charconv>
 #include <cstdarg>
@@ -426,10 +427,7 @@ double TBasicParser::TokenFloat() const {
 }
 
 bool TBasicParser::TokenSymbolIs(const std::string& S) const {
-  if (Token.Kind != tkSymbol || Token.Text.size() != S.size()) return false;
-  for (size_t i = 0; i < S.size(); ++i)
-    if (Upper(Token.Text[i]) != Upper(S[i])) return false;
-  return true;
+  return Token.Kind == tkSymbol && SameText(Token.Text, S);
 }
 
 void TBasicParser::CheckToken(TTokenKind Kind) {

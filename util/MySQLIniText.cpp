@@ -10,17 +10,6 @@ struct IniSection {
   std::vector<std::string> lines;  // key=value lines (and any other text)
 };
 
-char LowerAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  return true;
-}
-
 // Splits the text into lines and groups them into sections, dropping
 // comments, empty lines and lines before the first header. NUL bytes are
 // ordinary characters here, so values keep every byte.

@@ -50,22 +50,6 @@ WordSpan FindWord(uint8_t n, std::string_view s, std::string_view separators) {
   return span;
 }
 
-char LowerAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// Position of the first occurrence of sub in s at or after from, ASCII letter
-// case ignored; npos when there is none.
-size_t FindNoCase(std::string_view s, std::string_view sub, size_t from) {
-  if (sub.size() > s.size()) return std::string_view::npos;
-  for (size_t i = from; i + sub.size() <= s.size(); ++i) {
-    size_t k = 0;
-    while (k < sub.size() && LowerAscii(s[i + k]) == LowerAscii(sub[k])) ++k;
-    if (k == sub.size()) return i;
-  }
-  return std::string_view::npos;
-}
-
 bool IsBlankOrControl(char c) {
   unsigned char u = static_cast<unsigned char>(c);
   return u >= 1 && u <= 32;
@@ -178,17 +162,37 @@ std::string ReplaceSubStr(std::string_view S, std::string_view Set,
 
 int32_t CountSubStr(std::string_view S, std::string_view Sub) {
   if (S.empty() || Sub.empty()) return 0;
-  std::string s(S);
-  int32_t count = 0;
-  size_t from = 0;
-  for (;;) {
-    size_t p = FindNoCase(s, Sub, from);
-    if (p == std::string::npos) return count;
-    s.erase(p, Sub.size());
-    ++count;
-    // Nothing before p matched, so a new occurrence must straddle the join.
-    from = p >= Sub.size() - 1 ? p - (Sub.size() - 1) : 0;
+  // One pass: the characters read so far, minus every occurrence already
+  // removed, are kept on a stack together with the pattern matcher's state
+  // after each of them. An occurrence completes only at the top, and
+  // removing it takes the matcher back to the state below it: the same
+  // removals as searching the shortened text from its start again.
+  auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+  const size_t m = Sub.size();
+  std::string pat(m, '\0');
+  for (size_t i = 0; i < m; ++i) pat[i] = fold(Sub[i]);
+  std::vector<size_t> fail(m + 1, 0);  // longest proper border of pat[0, i)
+  for (size_t i = 1, k = 0; i < m; ++i) {
+    while (k > 0 && pat[i] != pat[k]) k = fail[k];
+    if (pat[i] == pat[k]) ++k;
+    fail[i + 1] = k;
   }
+  std::vector<size_t> states;  // matcher state after each kept character
+  states.reserve(S.size());
+  int32_t count = 0;
+  for (char raw : S) {
+    const char c = fold(raw);
+    size_t k = states.empty() ? 0 : states.back();
+    if (k == m) k = fail[m];
+    while (k > 0 && c != pat[k]) k = fail[k];
+    if (c == pat[k]) ++k;
+    states.push_back(k);
+    if (k == m) {
+      states.resize(states.size() - m);
+      ++count;
+    }
+  }
+  return count;
 }
 
 std::string IFStr(bool Condition, std::string_view A, std::string_view B) {

@@ -322,13 +322,17 @@ TEST_F(FieldsTest, DatesAndTimesRoundTripThroughFieldValues) {
   EXPECT_NEAR(q->FieldByName("dt")->AsDateTime(), instant, 1e-9);
 }
 
-TEST_F(FieldsTest, AssignmentsCutToLengthAndFailuresKeepTheValue) {
+TEST_F(FieldsTest, TooLongAssignmentsAndFailuresKeepTheValue) {
   auto q = NewDataset<TMySQLDataset>("select id, name from a order by id");
   q->Open();
   q->Edit();
-  // The column length is in bytes of the connection's character set.
+  // The column length is in bytes of the connection's character set; a
+  // longer value is refused, never cut.
   size_t length = q->FieldInfos()[1]->Length;
-  q->FieldByName("name")->SetAsString(std::string(length + 10, 'z'));
+  EXPECT_THROW(q->FieldByName("name")->SetAsString(std::string(length + 10, 'z')), EDatabaseError);
+  EXPECT_EQ(q->FieldByName("name")->AsString(), "one");
+  EXPECT_FALSE(q->FieldInfos()[1]->Modified);
+  q->FieldByName("name")->SetAsString(std::string(length, 'z'));
   EXPECT_EQ(q->FieldByName("name")->AsString(), std::string(length, 'z'));
   EXPECT_TRUE(q->FieldInfos()[1]->Modified);
   q->Cancel();

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -106,6 +108,64 @@ TEST(ComponentTest, NamesAreIdentifiersUniqueWithinOwner) {
   b->SetName("Query1");
   a->SetName("SERVER1");  // renaming itself with other case is fine
   EXPECT_EQ(owner.FindComponent("query1"), b);
+}
+
+// A component refused by its new owner (a sibling there has its name) stays
+// with its old owner, which frees it.
+TEST(ComponentTest, RefusedInsertKeepsTheOldOwner) {
+  g_log.clear();
+  {
+    TRefComp from, to;
+    from.SetName("From");
+    to.SetName("To");
+    auto* moving = new TRefComp(&from);
+    moving->SetName("Same");
+    auto* other = new TRefComp(&to);
+    other->SetName("same");
+    EXPECT_THROW(to.InsertComponent(moving), EComponentError);
+    EXPECT_EQ(moving->Owner(), &from);
+    EXPECT_EQ(from.ComponentCount(), 1);
+    EXPECT_EQ(to.ComponentCount(), 1);
+    // A move that is allowed still moves.
+    other->SetName("Other");
+    to.InsertComponent(moving);
+    EXPECT_EQ(moving->Owner(), &to);
+    EXPECT_EQ(from.ComponentCount(), 0);
+  }
+  EXPECT_EQ(std::count(g_log.begin(), g_log.end(), "free Same"), 1);
+  EXPECT_EQ(std::count(g_log.begin(), g_log.end(), "free Other"), 1);
+}
+
+// A handler that frees a later sibling while siblings are being told: the
+// freed one is not told, every other one is told once.
+TEST(ComponentTest, NotificationSkipsSiblingsFreedOnTheWay) {
+  class TKiller : public TComponent {
+   public:
+    using TComponent::TComponent;
+    TComponent* victim = nullptr;
+    int told = 0;
+
+   protected:
+    void Notification(TComponent* AComponent, TOperation Operation) override {
+      TComponent::Notification(AComponent, Operation);
+      if (Operation != opInsert) return;
+      ++told;
+      if (victim) {
+        TComponent* v = victim;
+        victim = nullptr;
+        delete v;
+      }
+    }
+  };
+  TComponent owner;
+  auto* a = new TKiller(&owner);
+  auto* b = new TKiller(&owner);
+  auto* c = new TKiller(&owner);
+  a->victim = b;
+  new TComponent(&owner);  // tells a (which frees b), then c
+  EXPECT_EQ(owner.ComponentCount(), 3);
+  EXPECT_EQ(a->told, 3);  // of b, c and the last one
+  EXPECT_EQ(c->told, 1);
 }
 
 TEST(ComponentTest, LoadingStateAndLoadedOrder) {
@@ -375,6 +435,94 @@ TEST(CollectionTest, OwnsItemsAndAssigns) {
   EXPECT_EQ(b.Count(), 1);
   b.Items(0)->SetIndex(0);
   EXPECT_THROW(b.Items(0)->SetIndex(4), EListError);
+}
+
+// Scaling: doubling the input may double the work, not quadruple it. The
+// two sizes are measured in turn, seven times each, and the best time of
+// each is compared, so that a busy machine slows both alike; the bound
+// (3.5) leaves room for cache effects and still refuses a quadratic cost.
+template <typename F>
+double Seconds(F&& f) {
+  auto start = std::chrono::steady_clock::now();
+  f();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Best time of Run(2n) over best time of Run(n).
+template <typename F>
+double GrowthRatio(int n, F&& Run) {
+  double small = 1e9, large = 1e9;
+  for (int round = 0; round < 7; ++round) {
+    small = std::min(small, Run(n));
+    large = std::min(large, Run(2 * n));
+  }
+  return large / small;
+}
+
+TEST(ScalingTest, SortedTextAndAssignAreNotQuadratic) {
+  auto run = [](int n) {
+    std::string text;
+    for (int i = 0; i < n; ++i) text += "line" + std::to_string((i * 7919) % n) + "\r\n";
+    return Seconds([&] {
+      TStringList l;
+      l.SetSorted(true);
+      l.SetText(text);
+      TStringList copy;
+      copy.SetSorted(true);
+      copy.Assign(&l);
+      ASSERT_EQ(copy.Count(), n);
+    });
+  };
+  EXPECT_LT(GrowthRatio(40000, run), 3.5);
+}
+
+TEST(ScalingTest, OwningListsAndCollectionsClearInLinearTime) {
+  // Sizes that fit the processor's caches alike, each run many times.
+  auto run = [](int n) {
+    TStringList src;
+    for (int i = 0; i < n; ++i) src.AddObject(std::to_string(i), new TObject);
+    TStringList owner;
+    owner.SetOwnsObjects(true);
+    double best = 1e9;
+    for (int rep = 0; rep < 40; ++rep) {
+      TCollection c([](TCollection* col) { return new TCollectionItem(col); });
+      for (int i = 0; i < n; ++i) c.Add();
+      best = std::min(best, Seconds([&] {
+        owner.Assign(&src);  // the same objects again: none is freed
+        c.Clear();
+      }));
+    }
+    EXPECT_EQ(owner.Count(), n);
+    return best;
+  };
+  const double ratio = GrowthRatio(2000, run);
+  EXPECT_LT(ratio, 3.5);
+}
+
+// One insertion and removal among n owned components costs work in n;
+// freeing the whole tree tells every sibling of every removal (n squared
+// calls, by the notification rule) but no more.
+TEST(ScalingTest, ComponentNotifications) {
+  auto per_call = [](int n) {
+    TComponent owner;
+    for (int i = 0; i < n; ++i) new TComponent(&owner);
+    return Seconds([&] {
+      for (int k = 0; k < 2000; ++k) delete new TComponent(&owner);
+    });
+  };
+  // Sizes whose components fit the processor's caches alike.
+  const double call_ratio = GrowthRatio(500, per_call);
+  EXPECT_LT(call_ratio, 3.5);
+  auto tree = [](int n) {
+    return Seconds([n] {
+      for (int k = 0; k < 10; ++k) {
+        TComponent owner;
+        for (int i = 0; i < n; ++i) new TComponent(&owner);
+      }
+    });
+  };
+  const double tree_ratio = GrowthRatio(400, tree);
+  EXPECT_LT(tree_ratio, 6.0);
 }
 
 TEST(StreamTest, PositionsNeverReachOutsideTheBuffer) {

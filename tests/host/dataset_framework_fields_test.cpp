@@ -107,7 +107,7 @@ TEST(DatasetFrameworkFields, ValuesRoundTripThroughTheDataset) {
   EXPECT_EQ(ds->FieldByName("dt")->AsString(), "");
 }
 
-TEST(DatasetFrameworkFields, StringsKeepExactBytesAndAreCutAtSize) {
+TEST(DatasetFrameworkFields, StringsKeepExactBytesAndRefuseLongValues) {
   auto ds = MakeTyped();
   ds->Open();
   ds->Edit();
@@ -117,8 +117,14 @@ TEST(DatasetFrameworkFields, StringsKeepExactBytesAndAreCutAtSize) {
   ds->Post();
   EXPECT_EQ(ds->Rows()[0].values[0].AsString(), binary);
   EXPECT_EQ(ds->FieldByName("s")->AsString(), binary);
+  // A value longer than the field is refused, never cut; the field keeps
+  // its value, also for a UTF-8 text whose cut would split a character.
   ds->Edit();
-  ds->FieldByName("s")->SetAsString("0123456789");
+  EXPECT_THROW(ds->FieldByName("s")->SetAsString("0123456789"), EDatabaseError);
+  EXPECT_THROW(ds->FieldByName("s")->SetAsString("abcdefg\xC3\xA9"), EDatabaseError);
+  EXPECT_THROW(ds->FieldByName("s")->SetAsInteger(1234567890), EDatabaseError);
+  EXPECT_EQ(ds->FieldByName("s")->AsString(), binary);
+  ds->FieldByName("s")->SetAsString("01234567");  // exactly the size
   ds->Post();
   EXPECT_EQ(ds->FieldByName("s")->AsString(), "01234567");
 

@@ -300,10 +300,16 @@ TEST(MessageTest, DispatchScalesWithTheMessages) {
 }
 
 TEST(DialogTest, ProviderIsReplaceableAndDefaultNeverWaits) {
+  // With no one to ask, the declining button answers.
   SetDialogInteractive(0);
-  EXPECT_EQ(MessageDlg("Proceed?", mtWarning, {mbYes, mbAbort}), mrYes);
-  EXPECT_EQ(MessageDlg("Sure?", mtConfirmation, {mbYes, mbNo, mbOK}), mrOk);
-  EXPECT_EQ(MessageDlg("Again?", mtError, {mbRetry, mbCancel}), mrRetry);
+  EXPECT_EQ(MessageDlg("Proceed?", mtWarning, {mbYes, mbAbort}), mrAbort);
+  EXPECT_EQ(MessageDlg("Sure?", mtConfirmation, {mbYes, mbNo, mbOK}), mrNo);
+  EXPECT_EQ(MessageDlg("Drop?", mtConfirmation, {mbYes, mbNo, mbCancel}), mrNo);
+  EXPECT_EQ(MessageDlg("Again?", mtError, {mbRetry, mbCancel}), mrCancel);
+  EXPECT_EQ(MessageDlg("Stop?", mtWarning, {mbOK, mbAbort}), mrAbort);
+  EXPECT_EQ(MessageDlg("Note", mtInformation, {mbOK}), mrOk);
+  EXPECT_EQ(MessageDlg("Note", mtInformation, {}), mrOk);
+  EXPECT_EQ(MessageDlg("Retry?", mtError, {mbRetry, mbIgnore}), mrRetry);
   TLoginFormData login;
   login.UserName = "root";
   EXPECT_TRUE(ShowLoginForm(login));

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <random>
 
 namespace rowset {
@@ -178,7 +179,7 @@ TEST(CountSubStrTest, MatchesNaiveRemovalLoop) {
   std::mt19937 rng(11);
   for (int iter = 0; iter < 3000; ++iter) {
     std::string s, sub;
-    int len = rng() % 14, sl = 1 + rng() % 3;
+    int len = rng() % 30, sl = 1 + rng() % 5;
     for (int i = 0; i < len; ++i) s += "abA"[rng() % 3];
     for (int i = 0; i < sl; ++i) sub += "ab"[rng() % 2];
     // Naive: lower-case copy, remove the first occurrence until none.
@@ -188,6 +189,31 @@ TEST(CountSubStrTest, MatchesNaiveRemovalLoop) {
     for (size_t p; (p = t.find(sub)) != std::string::npos; ++expect) t.erase(p, sub.size());
     EXPECT_EQ(CountSubStr(s, sub), expect) << s << " / " << sub;
   }
+}
+
+// Work grows with the text: doubling it must not much more than double the
+// time (best of three runs each).
+double CountSeconds(size_t n) {
+  std::string s;
+  for (size_t i = 0; i < n; ++i) s += "aab"[i % 3];
+  s += std::string(n, 'b');
+  std::string text;
+  for (size_t i = 0; i < n; ++i) text += 'a';
+  text += std::string(n, 'b');  // "a...ab...b": every removal forms the next one
+  double best = 1e9;
+  for (int run = 0; run < 3; ++run) {
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(CountSubStr(text, "ab"), static_cast<int32_t>(n));
+    EXPECT_GE(CountSubStr(s, "Ab"), 0);
+    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  }
+  return best;
+}
+
+TEST(CountSubStrTest, ScalesLinearly) {
+  const double small = CountSeconds(400000);
+  const double large = CountSeconds(800000);
+  EXPECT_LT(large / small, 3.0) << small << " s, then " << large << " s";
 }
 
 TEST(MiscTest, IFStrAndZeroFilled) {
