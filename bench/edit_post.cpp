@@ -20,6 +20,7 @@
 #include <string>
 
 #include "components/MySQLDataset.h"
+#include "host/SysUtils.h"
 #include "tests/common/TestServer.h"
 
 namespace {
@@ -90,7 +91,7 @@ void Append(TMySQLTable& table, long rows) {
     table.FieldByName("id")->SetAsInteger(static_cast<int>(i));
     table.FieldByName("name")->SetAsString(Name(i));
     table.FieldByName("amount")->SetAsFloat(Amount(i));
-    table.FieldByName("stamp")->SetAsString(Stamp(i));
+    table.FieldByName("stamp")->SetAsDateTime(EncodeDate(2020, 1, 1) + static_cast<double>(i % 86400) / 86400.0);
     table.Post();
   }
 }
