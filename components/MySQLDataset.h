@@ -448,6 +448,57 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   bool MacroDelStored() const;
   bool MacrosStored() const;
 
+  // --- Editing, posting, cached updates and transactions
+  // (MySQLDatasetEdit.cpp)
+  //
+  // Post, insert and delete run the SQLUpdate, SQLInsert and SQLDelete
+  // templates through ExecSQLBatchPerColumn, each inside StartTransaction /
+  // CommitTransaction (RollbackTransaction on any failure, then the error is
+  // raised again with rows, Modified flags and old values as they were).
+  // A local result keeps its rows in step without re-reading them.
+  //
+  // Sound behaviour kept over the plain rules:
+  // - A generated UPDATE or DELETE sent by a post or delete that matches no
+  //   row on the server (changed or deleted by another user meanwhile)
+  //   raises "Record not found or changed by another user" instead of
+  //   passing as done (UPDATE: the server's "Rows matched: 0" info text;
+  //   DELETE: 0 affected rows).
+  // - A single-table UPDATE or DELETE whose condition is the all-columns
+  //   fallback (no primary, unique or named key) gets "LIMIT 1": of two
+  //   identical rows only one is changed.
+  // - ApplyUpdates removes the held-back statements it has run: after a
+  //   failure SQLCached holds the failed statement and those after it, and
+  //   the next apply resumes there instead of sending the others again.
+  // - An auto-increment column of an inserted row takes the server's insert
+  //   id also when the record held no value for it (the usual case).
+  // - Insert and delete commit before the local rows change, so a failing
+  //   commit leaves the rows as they were.
+  //
+  // Runs one statement (macros expanded when Expand; held back in
+  // SQLCached when Cache). Server errors are raised. Returns true.
+  bool ExecSQL(const std::string& SQL, bool Expand, bool Cache, const std::string& DatabaseArg,
+               const std::string& TableArg);
+  // Runs each statement of Lines in order; the first error ends the batch.
+  bool ExecSQLBatch(const TStrings* Lines, bool Expand, bool Cache, bool Flag,
+                    const std::string& DatabaseArg, const std::string& TableArg);
+  // With doRecursiveUpdates and a result of two or more tables: Lines once
+  // per table with changed columns (every table when AllTables); else once.
+  bool ExecSQLBatchPerColumn(const TStrings* Lines, bool Expand, bool Cache, bool Flag,
+                             bool AllTables);
+  // Runs SQLBatch.
+  bool ExecBatch();
+  // Sends the held-back statements (cached updates), see above.
+  virtual void ApplyUpdates();
+  // With doTransactions on a server of 4.0.11 or later; otherwise nothing.
+  void StartTransaction();
+  void CommitTransaction();
+  void RollbackTransaction();
+  bool InTransaction() const { return in_transaction_; }
+  // Whether a column outside FieldName and the primary key was changed.
+  bool CheckChanged();
+  // Every server column takes part in the next generated change.
+  void MakeChanged();
+
   // --- Master/detail, select list and server-side filter
   // (MySQLDatasetMaster.cpp)
   //
@@ -580,8 +631,6 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // TableInfos, Databases and the key lists, adds the custom columns and
   // gives every column its key.
   void ReadColumns();
-  // Sends the held-back statements (cached updates).
-  virtual void ApplyUpdates() {}
   // Change notification of the SQL list: closes an open dataset.
   void SQLChange(TObject* Sender);
 
@@ -610,6 +659,7 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   void InternalRefresh() override;
   void InternalHandleException() override;
   void InternalEdit() override;
+  void InternalInsert() override;
   void InternalCancel() override;
   void InternalPost() override;
   void InternalDelete() override;
@@ -697,6 +747,13 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   TCursor cursor_ = crSQLWait;
   bool read_only_ = false;
   bool in_transaction_ = false;
+  // Set while a post or delete sends its generated statements: a change
+  // that matches no row is then a lost edit.
+  bool check_lost_edit_ = false;
+  // Set by KeyCondition when it fell back to every column.
+  bool key_fallback_ = false;
+  // Counts the statements really sent (not held back or suppressed).
+  uint64_t sent_count_ = 0;
   std::string field_name_;
   std::string table_name_;
   std::string macro_start_;

@@ -235,16 +235,4 @@ void TMySQLDatasetBase::InternalCancel() {
   old_values_.reset();
 }
 
-void TMySQLDatasetBase::InternalPost() {
-  MySQLError(nullptr, nullptr, -1, "Posting changes is not available in this dataset", -1, -1);
-}
-
-void TMySQLDatasetBase::InternalDelete() {
-  MySQLError(nullptr, nullptr, -1, "Deleting records is not available in this dataset", -1, -1);
-}
-
-void TMySQLDatasetBase::InternalAddRecord(TRecordBuffer Buffer, bool Append) {
-  MySQLError(nullptr, nullptr, -1, "Adding records is not available in this dataset", -1, -1);
-}
-
 }  // namespace rowset

@@ -556,6 +556,7 @@ std::string TMySQLDatasetBase::KeyCondition(const std::string& KeyList, bool All
     }
   };
   if (KeyList.empty()) {
+    key_fallback_ = true;
     for (int i = 0; i < field_infos_.Count(); ++i) {
       TField* field = FieldOfColumn(i);
       if (field == nullptr || !field_infos_[i]->IsServerColumn) continue;

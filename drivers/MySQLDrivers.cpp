@@ -248,6 +248,7 @@ TMySQLEntryPoints TMySQLBase::StubTable() {
   ROWSET_STUB(mysql_insert_id);
   ROWSET_STUB(mysql_refresh);
   ROWSET_STUB(mysql_affected_rows);
+  ROWSET_STUB(mysql_info);
 #undef ROWSET_STUB
   return t;
 }
@@ -847,6 +848,14 @@ std::string TMySQLBase::AffectedRows(MySQLHandle handle) {
   HandleUse use(*this, handle);
   // All bits set means "no count"; it reads as -1.
   return std::to_string(static_cast<int64_t>(api_.mysql_affected_rows(handle)));
+}
+
+std::string TMySQLBase::StatementInfo(MySQLHandle handle) {
+  if (handle == nullptr) return std::string();
+  CheckLoaded();
+  HandleUse use(*this, handle);
+  const char* text = api_.mysql_info(handle);
+  return text == nullptr ? std::string() : std::string(text);
 }
 
 bool TMySQLBase::Refresh(MySQLHandle handle, int32_t options) {

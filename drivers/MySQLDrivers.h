@@ -217,6 +217,9 @@ class TMySQLBase : public TPersistent {
   // last statement had no count (a select).
   virtual std::string LastInsertID(MySQLHandle handle);
   virtual std::string AffectedRows(MySQLHandle handle);
+  // The info text of the last statement ("Rows matched: 1  Changed: 0
+  // Warnings: 0" after an UPDATE); empty when there is none.
+  virtual std::string StatementInfo(MySQLHandle handle);
   virtual bool Refresh(MySQLHandle handle, int32_t options);
 
  protected:

@@ -47,6 +47,7 @@ struct TMySQLEntryPoints {
   unsigned long long (*mysql_insert_id)(void* mysql);
   int (*mysql_refresh)(void* mysql, unsigned int options);
   unsigned long long (*mysql_affected_rows)(void* mysql);
+  const char* (*mysql_info)(void* mysql);
 };
 
 // The table of the built-in wire client: its flat functions behind small

@@ -173,6 +173,7 @@ void TMySQLLibrary::Bind() {
   BindProc(api_.mysql_insert_id, library_, "mysql_insert_id");
   BindProc(api_.mysql_refresh, library_, "mysql_refresh");
   BindProc(api_.mysql_affected_rows, library_, "mysql_affected_rows");
+  BindProc(api_.mysql_info, library_, "mysql_info");
   connector_c_ = library_.Symbol("mariadb_get_infov") != nullptr;
 }
 

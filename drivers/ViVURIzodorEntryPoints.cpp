@@ -72,6 +72,7 @@ TMySQLEntryPoints ViVURIzodorEntryPoints() {
   t.mysql_affected_rows = [](void* h) -> unsigned long long {
     return rowset::mysql_affected_rows(Session(h));
   };
+  t.mysql_info = [](void* h) -> const char* { return rowset::mysql_info(Session(h)); };
   return t;
 }
 

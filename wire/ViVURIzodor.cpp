@@ -199,4 +199,8 @@ uint64_t mysql_affected_rows(ViVURIzodorHandle mysql) {
   return mysql == nullptr ? 0 : mysql->affected_rows;
 }
 
+const char* mysql_info(ViVURIzodorHandle mysql) {
+  return mysql == nullptr || mysql->info.empty() ? nullptr : mysql->info.c_str();
+}
+
 }  // namespace rowset

@@ -134,6 +134,9 @@ uint64_t mysql_insert_id(ViVURIzodorHandle mysql);
 // for an absent handle.
 int mysql_refresh(ViVURIzodorHandle mysql, unsigned int options);
 uint64_t mysql_affected_rows(ViVURIzodorHandle mysql);
+// The info text of the last statement's OK packet ("Rows matched: 1  Changed:
+// 0  Warnings: 0"); nullptr when there is none or for an absent handle.
+const char* mysql_info(ViVURIzodorHandle mysql);
 
 }  // namespace rowset
 

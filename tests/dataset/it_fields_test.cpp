@@ -392,7 +392,8 @@ TEST_F(FieldsTest, NewRecordsStartWithServerDefaults) {
   EXPECT_TRUE(t->FieldInfos()[1]->Modified);
   EXPECT_EQ(t->FieldByName("name")->AsString(), "anon");
   EXPECT_EQ(calls, 3);  // not for the blob
-  EXPECT_FALSE(t->FieldInfos()[0]->Modified);
+  // Key columns of a new record always take part in the insert.
+  EXPECT_TRUE(t->FieldInfos()[0]->Modified);
   EXPECT_EQ(t->FieldByName("id")->AsString(), "");
   EXPECT_TRUE(t->FieldByName("b")->IsNull());
   t->Cancel();
