@@ -448,15 +448,22 @@ double Seconds(F&& f) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// Best time of Run(2n) over best time of Run(n).
+// Best time of Run(2n) over best time of Run(n). A burst of load from other
+// processes can still spoil one measurement, so it is taken up to three
+// times and the smallest ratio counts: a cost that really grows faster than
+// the input shows in every attempt.
 template <typename F>
 double GrowthRatio(int n, F&& Run) {
-  double small = 1e9, large = 1e9;
-  for (int round = 0; round < 7; ++round) {
-    small = std::min(small, Run(n));
-    large = std::min(large, Run(2 * n));
+  double best_ratio = 1e9;
+  for (int attempt = 0; attempt < 3 && best_ratio >= 3.0; ++attempt) {
+    double small = 1e9, large = 1e9;
+    for (int round = 0; round < 7; ++round) {
+      small = std::min(small, Run(n));
+      large = std::min(large, Run(2 * n));
+    }
+    best_ratio = std::min(best_ratio, large / small);
   }
-  return large / small;
+  return best_ratio;
 }
 
 TEST(ScalingTest, SortedTextAndAssignAreNotQuadratic) {

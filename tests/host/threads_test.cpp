@@ -294,9 +294,15 @@ double DispatchSeconds(int n) {
 }
 
 TEST(MessageTest, DispatchScalesWithTheMessages) {
-  const double small = DispatchSeconds(20000);
-  const double large = DispatchSeconds(40000);
-  EXPECT_LT(large / small, 3.0) << small << " s, then " << large << " s";
+  // Up to three attempts, so that a burst of load elsewhere cannot fail it;
+  // a cost that grows faster than the input fails every one.
+  double ratio = 1e9;
+  for (int attempt = 0; attempt < 3 && ratio >= 3.0; ++attempt) {
+    const double small = DispatchSeconds(20000);
+    const double large = DispatchSeconds(40000);
+    ratio = std::min(ratio, large / small);
+  }
+  EXPECT_LT(ratio, 3.0);
 }
 
 TEST(DialogTest, ProviderIsReplaceableAndDefaultNeverWaits) {

@@ -211,9 +211,15 @@ double CountSeconds(size_t n) {
 }
 
 TEST(CountSubStrTest, ScalesLinearly) {
-  const double small = CountSeconds(400000);
-  const double large = CountSeconds(800000);
-  EXPECT_LT(large / small, 3.0) << small << " s, then " << large << " s";
+  // Up to three attempts, so that a burst of load elsewhere cannot fail it;
+  // a cost that grows faster than the input fails every one.
+  double ratio = 1e9;
+  for (int attempt = 0; attempt < 3 && ratio >= 3.0; ++attempt) {
+    const double small = CountSeconds(400000);
+    const double large = CountSeconds(800000);
+    ratio = std::min(ratio, large / small);
+  }
+  EXPECT_LT(ratio, 3.0);
 }
 
 TEST(MiscTest, IFStrAndZeroFilled) {
