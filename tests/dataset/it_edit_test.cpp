@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tests/dataset/DatasetTestUtil.h"
 
@@ -269,6 +270,117 @@ TEST_F(EditTest, ValuesKeepTheirBytesThroughAPost) {
   ds->Post();
   EXPECT_EQ(Read("SELECT HEX(s), t IS NULL, LENGTH(t) FROM vb"), "610062275C220A\t0\t0");
 }
+
+// Hostile values written by a real insert (table) and edit (query), in a
+// default session and in one with NO_BACKSLASH_ESCAPES, come back byte for
+// byte on a connection of their own.
+class HostileEditTest : public EditTest, public ::testing::WithParamInterface<bool> {};
+
+std::string HexOf(const std::string& s) {
+  static const char* d = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : s) {
+    out += d[c >> 4];
+    out += d[c & 15];
+  }
+  return out;
+}
+
+struct HostileValue {
+  bool null;
+  std::string text;
+};
+
+std::vector<HostileValue> HostileValues() {
+  std::string all;
+  for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
+  return {{false, "a'b"},
+          {false, "back\\slash"},
+          {false, "'; drop table t; --"},
+          {false, std::string("nul\0byte", 8)},
+          {false, "\xC3\xBC\xE2\x9C\x93 \xF0\x9F\x98\x80\xF0\x9D\x84\x9E"},
+          {false, ""},
+          {true, ""},
+          {false, "x\\"},
+          {false, "\\'\"`"},
+          {false, all}};
+}
+
+TEST_P(HostileEditTest, ValuesComeBackByteIdentical) {
+  const bool no_backslash_escapes = GetParam();
+  const std::vector<HostileValue> values = HostileValues();
+  const std::string table = no_backslash_escapes ? "hv_nbe" : "hv";
+  std::string setup = "DROP TABLE IF EXISTS " + table + ";CREATE TABLE " + table +
+                      " (id INT PRIMARY KEY, s VARCHAR(300) CHARACTER SET utf8mb4,"
+                      " b VARBINARY(300), d DECIMAL(20,2), f DOUBLE) ENGINE=InnoDB;";
+  // Rows 100+ are edited; rows 0+ are inserted.
+  for (size_t i = 0; i < values.size(); ++i)
+    setup += "INSERT INTO " + table + " VALUES (" + std::to_string(100 + i) +
+             ", 'old', 'old', 1, 1);";
+  Sql(setup);
+  server_->Connect();
+  // The text values are UTF-8; the built-in client's session otherwise
+  // takes the server's default character set.
+  server_->ExecSQL("SET NAMES utf8mb4");
+  if (no_backslash_escapes) {
+    server_->ExecSQL("set sql_mode='NO_BACKSLASH_ESCAPES'");
+    ASSERT_EQ(server_->EscapeStr("a'\\"), "a''\\");
+  }
+  const double sum = 0.1 + 0.2;  // 0.30000000000000004 needs 17 digits
+  auto put = [&](TDataSet& ds, const HostileValue& v) {
+    for (const char* column : {"s", "b"}) {
+      if (v.null) {
+        ds.FieldByName(column)->Clear();
+      } else if (std::string(column) == "s" && v.text.size() == 256) {
+        ds.FieldByName(column)->SetAsString("all bytes");  // not valid UTF-8
+      } else {
+        ds.FieldByName(column)->SetAsString(v.text);
+      }
+    }
+    ds.FieldByName("d")->SetAsString("123456789012345678.91");
+    ds.FieldByName("f")->SetAsFloat(sum);
+  };
+
+  TMySQLTable inserter;
+  inserter.SetServer(server_.get());
+  inserter.SetTableName(table);
+  inserter.Open();
+  for (size_t i = 0; i < values.size(); ++i) {
+    inserter.Append();
+    inserter.FieldByName("id")->SetAsInteger(static_cast<int32_t>(i));
+    put(inserter, values[i]);
+    inserter.Post();
+  }
+  TMySQLQuery editor;
+  editor.SetServer(server_.get());
+  editor.SQL()->SetText("select * from " + table + " where id >= 100 order by id");
+  editor.Open();
+  for (size_t i = 0; i < values.size(); ++i, editor.Next()) {
+    ASSERT_EQ(editor.FieldByName("id")->AsInteger(), static_cast<int32_t>(100 + i));
+    editor.Edit();
+    put(editor, values[i]);
+    editor.Post();
+  }
+
+  // Read back as root.
+  for (int base : {0, 100}) {
+    for (size_t i = 0; i < values.size(); ++i) {
+      const HostileValue& v = values[i];
+      const std::string row = Read("SELECT HEX(s), HEX(b), d, f = 0.1e0 + 0.2e0 FROM " +
+                                   table + " WHERE id = " + std::to_string(base + i));
+      std::string s = v.text.size() == 256 ? std::string("all bytes") : v.text;
+      std::string expected = v.null ? "NULL\tNULL" : HexOf(s) + "\t" + HexOf(v.text);
+      EXPECT_EQ(row, expected + "\t123456789012345678.91\t1") << "row " << base + i;
+    }
+  }
+  EXPECT_EQ(Read("SELECT COUNT(*) FROM " + table), std::to_string(2 * values.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sessions, HostileEditTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? std::string("NoBackslashEscapes")
+                                             : std::string("Default");
+                         });
 
 }  // namespace
 }  // namespace rowset::test
