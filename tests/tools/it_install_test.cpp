@@ -91,18 +91,27 @@ TEST_F(InstallTest, PackageFilesAndProgramsAreInstalled) {
   EXPECT_NE(demo.out.find("(4 rows)"), std::string::npos) << demo.out;
 }
 
+// The examples, configured and built once against the prefix.
+const ShellResult& BuildExamples(const fs::path& build) {
+  static const ShellResult result = [&] {
+    std::string configure = ShellQuote(BuildSetting("ROWSET_CMAKE")) + " -S " +
+                            ShellQuote(BuildSetting("ROWSET_SOURCE_DIR") + "/examples") + " -B " +
+                            ShellQuote(build.string()) + " -DCMAKE_PREFIX_PATH=" +
+                            ShellQuote(Prefix().string()) + " -DCMAKE_CXX_COMPILER=" +
+                            ShellQuote(BuildSetting("ROWSET_CXX_COMPILER"));
+    if (!BuildSetting("ROWSET_CCACHE").empty())
+      configure += " -DCMAKE_CXX_COMPILER_LAUNCHER=" + ShellQuote(BuildSetting("ROWSET_CCACHE"));
+    ShellResult r = Shell(configure);
+    if (r.exit_code != 0) return r;
+    return Shell(ShellQuote(BuildSetting("ROWSET_CMAKE")) + " --build " +
+                 ShellQuote(build.string()));
+  }();
+  return result;
+}
+
 TEST_F(InstallTest, ExamplesBuiltWithFindPackageRunAgainstTheServer) {
   const fs::path build = WorkDir() / "examples";
-  std::string configure = ShellQuote(BuildSetting("ROWSET_CMAKE")) + " -S " +
-                          ShellQuote(BuildSetting("ROWSET_SOURCE_DIR") + "/examples") + " -B " +
-                          ShellQuote(build.string()) + " -DCMAKE_PREFIX_PATH=" +
-                          ShellQuote(Prefix().string()) + " -DCMAKE_CXX_COMPILER=" +
-                          ShellQuote(BuildSetting("ROWSET_CXX_COMPILER"));
-  if (!BuildSetting("ROWSET_CCACHE").empty())
-    configure += " -DCMAKE_CXX_COMPILER_LAUNCHER=" + ShellQuote(BuildSetting("ROWSET_CCACHE"));
-  ShellResult r = Shell(configure);
-  ASSERT_EQ(r.exit_code, 0) << r.out;
-  r = Shell(ShellQuote(BuildSetting("ROWSET_CMAKE")) + " --build " + ShellQuote(build.string()));
+  ShellResult r = BuildExamples(build);
   ASSERT_EQ(r.exit_code, 0) << r.out;
 
   const std::string program = ShellQuote((build / "connect_and_query").string());
@@ -118,6 +127,35 @@ TEST_F(InstallTest, ExamplesBuiltWithFindPackageRunAgainstTheServer) {
   r = Shell(program + " " + ServerArgs("wrong"));
   EXPECT_EQ(r.exit_code, 1) << r.out;
   EXPECT_NE(r.out.find("Could not connect to mysql server using:"), std::string::npos) << r.out;
+}
+
+TEST_F(InstallTest, EditExampleChangesTheTableAndShowsItsStatements) {
+  const fs::path build = WorkDir() / "examples";
+  ShellResult r = BuildExamples(build);
+  ASSERT_EQ(r.exit_code, 0) << r.out;
+
+  const std::string db = FreshDatabase("example_edit");
+  RootSql("USE `" + db + "`; CREATE TABLE fruit (id INT AUTO_INCREMENT PRIMARY KEY, "
+          "name VARCHAR(40), qty INT) ENGINE=InnoDB; "
+          "INSERT INTO fruit VALUES (1, 'apple', 3), (2, 'pear', 5), (3, 'plum', 2);");
+  r = Shell(ShellQuote((build / "edit_table").string()) + " " + ServerArgs(Server().pw_password) +
+            " " + ShellQuote(db));
+  EXPECT_EQ(r.exit_code, 0) << r.out;
+  // Read back over a connection of its own: apple raised, pear gone, kiwi added.
+  EXPECT_EQ(RootSql("SELECT id, name, qty FROM `" + db + "`.fruit ORDER BY id"),
+            "1\tapple\t4\n3\tplum\t2\n4\tkiwi\t7\n");
+  EXPECT_NE(r.out.find("new id: 4\n"), std::string::npos) << r.out;
+  // Each statement is printed as it was sent, in order.
+  size_t at = 0;
+  for (const char* line : {"SQL: select * from fruit",
+                           "SQL: update fruit set qty='4' where (id='1')\n",
+                           "SQL: delete from fruit where (id='2')\n",
+                           "SQL: insert into fruit set name='kiwi',qty='7'\n"}) {
+    at = r.out.find(line, at);
+    EXPECT_NE(at, std::string::npos) << line << "\n" << r.out;
+    if (at == std::string::npos) break;
+  }
+  RootSql("DROP DATABASE `" + db + "`;");
 }
 
 TEST_F(InstallTest, PackageRefusesARequestForTheNextMinorVersion) {
