@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "components/MySQLMacros.h"
+#include "components/MySQLThreads.h"
+#include "host/Threads.h"
 #include "host/SysUtils.h"
 #include "parser/MySQLParser.h"
 #include "util/MySQLStrUtils.h"
@@ -74,8 +76,10 @@ TMySQLDatasetBase::~TMySQLDatasetBase() {
   try {
     if (server_ != nullptr) {
       DeactivateConnection();
-      server_->UnRegisterClient(this);
-      server_->RemoveFreeNotification(this);
+      if (registered_) {
+        server_->UnRegisterClient(this);
+        server_->RemoveFreeNotification(this);
+      }
       server_ = nullptr;
     }
   } catch (...) {
@@ -99,7 +103,9 @@ static const bool kFactoryInstalled = [] {
 }();
 
 TMySQLDatasetBase::TThreadedOpen& TMySQLDatasetBase::ThreadedOpen() {
-  static TThreadedOpen hook;
+  static TThreadedOpen hook = [](TMySQLDatasetBase* Dataset, TNotifyEvent OnOpened, bool Wait) {
+    ThreadDatasetOpen(Dataset, std::move(OnOpened), Wait);
+  };
   return hook;
 }
 
@@ -121,15 +127,19 @@ void TMySQLDatasetBase::SetServer(TMySQLServer* Value) {
   Close();
   if (server_ != nullptr) {
     DeactivateConnection();
-    server_->UnRegisterClient(this);
-    server_->RemoveFreeNotification(this);
+    if (registered_) {
+      server_->UnRegisterClient(this);
+      server_->RemoveFreeNotification(this);
+    }
   }
   server_ = Value;
-  if (server_ != nullptr) {
+  registered_ = false;
+  if (server_ != nullptr && IsMainThread()) {
     server_->RegisterClient(this, [this](TObject* Sender, bool Connecting) {
       ConnectEvent(Sender, Connecting);
     });
     server_->FreeNotification(this);
+    registered_ = true;
   }
 }
 
@@ -274,7 +284,8 @@ void TMySQLDatasetBase::ActivateConnection() {
     MySQLError(nullptr, nullptr, -1, "No dataset server selected for open", -1, -1);
   }
   if (!server_->GetConnected()) {
-    server_->SetConnected(true);
+    // Only the main thread connects the component.
+    if (IsMainThread()) server_->SetConnected(true);
     if (!server_->GetConnected()) {
       MySQLError(server_->GetDriver(), nullptr, -1, "Dataset server could not connect", -1, -1);
     }

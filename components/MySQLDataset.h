@@ -325,6 +325,9 @@ class TMySQLStringField : public TStringField {
 // component's driver, the last one's rows as records, described at the top
 // of this header. The classes below publish its properties.
 class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
+  // Worker threads open a dataset on a connection of its own.
+  friend class TMySQLThreadedOpen;
+
  public:
   explicit TMySQLDatasetBase(TComponent* AOwner = nullptr);
   // Closes, unregisters from Server and releases the connection; never
@@ -335,6 +338,11 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   const std::string& DatabaseName() const { return database_name_; }
   void SetDatabaseName(const std::string& Value);
   TMySQLServer* Server() const { return server_; }
+  // Binds the dataset and registers it with the component. Bound on a
+  // worker thread (the background threads' own datasets) it is not
+  // registered: the component's connect events and dataset list belong to
+  // the main thread. Such a dataset never connects the component either
+  // (ActivateConnection then raises "Dataset server could not connect").
   void SetServer(TMySQLServer* Value) override;
 
   // --- state shared with the statement, editing and thread code
@@ -361,9 +369,11 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // The driver of Server; nullptr without one.
   TMySQLBase* Driver() const;
 
-  // Opens on the calling thread (or hands the open to a worker thread with
-  // doThreadedUpdate when the thread unit installed ThreadedOpen), then calls
-  // OnThreadOpened.
+  // Opens on the calling thread, then calls OnThreadOpened. With
+  // doThreadedUpdate the open runs on a worker thread on a connection of the
+  // dataset's own (ThreadDatasetOpen, components/MySQLThreads.h) and
+  // OnThreadOpened, with the dataset as sender, runs on the main thread when
+  // it is done; with Wait the call returns then.
   void Execute(bool Wait = true);
   // Installed by the thread unit: opens Dataset on a worker thread, calls
   // OnOpened when done; returns when it is done if Wait is set.
@@ -476,6 +486,10 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   //
   // Runs one statement (macros expanded when Expand; held back in
   // SQLCached when Cache). Server errors are raised. Returns true.
+  // With doThreadedUpdate the statement is handed to a worker thread and the
+  // call returns at once: the dataset's statements reach the server in the
+  // order given, OnThreadPosted runs on the main thread after each, and the
+  // lost-edit check, InsertIDText and AffectedRowsText do not apply.
   bool ExecSQL(const std::string& SQL, bool Expand, bool Cache, const std::string& DatabaseArg,
                const std::string& TableArg);
   // Runs each statement of Lines in order; the first error ends the batch.
@@ -721,6 +735,7 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
 
   // --- state (names as the statement, editing and thread code use them)
   TMySQLServer* server_ = nullptr;
+  bool registered_ = false;  // with server_ (bound on the main thread)
   std::string database_name_;
   MySQLHandle connection_handle_ = nullptr;
   MySQLResultHandle result_handle_ = nullptr;

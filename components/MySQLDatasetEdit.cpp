@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "components/MySQLDataset.h"
+#include "components/MySQLThreads.h"
 #include "host/SysUtils.h"
 #include "parser/MySQLParser.h"
 #include "wire/uMysqlCT.h"
@@ -122,6 +123,12 @@ bool TMySQLDatasetBase::ExecSQL(const std::string& SQL, bool Expand, bool Cache,
   if (!go_on) return true;
   last_statement_ = text;
   if (server_->ServerVer() < 32200 && !text.empty() && text.back() == ';') text.pop_back();
+  if (options_.Contains(doThreadedUpdate)) {
+    // A worker sends it on a connection of its own; the statements of this
+    // dataset reach the server in the order given here.
+    ThreadSQLFreeOrdered(server_, text, OnThreadPosted, 0, this);
+    return true;
+  }
   ClearRest();
   CheckConnectionHandle();
   TMySQLBase* driver = server_->GetDriver();

@@ -6,6 +6,7 @@
 #include "design/MySQLLoginDlg.h"
 #include "host/Dialogs.h"
 #include "host/SysUtils.h"
+#include "host/Threads.h"
 #include "parser/MySQLParser.h"
 #include "util/MySQLStrUtils.h"
 
@@ -135,7 +136,7 @@ TMySQLServer::~TMySQLServer() {
   if (connection_ && driver_) {
     try {
       std::lock_guard<std::mutex> lock(driver_lock_);
-      driver_->Close(connection_);
+      CloseMain();
     } catch (...) {
     }
     connection_ = nullptr;
@@ -220,46 +221,48 @@ void TMySQLServer::SetDatabaseName(const std::string& Value) {
   // The name is kept only once the server has selected it: a refused name
   // would otherwise make every later connect fail.
   if (!ComponentState().Contains(csLoading) && GetConnected()) SelectDatabase(Value, connection_);
-  database_name_ = Value;
+  SetParam(database_name_, Value);
 }
 
 void TMySQLServer::SetHost(const std::string& Value) {
   if (Value == host_) return;
   SetConnected(false);
-  host_ = Value;
+  SetParam(host_, Value);
 }
 
 void TMySQLServer::SetPort(uint16_t Value) {
   if (Value == port_) return;
   SetConnected(false);
-  port_ = Value;
+  SetParam(port_, Value);
 }
 
 void TMySQLServer::SetUserName(const std::string& Value) {
   if (Value == user_name_) return;
   SetConnected(false);
-  user_name_ = Value;
+  SetParam(user_name_, Value);
 }
 
 void TMySQLServer::SetPassword(const std::string& Value) {
   if (Value == password_) return;
   SetConnected(false);
-  password_ = Value;
+  SetParam(password_, Value);
 }
 
 void TMySQLServer::SetOptions(TMySQLServerOptions Value) {
   if (Value == options_) return;
   SetConnected(false);
-  options_ = Value;
+  SetParam(options_, Value);
 }
 
 void TMySQLServer::SetCompression(bool Value) {
   if (Value == options_.Contains(coCompress)) return;
   SetConnected(false);
+  TMySQLServerOptions options = options_;
   if (Value)
-    options_.Include(coCompress);
+    options.Include(coCompress);
   else
-    options_.Exclude(coCompress);
+    options.Exclude(coCompress);
+  SetParam(options_, options);
 }
 
 void TMySQLServer::SetParams(const TStrings& Value) { SetParams(Value.Text()); }
@@ -289,7 +292,7 @@ void TMySQLServer::Assign(TPersistent* Source) {
   if (other == this) return;
   SetConnected(false);
   SetLoginPrompt(other->LoginPrompt());
-  options_ = other->options_;
+  SetParam(options_, other->options_);
   params_->SetText(other->params_->Text());
   SetDriverType(other->driver_kind_);
   if (driver_kind_ != dtDirect) {
@@ -314,10 +317,10 @@ void TMySQLServer::DoConnect() {
   if (OnLogin) OnLogin(this, params_.get());
 
   const std::string params = params_->Text();
-  host_ = ReadIniString(params, "client", "host", host_);
+  SetParam(host_, ReadIniString(params, "client", "host", host_));
   std::string port_text = ReadIniString(params, "client", "port", std::to_string(port_));
-  user_name_ = ReadIniString(params, "client", "user", user_name_);
-  password_ = ReadIniString(params, "client", "password", password_);
+  SetParam(user_name_, ReadIniString(params, "client", "user", user_name_));
+  SetParam(password_, ReadIniString(params, "client", "password", password_));
 
   // The form starts with the stored password, so OK keeps it; Cancel changes
   // nothing.
@@ -325,7 +328,7 @@ void TMySQLServer::DoConnect() {
 
   // A port text that is not a port number leaves Port as it was.
   int32_t port = 0;
-  if (TryStrToInt(port_text, port) && port >= 0 && port <= 65535) port_ = static_cast<uint16_t>(port);
+  if (TryStrToInt(port_text, port) && port >= 0 && port <= 65535) SetParam(port_, static_cast<uint16_t>(port));
 
   // With soAutoCreate the connect names no database: it may not exist yet.
   const bool auto_create = options_.Contains(soAutoCreate);
@@ -341,7 +344,7 @@ void TMySQLServer::DoConnect() {
       connection_ = AllocConnection();
     } catch (...) {
       // A failed connect keeps the database name the user set.
-      if (!wanted_database.empty()) database_name_ = wanted_database;
+      if (!wanted_database.empty()) SetParam(database_name_, wanted_database);
       throw;
     }
     try {
@@ -354,16 +357,16 @@ void TMySQLServer::DoConnect() {
                    -1, -1);
       }
       if (auto_create) {
-        if (!wanted_database.empty()) database_name_ = wanted_database;
+        if (!wanted_database.empty()) SetParam(database_name_, wanted_database);
         CreateDatabase(true);
       }
       if (!options_.Contains(coConnectWithDB) && !database_name_.empty())
         SetDatabaseName(database_name_);
     } catch (...) {
-      if (!wanted_database.empty()) database_name_ = wanted_database;
+      if (!wanted_database.empty()) SetParam(database_name_, wanted_database);
       if (connection_) {
         std::lock_guard<std::mutex> lock(driver_lock_);
-        driver_->Close(connection_);
+        CloseMain();
         connection_ = nullptr;
       }
       throw;
@@ -378,7 +381,7 @@ void TMySQLServer::DoConnect() {
 void TMySQLServer::DoDisconnect() {
   if (driver_ && connection_) {
     std::lock_guard<std::mutex> lock(driver_lock_);
-    driver_->Close(connection_);
+    CloseMain();
   }
   connection_ = nullptr;
 }
@@ -387,9 +390,23 @@ void TMySQLServer::DoDisconnect() {
 // Connection sharing
 
 MySQLHandle TMySQLServer::AllocConnection() {
+  // The main thread may change the parameters meanwhile: open with one
+  // consistent copy of them.
+  std::string host, user, password, database;
+  uint16_t port;
+  TMySQLServerOptions options;
+  {
+    std::lock_guard<std::mutex> lock(params_lock_);
+    host = host_;
+    user = user_name_;
+    password = password_;
+    database = database_name_;
+    port = port_;
+    options = options_;
+  }
   std::lock_guard<std::mutex> lock(driver_lock_);
-  return driver_->Open(host_, user_name_, password_, port_,
-                       static_cast<int32_t>(MySQLClientFlags(options_)), database_name_);
+  return driver_->Open(host, user, password, port,
+                       static_cast<int32_t>(MySQLClientFlags(options)), database);
 }
 
 void TMySQLServer::FreeConnection(MySQLHandle& Handle) {
@@ -400,7 +417,9 @@ void TMySQLServer::FreeConnection(MySQLHandle& Handle) {
     }
     Handle = nullptr;
   }
-  CloseOnChildren();
+  // Closing the component (and its datasets' close events) stays with the
+  // main thread; a worker's dataset is not one of its children anyway.
+  if (IsMainThread()) CloseOnChildren();
 }
 
 bool TMySQLServer::CheckChildrenAllClosed() {

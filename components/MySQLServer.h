@@ -19,6 +19,7 @@
 #ifndef ROWSET_COMPONENTS_MYSQLSERVER_H_
 #define ROWSET_COMPONENTS_MYSQLSERVER_H_
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -208,12 +209,16 @@ class TMySQLServer : public TCustomConnection {
   // (ActivateConnection). Each handle it returns belongs to the caller, who
   // hands it back through FreeConnection before the component disconnects
   // (closing the main connection unloads the library back ends). Raises the
-  // driver's connect message on failure. Safe to call from worker threads.
+  // driver's connect message on failure. Safe to call from worker threads:
+  // it opens with one consistent copy of the parameters, taken under a lock
+  // while the main thread may be changing them.
   MySQLHandle AllocConnection();
   // Closes Handle when it is a connection of its own (not the main one) and
   // clears the variable; the main handle, or any handle while the component
   // is disconnected, is only cleared. Then, with soCloseOnChildren, the
-  // component disconnects when all its datasets are closed.
+  // component disconnects when all its datasets are closed; called on a
+  // worker thread it only closes the handle (the component and its datasets
+  // are closed on the main thread only).
   void FreeConnection(MySQLHandle& Handle);
   // True when every named dataset and every registered dataset is inactive;
   // a dataset that is opening counts as open (it holds the handle it is
@@ -339,7 +344,7 @@ class TMySQLServer : public TCustomConnection {
   void CloseOnChildren();
   void DatabaseCommand(bool Create, const std::string& Name, MySQLHandle Handle);
   bool InsideConnect() const { return connecting_ > 0; }
-  MySQLHandle Choose(MySQLHandle Handle) const { return Handle ? Handle : connection_; }
+  MySQLHandle Choose(MySQLHandle Handle) const { return Handle ? Handle : connection_.load(); }
   // Runs a listing statement and gives List the first column of each row; a
   // server error in the middle of the list is raised and List stays as it
   // was.
@@ -361,12 +366,29 @@ class TMySQLServer : public TCustomConnection {
   std::unique_ptr<TStringList> params_;
   TMySQLDriverType driver_kind_ = dtDirect;
   std::unique_ptr<TMySQLBase> driver_;
-  MySQLHandle connection_ = nullptr;
+  // Read by worker threads (FreeConnection, ActivateConnection of their
+  // datasets) while the main thread connects and disconnects.
+  std::atomic<MySQLHandle> connection_{nullptr};
   std::vector<std::unique_ptr<NamedDataset>> named_;
   int connecting_ = 0;
   // Serialises the driver's Open and Close: worker threads allocate and free
   // private connections while the main thread connects and disconnects.
   std::mutex driver_lock_;
+  // Guards the connect parameters (host, port, user, password, database,
+  // options): the main thread writes them, AllocConnection on any thread
+  // copies them.
+  std::mutex params_lock_;
+  template <typename T, typename V>
+  void SetParam(T& Field, V&& Value) {
+    std::lock_guard<std::mutex> lock(params_lock_);
+    Field = std::forward<V>(Value);
+  }
+  // Closes the main connection through the driver (REQUIRES driver_lock_).
+  void CloseMain() {
+    MySQLHandle handle = connection_;
+    driver_->Close(handle);
+    connection_ = handle;
+  }
 };
 
 }  // namespace rowset

@@ -1,0 +1,278 @@
+// Background threads: statements and dataset opens run on worker threads so
+// that the main thread stays responsive. A worker runs one task on a
+// connection of its own (its dataset never shares the component's main
+// connection) and reports to the main thread only by posting messages
+// 1211-1217 to a receiver (host/Messages.h); TMySQLThreaded turns those
+// messages into events on the main thread.
+//
+// Flow: create a TMySQLThreadedSQL or TMySQLThreadedOpen (suspended), call
+// its ThreadExecute, which starts it; the worker does GetEvent (the work)
+// and HandleEvent (status 0, completion event, message 1214, terminate),
+// then ends. The free functions below wrap these steps.
+//
+// Threads. Only the status (under the status lock) and the completion
+// event are shared between a worker and other threads; everything else
+// reaches the main thread as posted messages. Text payloads (1211, 1212) are
+// heap copies owned by the receiver: take them with TakeMySQLThreadText,
+// which frees them; a message dropped undelivered (its receiver freed)
+// frees its payload itself, so no message reaches a freed receiver and no
+// payload leaks. The finish callback runs on the main thread (the host's
+// OnTerminate), so a thread that frees itself ends only once the main
+// thread pumps (Application.ProcessMessages or CheckSynchronize).
+//
+// REQUIRES: the connection component (and the dataset handed to an open
+// thread) outlives the thread; the caller does not touch a dataset handed
+// to an open thread until the open has finished (wait, or the finish
+// callback).
+//
+// Sound behaviour kept over the plain rules:
+// - The free functions connect the component on the calling thread before
+//   the worker starts: a worker never connects (or disconnects) the
+//   component; it only opens and closes connections of its own.
+// - The worker's dataset is bound to the component without registering with
+//   it (a dataset bound on a worker thread is never registered), so the
+//   component's connect events, close-on-children check and dataset list
+//   stay with the main thread. With soCloseOnChildren the component's check
+//   runs on the main thread when the worker ends.
+// - Statements a dataset hands to workers with doThreadedUpdate (ExecSQL)
+//   reach the server in the order the dataset issued them: each waits for
+//   the one before it from the same dataset (ThreadSQLFreeOrdered). Started
+//   independently they could overtake one another and, say, apply an older
+//   UPDATE after a newer one.
+// - ThreadWaitSQLFree and ThreadSQLAnswer take optional settings text (the
+//   default is the fixed "[MySQL]\r\nTimeOut=30000\r\n").
+#ifndef ROWSET_COMPONENTS_MYSQLTHREADS_H_
+#define ROWSET_COMPONENTS_MYSQLTHREADS_H_
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "components/MySQLDataset.h"
+#include "components/MySQLServer.h"
+#include "host/Classes.h"
+#include "host/Exceptions.h"
+#include "host/Messages.h"
+#include "host/Threads.h"
+
+namespace rowset {
+
+// Message numbers.
+constexpr uint32_t WM_MYSQL_THREAD_EXCEPTION = WM_USER + 187;  // 1211: wParam id, lParam text
+constexpr uint32_t WM_MYSQL_THREAD_NOTIFY = WM_USER + 188;     // 1212: wParam 0, lParam text
+constexpr uint32_t WM_MYSQL_THREAD_STATUS = WM_USER + 189;     // 1213: id, new status
+constexpr uint32_t WM_MYSQL_THREAD_TASK = WM_USER + 190;       // 1214: id, shared status
+constexpr uint32_t WM_MYSQL_THREAD_TOTAL = WM_USER + 191;      // 1215: id, total (sent last)
+constexpr uint32_t WM_MYSQL_THREAD_CURRENT = WM_USER + 192;    // 1216: id, current
+constexpr uint32_t WM_MYSQL_THREAD_SPEED = WM_USER + 193;      // 1217: id, speed truncated
+
+// Status values.
+constexpr uint8_t MYSQL_THREAD_FINISHED = 0;  // finished or failed
+constexpr uint8_t MYSQL_THREAD_IDLE = 1;      // suspends between passes
+constexpr uint8_t MYSQL_THREAD_STOP = 17;
+constexpr uint8_t MYSQL_THREAD_RUNNING = 32;
+
+// The settings text the free functions use.
+inline constexpr const char* kMySQLThreadSettings = "[MySQL]\r\nTimeOut=30000\r\n";
+
+// Declared for thread errors; the library itself does not raise it.
+class EMySQLThreadException : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// Takes the text payload of a 1211 or 1212 message and frees it.
+// REQUIRES: LParam is the payload of such a message, taken once.
+std::string TakeMySQLThreadText(intptr_t LParam);
+// Takes the dataset posted as an answer (ThreadSQLAnswer); the caller owns it.
+std::unique_ptr<TMySQLDataset> TakeMySQLThreadDataset(intptr_t LParam);
+
+// Worker threads alive now (started or not); for shutdown and tests.
+int MySQLThreadCount();
+
+// The worker base. Created suspended; ThreadExecute starts it.
+class TMySQLThread : public TThread {
+ public:
+  // Settings: INI text ("MySQL"/"TimeOut", the "Main" switches). Handle:
+  // where messages go (0: none). OnFinish (set before ThreadExecute) runs on
+  // the main thread when the thread ends.
+  TMySQLThread(const std::string& Settings, HWND Handle, bool FreeOnTerminate);
+  ~TMySQLThread() override;
+
+  // Status 32, suspend flag, event reset, thread started or resumed; true.
+  virtual bool ThreadExecute();
+
+  void SetStatus(uint8_t S);
+  uint8_t GetStatus() const;
+  // Posts 1211 with a copy of the text (switch "SilentExceptions").
+  void NotifyException(const std::string& Message);
+  // Posts 1212 with a copy of the text (switch "SilentNotifies").
+  void NotifyClient(const std::string& Text);
+  // Posts 1216, 1217, then 1215 (switch "SilentProgress").
+  void Progress(TObject* Sender, int32_t Total, int32_t Current, float Speed);
+  // Sets the event; posts 1214 with GetStatus (switch "SilentTasks").
+  void SetNotifyTask();
+
+  const std::string& Settings() const { return settings_; }
+  int32_t TimeOut() const { return time_out_; }
+  HWND Handle() const { return handle_; }
+  TEvent& Event() { return event_; }
+  // The text of the exception last reported (empty when none); read it once
+  // the thread has finished.
+  const std::string& LastException() const { return last_exception_; }
+  // Whether the message of that "Main" switch is posted.
+  bool Switch(const char* Key) const;
+
+  TNotifyEvent OnFinish;
+
+ protected:
+  void Execute() override;
+  void DoTerminate() override;
+  virtual void Idle();
+  virtual bool GetEvent();
+  virtual void HandleEvent();
+  // The component whose close-on-children check runs when the thread ends.
+  TMySQLServer* check_server_ = nullptr;
+
+ private:
+  bool Post(const char* Key, uint32_t Msg, uintptr_t WParam, intptr_t LParam);
+  bool PostText(const char* Key, uint32_t Msg, uintptr_t WParam, const std::string& Text);
+
+  TSimpleEvent event_;
+  mutable TCriticalSection status_lock_;
+  const std::string settings_;
+  std::string last_exception_;
+  uint8_t status_ = MYSQL_THREAD_FINISHED;  // shared, under status_lock_
+  uint8_t own_status_ = MYSQL_THREAD_FINISHED;
+  bool suspend_when_idle_ = false;
+  const int32_t time_out_;
+  const HWND handle_;
+};
+
+// Ticket order of the statements one dataset hands to workers.
+class TMySQLThreadOrder;
+
+// Runs one statement (or, with an answer message, opens it as a dataset and
+// posts that) on a dataset of its own.
+class TMySQLThreadedSQL : public TMySQLThread {
+ public:
+  TMySQLThreadedSQL(const std::string& Settings, HWND Handle, bool FreeOnTerminate,
+                    uint32_t AnswerMessage = 0, int32_t AnswerWord = 0);
+  ~TMySQLThreadedSQL() override;
+
+  using TMySQLThread::ThreadExecute;
+  // Starts the statement; with Wait, waits up to TimeOut ms for it and
+  // returns whether it finished in time (otherwise true at once).
+  bool ThreadExecute(TMySQLServer* Server, const std::string& SQL, bool Wait);
+  // Makes the statement wait for those started before it with the same
+  // order. REQUIRES: called before ThreadExecute.
+  void SetOrder(std::shared_ptr<TMySQLThreadOrder> Order);
+
+ protected:
+  bool GetEvent() override;
+  void HandleEvent() override;
+
+ private:
+  std::string sql_;
+  TMySQLServer* server_ = nullptr;
+  std::string database_;
+  uint32_t answer_message_;
+  int32_t answer_word_;
+  std::shared_ptr<TMySQLThreadOrder> order_;
+  uint64_t ticket_ = 0;
+  bool ticket_taken_ = false;
+};
+
+// Opens one dataset on the worker thread.
+class TMySQLThreadedOpen : public TMySQLThread {
+ public:
+  TMySQLThreadedOpen(const std::string& Settings, HWND Handle, bool FreeOnTerminate);
+  ~TMySQLThreadedOpen() override;
+
+  using TMySQLThread::ThreadExecute;
+  // Starts the open; with Wait, returns once the thread has finished.
+  // REQUIRES: not a FreeOnTerminate thread when Wait is set.
+  bool ThreadExecute(TMySQLDatasetBase* Dataset, bool Wait);
+
+ protected:
+  bool GetEvent() override;
+  void HandleEvent() override;
+
+ private:
+  TMySQLDatasetBase* dataset_ = nullptr;
+};
+
+// Runs SQL with Wait, then frees the thread (waiting for it); true when the
+// statement finished within the time-out (also when it failed).
+bool ThreadWaitSQLFree(TMySQLServer* Server, const std::string& SQL, HWND Handle,
+                       const std::string& Settings = kMySQLThreadSettings);
+// Starts a thread that frees itself; OnFinish runs on the main thread at its
+// end. Returns the thread's id.
+int32_t ThreadSQLFree(TMySQLServer* Server, const std::string& SQL, TNotifyEvent OnFinish,
+                      HWND Handle);
+// As ThreadSQLFree, in the order of Order (see the top of this header).
+int32_t ThreadSQLFreeOrdered(TMySQLServer* Server, const std::string& SQL,
+                             TNotifyEvent OnFinish, HWND Handle, const void* OrderKey);
+// Opens SQL on a worker and posts the dataset to Handle as message
+// AnswerMessage with AnswerWord as wParam (the receiver owns the dataset:
+// TakeMySQLThreadDataset). Returns true.
+bool ThreadSQLAnswer(TMySQLServer* Server, const std::string& SQL, HWND Handle,
+                     int32_t AnswerMessage, int32_t AnswerWord,
+                     const std::string& Settings = kMySQLThreadSettings);
+// Opens Dataset on a worker (window 0). OnOpened runs on the main thread
+// when it ends. With Wait, returns once it has finished.
+void ThreadDatasetOpen(TMySQLDatasetBase* Dataset, TNotifyEvent OnOpened, bool Wait);
+
+// Turns the messages of the statement threads it starts into events, on the
+// thread that created it (the main thread).
+using TMySQLThreadNotifyEvent =
+    std::function<void(TObject* Sender, int32_t ID, const std::string& Value, bool& Continue)>;
+using TMySQLThreadProgressEvent = std::function<void(TObject* Sender, int32_t ID, int32_t Total,
+                                                     int32_t Current, float Speed, bool& Continue)>;
+using TMySQLThreadStatusEvent = std::function<void(TObject* Sender, int32_t ID, int32_t Status,
+                                                   const std::string& Value, bool& Continue)>;
+
+class TMySQLThreaded : public TComponent {
+ public:
+  explicit TMySQLThreaded(TComponent* AOwner = nullptr);
+  // Frees the receiver: messages still queued are dropped with their texts.
+  ~TMySQLThreaded() override;
+
+  // Starts a statement thread that frees itself, with "[MySQL]\r\nTimeOut="
+  // TimeOut and this component's receiver; does not wait.
+  void ExecSQL(TMySQLServer* Server, const std::string& SQL);
+  // The message handler (1211-1217).
+  void OwnProc(TMessage& Message);
+
+  int32_t TimeOut() const { return time_out_; }
+  void SetTimeOut(int32_t Value) { time_out_ = Value; }
+  uint16_t Intervals() const { return intervals_; }
+  void SetIntervals(uint16_t Value) { intervals_ = Value; }
+  HWND Handle() const { return handle_; }
+  int32_t Total() const { return total_; }
+  int32_t Current() const { return current_; }
+  float Speed() const { return speed_; }
+
+  TMySQLThreadNotifyEvent OnNotify;
+  TMySQLThreadProgressEvent OnProgress;
+  TMySQLThreadStatusEvent OnError;
+  TMySQLThreadStatusEvent OnStatus;
+  TMySQLThreadStatusEvent OnTask;
+  TMySQLThreadStatusEvent OnTimeOut;  // no message fires it
+  TMySQLThreadStatusEvent OnIdle;     // no message fires it
+
+ private:
+  int32_t time_out_ = 30000;
+  uint16_t intervals_ = 100;
+  int32_t total_ = 0;
+  int32_t current_ = 0;
+  float speed_ = 0;
+  bool continue_ = true;
+  HWND handle_ = 0;
+};
+
+}  // namespace rowset
+
+#endif  // ROWSET_COMPONENTS_MYSQLTHREADS_H_

@@ -1,0 +1,373 @@
+// Worker threads against the test server: what a statement thread posts
+// (failure text, status, task, answer dataset), the settings switches and
+// time-out, the free functions, TMySQLThreaded's events, and the dataset's
+// threaded open and threaded posting.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/threads/ThreadTestUtil.h"
+
+namespace rowset::test {
+namespace {
+
+class ThreadsTest : public ThreadTest {
+ protected:
+  void SetUp() override {
+    ThreadTest::SetUp();
+    Sql("DROP TABLE IF EXISTS t, lg;"
+        "CREATE TABLE t (id INT PRIMARY KEY, v VARCHAR(20)) ENGINE=InnoDB;"
+        "INSERT INTO t VALUES (1,'a'),(2,'b'),(3,'c');"
+        "CREATE TABLE lg (n INT AUTO_INCREMENT PRIMARY KEY, v INT) ENGINE=InnoDB;");
+  }
+};
+
+TEST_F(ThreadsTest, FailingStatementPostsItsTextSetsStatusZeroAndTheEvent) {
+  Recorder rec;
+  {
+    TMySQLThreadedSQL thread(kMySQLThreadSettings, rec.Handle(), false);
+    EXPECT_TRUE(thread.ThreadExecute(server_.get(), "insert into no_such_table values (1)", true));
+    EXPECT_EQ(thread.GetStatus(), MYSQL_THREAD_FINISHED);
+    EXPECT_TRUE(thread.Event().IsSet());
+    EXPECT_NE(thread.LastException().find("no_such_table"), std::string::npos);
+  }
+  Application.ProcessMessages();
+  const Posted* error = rec.First(WM_MYSQL_THREAD_EXCEPTION);
+  ASSERT_NE(error, nullptr);
+  EXPECT_NE(error->text.find("[1146]"), std::string::npos) << error->text;
+  EXPECT_NE(error->text.find("no_such_table"), std::string::npos) << error->text;
+  EXPECT_NE(error->wparam, 0u);
+  EXPECT_TRUE(error->on_main);
+  // Started (status 32), then failed: no task-finished message.
+  ASSERT_NE(rec.First(WM_MYSQL_THREAD_STATUS), nullptr);
+  EXPECT_EQ(rec.First(WM_MYSQL_THREAD_STATUS)->lparam, MYSQL_THREAD_RUNNING);
+  EXPECT_EQ(rec.Count(WM_MYSQL_THREAD_TASK), 0);
+
+  // The wrapper: true because the event was set, failure or not.
+  EXPECT_TRUE(ThreadWaitSQLFree(server_.get(), "select * from no_such_table", rec.Handle()));
+  Application.ProcessMessages();
+  EXPECT_EQ(rec.Count(WM_MYSQL_THREAD_EXCEPTION), 2);
+}
+
+TEST_F(ThreadsTest, SuccessfulStatementPostsStatusAndTask) {
+  Recorder rec;
+  EXPECT_TRUE(ThreadWaitSQLFree(server_.get(), "insert into lg (v) values (7)", rec.Handle()));
+  EXPECT_EQ(Read("select group_concat(v) from lg"), "7");
+  Application.ProcessMessages();
+  ASSERT_EQ(rec.Count(WM_MYSQL_THREAD_STATUS), 2);
+  EXPECT_EQ(rec.messages[0].lparam, MYSQL_THREAD_RUNNING);
+  const Posted* task = rec.First(WM_MYSQL_THREAD_TASK);
+  ASSERT_NE(task, nullptr);
+  EXPECT_EQ(task->lparam, MYSQL_THREAD_FINISHED);
+  EXPECT_EQ(rec.Count(WM_MYSQL_THREAD_EXCEPTION), 0);
+}
+
+TEST_F(ThreadsTest, StatementLongerThanTheTimeOutIsNotWaitedFor) {
+  Recorder rec;
+  const int before = MySQLThreadCount();
+  EXPECT_FALSE(ThreadWaitSQLFree(server_.get(), "select sleep(2)", rec.Handle(),
+                                 "[MySQL]\r\nTimeOut=50\r\n"));
+  // Freeing the thread waited for it.
+  EXPECT_EQ(MySQLThreadCount(), before);
+  Application.ProcessMessages();
+  EXPECT_EQ(rec.Count(WM_MYSQL_THREAD_TASK), 1);
+  // Within the time-out it is waited for.
+  EXPECT_TRUE(ThreadWaitSQLFree(server_.get(), "select sleep(0.1)", 0, "[MySQL]\r\nTimeOut=60000\r\n"));
+}
+
+TEST_F(ThreadsTest, WindowZeroPostsNothingAndStillFinishes) {
+  const int pending = Application.PendingMessages();
+  EXPECT_TRUE(ThreadWaitSQLFree(server_.get(), "insert into lg (v) values (1)", 0));
+  EXPECT_TRUE(ThreadWaitSQLFree(server_.get(), "insert into nope values (1)", 0));
+  EXPECT_EQ(Application.PendingMessages(), pending);
+  EXPECT_EQ(Read("select count(*) from lg"), "1");
+}
+
+TEST_F(ThreadsTest, SettingsSwitchesSilenceTheirMessages) {
+  struct Case {
+    const char* settings;
+    int status, task;
+  } cases[] = {
+      {"[MySQL]\r\nTimeOut=30000\r\n[Main]\r\nSilentStatus=False\r\n", 0, 1},
+      {"[Main]\r\nSilentStatus=1\r\n", 0, 1},  // only "True" is true
+      {"[main]\r\nSilentStatus=TRUE\r\nSilentTasks=no\r\n", 2, 0},
+  };
+  for (const Case& c : cases) {
+    Recorder rec;
+    EXPECT_TRUE(ThreadWaitSQLFree(server_.get(), "select 1", rec.Handle(), c.settings));
+    Application.ProcessMessages();
+    EXPECT_EQ(rec.Count(WM_MYSQL_THREAD_STATUS), c.status) << c.settings;
+    EXPECT_EQ(rec.Count(WM_MYSQL_THREAD_TASK), c.task) << c.settings;
+  }
+  Recorder rec;
+  EXPECT_TRUE(ThreadWaitSQLFree(server_.get(), "select * from nope", rec.Handle(),
+                                "[Main]\r\nSilentExceptions=False\r\n"));
+  Application.ProcessMessages();
+  EXPECT_EQ(rec.Count(WM_MYSQL_THREAD_EXCEPTION), 0);
+}
+
+TEST_F(ThreadsTest, ThreadSQLFreeRunsAndCallsBackOnTheMainThread) {
+  std::vector<TObject*> senders;
+  bool on_main = true;
+  int32_t id = ThreadSQLFree(server_.get(), "insert into lg (v) values (5)",
+                             [&](TObject* Sender) {
+                               senders.push_back(Sender);
+                               on_main = on_main && IsMainThread();
+                             },
+                             0);
+  EXPECT_NE(id, 0);
+  ASSERT_TRUE(Pump([&] { return MySQLThreadCount() == 0; }));
+  EXPECT_EQ(senders.size(), 1u);
+  EXPECT_TRUE(on_main);
+  EXPECT_EQ(Read("select v from lg"), "5");
+}
+
+TEST_F(ThreadsTest, AnswerPostsTheOpenDatasetToItsReceiver) {
+  Recorder rec;
+  const uint32_t answer = WM_USER + 2001;
+  EXPECT_TRUE(ThreadSQLAnswer(server_.get(), "select id, v from t order by id", rec.Handle(),
+                              static_cast<int32_t>(answer), 77));
+  ASSERT_TRUE(Pump([&] { return rec.Count(answer) == 1 && MySQLThreadCount() == 0; }));
+  const Posted* p = rec.First(answer);
+  EXPECT_EQ(p->wparam, 77u);
+  ASSERT_EQ(rec.datasets.size(), 1u);
+  TMySQLDataset& ds = *rec.datasets[0];
+  EXPECT_TRUE(ds.Active());
+  EXPECT_EQ(ds.RecordCount(), 3);
+  ds.Last();
+  EXPECT_EQ(ds.FieldByName("v")->AsString(), "c");
+  // The receiver frees it on the main thread, with its connection.
+  rec.datasets.clear();
+
+  // SilentProgress False: nothing posted, the dataset is freed on the worker.
+  EXPECT_TRUE(ThreadSQLAnswer(server_.get(), "select 1", rec.Handle(), static_cast<int32_t>(answer),
+                              1, "[Main]\r\nSilentProgress=False\r\n"));
+  ASSERT_TRUE(Pump([&] { return MySQLThreadCount() == 0; }));
+  Application.ProcessMessages();
+  EXPECT_EQ(rec.Count(answer), 1);
+}
+
+TEST_F(ThreadsTest, ThreadedComponentRaisesItsEventsOnTheMainThread) {
+  TMySQLThreaded threaded;
+  std::vector<int32_t> statuses, tasks;
+  std::vector<std::string> errors;
+  std::vector<int32_t> error_ids;
+  bool on_main = true;
+  threaded.OnStatus = [&](TObject* S, int32_t ID, int32_t Status, const std::string&, bool&) {
+    EXPECT_EQ(S, &threaded);
+    statuses.push_back(Status);
+    on_main = on_main && IsMainThread();
+  };
+  threaded.OnTask = [&](TObject*, int32_t, int32_t Status, const std::string&, bool&) {
+    tasks.push_back(Status);
+    on_main = on_main && IsMainThread();
+  };
+  threaded.OnError = [&](TObject*, int32_t ID, int32_t Status, const std::string& Text, bool&) {
+    EXPECT_EQ(Status, 2);
+    errors.push_back(Text);
+    error_ids.push_back(ID);
+    on_main = on_main && IsMainThread();
+  };
+  threaded.ExecSQL(server_.get(), "insert into lg (v) values (3)");
+  ASSERT_TRUE(Pump([&] { return tasks.size() == 1; }));
+  EXPECT_EQ(statuses, (std::vector<int32_t>{MYSQL_THREAD_RUNNING, MYSQL_THREAD_FINISHED}));
+  EXPECT_EQ(tasks, (std::vector<int32_t>{MYSQL_THREAD_FINISHED}));
+  EXPECT_EQ(Read("select v from lg"), "3");
+
+  threaded.ExecSQL(server_.get(), "insert into lg (n, v) values (1, 4)");  // duplicate key
+  ASSERT_TRUE(Pump([&] { return errors.size() == 1; }));
+  EXPECT_NE(errors[0].find("[1062]"), std::string::npos) << errors[0];
+  EXPECT_NE(error_ids[0], 0);
+  EXPECT_TRUE(on_main);
+  EXPECT_EQ(tasks.size(), 1u);
+
+  // A handler that raises still frees the text; the error reaches the pump.
+  threaded.OnError = [](TObject*, int32_t, int32_t, const std::string&, bool&) {
+    throw Exception("handler failed");
+  };
+  threaded.ExecSQL(server_.get(), "select * from nope");
+  bool raised = false;
+  for (int i = 0; i < 6000 && !raised; ++i) {
+    try {
+      Application.WaitAndDispatch(10);
+    } catch (const Exception& e) {
+      raised = std::string(e.what()) == "handler failed";
+    }
+  }
+  EXPECT_TRUE(raised);
+}
+
+TEST_F(ThreadsTest, ProgressAndNotifyArriveAsEvents) {
+  // A worker of its own that reports progress and a note.
+  class Reporter : public TMySQLThread {
+   public:
+    using TMySQLThread::TMySQLThread;
+    ~Reporter() override { TerminateAndWait(); }
+
+   protected:
+    bool GetEvent() override {
+      NotifyClient("half way");
+      Progress(this, 10, 4, 2.9f);
+      return true;
+    }
+    void HandleEvent() override {
+      SetStatus(MYSQL_THREAD_FINISHED);
+      SetNotifyTask();
+      Terminate();
+    }
+  };
+  TMySQLThreaded threaded;
+  std::string note;
+  int32_t total = 0, current = 0;
+  float speed = 0;
+  threaded.OnNotify = [&](TObject*, int32_t, const std::string& V, bool&) { note = V; };
+  threaded.OnProgress = [&](TObject*, int32_t, int32_t T, int32_t C, float S, bool&) {
+    total = T;
+    current = C;
+    speed = S;
+  };
+  Reporter reporter(kMySQLThreadSettings, threaded.Handle(), false);
+  reporter.ThreadExecute();
+  reporter.WaitFor();
+  Application.ProcessMessages();
+  EXPECT_EQ(note, "half way");
+  EXPECT_EQ(total, 10);
+  EXPECT_EQ(current, 4);
+  EXPECT_EQ(speed, 2.0f);  // truncated toward zero
+}
+
+TEST_F(ThreadsTest, FreedReceiverGetsNothingAndItsTextsAreFreed) {
+  bool delivered = false;
+  {
+    TMySQLThreaded threaded;
+    threaded.OnError = [&](TObject*, int32_t, int32_t, const std::string&, bool&) {
+      delivered = true;
+    };
+    TMySQLThreadedSQL thread(kMySQLThreadSettings, threaded.Handle(), false);
+    thread.ThreadExecute(server_.get(), "select * from nope", true);
+  }
+  Application.ProcessMessages();
+  EXPECT_FALSE(delivered);
+}
+
+TEST_F(ThreadsTest, ExecuteWithThreadedUpdateOpensOnAWorker) {
+  auto ds = std::make_unique<TMySQLDataset>();
+  ds->SetServer(server_.get());
+  ds->SQL()->SetText("select id, v from t order by id");
+  ds->SetOptions(ds->Options() + TMySQLDatasetOptions{doThreadedUpdate});
+  std::vector<TObject*> opened;
+  bool on_main = true;
+  ds->OnThreadOpened = [&](TObject* Sender) {
+    opened.push_back(Sender);
+    on_main = on_main && IsMainThread();
+  };
+  ds->Execute(true);
+  ASSERT_EQ(opened.size(), 1u);
+  EXPECT_EQ(opened[0], ds.get());
+  EXPECT_TRUE(on_main);
+  EXPECT_TRUE(ds->Active());
+  EXPECT_FALSE(ds->ShareConnection());
+  EXPECT_NE(ds->ConnectionHandle(), server_->Connection());
+  EXPECT_EQ(ds->RecordCount(), 3);
+  ds->Close();
+
+  // Without waiting: the callback tells when it is open.
+  ds->Execute(false);
+  ASSERT_TRUE(Pump([&] { return opened.size() == 2; }));
+  EXPECT_TRUE(ds->Active());
+  EXPECT_EQ(ds->RecordCount(), 3);
+  ds->Close();
+
+  // A failing open leaves the dataset closed and still calls back.
+  ds->SQL()->SetText("select * from nope");
+  ds->Execute(true);
+  EXPECT_EQ(opened.size(), 3u);
+  EXPECT_FALSE(ds->Active());
+}
+
+TEST_F(ThreadsTest, ThreadedPostingSendsEveryStatementInOrder) {
+  auto ds = std::make_unique<TMySQLDataset>();
+  ds->SetServer(server_.get());
+  ds->SQL()->SetText("select id, v from t order by id");
+  ds->SetOptions(ds->Options() + TMySQLDatasetOptions{doThreadedUpdate});
+  ds->Open();
+  std::atomic<int> posted{0};
+  ds->OnThreadPosted = [&](TObject*) { ++posted; };
+  const int kStatements = 40;
+  for (int i = 1; i <= kStatements; ++i)
+    ds->ExecSQL("insert into lg (v) values (" + std::to_string(i) + ")", false, false, "", "");
+  // Edits of one row: the last one must win on the server.
+  for (int i = 0; i < 10; ++i) {
+    ds->First();
+    ds->Edit();
+    ds->FieldByName("v")->SetAsString("e" + std::to_string(i));
+    ds->Post();
+  }
+  ASSERT_TRUE(Pump([&] { return MySQLThreadCount() == 0; }));
+  EXPECT_EQ(posted.load(), kStatements + 10);
+  std::string expected;
+  for (int i = 1; i <= kStatements; ++i) expected += (i > 1 ? "," : "") + std::to_string(i);
+  EXPECT_EQ(Read("select group_concat(v order by n) from lg"), expected);
+  EXPECT_EQ(Read("select v from t where id = 1"), "e9");
+  EXPECT_EQ(ds->FieldByName("v")->AsString(), "e9");
+}
+
+TEST_F(ThreadsTest, WorkersCopyTheParametersWhileTheMainThreadChangesThem) {
+  const std::string other = FreshDatabase("thr_other");
+  server_->Connect();
+  std::atomic<bool> stop{false};
+  std::atomic<int> opened{0};
+  std::vector<std::string> seen_bad;
+  std::mutex bad_mu;
+  auto work = [&] {
+    while (!stop) {
+      MySQLHandle h = server_->AllocConnection();
+      MySQLHandle copy = h;
+      TMySQLBase* driver = server_->GetDriver();
+      MySQLResultHandle r = driver->OpenQuery(h, "select database()");
+      MySQLRow row = driver->RetrieveRow(r);
+      std::string db = row && row[0] ? row[0] : "(null)";
+      driver->CloseQuery(r);
+      server_->FreeConnection(h);
+      EXPECT_EQ(h, nullptr);
+      (void)copy;
+      if (db != Database() && db != other) {
+        std::lock_guard<std::mutex> lock(bad_mu);
+        seen_bad.push_back(db);
+      }
+      ++opened;
+    }
+  };
+  std::thread a(work), b(work);
+  for (int i = 0; i < 200 || opened < 20; ++i)
+    server_->SetDatabaseName(i % 2 ? other : Database());
+  stop = true;
+  a.join();
+  b.join();
+  server_->SetDatabaseName(Database());
+  EXPECT_TRUE(seen_bad.empty());
+  EXPECT_GE(opened.load(), 20);
+  // The worker's releases did not disconnect the component.
+  EXPECT_TRUE(server_->GetConnected());
+  RootSql("DROP DATABASE IF EXISTS `" + other + "`;");
+}
+
+TEST_F(ThreadsTest, WorkerReleaseLeavesCloseOnChildrenToTheMainThread) {
+  server_->SetOptions(server_->Options() + TMySQLServerOptions{soCloseOnChildren});
+  server_->Connect();
+  bool connected_in_callback = false;
+  ThreadSQLFree(server_.get(), "insert into lg (v) values (9)",
+                [&](TObject*) { connected_in_callback = server_->GetConnected(); }, 0);
+  ASSERT_TRUE(Pump([&] { return MySQLThreadCount() == 0; }));
+  EXPECT_EQ(Read("select v from lg"), "9");
+  // The check ran on the main thread when the worker ended: no dataset is
+  // open, so the component closed.
+  EXPECT_FALSE(connected_in_callback);
+  EXPECT_FALSE(server_->GetConnected());
+}
+
+}  // namespace
+}  // namespace rowset::test
