@@ -158,6 +158,23 @@ TEST_F(InstallTest, EditExampleChangesTheTableAndShowsItsStatements) {
   RootSql("DROP DATABASE `" + db + "`;");
 }
 
+TEST_F(InstallTest, WorkerThreadExampleGetsItsRowsOnTheMainThread) {
+  const fs::path build = WorkDir() / "examples";
+  ShellResult r = BuildExamples(build);
+  ASSERT_EQ(r.exit_code, 0) << r.out;
+
+  const std::string program = ShellQuote((build / "worker_thread").string());
+  r = Shell(program + " " + ServerArgs(Server().pw_password) + " " +
+            ShellQuote("select 'pear' as fruit, 2 as n union all select 'plum', null"));
+  EXPECT_EQ(r.exit_code, 0) << r.out;
+  EXPECT_EQ(r.out, "pear | 2\nplum | NULL\n");
+
+  // The worker's error text arrives on the main thread.
+  r = Shell(program + " " + ServerArgs(Server().pw_password) + " " + ShellQuote("select from"));
+  EXPECT_EQ(r.exit_code, 1) << r.out;
+  EXPECT_NE(r.out.find("[1064]"), std::string::npos) << r.out;
+}
+
 TEST_F(InstallTest, PackageRefusesARequestForTheNextMinorVersion) {
   // Before 1.0 a minor version may change the interface.
   const std::string version = BuildSetting("ROWSET_VERSION");
