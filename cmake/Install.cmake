@@ -5,7 +5,7 @@
 #   lib/librowset.a (or librowset.so.<version> with -DBUILD_SHARED_LIBS=ON)
 #   lib/cmake/rowset/                 find_package(rowset 0.1) -> rowset::rowset
 #   lib/pkgconfig/rowset.pc           pkg-config --cflags --libs rowset
-#   bin/rowset-demo                   the programs of tools/
+#   bin/rowset                        the programs of tools/ (the main program)
 # In this tree the headers include each other as "host/Classes.h"; the
 # installed copies say "rowset/host/Classes.h", so a program needs only the
 # include folder itself on its path and the subsystem folders never clash with

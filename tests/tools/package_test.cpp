@@ -40,7 +40,7 @@ TEST(PackageTest, DebianPackageDeclaresItsDependenciesAndHoldsTheLibrary) {
        {std::string("./usr/include/rowset/rowset.h"),
         std::string("./usr/include/rowset/components/MySQLServer.h"),
         std::string("./usr/include/rowset/drivers/MySQLDrivers.h"),
-        std::string("./usr/bin/rowset-demo"),
+        std::string("./usr/bin/rowset"),
         lib + (shared ? "librowset.so" : "librowset.a"),
         lib + "cmake/rowset/rowsetConfig.cmake",
         lib + "pkgconfig/rowset.pc"})
