@@ -106,7 +106,8 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION libdevel)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libmariadb3, zlib1g")
+# The rowset program edits its input lines through libedit.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libmariadb3, zlib1g, libedit2")
 # The embedded back end loads libmariadbd.so.19 only when asked for; building
 # against the package's CMake files or rowset.pc needs zlib's headers.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libmariadbd19, zlib1g-dev")
