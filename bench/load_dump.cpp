@@ -59,8 +59,8 @@ int main(int argc, char** argv) {
   const std::string rowset = (dir / "rowset").string();
   const fs::path dump = fs::temp_directory_path() / ("rowset_load_dump_" + std::to_string(::getpid()) + ".sql");
 
-  // About 220 bytes of dump per row.
-  const long rows = mb * 1000000 / 220;
+  // About 188 bytes of dump per row.
+  const long rows = mb * 1000000 / 188;
   RootSql(
       "DROP DATABASE IF EXISTS rowset_load_src; CREATE DATABASE rowset_load_src;"
       "CREATE TABLE rowset_load_src.load_rows (id INT PRIMARY KEY, name VARCHAR(64),"
