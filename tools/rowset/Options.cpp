@@ -44,6 +44,7 @@ std::string HelpText() {
       "  --help               this text\n"
       "  --version            the program's version\n"
       "\n"
+      "Text is exchanged as UTF-8 (utf8mb4) with servers that know it.\n"
       "Output: values as the server sends them (dates in ISO form), NULL as\n"
       "NULL (table), an empty unquoted field (csv), \\N (tsv) or null (json).\n"
       "csv: a header line, fields quoted when they hold a comma, quote or line\n"

@@ -115,6 +115,9 @@ std::unique_ptr<TMySQLServer> Connect(const Options& Opts, bool& Cancelled) {
   }
   server->SetDatabaseName(Opts.database);
   server->Connect();
+  // Text is exchanged as UTF-8 (all of it, emoji included) where the server
+  // knows utf8mb4 (5.5.3 and later), as terminals and files expect today.
+  if (server->ServerVer() >= 50503) server->ExecSQL("set names utf8mb4");
   return server;
 }
 
