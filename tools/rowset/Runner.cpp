@@ -30,7 +30,7 @@ class Progress {
     const double secs = std::chrono::duration<double>(now - start_).count();
     const double rate = secs > 0 ? BytesDone / secs : 0;
     std::string eta = "--:--";
-    if (rate > 0 && BytesDone > 0) {
+    if (rate > 0 && secs >= 1.0) {  // a rate over less than a second says little
       long left = static_cast<long>((bytes_ - BytesDone) / rate + 0.5);
       char buf[32];
       std::snprintf(buf, sizeof buf, "%ld:%02ld", left / 60, left % 60);

@@ -114,7 +114,14 @@ std::unique_ptr<TMySQLServer> Connect(const Options& Opts, bool& Cancelled) {
     }
   }
   server->SetDatabaseName(Opts.database);
-  server->Connect();
+  try {
+    server->Connect();
+  } catch (const EMySQLError& e) {
+    // The embedded server's reasons are in its log, not in the error.
+    if (kind != Driver::kEmbedded || Opts.verbose) throw;
+    throw EMySQLError(e.ErrorCode(), std::string(e.what()) + "\r\n(the embedded server's messages are in " +
+                                         DataDirectory(Opts) + "/server.log)");
+  }
   // Text is exchanged as UTF-8 (all of it, emoji included) where the server
   // knows utf8mb4 (5.5.3 and later), as terminals and files expect today.
   if (server->ServerVer() >= 50503) server->ExecSQL("set names utf8mb4");
