@@ -6,10 +6,13 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <system_error>
 
 #include "design/MySQLLoginDlg.h"
 #include "host/Exceptions.h"
+#include "parser/MySQLParser.h"
 
 namespace rowset::cli {
 
@@ -47,6 +50,41 @@ void ConfigureEmbedded(TMySQLServer& Server, const Options& Opts) {
     // command line is made on first use.
     Server.SetOptions(Server.Options() + soAutoCreate);
   }
+}
+
+// The embedded server starts on an empty folder without the mysql system
+// tables (no stored procedures, time zones or plugins then). On first use
+// they are made from the server package's own script, on a connection of
+// their own; a failure leaves the folder without them (tried again on the
+// next start) and only warns.
+void MakeSystemTables(TMySQLServer& Server) {
+  std::string text;
+  for (const char* path : {"/usr/share/mariadb/mysql_system_tables.sql", "/usr/share/mysql/mysql_system_tables.sql"}) {
+    std::ifstream in(path, std::ios::binary);
+    if (in) {
+      text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+      break;
+    }
+  }
+  if (text.empty()) return;
+  TMySQLBase* driver = Server.GetDriver();
+  MySQLHandle handle = Server.AllocConnection();
+  auto run = [&](const std::string& Sql) {
+    MySQLResultHandle result = driver->OpenQuery(handle, Sql);
+    driver->CloseQuery(result);
+  };
+  try {
+    run("create database if not exists mysql");
+    run("use mysql");
+    for (const std::string& statement : SplitScript(text)) run(statement);
+  } catch (const std::exception& e) {
+    std::fprintf(ErrorStream(), "rowset: the embedded server's system tables could not be made: %s\n", e.what());
+    try {
+      run("drop database if exists mysql");
+    } catch (...) {
+    }
+  }
+  Server.FreeConnection(handle);
 }
 
 void ConfigureRemote(TMySQLServer& Server, const Options& Opts, Driver Kind) {
@@ -114,8 +152,11 @@ std::unique_ptr<TMySQLServer> Connect(const Options& Opts, bool& Cancelled) {
     }
   }
   server->SetDatabaseName(Opts.database);
+  const bool fresh = kind == Driver::kEmbedded &&
+                     !std::filesystem::exists(std::filesystem::path(DataDirectory(Opts)) / "db" / "mysql");
   try {
     server->Connect();
+    if (fresh) MakeSystemTables(*server);
   } catch (const EMySQLError& e) {
     // The embedded server's reasons are in its log, not in the error.
     if (kind != Driver::kEmbedded || Opts.verbose) throw;

@@ -8,7 +8,9 @@
 // messages to the process's standard error; unless --verbose is given, file
 // descriptor 2 is pointed at "server.log" in the data directory for the rest
 // of the process, and the program's own messages go to the original
-// standard error through ErrorStream().
+// standard error through ErrorStream(). On first use the server's system
+// tables (the "mysql" database) are made from the MariaDB server package's
+// mysql_system_tables.sql, so that stored procedures and the like work.
 //
 // Not thread-safe; one session per process (the embedded server starts once
 // per process).
