@@ -8,6 +8,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -334,8 +335,8 @@ int RunInteractive(TMySQLServer& Server, const Options& Opts, Runner& Run, Print
     std::fflush(stdout);
   }
   std::printf("\n");
-  // The history is kept only where the data directory exists (the
-  // embedded server's, or one made earlier).
+  std::error_code ignored;  // without the folder there is just no history
+  std::filesystem::create_directories(DataDirectory(Opts), ignored);
   write_history(history.c_str());
   return 0;
 }
