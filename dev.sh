@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # One entry point for set-up, build, tests and the demo program.
 #   ./dev.sh test    install what is missing, build, run every test
-#   ./dev.sh demo    install what is missing, build, run the demo program
+#   ./dev.sh demo    install what is missing, build, run the main program's
+#                    demo (rowset demo; more options are passed on)
 #   ./dev.sh build   install what is missing and build
 #   ./dev.sh deps    install the Debian packages the project needs
 #   ./dev.sh docs    API reference with Doxygen into build/docs (installs
@@ -11,7 +12,8 @@ cd "$(dirname "$0")"
 
 BUILD_DIR=${ROWSET_BUILD_DIR:-build}
 PACKAGES=(build-essential cmake g++ python3 zlib1g-dev libgtest-dev googletest
-  mariadb-server mariadb-client libmariadb3 libmariadb-dev libmariadbd19 ccache pkgconf tmux)
+  mariadb-server mariadb-client libmariadb3 libmariadb-dev libmariadbd19 ccache pkgconf tmux
+  libedit-dev)
 
 deps() {
   install_packages "${PACKAGES[@]}"
@@ -66,7 +68,7 @@ case ${1:-test} in
   demo)
     deps; build
     shift
-    "$BUILD_DIR/rowset-demo" "$@" ;;
+    "$BUILD_DIR/rowset" demo "$@" ;;
   docs) docs ;;
   *) echo "usage: ./dev.sh test|demo|build|deps|docs" >&2; exit 2 ;;
 esac

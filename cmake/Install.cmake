@@ -5,7 +5,7 @@
 #   lib/librowset.a (or librowset.so.<version> with -DBUILD_SHARED_LIBS=ON)
 #   lib/cmake/rowset/                 find_package(rowset 0.1) -> rowset::rowset
 #   lib/pkgconfig/rowset.pc           pkg-config --cflags --libs rowset
-#   bin/rowset-demo                   the programs of tools/
+#   bin/rowset                        the programs of tools/ (the main program)
 # In this tree the headers include each other as "host/Classes.h"; the
 # installed copies say "rowset/host/Classes.h", so a program needs only the
 # include folder itself on its path and the subsystem folders never clash with
@@ -106,7 +106,8 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION libdevel)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libmariadb3, zlib1g")
+# The rowset program edits its input lines through libedit.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libmariadb3, zlib1g, libedit2")
 # The embedded back end loads libmariadbd.so.19 only when asked for; building
 # against the package's CMake files or rowset.pc needs zlib's headers.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libmariadbd19, zlib1g-dev")

@@ -82,13 +82,15 @@ TEST_F(InstallTest, PackageFilesAndProgramsAreInstalled) {
   EXPECT_TRUE(fs::exists(LibDir() / "cmake" / "rowset" / "rowsetConfigVersion.cmake"));
   const std::string pc = ReadFile(LibDir() / "pkgconfig" / "rowset.pc");
   EXPECT_NE(pc.find("Version: " + BuildSetting("ROWSET_VERSION")), std::string::npos) << pc;
-  // The installed demo program runs from the prefix against the server.
-  ShellResult demo = Shell(ShellQuote((Prefix() / "bin" / "rowset-demo").string()) + " --host " +
-                           ShellQuote(Server().host) + " --port " + std::to_string(Server().port) +
-                           " --user " + ShellQuote(Server().pw_user) + " --password " +
-                           ShellQuote(Server().pw_password));
-  EXPECT_EQ(demo.exit_code, 0) << demo.out;
-  EXPECT_NE(demo.out.find("(4 rows)"), std::string::npos) << demo.out;
+  // The installed main program runs from the prefix against the server.
+  ShellResult run = Shell("MYSQL_PWD=" + ShellQuote(Server().pw_password) + " " +
+                          ShellQuote((Prefix() / "bin" / "rowset").string()) + " --host " +
+                          ShellQuote(Server().host) + " --port " + std::to_string(Server().port) +
+                          " --user " + ShellQuote(Server().pw_user) +
+                          " -e 'select 6*7 as answer'");
+  EXPECT_EQ(run.exit_code, 0) << run.out;
+  EXPECT_NE(run.out.find("| answer |"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("|     42 |"), std::string::npos) << run.out;
 }
 
 // The examples, configured and built once against the prefix.

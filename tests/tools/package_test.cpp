@@ -29,7 +29,7 @@ TEST(PackageTest, DebianPackageDeclaresItsDependenciesAndHoldsTheLibrary) {
   ASSERT_EQ(info.exit_code, 0) << info.out;
   EXPECT_NE(info.out.find(" Package: rowset\n"), std::string::npos) << info.out;
   EXPECT_NE(info.out.find(" Version: " + version + "\n"), std::string::npos) << info.out;
-  EXPECT_NE(info.out.find(" Depends: libmariadb3, zlib1g\n"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find(" Depends: libmariadb3, zlib1g, libedit2\n"), std::string::npos) << info.out;
   EXPECT_NE(info.out.find(" Recommends: libmariadbd19"), std::string::npos) << info.out;
 
   ShellResult contents = Shell("dpkg-deb --contents " + ShellQuote(deb.string()));
@@ -40,7 +40,7 @@ TEST(PackageTest, DebianPackageDeclaresItsDependenciesAndHoldsTheLibrary) {
        {std::string("./usr/include/rowset/rowset.h"),
         std::string("./usr/include/rowset/components/MySQLServer.h"),
         std::string("./usr/include/rowset/drivers/MySQLDrivers.h"),
-        std::string("./usr/bin/rowset-demo"),
+        std::string("./usr/bin/rowset"),
         lib + (shared ? "librowset.so" : "librowset.a"),
         lib + "cmake/rowset/rowsetConfig.cmake",
         lib + "pkgconfig/rowset.pc"})

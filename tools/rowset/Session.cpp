@@ -1,0 +1,172 @@
+// The connection of the rowset program (see Session.h).
+#include "tools/rowset/Session.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#include "design/MySQLLoginDlg.h"
+#include "host/Exceptions.h"
+#include "parser/MySQLParser.h"
+
+namespace rowset::cli {
+
+namespace {
+
+FILE* g_error_stream = nullptr;
+bool g_error_terminal = false;
+
+// Points file descriptor 2 at Log (appending) for the rest of the process.
+void SendStandardErrorTo(const std::string& Log) {
+  int fd = ::open(Log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (fd < 0) return;  // the messages then reach the terminal, nothing worse
+  ::dup2(fd, 2);
+  ::close(fd);
+}
+
+void ConfigureEmbedded(TMySQLServer& Server, const Options& Opts) {
+  namespace fs = std::filesystem;
+  const fs::path home = fs::absolute(DataDirectory(Opts));
+  const fs::path db = home / "db";
+  std::error_code ec;
+  fs::create_directories(db, ec);
+  if (ec) throw Exception("cannot make the data directory " + db.string() + ": " + ec.message());
+  const std::string log = (home / "server.log").string();
+  if (!Opts.verbose) SendStandardErrorTo(log);
+  // Small buffers: the embedded server lives inside an interactive program.
+  Server.SetParams("[embedded]\r\ndatadir=" + db.string() +
+                   "\r\nlc-messages-dir=/usr/share/mysql\r\n"
+                   "innodb-buffer-pool-size=32M\r\ninnodb-log-file-size=16M\r\n"
+                   "innodb-buffer-pool-dump-at-shutdown=0\r\n"
+                   "innodb-buffer-pool-load-at-startup=0\r\n");
+  Server.SetDriverType(dtEmbedded);
+  if (!Opts.database.empty()) {
+    // The embedded server is the user's own: a database named on the
+    // command line is made on first use.
+    Server.SetOptions(Server.Options() + soAutoCreate);
+  }
+}
+
+// The embedded server starts on an empty folder without the mysql system
+// tables (no stored procedures, time zones or plugins then). On first use
+// they are made from the server package's own script, on a connection of
+// their own; a failure leaves the folder without them (tried again on the
+// next start) and only warns.
+void MakeSystemTables(TMySQLServer& Server) {
+  std::string text;
+  for (const char* path : {"/usr/share/mariadb/mysql_system_tables.sql", "/usr/share/mysql/mysql_system_tables.sql"}) {
+    std::ifstream in(path, std::ios::binary);
+    if (in) {
+      text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+      break;
+    }
+  }
+  if (text.empty()) return;
+  TMySQLBase* driver = Server.GetDriver();
+  MySQLHandle handle = Server.AllocConnection();
+  auto run = [&](const std::string& Sql) {
+    MySQLResultHandle result = driver->OpenQuery(handle, Sql);
+    driver->CloseQuery(result);
+  };
+  try {
+    run("create database if not exists mysql");
+    run("use mysql");
+    for (const std::string& statement : SplitScript(text)) run(statement);
+  } catch (const std::exception& e) {
+    std::fprintf(ErrorStream(), "rowset: the embedded server's system tables could not be made: %s\n", e.what());
+    try {
+      run("drop database if exists mysql");
+    } catch (...) {
+    }
+  }
+  Server.FreeConnection(handle);
+}
+
+void ConfigureRemote(TMySQLServer& Server, const Options& Opts, Driver Kind) {
+  Server.SetDriverType(Kind == Driver::kLibrary ? dtLibrary : dtDirect);
+  if (!Opts.socket.empty()) {
+    // The client library connects to "localhost" through the socket that
+    // MYSQL_UNIX_PORT names.
+    ::setenv("MYSQL_UNIX_PORT", Opts.socket.c_str(), 1);
+    Server.SetHost("localhost");
+  } else {
+    Server.SetHost(Opts.host.empty() ? "127.0.0.1" : Opts.host);
+  }
+  Server.SetPort(Opts.port != 0 ? Opts.port : 3306);
+  Server.SetUserName(Opts.user.empty() ? "root" : Opts.user);
+  if (const char* pwd = std::getenv("MYSQL_PWD")) Server.SetPassword(pwd);
+  Server.SetCompression(Opts.compress);
+}
+
+}  // namespace
+
+void SaveErrorStream() {
+  int fd = ::fcntl(2, F_DUPFD_CLOEXEC, 3);
+  g_error_terminal = ::isatty(2) == 1;
+  g_error_stream = fd >= 0 ? ::fdopen(fd, "w") : nullptr;
+  if (g_error_stream == nullptr) g_error_stream = stderr;
+  std::setvbuf(g_error_stream, nullptr, _IONBF, 0);
+}
+
+FILE* ErrorStream() { return g_error_stream != nullptr ? g_error_stream : stderr; }
+bool ErrorIsTerminal() { return g_error_terminal; }
+
+std::string DataDirectory(const Options& Opts) {
+  if (!Opts.datadir.empty()) return Opts.datadir;
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  if (xdg != nullptr && xdg[0] == '/') return std::string(xdg) + "/rowset";
+  const char* home = std::getenv("HOME");
+  return std::string(home != nullptr && home[0] != '\0' ? home : ".") + "/.local/share/rowset";
+}
+
+std::unique_ptr<TMySQLServer> Connect(const Options& Opts, bool& Cancelled) {
+  Cancelled = false;
+  Driver kind = Opts.driver;
+  if (kind == Driver::kDefault) {
+    if (!Opts.socket.empty()) kind = Driver::kLibrary;
+    else kind = Opts.NamesServer() ? Driver::kDirect : Driver::kEmbedded;
+  }
+  auto server = std::make_unique<TMySQLServer>();
+  if (kind == Driver::kEmbedded) {
+    ConfigureEmbedded(*server, Opts);
+  } else {
+    ConfigureRemote(*server, Opts, kind);
+    if (Opts.prompt_password) {
+      std::string host = server->Host(), port = std::to_string(server->Port());
+      std::string user = server->UserName(), password = server->Password();
+      if (!MySQLLoginDialog(host, port, user, password)) {
+        Cancelled = true;
+        return server;
+      }
+      server->SetHost(host);
+      char* end = nullptr;
+      unsigned long n = std::strtoul(port.c_str(), &end, 10);
+      if (!port.empty() && *end == '\0' && n > 0 && n <= 65535) server->SetPort(static_cast<uint16_t>(n));
+      server->SetUserName(user);
+      server->SetPassword(password);
+    }
+  }
+  server->SetDatabaseName(Opts.database);
+  const bool fresh = kind == Driver::kEmbedded &&
+                     !std::filesystem::exists(std::filesystem::path(DataDirectory(Opts)) / "db" / "mysql");
+  try {
+    server->Connect();
+    if (fresh) MakeSystemTables(*server);
+  } catch (const EMySQLError& e) {
+    // The embedded server's reasons are in its log, not in the error.
+    if (kind != Driver::kEmbedded || Opts.verbose) throw;
+    throw EMySQLError(e.ErrorCode(), std::string(e.what()) + "\r\n(the embedded server's messages are in " +
+                                         DataDirectory(Opts) + "/server.log)");
+  }
+  // Text is exchanged as UTF-8 (all of it, emoji included) where the server
+  // knows utf8mb4 (5.5.3 and later), as terminals and files expect today.
+  if (server->ServerVer() >= 50503) server->ExecSQL("set names utf8mb4");
+  return server;
+}
+
+}  // namespace rowset::cli
