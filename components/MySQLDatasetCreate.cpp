@@ -6,25 +6,11 @@
 #include <vector>
 
 #include "components/MySQLDataset.h"
-#include "host/Immortal.h"
+#include "components/MySQLScriptNames.h"
 
 namespace rowset {
 
 namespace {
-
-bool IsPlainIdentifierChar(char C) {
-  return (C >= '0' && C <= '9') || (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z') || C == '_';
-}
-
-std::string BackQuoted(std::string_view S) {
-  std::string out = "`";
-  for (char c : S) {
-    out += c;
-    if (c == '`') out += '`';
-  }
-  out += '`';
-  return out;
-}
 
 std::string Trimmed(std::string_view S) {
   size_t b = 0, e = S.size();
@@ -87,38 +73,7 @@ std::string ColumnType(const TFieldDef* Def) {
 }  // namespace
 
 std::string TMySQLDatasetBase::ScriptIdentifier(const std::string& Name, bool Dotted) const {
-  if (Name.empty()) return Name;
-  TMySQLBase* driver = Driver();
-  if (driver != nullptr && driver->ServerVer() > 0) {
-    // A server older than 3.23.6 takes no back-quotes.
-    if (driver->ServerVer() < 32306) return Name;
-    if (Dotted) return server_->FormatIdentifier(Name);
-  }
-  if (Dotted && Name.find('`') == std::string::npos && Name.find('.') != std::string::npos) {
-    // Each part of a qualified name by itself, as the connection does.
-    std::string out;
-    size_t at = 0;
-    while (at <= Name.size()) {
-      size_t dot = Name.find('.', at);
-      if (dot == std::string::npos) dot = Name.size();
-      if (dot > at) {
-        if (!out.empty()) out += '.';
-        out += ScriptIdentifier(Name.substr(at, dot - at), false);
-      }
-      at = dot + 1;
-    }
-    return out;
-  }
-  // A name already in back-quotes stays as it is.
-  if (Name.size() >= 2 && Name.front() == '`' && Name.back() == '`') return Name;
-  const TMySQLBase& words = driver != nullptr ? *driver : Immortal<TMySQLBase>();
-  bool plain = !words.IsReservedWord(Name);
-  bool digits_only = true;
-  for (char c : Name) {
-    if (!IsPlainIdentifierChar(c)) plain = false;
-    if (c < '0' || c > '9') digits_only = false;
-  }
-  return plain && !digits_only ? Name : BackQuoted(Name);
+  return rowset::ScriptIdentifier(Driver(), Name, Dotted);
 }
 
 void TMySQLDatasetBase::KeepCreationFieldDefs() {
