@@ -241,8 +241,6 @@ void TMySQLDatasetBase::ExcludeRetrieveOptions() {
 
 TDataSource* TMySQLDatasetBase::GetDataSource() const { return master_link_->DataSource(); }
 
-std::string TMySQLDatasetBase::CreateTable(bool Execute) { return std::string(); }
-
 bool TMySQLDatasetBase::ConstraintsStored() { return Constraints()->Count() > 0; }
 
 bool TMySQLDatasetBase::CustomFieldDefsStored() const { return custom_field_defs_->Count() > 0; }

@@ -532,6 +532,38 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   void SetFiltered(bool Value) override;
   void SetFilterText(const std::string& Value) override;
 
+  // --- Table auto-creation (MySQLDatasetCreate.cpp)
+  //
+  // CreateTable(Execute) builds the script that creates TableName from the
+  // field and index definitions ("use", optionally "drop table if exists",
+  // "create [temporary] table if not exists" with one line per name and per
+  // column type), runs it when Execute is set and returns its text; without
+  // a TableName or any database name (the dataset's, else the component's)
+  // it is empty and nothing runs. Open runs it first with doAutoCreate.
+  //
+  // Sound behaviour kept over the plain rules:
+  // - Names are back-quoted wherever they are not plain identifiers
+  //   (reserved words, "-" and other characters, digits only; back-quotes
+  //   inside doubled), also while there is no connection to ask. Column and
+  //   index names are always one identifier; only the table and database
+  //   names are split at dots as the connection does.
+  // - A memo of size 0 becomes " text ", a blob or graphic of size 0
+  //   " blob " (the plain rule gives varchar(0) and tinyblob).
+  // - Blanks around index field names are dropped, empty ones skipped.
+  // - The field definitions an open derives from the result replace
+  //   FieldDefs, but the table keeps being created from the application's:
+  //   they are kept aside when an open replaces them, and used while
+  //   FieldDefs still hold what that open derived (so doDropIfExists
+  //   recreates the same table at every open). IndexDefs are the
+  //   application's unless doRetrieveIndexDefs replaces them.
+  // - On the shared connection, running the script selects the component's
+  //   database again afterwards.
+  //
+  // Name as a script identifier; Dotted: each part of a qualified name.
+  std::string ScriptIdentifier(const std::string& Name, bool Dotted) const;
+  // The definitions the table is created from.
+  TFieldDefs* CreationFieldDefs();
+
   // --- host hooks
   bool GetFieldData(TField* Field, void* Buffer) override;
   void SetFieldData(TField* Field, const void* Buffer) override;
@@ -781,6 +813,13 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   std::unique_ptr<TStringList> master_field_pairs_;
   std::unique_ptr<TMasterDataLink> master_link_;
   std::unique_ptr<TStringList> sql_, sql_update_, sql_insert_, sql_delete_, sql_batch_, sql_cached_;
+
+  // --- table auto-creation state (MySQLDatasetCreate.cpp)
+  // Called by InternalInitFieldDefs before and after it replaces FieldDefs.
+  void KeepCreationFieldDefs();
+  void NoteDerivedFieldDefs();
+  std::unique_ptr<TFieldDefs> creation_field_defs_;
+  std::optional<std::string> derived_defs_signature_;
 };
 
 // The published classes.

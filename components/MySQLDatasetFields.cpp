@@ -403,6 +403,7 @@ void TMySQLDatasetBase::InternalInitFieldDefs() {
     InternalOpenResult();
   }
   if (!IsCursorOpen()) return;
+  KeepCreationFieldDefs();
   TFieldDefs* defs = FieldDefs();
   defs->BeginUpdate();
   try {
@@ -526,6 +527,7 @@ void TMySQLDatasetBase::InternalInitFieldDefs() {
     throw;
   }
   defs->EndUpdate();
+  NoteDerivedFieldDefs();
 }
 
 TFieldClass TMySQLDatasetBase::GetFieldClass(TFieldType FieldType) {

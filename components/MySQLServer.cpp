@@ -1,5 +1,7 @@
 #include "components/MySQLServer.h"
 
+#include "components/MySQLScriptNames.h"
+
 #include <exception>
 #include <utility>
 
@@ -794,7 +796,7 @@ void TMySQLServer::DatabaseCommand(bool Create, const std::string& Name, MySQLHa
 std::string TMySQLServer::CreateDatabase(bool Execute) {
   TStringList script;
   if (!database_name_.empty()) {
-    std::string name = FormatIdentifier(database_name_);
+    std::string name = ScriptIdentifier(driver_.get(), database_name_, true);
     if (options_.Contains(soDropIfExists)) script.Add("drop database if exists " + name + ";");
     script.Add("create database if not exists " + name + ";");
     script.Add("use " + name + ";");
@@ -809,7 +811,7 @@ std::string TMySQLServer::CreateDatabase(bool Execute) {
   };
   for (size_t i = 0; i < named_.size(); ++i) add_table_script(named_[i]->dataset.get());
   for (int i = 0; i < DataSetCount(); ++i) add_table_script(DataSets(i));
-  if (!database_name_.empty()) script.Add("use " + FormatIdentifier(database_name_) + ";");
+  if (!database_name_.empty()) script.Add("use " + ScriptIdentifier(driver_.get(), database_name_, true) + ";");
   if (Execute) ExecSQLBatch(script);
   return script.Text();
 }

@@ -320,7 +320,9 @@ class TMySQLServer : public TCustomConnection {
   // The creation script of DatabaseName (dropped first with soDropIfExists,
   // created if missing, selected) and of the tables of the datasets that
   // create theirs; run with ExecSQLBatch when Execute is set. Returns the
-  // script, one statement per line.
+  // script, one statement per line. The database name is quoted as in the
+  // table scripts (components/MySQLScriptNames.h), also while disconnected,
+  // where the connection's own quoting would leave "my-db" bare.
   std::string CreateDatabase(bool Execute);
   // The driver's escaping (for the main connection) and identifier quoting.
   std::string EscapeStr(const std::string& S);
