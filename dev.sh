@@ -7,6 +7,12 @@
 #   ./dev.sh deps    install the Debian packages the project needs
 #   ./dev.sh docs    API reference with Doxygen into build/docs (installs
 #                    doxygen when it is missing)
+#   ./dev.sh test-asan  every test in an address/undefined-behaviour
+#                    sanitizer build (build-asan), stopping at a finding
+#   ./dev.sh test-tsan  thread, driver and host thread tests in a thread
+#                    sanitizer build (build-tsan)
+#   ./dev.sh fuzz [seconds]  each libFuzzer target for that long (default
+#                    60) in build-fuzz (installs clang when it is missing)
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -59,6 +65,45 @@ build() {
   cmake --build "$BUILD_DIR" -j "$(nproc)"
 }
 
+# Sanitizer and fuzzing stages: each build tree has its own private test
+# server (started by the CTest fixture).
+sanitized_tests() {
+  local dir=$1 option=$2
+  shift 2
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "-D$option=ON" >/dev/null
+  cmake --build "$dir" -j "$(nproc)"
+  local sets=("$@")
+  ((${#sets[@]})) || sets=("")
+  for sel in "${sets[@]}"; do
+    # shellcheck disable=SC2086
+    ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" $sel
+  done
+}
+
+fuzz() {
+  local seconds=${1:-60}
+  install_packages clang libclang-rt-14-dev
+  cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+    -DCMAKE_CXX_COMPILER=clang++ -DROWSET_FUZZ=ON >/dev/null
+  local targets=()
+  for f in fuzz/*.cpp; do targets+=("fuzz_$(basename "$f" .cpp)"); done
+  cmake --build build-fuzz -j "$(nproc)" --target "${targets[@]}"
+  for t in "${targets[@]}"; do
+    local name=${t#fuzz_} work=build-fuzz/corpus/${t#fuzz_}
+    mkdir -p "$work"
+    echo "dev.sh: fuzzing $name for ${seconds}s"
+    # New inputs go to the work corpus; the committed seeds are read only.
+    local log=build-fuzz/$name.log
+    if ! build-fuzz/"$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+      -artifact_prefix=build-fuzz/"$name"- "$work" "fuzz/corpus/$name" >"$log" 2>&1; then
+      tail -n 60 "$log" >&2
+      echo "dev.sh: $name found a fault (input saved as build-fuzz/$name-*)" >&2
+      return 1
+    fi
+    grep -E '^(#[0-9]+ +DONE|Done [0-9]+ runs)' "$log" || tail -n 2 "$log"
+  done
+}
+
 case ${1:-test} in
   deps) deps ;;
   build) deps; build ;;
@@ -70,5 +115,8 @@ case ${1:-test} in
     shift
     "$BUILD_DIR/rowset" demo "$@" ;;
   docs) docs ;;
-  *) echo "usage: ./dev.sh test|demo|build|deps|docs" >&2; exit 2 ;;
+  test-asan) deps; sanitized_tests build-asan ROWSET_SANITIZE ;;
+  test-tsan) deps; sanitized_tests build-tsan ROWSET_TSAN "-L ^(threads|drivers)$" "-R ^host\.threads" ;;
+  fuzz) deps; shift; fuzz "$@" ;;
+  *) echo "usage: ./dev.sh test|demo|build|deps|docs|test-asan|test-tsan|fuzz [seconds]" >&2; exit 2 ;;
 esac

@@ -9,6 +9,19 @@ set(ROWSET_TEST_ENV
   ROWSET_SOURCE_DIR=${PROJECT_SOURCE_DIR}
   ROWSET_BINARY_DIR=${CMAKE_BINARY_DIR})
 
+# Sanitizer builds stop at the first finding, undefined behaviour included.
+# Suppressions name third-party libraries only (tests/sanitizers/*.supp).
+if(ROWSET_SANITIZE)
+  list(APPEND ROWSET_TEST_ENV
+    ASAN_OPTIONS=halt_on_error=1:abort_on_error=0:detect_leaks=1:detect_stack_use_after_return=0
+    UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+    LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/sanitizers/lsan.supp:print_suppressions=0)
+endif()
+if(ROWSET_TSAN)
+  list(APPEND ROWSET_TEST_ENV
+    TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=${PROJECT_SOURCE_DIR}/tests/sanitizers/tsan.supp)
+endif()
+
 file(GLOB _support CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/common/*.cpp)
 add_library(rowset_testsupport STATIC ${_support})
 # The fake peer compresses frames itself, so the tests link zlib directly.

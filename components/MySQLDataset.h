@@ -479,6 +479,12 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // - ApplyUpdates removes the held-back statements it has run: after a
   //   failure SQLCached holds the failed statement and those after it, and
   //   the next apply resumes there instead of sending the others again.
+  //   A failure inside a held-back transaction keeps the whole transaction
+  //   from its start statement (after sending rollback when the connection
+  //   still stands), since the server undid all of it: a retry applies it
+  //   once, and never applies its tail without its head. A connection lost
+  //   while commit was under way cannot tell whether the commit took
+  //   effect; the transaction is then kept and a retry sends it again.
   // - An auto-increment column of an inserted row takes the server's insert
   //   id also when the record held no value for it (the usual case).
   // - Insert and delete commit before the local rows change, so a failing

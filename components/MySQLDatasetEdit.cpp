@@ -188,14 +188,42 @@ void TMySQLDatasetBase::ApplyUpdates() {
   if (sql_cached_->Count() == 0) return;
   const std::vector<std::string> statements = SplitScript(sql_cached_->Text());
   size_t done = 0;
+  // Index of the "start transaction" whose bracket is open, if any.
+  std::optional<size_t> open_bracket;
   try {
-    for (; done < statements.size(); ++done) ExecSQL(statements[done], false, false, "", "");
+    for (; done < statements.size(); ++done) {
+      const std::string word = FirstWord(statements[done]);
+      if (word == "start" || word == "begin") open_bracket = done;
+      ExecSQL(statements[done], false, false, "", "");
+      if (word == "commit" || word == "rollback") open_bracket.reset();
+    }
   } catch (...) {
-    // Keep only what has not run, so that a retry does not send a statement
-    // twice.
+    // Keep only what has not taken effect, so that a retry sends each
+    // statement once. A failure inside a transaction undoes all of it (the
+    // server rolls back on a lost connection; otherwise rollback is sent
+    // here), so the retry starts again at its "start transaction".
+    size_t keep_from = done;
+    if (open_bracket) {
+      keep_from = *open_bracket;
+      try {
+        if (connection_handle_ != nullptr && server_ != nullptr &&
+            server_->GetDriver()->ErrorNo(connection_handle_) != CR_SERVER_LOST &&
+            server_->GetDriver()->ErrorNo(connection_handle_) != CR_SERVER_GONE_ERROR) {
+          ExecSQL("rollback", false, false, "", "");
+        }
+      } catch (...) {
+      }
+    }
+    // The held lines stay as they were when each holds one statement.
+    std::vector<std::string> kept;
+    if (static_cast<size_t>(sql_cached_->Count()) == statements.size()) {
+      for (size_t i = keep_from; i < statements.size(); ++i) kept.push_back(sql_cached_->Get(static_cast<int>(i)));
+    } else {
+      for (size_t i = keep_from; i < statements.size(); ++i) kept.push_back(statements[i] + ";");
+    }
     sql_cached_->BeginUpdate();
     sql_cached_->Clear();
-    for (size_t i = done; i < statements.size(); ++i) sql_cached_->Add(statements[i] + ";");
+    for (const std::string& line : kept) sql_cached_->Add(line);
     sql_cached_->EndUpdate();
     throw;
   }
