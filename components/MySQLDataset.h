@@ -570,6 +570,57 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // The definitions the table is created from.
   TFieldDefs* CreationFieldDefs();
 
+  // --- Provider hooks (MySQLDatasetProvider.cpp)
+  //
+  // What the host's provider layer calls: PSExecute opens through Execute
+  // (not waiting); PSExecuteStatement turns each "?" into the numbered macro
+  // 1, 2, ... in the current delimiters (naming the parameters after them),
+  // copies the parameters into those macros, opens and returns the affected
+  // row count (0 when it is not a number); PSGetKeyFields gives the primary
+  // key columns each followed by ";"; PSGetTableName TableName, else the
+  // first table alias of the result, else "PleaseSpecifyATableNameProperty";
+  // the transaction hooks are StartTransaction, CommitTransaction and
+  // RollbackTransaction; PSUpdateRecord leaves applying to the provider.
+  //
+  // Sound behaviour kept over the plain rules:
+  // - A "?" inside a string literal, a quoted name or a comment is text, not
+  //   a parameter (a backslash escapes inside literals, as the macro pass
+  //   reads them); the text is read once, so delimiters holding "?" cannot
+  //   make it loop.
+  // - A parameter of a text type (or none) becomes a value macro: it is
+  //   written as a literal escaped for the session, never as raw SQL.
+  // - PSExecuteStatement closes the dataset first, so the statement runs
+  //   also when its text equals the one already open; a transaction on the
+  //   dataset's own connection keeps that connection through the close.
+  // - PSStartTransaction connects first with doTransactions, so that the
+  //   server's version is known and the transaction is not skipped.
+  // - PSGetQuoteChar is the back-quote: in MySQL's default mode a double
+  //   quote makes a string, so a name in double quotes would compare as a
+  //   text instead of naming a column.
+  // - GetIsIndexField compares whole names of IndexKeyFields (letter case
+  //   ignored), not substrings: "ID" is not an index field because of
+  //   "USERID".
+  void PSEndTransaction(bool Commit) override;
+  void PSExecute() override;
+  int PSExecuteStatement(const std::string& ASQL, TParams* AParams, void* ResultSet = nullptr) override;
+  TIndexDef* PSGetDefaultOrder() override;
+  std::string PSGetKeyFields() override;
+  TParams* PSGetParams() override;
+  std::string PSGetQuoteChar() override;
+  std::string PSGetTableName() override;
+  TIndexDefs* PSGetIndexDefs(TIndexOptions IndexTypes) override;
+  bool PSInTransaction() override;
+  bool PSIsSQLBased() override { return true; }
+  bool PSIsSQLSupported() override { return true; }
+  void PSReset() override;
+  void PSSetParams(TParams* AParams) override;
+  void PSSetCommandText(const std::string& CommandText) override;
+  void PSStartTransaction() override;
+  bool PSUpdateRecord(TUpdateKind UpdateKind, TDataSet* Delta) override { return false; }
+  bool GetIsIndexField(TField* Field) override;
+  // ASQL with each parameter "?" replaced by its numbered macro.
+  std::string PositionalToMacros(const std::string& ASQL, TParams* AParams);
+
   // --- host hooks
   bool GetFieldData(TField* Field, void* Buffer) override;
   void SetFieldData(TField* Field, const void* Buffer) override;
