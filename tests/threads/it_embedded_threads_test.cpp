@@ -39,7 +39,10 @@ TEST_F(EmbeddedThreadsTest, WorkersRunStatementsAndOpensOnTheEmbeddedServer) {
                    "\r\nlc-messages-dir=/usr/share/mysql\r\n"
                    "innodb-log-file-size=4M\r\ninnodb-buffer-pool-size=16M\r\n"
                    "innodb-buffer-pool-size-max=64M\r\n"
-                   "innodb-buffer-pool-dump-at-shutdown=0\r\n");
+                   "innodb-buffer-pool-dump-at-shutdown=0\r\n"
+                   // Workers are ordinary threads with 8 MB stacks; the
+                   // sanitizer builds need more than the server's default.
+                   "thread-stack=2M\r\n");
   server.SetDriverType(dtEmbedded);
   server.SetOptions({coInteractive, soAutoCreate});
   server.SetDatabaseName("emb_thr");
@@ -51,7 +54,8 @@ TEST_F(EmbeddedThreadsTest, WorkersRunStatementsAndOpensOnTheEmbeddedServer) {
   EXPECT_TRUE(ThreadWaitSQLFree(&server, "insert into nope values (1)", rec.Handle()));
   Application.ProcessMessages();
   ASSERT_NE(rec.First(WM_MYSQL_THREAD_EXCEPTION), nullptr);
-  EXPECT_NE(rec.First(WM_MYSQL_THREAD_EXCEPTION)->text.find("nope"), std::string::npos);
+  EXPECT_NE(rec.First(WM_MYSQL_THREAD_EXCEPTION)->text.find("nope"), std::string::npos)
+      << rec.First(WM_MYSQL_THREAD_EXCEPTION)->text;
   EXPECT_EQ(Scalar(server, "select count(*) from lg"), "1");
 
   TMySQLDataset ds;
