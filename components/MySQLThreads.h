@@ -41,6 +41,12 @@
 //   UPDATE after a newer one.
 // - ThreadWaitSQLFree and ThreadSQLAnswer take optional settings text (the
 //   default is the fixed "[MySQL]\r\nTimeOut=30000\r\n").
+// - A failed pass sets the shared status to 0 as well (without 1213), so
+//   GetStatus does not report a failed thread as still running.
+// - TMySQLThreaded's OnError gets the failing thread's id (wParam of 1211)
+//   as ID, so that a failure can be told apart from others.
+// - ThreadDatasetOpen calls its callback with the dataset as sender, as an
+//   open on the calling thread does (Execute), not with the thread.
 #ifndef ROWSET_COMPONENTS_MYSQLTHREADS_H_
 #define ROWSET_COMPONENTS_MYSQLTHREADS_H_
 
