@@ -41,6 +41,7 @@ class LostServerTest : public ::testing::TestWithParam<TMySQLDriverType> {
     server_.reset();
     proxy_.reset();
   }
+  void CutAnywhere(bool compress);
   TMySQLQuery& Query(const std::string& sql) {
     ds_ = std::make_unique<TMySQLQuery>();
     ds_->SetServer(server_.get());
@@ -68,7 +69,13 @@ TEST_P(LostServerTest, ReadTimeOutEndsAStalledQuery) {
   proxy_->Stall(false);
 }
 
-TEST_P(LostServerTest, ResultCutAnywhereRaises) {
+TEST_P(LostServerTest, ResultCutAnywhereRaises) { CutAnywhere(false); }
+
+// The same inside compressed frames: cuts fall mid-frame.
+TEST_P(LostServerTest, CompressedResultCutAnywhereRaises) { CutAnywhere(true); }
+
+void LostServerTest::CutAnywhere(bool compress) {
+  if (compress) server_->SetOptions(server_->Options() + TMySQLServerOptions{coCompress});
   server_->Open();
   TMySQLQuery& q = Query("select id, v from big order by id");
   const uint64_t before = proxy_->Forwarded();
