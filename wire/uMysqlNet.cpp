@@ -325,6 +325,9 @@ uint32_t TMysqlNet::net_safe_read() {
     if (protocol_version > 9) {
       number = uint32_t{p[1]} | (uint32_t{p[2]} << 8);
       offset = 3;
+      // An error numbered 0 would read as no error at all, and a failed
+      // command or a broken result as a success or the end of the rows.
+      if (number == 0) number = CR_UNKNOWN_ERROR;
     }
     const char* text = reinterpret_cast<const char*>(p + offset);
     size_t n = strnlen(text, length - offset);

@@ -47,7 +47,8 @@ class TMysqlNet {
   // As my_net_read, and decodes error packets. A failed read (or an empty
   // packet) closes the transport and records 2013 (2020 for a packet too
   // large); an error packet records the server's number and text and keeps
-  // the connection.
+  // the connection. An error packet numbered 0 is recorded as
+  // CR_UNKNOWN_ERROR with its text, so that it can never pass for success.
   uint32_t net_safe_read();
   bool net_realloc(size_t size);
   bool net_pack();

@@ -91,6 +91,11 @@ void LoopbackProxy::Stall(bool on) {
   Wake();
 }
 
+std::string LoopbackProxy::FromServer() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return from_server_;
+}
+
 void LoopbackProxy::Wake() {
   char b = 1;
   (void)!::write(wake_[1], &b, 1);
@@ -174,6 +179,7 @@ void LoopbackProxy::Run() {
         }
         forwarded_ += at;
         std::lock_guard<std::mutex> lock(mutex_);
+        if (side == 1) from_server_.append(buffer.data(), at);
         if (budget_ > 0) budget_ -= static_cast<int64_t>(std::min<size_t>(at, budget_));
         if (budget_ == 0) {
           CloseAll();

@@ -38,6 +38,9 @@ class LoopbackProxy {
   uint64_t Forwarded() const { return forwarded_; }
   // Connections accepted so far.
   int Accepted() const { return accepted_; }
+  // Every byte forwarded from the server to clients so far (captures of
+  // real answers).
+  std::string FromServer();
 
  private:
   struct Pair {
@@ -60,6 +63,7 @@ class LoopbackProxy {
   std::atomic<bool> stop_{false};
   std::atomic<uint64_t> forwarded_{0};
   std::atomic<int> accepted_{0};
+  std::string from_server_;  // guarded by mutex_
   std::vector<Pair> pairs_;  // the proxy thread's own
   std::thread thread_;
 };
