@@ -81,6 +81,7 @@ namespace rowset {
 
 class TMySQLDatasetBase;
 class TMySQLBlobStream;
+class TLocateSearch;
 
 // How rows are fetched.
 enum TMySQLResultOptions { rtLocal, rtIncremental, rtUnidirectional };
@@ -443,6 +444,35 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // the filter state.
   void SetBlobData(TField* Field, TRecordBuffer Buffer, std::string_view Value);
 
+  // --- Locate and lookup (MySQLDatasetLocate.cpp)
+  //
+  // Searches walk the records through the navigation, so an incremental
+  // result is read only as far as the search goes, and compare each field's
+  // AsString with the key value's text (Null: empty, so a Null key matches
+  // a NULL or empty field). A search that finds nothing goes back to the
+  // record it started on; Locate starts at the first record, so a failing
+  // Locate leaves the first record current. LocateRecordOption with both
+  // loNext and loPrior walks forward only (as loNext alone): the pair would
+  // otherwise step back and forth forever.
+  bool Locate(const std::string& KeyFields, const Variant& KeyValues, TLocateOptions Options) override;
+  // The ResultFields values (an array for several) at the record found,
+  // which stays current; Null when none matches.
+  Variant Lookup(const std::string& KeyFields, const Variant& KeyValues,
+                 const std::string& ResultFields) override;
+  // From the current record on (it matches first), else from the first
+  // record: each key field equals its key value (partial key: begins with
+  // it). SyncCursor has no effect.
+  bool LocateRecord(const std::string& KeyFields, const Variant& KeyValues, TLocateOptions Options,
+                    bool SyncCursor);
+  // loFirst / loLast choose the start, loNext / loPrior the direction (with
+  // neither no record is tested); partial key means "contains";
+  // loTextSearch compares the one key value with every key field,
+  // loMatchAll needs every key field to match (else any). Field receives
+  // the first key field after which the record matched.
+  bool LocateRecordOption(const std::string& KeyFields, const Variant& KeyValues,
+                          TLocateOptions Options, bool SyncCursor, TMySQLLocateOptions MySQLOptions,
+                          TField*& Field);
+
 
   // --- SQL templates and macros (MySQLMacros.cpp; the rules are described
   // in components/MySQLMacros.h)
@@ -585,8 +615,18 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   void SetMasterSource(TDataSource* Value) override;
 
  protected:
-  // Blob streams work on the record buffers and rows directly.
+  // Blob streams and searches work on the record buffers and rows directly.
   friend class TMySQLBlobStream;
+  friend class TLocateSearch;
+
+  // --- searching (MySQLDatasetLocate.cpp)
+  // The row of bookmark Index, reading an incremental result as far as it;
+  // nullptr past the last row or for a row no longer held.
+  const TRowValues* LocateRow(int64_t Index);
+  // The bookmark of the active record; -1 without one.
+  int64_t ActiveRow();
+  // Makes the row of bookmark Index current (scroll events, one resync).
+  void GotoRow(int64_t Index);
 
   // --- properties the published classes publish (see each class)
   bool CachedUpdates() const { return options_.Contains(doCachedUpdates); }

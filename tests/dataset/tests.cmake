@@ -1,5 +1,5 @@
 # The integration tests of the datasets run once more on the built-in client.
-foreach(stem it_open_test it_fields_test it_records_test it_values_test it_macros_test it_edit_test it_blobs_test)
+foreach(stem it_open_test it_fields_test it_records_test it_values_test it_macros_test it_edit_test it_blobs_test it_locate_test)
   add_test(NAME dataset.${stem}.direct COMMAND test_dataset_${stem})
   set_tests_properties(dataset.${stem}.direct PROPERTIES
     FIXTURES_REQUIRED mariadb LABELS "dataset;integration"
