@@ -67,7 +67,7 @@ class TLocateSearch {
       else
         keys_.push_back(KeyText(KeyValues.ArrayItem(static_cast<int>(k))));
     }
-    fast_ = Dataset.ResultType() != rtUnidirectional;
+    fast_ = Dataset.ResultType() != rtUnidirectional && Dataset.row_base_ == 0;
     for (TField* f : fields_) {
       int column = Dataset.ColumnOf(f);
       Source s{column, -1};
@@ -82,11 +82,37 @@ class TLocateSearch {
       }
       sources_.push_back(s);
     }
+    // The common case, one string field compared exactly with a text that
+    // is not all blanks, is tested on the bytes alone.
+    single_exact_ = fast_ && fields_.size() == 1 && !partial_ && !ignore_case_ &&
+                    sources_[0].limit >= 0 && keys_[0].find_first_not_of(' ') != std::string::npos &&
+                    keys_[0].size() <= static_cast<size_t>(sources_[0].limit);
   }
 
   size_t Count() const { return fields_.size(); }
   // Rows can be compared without moving to them.
   bool Fast() const { return fast_; }
+
+  // Fast only: the bookmark of the first row from From on (stepping by
+  // Step, +1 or -1) that matches; -1 when none does. An incremental result
+  // is read one row at a time as the scan reaches its end.
+  int64_t Scan(TMySQLDatasetBase& D, int64_t From, int Step, TField*& Matched) {
+    for (int64_t i = From; i >= 0; i += Step) {
+      if (i >= D.FetchedCount()) {
+        if (D.LocateRow(i) == nullptr) return -1;
+      }
+      const std::vector<TRowValues>& rows = *D.rows_;
+      // The held rows, compared in place until the next read is needed.
+      const int64_t end = Step > 0 ? D.FetchedCount() : -1;
+      for (; i != end; i += Step) {
+        const TRowValues& row = rows[static_cast<size_t>(i - D.row_base_)];
+        if (single_exact_ ? ExactRow(row) : MatchRow(row, Matched)) return i;
+      }
+      if (Step < 0) return -1;
+      i -= Step;
+    }
+    return -1;
+  }
 
   // The record at Row (Fast only); Matched as for Match.
   bool MatchRow(const TRowValues& Row, TField*& Matched) {
@@ -107,6 +133,11 @@ class TLocateSearch {
     int column;
     int limit;  // string fields: their size; -1 for blobs (whole value)
   };
+
+  // A value of a string field equals a key that is not all blanks and fits
+  // the field exactly when the bytes are the same (a blank value, which
+  // reads as empty, cannot have the same bytes).
+  bool ExactRow(const TRowValues& Row) const { return Row.Value(sources_[0].column) == keys_[0]; }
 
   // What the field's AsString gives for that row: a string field reads a
   // blank value as NULL and at most its size; a blob its bytes.
@@ -152,6 +183,7 @@ class TLocateSearch {
   std::string scratch_;
   bool ignore_case_, partial_, option_rule_, match_all_;
   bool fast_ = false;
+  bool single_exact_ = false;
 };
 
 // ---------------------------------------------------------------------------
@@ -204,14 +236,10 @@ bool TMySQLDatasetBase::LocateRecord(const std::string& KeyFields, const Variant
   if (search.Fast()) {
     const int64_t start = ActiveRow();
     if (const TRowValues* row = LocateRow(start); row != nullptr && search.MatchRow(*row, unused)) return true;
-    for (int64_t i = 0;; ++i) {
-      const TRowValues* row = LocateRow(i);
-      if (row == nullptr) return false;
-      if (search.MatchRow(*row, unused)) {
-        GotoRow(i);
-        return true;
-      }
-    }
+    const int64_t found = search.Scan(*this, 0, 1, unused);
+    if (found < 0) return false;
+    GotoRow(found);
+    return true;
   }
   if (search.MatchActive(unused)) return true;
   TControlsScope controls(*this);
@@ -244,14 +272,10 @@ bool TMySQLDatasetBase::LocateRecordOption(const std::string& KeyFields, const V
     // The walk below, on the rows: from the current record while not at
     // the end (beginning) the navigation would stand at.
     if ((forward && !Eof()) || (backward && !Bof())) {
-      for (int64_t i = ActiveRow();; i += forward ? 1 : -1) {
-        const TRowValues* row = LocateRow(i);
-        if (row == nullptr) break;
-        if (search.MatchRow(*row, Field)) {
-          GotoRow(i);
-          found = true;
-          break;
-        }
+      const int64_t at = search.Scan(*this, ActiveRow(), forward ? 1 : -1, Field);
+      if (at >= 0) {
+        GotoRow(at);
+        found = true;
       }
     }
   } else {
