@@ -235,8 +235,9 @@ class TRowValues {
 };
 
 // The record buffer: what the host's record buffer pointer points to. Data
-// holds every column's value (blob columns included; an empty blob is a
-// NULL). CalcBuffer is the calculated-fields area (the host's size + 1
+// holds every column's value (blob columns included; an empty blob value
+// stays empty, distinct from NULL, though both read as null through the
+// field). CalcBuffer is the calculated-fields area (the host's size + 1
 // bytes, zero-filled), absent without calculated fields: each calculated or
 // lookup field has DataSize + 1 bytes at its offset, a byte that is non-zero
 // when the field has a value, then the value in the field's native layout.
@@ -449,11 +450,15 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // Searches walk the records through the navigation, so an incremental
   // result is read only as far as the search goes, and compare each field's
   // AsString with the key value's text (Null: empty, so a Null key matches
-  // a NULL or empty field). A search that finds nothing goes back to the
+  // a NULL or empty field). Letter case is ignored for a to z only; other
+  // bytes compare as they are. A search that finds nothing goes back to the
   // record it started on; Locate starts at the first record, so a failing
-  // Locate leaves the first record current. LocateRecordOption with both
-  // loNext and loPrior walks forward only (as loNext alone): the pair would
-  // otherwise step back and forth forever.
+  // Locate leaves the first record current. Departures from the plain
+  // rules: LocateRecordOption with both loNext and loPrior walks forward
+  // only (as loNext alone), since the pair would otherwise step back and
+  // forth forever; a failing LocateRecordOption leaves Field nullptr (never
+  // a field of a record that did not match); every key value is read before
+  // the search moves, so a missing element raises with the cursor in place.
   bool Locate(const std::string& KeyFields, const Variant& KeyValues, TLocateOptions Options) override;
   // The ResultFields values (an array for several) at the record found,
   // which stays current; Null when none matches.

@@ -137,7 +137,11 @@ class TLocateSearch {
   // A value of a string field equals a key that is not all blanks and fits
   // the field exactly when the bytes are the same (a blank value, which
   // reads as empty, cannot have the same bytes).
-  bool ExactRow(const TRowValues& Row) const { return Row.Value(sources_[0].column) == keys_[0]; }
+  bool ExactRow(const TRowValues& Row) const {
+    std::string_view v = Row.Value(sources_[0].column);
+    const size_t limit = static_cast<size_t>(sources_[0].limit);
+    return (v.size() <= limit ? v : v.substr(0, limit)) == keys_[0];
+  }
 
   // What the field's AsString gives for that row: a string field reads a
   // blank value as NULL and at most its size; a blob its bytes.
