@@ -80,6 +80,8 @@
 namespace rowset {
 
 class TMySQLDatasetBase;
+class TMySQLBlobStream;
+class TLocateSearch;
 
 // How rows are fetched.
 enum TMySQLResultOptions { rtLocal, rtIncremental, rtUnidirectional };
@@ -233,8 +235,9 @@ class TRowValues {
 };
 
 // The record buffer: what the host's record buffer pointer points to. Data
-// holds every column's value (blob columns included; an empty blob is a
-// NULL). CalcBuffer is the calculated-fields area (the host's size + 1
+// holds every column's value (blob columns included; an empty blob value
+// stays empty, distinct from NULL, though both read as null through the
+// field). CalcBuffer is the calculated-fields area (the host's size + 1
 // bytes, zero-filled), absent without calculated fields: each calculated or
 // lookup field has DataSize + 1 bytes at its offset, a byte that is non-zero
 // when the field has a value, then the value in the field's native layout.
@@ -313,10 +316,33 @@ class TTableInfoList {
   std::vector<std::unique_ptr<TTableInfo>> items_;
 };
 
-// String fields of MySQL datasets.
+// String fields of MySQL datasets (every string field a dataset makes):
+// whether the column is an ENUM or SET and its members.
 class TMySQLStringField : public TStringField {
  public:
-  explicit TMySQLStringField(TComponent* AOwner = nullptr) : TStringField(AOwner) {}
+  explicit TMySQLStringField(TComponent* AOwner = nullptr);
+  ~TMySQLStringField() override;
+
+  // stEnum / stSet / stNormal as the dataset's column says (the stored
+  // value once the field belongs to none).
+  TMySQLStringTypes StringType();
+  void SetStringType(TMySQLStringTypes Value) { string_type_ = Value; }
+  // The members (filled from the column once the dataset learned them,
+  // doRetrieveFieldValues); owned by the field, valid as long as it.
+  TStrings* StringValues();
+  void SetStringValues(TStrings* Value);
+  // True when Value occurs anywhere in the field's text, letters a to z
+  // compared ignoring case. A substring test by design: a member that is
+  // part of another member's text (A in ABC) counts as found.
+  bool StrInValue(const std::string& Value);
+
+ protected:
+  // Every size is accepted (0, or more than a string field's usual limit).
+  void CheckTypeSize(int Value) override {}
+
+ private:
+  TMySQLStringTypes string_type_ = stNormal;
+  std::unique_ptr<TStringList> string_values_;
 };
 
 // ---------------------------------------------------------------------------
@@ -406,6 +432,62 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
 
   TMySQLStringTypes GetStringType(TField* Field);
   std::string GetStringValues(TField* Field);
+
+  // --- Blob streams (MySQLDatasetBlobs.cpp)
+  //
+  // A blob or memo field's value is its column's exact bytes in the record
+  // buffer (and, browsing or editing a held row, in that row). An empty
+  // value stays an empty value, distinct from NULL.
+  //
+  // A new TMySQLBlobStream over Field (raises EInvalidCast for a field
+  // that is not a blob field; see TMySQLBlobStream for the other errors).
+  std::unique_ptr<TStream> CreateBlobStream(TField* Field, TBlobStreamMode Mode) override;
+  // The column's bytes: from the held row when Buffer's bookmark indexes one
+  // and the dataset is browsing or editing, else from Buffer; empty when
+  // Buffer is not the active buffer. The view is valid until the value or
+  // the row changes.
+  std::string_view BlobView(TField* Field, TRecordBuffer Buffer);
+  std::string GetBlobData(TField* Field, TRecordBuffer Buffer) { return std::string(BlobView(Field, Buffer)); }
+  // Stores Value as the column's value in Buffer and, editing a held row,
+  // in that row (the row of Buffer's bookmark, as field assignments do);
+  // marks the column for the next generated change. Nothing unless Buffer
+  // is the active buffer; raises "Dataset not in edit or insert mode" in
+  // the filter state.
+  void SetBlobData(TField* Field, TRecordBuffer Buffer, std::string_view Value);
+
+  // --- Locate and lookup (MySQLDatasetLocate.cpp)
+  //
+  // Searches walk the records through the navigation, so an incremental
+  // result is read only as far as the search goes, and compare each field's
+  // AsString with the key value's text (Null: empty, so a Null key matches
+  // a NULL or empty field). Letter case is ignored for a to z only; other
+  // bytes compare as they are. A search that finds nothing goes back to the
+  // record it started on; Locate starts at the first record, so a failing
+  // Locate leaves the first record current. Departures from the plain
+  // rules: LocateRecordOption with both loNext and loPrior walks forward
+  // only (as loNext alone), since the pair would otherwise step back and
+  // forth forever; a failing LocateRecordOption leaves Field nullptr (never
+  // a field of a record that did not match); every key value is read before
+  // the search moves, so a missing element raises with the cursor in place.
+  bool Locate(const std::string& KeyFields, const Variant& KeyValues, TLocateOptions Options) override;
+  // The ResultFields values (an array for several) at the record found,
+  // which stays current; Null when none matches.
+  Variant Lookup(const std::string& KeyFields, const Variant& KeyValues,
+                 const std::string& ResultFields) override;
+  // From the current record on (it matches first), else from the first
+  // record: each key field equals its key value (partial key: begins with
+  // it). SyncCursor has no effect.
+  bool LocateRecord(const std::string& KeyFields, const Variant& KeyValues, TLocateOptions Options,
+                    bool SyncCursor);
+  // loFirst / loLast choose the start, loNext / loPrior the direction (with
+  // neither no record is tested); partial key means "contains";
+  // loTextSearch compares the one key value with every key field,
+  // loMatchAll needs every key field to match (else any). Field receives
+  // the first key field after which the record matched.
+  bool LocateRecordOption(const std::string& KeyFields, const Variant& KeyValues,
+                          TLocateOptions Options, bool SyncCursor, TMySQLLocateOptions MySQLOptions,
+                          TField*& Field);
+
 
   // --- SQL templates and macros (MySQLMacros.cpp; the rules are described
   // in components/MySQLMacros.h)
@@ -641,6 +723,19 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   void SetMasterSource(TDataSource* Value) override;
 
  protected:
+  // Blob streams and searches work on the record buffers and rows directly.
+  friend class TMySQLBlobStream;
+  friend class TLocateSearch;
+
+  // --- searching (MySQLDatasetLocate.cpp)
+  // The row of bookmark Index, reading an incremental result as far as it;
+  // nullptr past the last row or for a row no longer held.
+  const TRowValues* LocateRow(int64_t Index);
+  // The bookmark of the active record; -1 without one.
+  int64_t ActiveRow();
+  // Makes the row of bookmark Index current (scroll events, one resync).
+  void GotoRow(int64_t Index);
+
   // --- properties the published classes publish (see each class)
   bool CachedUpdates() const { return options_.Contains(doCachedUpdates); }
   void SetCachedUpdates(bool Value);
@@ -877,6 +972,81 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   void NoteDerivedFieldDefs();
   std::unique_ptr<TFieldDefs> creation_field_defs_;
   std::optional<std::string> derived_defs_signature_;
+};
+
+// ---------------------------------------------------------------------------
+// TMySQLBlobStream: reads and writes one blob or memo field of the record
+// buffer that was active when it was made.
+//
+// Flow: CreateBlobStream (or the constructor) -> Read / Write / Seek ->
+// Flush (optional) -> destruction.
+//
+// Writes are held in the stream and committed to the record (SetBlobData)
+// once, by Flush or at destruction: the record's storage copies the whole
+// row on every change, so committing each piece would make loading a large
+// value quadratic. Reads through the same stream see its writes; another
+// stream sees them once they are committed. A bmWrite stream empties the
+// value (committed the same way). A commit marks the host field modified
+// and sends the field-changed data event.
+//
+// Sound behaviour over the plain rules:
+// - The destructor never throws: a failing commit goes to the
+//   application's exception handler; call Flush to see it. A stream
+//   destroyed while an exception unwinds (a load that failed midway)
+//   commits nothing, so the value stays as it was.
+// - A read at a negative position reads nothing; a write at a negative
+//   position, or one that would take the value past 2 GiB, writes nothing
+//   (returns 0, so WriteBuffer raises).
+// - A commit finding the dataset no longer in edit or insert state on that
+//   buffer (posted, cancelled or closed meanwhile) raises "Dataset not in
+//   edit or insert mode" instead of changing a record that is not edited.
+//
+// Errors at creation (error number -1): a write or read-write stream on a
+// field not yet modified raises "Field is readonly" for a read-only field
+// and "Dataset not in edit or insert mode" outside edit and insert. Without
+// an active record buffer the stream stays unopened: reads give 0, writes
+// do nothing. A stream is used on one thread, as its dataset is, and must
+// not outlive its dataset.
+class TMySQLBlobStream : public TStream {
+ public:
+  TMySQLBlobStream(TField* Field, TBlobStreamMode Mode);
+  // Commits held writes (see above); never throws.
+  ~TMySQLBlobStream() override;
+  TMySQLBlobStream(const TMySQLBlobStream&) = delete;
+  TMySQLBlobStream& operator=(const TMySQLBlobStream&) = delete;
+
+  int64_t Read(void* Buffer, int64_t Count) override;
+  int64_t Write(const void* Buffer, int64_t Count) override;
+  // No clamping: the position may lie before the start or past the end.
+  int64_t Seek(int64_t Offset, uint16_t Origin) override;
+  void Flush() override;
+  // Empties the value (a bmWrite stream does this when made).
+  void Truncate();
+
+  bool Opened() const { return opened_; }
+  bool Modified() const { return modified_; }
+  // Works on the active record buffer (else on the record at the
+  // dataset's record number, read only).
+  bool Cached() const { return cached_; }
+
+ private:
+  // The value as this stream sees it.
+  std::string_view Value();
+  // The writable copy of the value, made on the first write.
+  std::string& Pending();
+
+  TField* field_;
+  TMySQLDatasetBase* dataset_;
+  TRecordBuffer buffer_ = nullptr;
+  TBlobStreamMode mode_;
+  bool opened_ = false;
+  bool modified_ = false;
+  int64_t position_ = 0;
+  bool cached_ = false;
+  // Writes not yet committed, and whether the field-changed event is due.
+  std::optional<std::string> pending_;
+  bool notify_ = false;
+  int uncaught_ = 0;
 };
 
 // The published classes.

@@ -537,6 +537,10 @@ class TStream : public TObject {
   void SetPosition(int64_t Pos) { Seek(Pos, soFromBeginning); }
   virtual int64_t Size();
   virtual void SetSize(int64_t NewSize);
+  // Commits writes a stream holds back (a dataset's blob stream writes its
+  // value once); raises what committing raises. Streams whose writes go
+  // straight through do nothing.
+  virtual void Flush() {}
 
   // Raise EReadError / EWriteError when fewer than Count bytes moved.
   void ReadBuffer(void* Buffer, int64_t Count);

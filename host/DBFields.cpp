@@ -766,11 +766,12 @@ void TBlobField::SetAsString(const std::string& Value) {
   if (DataSet() == nullptr) DatabaseError("Field '" + DisplayName() + "' has no dataset");
   std::unique_ptr<TStream> s = DataSet()->CreateBlobStream(this, bmWrite);
   if (!Value.empty()) s->WriteBuffer(Value.data(), static_cast<int64_t>(Value.size()));
+  s->Flush();
 }
 
 void TBlobField::Clear() {
   if (DataSet() == nullptr) DatabaseError("Field '" + DisplayName() + "' has no dataset");
-  DataSet()->CreateBlobStream(this, bmWrite);
+  DataSet()->CreateBlobStream(this, bmWrite)->Flush();
 }
 
 void TBlobField::LoadFromStream(TStream& Stream) {
@@ -782,6 +783,7 @@ void TBlobField::LoadFromStream(TStream& Stream) {
     if (n <= 0) break;
     s->WriteBuffer(chunk, n);
   }
+  s->Flush();
 }
 
 void TBlobField::SaveToStream(TStream& Stream) {

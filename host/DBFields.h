@@ -410,7 +410,9 @@ class TBlobField : public TField {
  public:
   explicit TBlobField(TComponent* AOwner = nullptr);
   bool IsBlob() const override { return true; }
-  // Empties the value through a write stream.
+  // Empties the value through a write stream. Clear, SetAsString and
+  // LoadFromStream flush their stream (TStream::Flush) before letting it
+  // go, so a failure to commit the value reaches the caller.
   void Clear() override;
   std::string AsString() override;
   void SetAsString(const std::string& Value) override;

@@ -60,6 +60,13 @@ class EInvalidOperation : public Exception {
   using Exception::Exception;
 };
 
+// An object of the wrong class where a particular one is needed ("Invalid
+// class typecast").
+class EInvalidCast : public Exception {
+ public:
+  using Exception::Exception;
+};
+
 // Container errors: index out of range, duplicates where none are allowed.
 class EListError : public Exception {
  public:

@@ -61,10 +61,23 @@ int mysql_options(ViVURIzodorHandle mysql, mysql_option option, const void* arg)
         if (mysql->GetConnected()) mysql->net.vio.set_write_timeout(mysql->write_timeout);
       }
       break;
+    case MYSQL_SET_CHARSET_NAME:
+      // Used from the next connect on.
+      mysql->charset_name = arg != nullptr ? static_cast<const char*>(arg) : "";
+      break;
     default:
       break;
   }
   return 0;
+}
+
+const char* mysql_character_set_name(ViVURIzodorHandle mysql) {
+  if (mysql == nullptr) return "";
+  return mysql->charset_in_use.empty() ? "latin1" : mysql->charset_in_use.c_str();
+}
+
+unsigned int mysql_charset_number(ViVURIzodorHandle mysql) {
+  return mysql == nullptr ? 0 : mysql->charset_nr;
 }
 
 int mysql_real_connect(ViVURIzodorHandle mysql, const char* host, const char* user,

@@ -82,6 +82,12 @@ ViVURIzodorHandle mysql_init(ViVURIzodorHandle mysql);
 // connecting and the login, never the wait for an answer. Other options are
 // ignored. Returns 0.
 int mysql_options(ViVURIzodorHandle mysql, mysql_option option, const void* arg);
+// The character set of the connection ("utf8mb4" by default on servers from
+// 5.5.3 on; "latin1" before the session chose one); valid until the next
+// connect or mysql_close. mysql_charset_number is its collation number (45
+// for utf8mb4, 0 when not known).
+const char* mysql_character_set_name(ViVURIzodorHandle mysql);
+unsigned int mysql_charset_number(ViVURIzodorHandle mysql);
 // 1 when connected, 0 otherwise (not the handle).
 int mysql_real_connect(ViVURIzodorHandle mysql, const char* host, const char* user,
                        const char* passwd, const char* db, unsigned int port,

@@ -261,6 +261,10 @@ bool TMysqlClient::connect(std::string host_, std::string user_,
       return false;
     }
   }
+  if (!set_character_set()) {
+    net.net_close();
+    return false;
+  }
   // The connect time-out bounded connecting and the login; answers to
   // statements wait as long as the session's read time-out says (0: no limit).
   net.vio.timeout = read_timeout;
@@ -288,6 +292,66 @@ bool TMysqlClient::send_login() {
     packet += db.substr(0, kMaxDatabase);
   packet += '\0';
   return net.my_net_write(packet.data(), packet.size()) == 0 && net.net_flush() == 0;
+}
+
+namespace {
+
+// major * 10000 + minor * 100 + patch of a version text ("5.5.5-10.11.6-
+// MariaDB" is 50505).
+uint32_t VersionNumber(const std::string& Version) {
+  uint32_t parts[3] = {0, 0, 0};
+  size_t i = 0;
+  for (int k = 0; k < 3; ++k) {
+    while (i < Version.size() && Version[i] >= '0' && Version[i] <= '9')
+      parts[k] = parts[k] * 10 + static_cast<uint32_t>(Version[i++] - '0');
+    if (i >= Version.size() || Version[i] != '.') break;
+    ++i;
+  }
+  return parts[0] * 10000 + parts[1] * 100 + parts[2];
+}
+
+// The default collation number of a character set; 0 when not known here.
+uint32_t CharsetNumber(const std::string& Name) {
+  static const struct {
+    const char* name;
+    uint32_t nr;
+  } kCharsets[] = {{"big5", 1},    {"latin1", 8},   {"latin2", 9},   {"ascii", 11},
+                   {"ujis", 12},   {"sjis", 13},    {"hebrew", 16},  {"tis620", 18},
+                   {"euckr", 19},  {"gb2312", 24},  {"greek", 25},   {"cp1250", 26},
+                   {"gbk", 28},    {"latin5", 30},  {"utf8", 33},    {"utf8mb3", 33},
+                   {"ucs2", 35},   {"cp866", 36},   {"latin7", 41},  {"utf8mb4", 45},
+                   {"cp1251", 51}, {"utf16", 54},   {"cp1256", 57},  {"cp1257", 59},
+                   {"utf32", 60},  {"binary", 63},  {"cp932", 95}};
+  std::string lower;
+  for (char c : Name) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  for (const auto& c : kCharsets)
+    if (lower == c.name) return c.nr;
+  return 0;
+}
+
+}  // namespace
+
+bool TMysqlClient::set_character_set() {
+  charset_in_use.clear();
+  charset_nr = 0;
+  const uint32_t version = VersionNumber(server_version);
+  if (version < 40100) return true;  // no character sets per connection
+  std::string name = charset_name;
+  if (name.empty()) name = version >= 50503 ? "utf8mb4" : "utf8";
+  // A name is letters, digits and "_" only, so it cannot carry SQL.
+  const bool valid = name.find_first_not_of("abcdefghijklmnopqrstuvwxyz"
+                                            "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_") ==
+                     std::string::npos;
+  const std::string statement = "SET NAMES " + name;
+  if (!valid || simple_command(COM_QUERY, statement.data(), statement.size(), false, false) != 0) {
+    if (GetConnected())
+      set_error(CR_CANT_READ_CHARSET, FormatClientError(CR_CANT_READ_CHARSET, name.c_str(),
+                                                        "compiled_in"));
+    return false;
+  }
+  charset_in_use = name;
+  charset_nr = CharsetNumber(name);
+  return true;
 }
 
 bool TMysqlClient::mysql_autenticate() {

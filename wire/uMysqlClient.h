@@ -289,6 +289,16 @@ class TMysqlClient {
   uint32_t server_capabilities = 0;
   uint32_t server_status = SERVER_STATUS_AUTOCOMMIT;
   uint32_t server_language = 0;
+  // The connection's character set. The login packet of this protocol has
+  // no character-set byte, so after the login the session sends
+  // "SET NAMES" with charset_name when that is set (MYSQL_SET_CHARSET_NAME),
+  // else with utf8mb4 (utf8 on servers 4.1 to 5.5.2; nothing before 4.1),
+  // as the client library does by default. A name the server refuses fails
+  // the connect with 2019. charset_nr is the collation number of the
+  // character set in use (45 for utf8mb4; 0 while unknown or before 4.1).
+  std::string charset_name;
+  std::string charset_in_use;
+  uint32_t charset_nr = 0;
   uint64_t extra_info = 0;
   std::string info;
   uint32_t field_count = 0;
@@ -306,6 +316,9 @@ class TMysqlClient {
 
  private:
   bool send_login();
+  // Sends "SET NAMES" for the connection's character set (see
+  // charset_name); false with the error recorded.
+  bool set_character_set();
   // The password answer for the login or a change of user, as sent.
   std::string password_answer(const std::string& password) const;
   void reset_session_state();

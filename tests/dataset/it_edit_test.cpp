@@ -319,9 +319,6 @@ TEST_P(HostileEditTest, ValuesComeBackByteIdentical) {
              ", 'old', 'old', 1, 1);";
   Sql(setup);
   server_->Connect();
-  // The text values are UTF-8; the built-in client's session otherwise
-  // takes the server's default character set.
-  server_->ExecSQL("SET NAMES utf8mb4");
   if (no_backslash_escapes) {
     server_->ExecSQL("set sql_mode='NO_BACKSLASH_ESCAPES'");
     ASSERT_EQ(server_->EscapeStr("a'\\"), "a''\\");

@@ -6,6 +6,8 @@ foreach(stem
     it_values_test
     it_macros_test
     it_edit_test
+    it_blobs_test
+    it_locate_test
     it_create_test
     it_provider_test
     it_lost_connection_test)

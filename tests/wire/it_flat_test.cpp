@@ -327,6 +327,40 @@ TEST_F(FlatTest, FetchRowsFieldsAndLengths) {
   mysql_free_result(r);
 }
 
+// The session speaks utf8mb4 unless told otherwise: a 4-byte character is
+// stored as one character, not as its bytes taken for latin1.
+TEST_F(FlatTest, CharacterSetIsUtf8mb4ByDefault) {
+  EXPECT_STREQ(mysql_character_set_name(h_), "utf8mb4");
+  EXPECT_EQ(mysql_charset_number(h_), 45u);
+  EXPECT_EQ(One("select @@character_set_client"), "utf8mb4");
+  const std::string text = "A\xF0\x9F\x98\x80\xC3\xA9";
+  ASSERT_EQ(Query(h_, "create temporary table u (v varchar(10)) default charset utf8mb4"), 0);
+  ASSERT_EQ(Query(h_, "insert into u values ('" + text + "')"), 0) << mysql_error(h_);
+  EXPECT_EQ(One("select hex(v) from u"), "41F09F9880C3A9");
+  EXPECT_EQ(One("select char_length(v) from u"), "3");
+  EXPECT_EQ(One("select v from u"), text);
+
+  const auto& s = test::Server();
+  ViVURIzodorHandle h = mysql_init(nullptr);
+  mysql_options(h, MYSQL_SET_CHARSET_NAME, "latin1");
+  ASSERT_EQ(mysql_real_connect(h, s.host.c_str(), s.user.c_str(), "", nullptr, s.port, nullptr, 0), 1)
+      << mysql_error(h);
+  EXPECT_STREQ(mysql_character_set_name(h), "latin1");
+  EXPECT_EQ(mysql_charset_number(h), 8u);
+  EXPECT_EQ(FirstValue(h, "select @@character_set_client"), "latin1");
+  mysql_close(h);
+  // A name the server does not know, or one that is not a name, fails the
+  // connect with 2019.
+  for (const char* name : {"no_such_set", "utf8mb4; drop table u"}) {
+    h = mysql_init(nullptr);
+    mysql_options(h, MYSQL_SET_CHARSET_NAME, name);
+    EXPECT_EQ(mysql_real_connect(h, s.host.c_str(), s.user.c_str(), "", nullptr, s.port, nullptr, 0), 0);
+    EXPECT_EQ(mysql_errno(h), 2019u) << name;
+    mysql_close(h);
+  }
+  EXPECT_EQ(One("select count(*) from u"), "1");
+}
+
 TEST_F(FlatTest, FreeingMidwayAndOutOfSyncCommands) {
   ASSERT_EQ(Query(h_, "select * from items a, items b"), 0);
   ViVURIzodorResultHandle r = mysql_use_result(h_);
