@@ -214,6 +214,13 @@ void TMySQLThread::Execute() {
     }
     if (suspend_when_idle_ && !Terminated() && own_status_ == MYSQL_THREAD_IDLE) Suspend();
   }
+  // A client or embedded library keeps state per thread that used it.
+  if (thread_driver_ != nullptr) {
+    try {
+      thread_driver_->ThreadEnd();
+    } catch (...) {
+    }
+  }
   event_.SetEvent();
 }
 
@@ -258,6 +265,7 @@ bool TMySQLThreadedSQL::ThreadExecute(TMySQLServer* Server, const std::string& S
   if (Server != nullptr) {
     Server->ActivateConnection();
     database_ = Server->DatabaseName();
+    thread_driver_ = Server->GetDriver();
     check_server_ = Server->Options().Contains(soCloseOnChildren) ? Server : nullptr;
   }
   if (order_) {
@@ -329,6 +337,7 @@ bool TMySQLThreadedOpen::ThreadExecute(TMySQLDatasetBase* Dataset, bool Wait) {
   if (Dataset != nullptr && Dataset->Server() != nullptr) {
     TMySQLServer* server = Dataset->Server();
     server->ActivateConnection();
+    thread_driver_ = server->GetDriver();
     check_server_ = server->Options().Contains(soCloseOnChildren) ? server : nullptr;
   }
   if (!TMySQLThread::ThreadExecute()) return false;

@@ -141,6 +141,8 @@ class TMySQLThread : public TThread {
   virtual void HandleEvent();
   // The component whose close-on-children check runs when the thread ends.
   TMySQLServer* check_server_ = nullptr;
+  // The driver whose per-thread state the worker frees when it ends.
+  TMySQLBase* thread_driver_ = nullptr;
 
  private:
   bool Post(const char* Key, uint32_t Msg, uintptr_t WParam, intptr_t LParam);

@@ -158,6 +158,11 @@ class TMySQLBase : public TPersistent {
   // Fills the entry-point table (reloading when already loaded).
   virtual void Load();
   virtual void UnLoad();
+  // Frees what a loaded client or embedded library keeps for the calling
+  // thread (mysql_thread_end). A worker thread that used the driver calls it
+  // before it ends; its connections stay usable from other threads. Nothing
+  // for the built-in client or an unloaded back end.
+  virtual void ThreadEnd() {}
 
   virtual uint32_t ErrorNo(MySQLHandle handle);
   virtual std::string ErrorMsg(MySQLHandle handle);
@@ -355,6 +360,7 @@ class TMySQLLibrary : public TMySQLBase {
   // Releases the library. Connections still open through it are closed
   // first, since their memory belongs to the library.
   void UnLoad() override;
+  void ThreadEnd() override;
 
  protected:
   void Bind() override;
@@ -366,6 +372,7 @@ class TMySQLLibrary : public TMySQLBase {
 
   TDynLib library_;
   bool connector_c_ = false;
+  void (*mysql_thread_end_)() = nullptr;  // under LoadMutex()
 
  private:
   std::string client_dll_;

@@ -137,14 +137,21 @@ void TMySQLLibrary::UnLoad() {
   CloseOrphans();
   SetLoaded(false);
   api_ = StubTable();
+  mysql_thread_end_ = nullptr;
   library_.Close();
   SetConnectionField(nullptr);
   SetClientVer(0);
   SetServerVer(0);
 }
 
+void TMySQLLibrary::ThreadEnd() {
+  std::lock_guard<std::recursive_mutex> lock(LoadMutex());
+  if (Loaded() && mysql_thread_end_ != nullptr) mysql_thread_end_();
+}
+
 void TMySQLLibrary::Bind() {
   TMySQLBase::Bind();
+  BindProc(mysql_thread_end_, library_, "mysql_thread_end");
   BindProc(api_.mysql_init, library_, "mysql_init");
   BindProc(api_.mysql_options, library_, "mysql_options");
   BindProc(api_.mysql_real_connect, library_, "mysql_real_connect");
