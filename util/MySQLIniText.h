@@ -49,7 +49,9 @@ std::string ReadIniSection(std::string_view Text, std::string_view Section,
 
 // The text rebuilt with Key=Value in Section: a missing section is appended
 // as "[" + Section + "]", a missing key is appended to its section, an
-// existing key's line is replaced, or deleted when Value is empty.
+// existing key's line is replaced, or deleted when Value is empty (every
+// line of the key in the section, so that a key written by hand twice does
+// not read back after its deletion).
 std::string WriteIniString(std::string_view Text, std::string_view Section,
                            std::string_view Key, std::string_view Value);
 

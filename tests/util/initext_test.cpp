@@ -166,5 +166,14 @@ TEST(IniPropertyTest, WriteThenReadRoundTrips) {
   }
 }
 
+// Found by the INI fuzz target: a key written twice by hand is deleted
+// whole, not uncovered to its second line.
+TEST(WriteIniStringTest, DeletingARepeatedKeyRemovesEveryLineOfIt) {
+  const std::string text = "[client]\r\nport=1\r\nhost=h\r\nPORT=2\r\n[direct]\r\nport=3\r\n";
+  const std::string out = WriteIniString(text, "client", "port", "");
+  EXPECT_EQ(out, "[client]\r\nhost=h\r\n[direct]\r\nport=3\r\n");
+  EXPECT_EQ(ReadIniString(out, "client", "port", "none"), "none");
+}
+
 }  // namespace
 }  // namespace rowset
