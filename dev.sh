@@ -68,16 +68,28 @@ build() {
 # Sanitizer and fuzzing stages: each build tree has its own private test
 # server (started by the CTest fixture).
 sanitized_tests() {
-  local dir=$1 option=$2
-  shift 2
+  local dir=$1 option=$2 select=$3
+  shift 3
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "-D$option=ON" >/dev/null
-  cmake --build "$dir" -j "$(nproc)"
-  local sets=("$@")
-  ((${#sets[@]})) || sets=("")
-  for sel in "${sets[@]}"; do
-    # shellcheck disable=SC2086
-    ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" $sel
+  # Only the named test programs when given (the thread-sanitizer stage),
+  # otherwise everything.
+  local targets=()
+  for t in "$@"; do targets+=(--target "$t"); done
+  cmake --build "$dir" -j "$(nproc)" "${targets[@]}"
+  # shellcheck disable=SC2086
+  ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" $select
+}
+
+# The test programs of the thread-sanitizer stage: the worker threads, the
+# drivers and the host's threads.
+tsan_targets() {
+  local f
+  for f in tests/threads/*.cpp tests/drivers/*.cpp; do
+    [[ -e $f ]] || continue
+    f=${f#tests/}
+    echo "test_${f%%/*}_$(basename "$f" .cpp)"
   done
+  echo test_host_threads_test
 }
 
 fuzz() {
@@ -115,8 +127,9 @@ case ${1:-test} in
     shift
     "$BUILD_DIR/rowset" demo "$@" ;;
   docs) docs ;;
-  test-asan) deps; sanitized_tests build-asan ROWSET_SANITIZE ;;
-  test-tsan) deps; sanitized_tests build-tsan ROWSET_TSAN "-L ^(threads|drivers)$" "-R ^host\.threads" ;;
+  test-asan) deps; sanitized_tests build-asan ROWSET_SANITIZE "" ;;
+  test-tsan) deps; mapfile -t tsan < <(tsan_targets)
+    sanitized_tests build-tsan ROWSET_TSAN "-R ^(threads\.|drivers\.|host\.threads_test)" "${tsan[@]}" ;;
   fuzz) deps; shift; fuzz "$@" ;;
   *) echo "usage: ./dev.sh test|demo|build|deps|docs|test-asan|test-tsan|fuzz [seconds]" >&2; exit 2 ;;
 esac

@@ -8,11 +8,6 @@ set(ROWSET_TEST_ENV
   ROWSET_TEST_SERVER_ENV=${ROWSET_TEST_SERVER_DIR}/server.env
   ROWSET_SOURCE_DIR=${PROJECT_SOURCE_DIR}
   ROWSET_BINARY_DIR=${CMAKE_BINARY_DIR})
-if(ROWSET_TSAN)
-  # Races inside the uninstrumented embedded server are not ours to see.
-  list(APPEND ROWSET_TEST_ENV
-    "TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp")
-endif()
 
 # Sanitizer builds stop at the first finding, undefined behaviour included.
 # Suppressions name third-party libraries only (tests/sanitizers/*.supp).
