@@ -769,9 +769,11 @@ void TBlobField::SetAsString(const std::string& Value) {
   s->Flush();
 }
 
+// Clearing stores NULL; an empty value is written as an empty string.
 void TBlobField::Clear() {
   if (DataSet() == nullptr) DatabaseError("Field '" + DisplayName() + "' has no dataset");
-  DataSet()->CreateBlobStream(this, bmWrite)->Flush();
+  SetData(nullptr);
+  SetModified(true);
 }
 
 void TBlobField::LoadFromStream(TStream& Stream) {

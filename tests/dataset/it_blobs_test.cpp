@@ -138,6 +138,18 @@ TEST_F(BlobsTest, WriteReadWriteAndSeekPastEndArePosted) {
   EXPECT_EQ(b->AsString(), "");
   EXPECT_EQ(Read("SELECT LENGTH(b) FROM bl WHERE id = 3"), "0");
 
+  // Clear and a NULL variant store NULL, on a blob and on a memo.
+  ds->Edit();
+  b->Clear();
+  ds->FieldByName("m")->SetAsVariant(Null());
+  EXPECT_TRUE(b->IsNull());
+  ds->Post();
+  EXPECT_EQ(Read("SELECT b IS NULL, m IS NULL FROM bl WHERE id = 3"), "1\t1");
+  ds->Edit();
+  b->SetAsString("");
+  ds->Post();
+  EXPECT_EQ(Read("SELECT b IS NULL, LENGTH(b) FROM bl WHERE id = 3"), "0\t0");
+
   // Memos (TEXT and a long VARCHAR) through the same path, and an insert.
   ds->Edit();
   ds->FieldByName("m")->SetAsString("it's\\ a memo");

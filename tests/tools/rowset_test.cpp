@@ -45,6 +45,13 @@ TEST(RowsetProgramTest, DemoRunsOnTheEmbeddedServerFromAFreshDataDirectory) {
   ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
   EXPECT_NE(r.out.find("-embedded"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("tables in rowset_demo: customers,orders"), std::string::npos) << r.out;
+  // The tables were made from their field definitions; the lookup finds
+  // each order's customer.
+  EXPECT_NE(r.out.find("create table if not exists orders (id int not null auto_increment, "
+                       "customer_id int not null,"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("M6 bolts               -> Bolt & Nut"), std::string::npos) << r.out;
   // Master/detail: the second customer's orders only.
   const size_t bolt = r.out.find("customer 2: Bolt & Nut (Turin)");
   ASSERT_NE(bolt, std::string::npos) << r.out;

@@ -1,9 +1,11 @@
 // "rowset demo" (see Commands.h): a short tour of the library on the
 // session's server. Makes the database rowset_demo (dropped first when it
-// exists), fills two tables through TMySQLTable datasets, browses orders as
+// exists) with two tables created from their datasets' field definitions,
+// fills them through TMySQLTable datasets, browses orders as
 // the detail of customers, edits a record showing the UPDATE it generates,
-// and holds a few changes back as cached updates that are then applied in
-// one transaction.
+// holds a few changes back as cached updates that are then applied in one
+// transaction, and looks up each order's customer.
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -36,24 +38,65 @@ std::unique_ptr<TMySQLTable> OpenTable(TMySQLServer& Server, const std::string& 
   return table;
 }
 
-void MakeTables(TMySQLServer& Server) {
-  // Table auto-creation (doAutoCreate from FieldDefs) replaces these
-  // statements once it is available.
-  TStringList script;
-  script.SetText(
-      "create table customers (\r\n"
-      "  id int auto_increment primary key,\r\n"
-      "  name varchar(40) not null,\r\n"
-      "  city varchar(40)\r\n"
-      ");\r\n"
-      "create table orders (\r\n"
-      "  id int auto_increment primary key,\r\n"
-      "  customer_id int not null,\r\n"
-      "  item varchar(40) not null,\r\n"
-      "  qty int not null,\r\n"
-      "  ordered date\r\n"
-      ");\r\n");
-  Server.ExecSQLBatch(script);
+// Each table is made from its dataset's field and index definitions when it
+// is first opened (doAutoCreate); the script it runs is shown first.
+void MakeTable(TMySQLServer& Server, FILE* Out, const std::string& Name,
+               const std::function<void(TFieldDefs&)>& Fields) {
+  TMySQLTable table;
+  table.SetServer(&Server);
+  table.SetTableName(Name);
+  table.SetOptions(table.Options() + TMySQLDatasetOptions{doAutoCreate});
+  Fields(*table.FieldDefs());
+  table.IndexDefs()->Add("", "id", {ixPrimary});
+  std::string script = table.CreateTable(false);
+  std::fprintf(Out, "%s (created by doAutoCreate at open):\n", Name.c_str());
+  // The script has a line per name and per type; shown one statement a line.
+  std::string shown = "  ";
+  bool blank = false;
+  for (char c : script) {
+    if (c == ';') {
+      shown += ";\n  ";
+      blank = false;
+    } else if (c == ' ' || c == '\r' || c == '\n' || c == '\t') {
+      blank = shown.back() != ' ' && shown.back() != '(';
+    } else {
+      if (blank && c != ',' && c != ')') shown += ' ';
+      shown += c;
+      blank = false;
+    }
+  }
+  while (!shown.empty() && (shown.back() == ' ' || shown.back() == '\n')) shown.pop_back();
+  std::fprintf(Out, "%s\n", shown.c_str());
+  table.Open();
+  table.Close();
+}
+
+void MakeTables(TMySQLServer& Server, FILE* Out) {
+  MakeTable(Server, Out, "customers", [](TFieldDefs& f) {
+    f.Add("id", ftAutoInc);
+    f.Add("name", ftString, 40, true);
+    f.Add("city", ftString, 40);
+  });
+  MakeTable(Server, Out, "orders", [](TFieldDefs& f) {
+    f.Add("id", ftAutoInc);
+    f.Add("customer_id", ftInteger, 0, true);
+    f.Add("item", ftString, 40, true);
+    f.Add("qty", ftInteger, 0, true);
+    f.Add("ordered", ftDate);
+  });
+}
+
+// The customer's name of each order, found with Lookup on the customers
+// table by the order's customer_id.
+void LookupNames(TMySQLServer& Server, FILE* Out) {
+  auto customers = OpenTable(Server, "customers");
+  auto orders = OpenTable(Server, "orders");
+  for (orders->First(); !orders->Eof(); orders->Next()) {
+    Variant name = customers->Lookup("id", orders->FieldByName("customer_id")->AsVariant(), "name");
+    std::fprintf(Out, "order %-3s %-22s -> %s\n", orders->FieldByName("id")->AsString().c_str(),
+                 orders->FieldByName("item")->AsString().c_str(),
+                 name.IsNull() ? "(no customer)" : name.AsString().c_str());
+  }
 }
 
 void Fill(TMySQLServer& Server, FILE* Out) {
@@ -166,8 +209,6 @@ void CachedUpdates(TMySQLServer& Server, FILE* Out) {
   orders->OnExecSQL = nullptr;
   orders->SetCachedUpdates(false);  // re-reads the rows from the server
   Show(Out, *orders);
-  // A lookup field (the customer's name beside each order, from customers)
-  // shows here once lookup is available.
 }
 
 }  // namespace
@@ -175,11 +216,11 @@ void CachedUpdates(TMySQLServer& Server, FILE* Out) {
 int RunDemo(TMySQLServer& Server, FILE* Out) {
   std::fprintf(Out, "client: %s\nserver: %s\n", Server.ClientVersion().c_str(),
                Server.ServerVersion().c_str());
-  Heading(Out, "A database and two tables (TMySQLServer statements)");
+  Heading(Out, "A database and two tables made from their field definitions");
   Server.ExecSQL("drop database if exists rowset_demo");
   Server.ExecSQL("create database rowset_demo");
   Server.SetDatabaseName("rowset_demo");
-  MakeTables(Server);
+  MakeTables(Server, Out);
   TStringList tables;
   Server.GetTableNames("rowset_demo", &tables);
   std::fprintf(Out, "tables in rowset_demo: %s\n", tables.CommaText().c_str());
@@ -195,6 +236,9 @@ int RunDemo(TMySQLServer& Server, FILE* Out) {
 
   Heading(Out, "Cached updates, applied in a transaction");
   CachedUpdates(Server, Out);
+
+  Heading(Out, "Lookup: each order's customer");
+  LookupNames(Server, Out);
   std::fprintf(Out, "\ndone: the database rowset_demo stays for you to look at.\n");
   return 0;
 }
