@@ -35,7 +35,7 @@ TEST(FuzzRegressions, ErrorNumberedZeroAnsweringTheLogin) {
 
 TEST(FuzzRegressions, ErrorNumberedZeroInsteadOfARow) {
   ScriptedPeer peer;
-  const std::string column = std::string("\x01t\x01" "a\x03\x0b\x00\x00\x01\x03\x03\x00\x00\x00", 17);
+  const std::string column = std::string("\x01t\x01" "a\x03\x0b\x00\x00\x01\x03\x03\x00\x00\x00", 14);
   peer.Send(Packet(0, test::Greeting(7, 0x200C)))
       .ReadPacket()
       .Send(Packet(2, test::OkPayload()))
