@@ -17,32 +17,11 @@ namespace {
 
 using test::Scalar;
 
-std::string DataDir() {
-  static const std::string dir = [] {
-    char pattern[] = "/tmp/rowset_embedded_create_XXXXXX";
-    const char* made = mkdtemp(pattern);
-    return std::string(made ? made : "");
-  }();
-  return dir;
-}
+using test::EmbeddedComponent;
 
-std::unique_ptr<TMySQLServer> EmbeddedComponent() {
-  auto server = std::make_unique<TMySQLServer>();
-  server->SetParams("[embedded]\r\ndatadir=" + DataDir() +
-                    "\r\nlc-messages-dir=/usr/share/mysql\r\n"
-                    "innodb-log-file-size=4M\r\ninnodb-buffer-pool-size=16M\r\n"
-                    "innodb-buffer-pool-dump-at-shutdown=0\r\n");
-  server->SetDriverType(dtEmbedded);
-  return server;
-}
+std::string DataDir() { return test::EmbeddedDataDir(); }
 
-class EmbeddedCreateTest : public ::testing::Test {
- protected:
-  static void TearDownTestSuite() {
-    std::error_code ignored;
-    std::filesystem::remove_all(DataDir(), ignored);
-  }
-};
+class EmbeddedCreateTest : public test::EmbeddedServerTest {};
 
 TEST_F(EmbeddedCreateTest, ConnectCreatesTablesAndProviderStatementsRun) {
   ASSERT_FALSE(DataDir().empty());

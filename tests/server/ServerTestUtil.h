@@ -4,6 +4,10 @@
 #ifndef ROWSET_TESTS_SERVER_SERVERTESTUTIL_H_
 #define ROWSET_TESTS_SERVER_SERVERTESTUTIL_H_
 
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -161,6 +165,36 @@ inline void TTestDataset::InternalClose() {
 inline void TTestDataset::ConnectEvent(TObject*, bool Connecting) {
   if (!Connecting && Active()) Close();
 }
+
+// The embedded server of this test program: a private data directory made
+// on first use under /tmp, a component set up to run in it, and a suite
+// base that removes the directory when the suite ends.
+inline const std::string& EmbeddedDataDir() {
+  static const std::string dir = [] {
+    char pattern[] = "/tmp/rowset_embedded_XXXXXX";
+    const char* made = mkdtemp(pattern);
+    return std::string(made ? made : "");
+  }();
+  return dir;
+}
+
+inline std::unique_ptr<TMySQLServer> EmbeddedComponent() {
+  auto server = std::make_unique<TMySQLServer>();
+  server->SetParams("[embedded]\r\ndatadir=" + EmbeddedDataDir() +
+                    "\r\nlc-messages-dir=/usr/share/mysql\r\n"
+                    "innodb-log-file-size=4M\r\ninnodb-buffer-pool-size=16M\r\n"
+                    "innodb-buffer-pool-dump-at-shutdown=0\r\n");
+  server->SetDriverType(dtEmbedded);
+  return server;
+}
+
+class EmbeddedServerTest : public ::testing::Test {
+ protected:
+  static void TearDownTestSuite() {
+    std::error_code ignored;
+    std::filesystem::remove_all(EmbeddedDataDir(), ignored);
+  }
+};
 
 }  // namespace rowset::test
 
