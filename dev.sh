@@ -15,6 +15,9 @@
 #                    60) in build-fuzz (installs clang when it is missing)
 set -euo pipefail
 cd "$(dirname "$0")"
+# Compiler cache entries keyed by paths relative to the checkout, so that a
+# fresh clone in another folder reuses what an earlier build compiled.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 
 BUILD_DIR=${ROWSET_BUILD_DIR:-build}
 PACKAGES=(build-essential cmake g++ python3 zlib1g-dev libgtest-dev googletest
