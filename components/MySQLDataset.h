@@ -261,10 +261,14 @@ class TFieldInfo : public TObject {
   std::string DisplayName;   // database.table.name, parts present only when known
   std::string Values;        // enum/set members as comma text of quoted items
   uint8_t ColumnType = 0;
+  uint8_t ServerType = 0;    // the type as the server sent it (ColumnType before the options)
   uint32_t Length = 0;
   uint32_t Flags = 0;
   bool Modified = false;     // takes part in the next generated insert or update
   bool IsServerColumn = true;
+  // DefaultValue is the server's own column default: a new record shows it,
+  // but an insert leaves the column to the server unless it was changed.
+  bool ServerDefault = false;
 };
 
 // One table alias of the result.
@@ -278,6 +282,48 @@ class TTableInfo : public TObject {
   std::string PrimaryKeyFields;
   std::string UniqueKeyFields;
   std::string IndexKeyFields;
+  // Learnt from the server at the first generated change that needs them
+  // (TMySQLDatasetBase::TableKeyColumns): the FieldInfos indexes of the
+  // columns of this table occurrence that make up its primary key, else a
+  // unique key of NOT NULL columns, when every column of that key is in the
+  // result; empty when none is complete.
+  bool KeysLearnt = false;
+  std::vector<int> KeyColumns;
+};
+
+// A generated UPDATE or DELETE found its row changed or gone on the server:
+// "Record not found or changed by another user" (error number -1). Both
+// versions of the row travel with it, so that an application can show them
+// and let the user choose. Columns are the field names of the columns of the
+// edited table in the result; HeldValues the values the edit started from
+// (as read from the server), PostedValues what the post tried to write (the
+// held value where it changed nothing); ServerValues the row as the server
+// holds it now, re-read by its key. ServerRowFound is false when no row
+// holds that key any more (deleted, or its key changed) and when the row
+// cannot be re-read (the result holds no complete key). NULL is
+// std::nullopt. Nothing was changed on the server by the refused statement.
+class EMySQLRecordChanged : public EMySQLError {
+ public:
+  EMySQLRecordChanged();
+  std::vector<std::string> Columns;
+  std::vector<std::optional<std::string>> HeldValues;
+  std::vector<std::optional<std::string>> PostedValues;
+  bool ServerRowFound = false;
+  std::vector<std::optional<std::string>> ServerValues;
+};
+
+// What a generated change must find on the server: one row of Table that
+// meets Condition. Made while a change statement's macros are expanded.
+struct TRowCheck {
+  std::string Table;         // the table expression (qualified name)
+  std::string Condition;     // this table's part of the generated condition
+  std::string KeyCondition;  // its complete-key part alone; empty: none
+  bool Verified = false;     // Condition holds a complete unique key
+  // For the conflict report: field names, names in SQL, values.
+  std::vector<std::string> Columns;
+  std::vector<std::string> SqlNames;
+  std::vector<std::optional<std::string>> Held;
+  std::vector<std::optional<std::string>> Posted;
 };
 
 // FieldInfos: (key, TFieldInfo) in column order; keys compare ignoring case.
@@ -821,6 +867,9 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   void CloseAfterFailedRefresh();
   // Clears the Modified flag of every column.
   void ClearModified();
+  // Clears the Modified flag of every column whose value is the one held
+  // when the edit began (set to what it already was).
+  void DropUnchanged();
   void ResyncResult();
   void RecInfoClear();
   void FieldInfoClear() { field_infos_.Clear(); }
@@ -906,6 +955,29 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   bool InTable(int Column, const std::string& TableArg) const;
   // The column's name in generated SQL: its field's Origin, else FullName.
   std::string ColumnSQLName(int Column) const;
+  // The condition "$PRIMARYFIELDS&VALUES" stands for (see the editing
+  // notes above ExecSQL); records a TRowCheck per table.
+  std::string RowCondition(const std::string& TableArg);
+  // "(name=value)" for a column's value held before the edit (the record's,
+  // when no edit is under way), "(name IS NULL)" for NULL; FLOAT and DOUBLE
+  // compared as the server's text, so the held text matches exactly.
+  std::string ColumnMatch(int Column);
+  // Records the check of a condition over Columns of one table.
+  void AddRowCheck(const std::string& Table, const std::string& Condition,
+                   const std::string& KeyCondition, bool Verified, const std::vector<int>& Columns);
+  // See TTableInfo::KeyColumns; asked of the server on first use.
+  const std::vector<int>& TableKeyColumns(TTableInfo* Table);
+  // The table the dataset edits: the one TableName names, else the table of
+  // the first column that has one; nullptr when the result has none.
+  TTableInfo* EditTable() const;
+  // Runs a statement and returns its rows; errors are raised.
+  std::vector<std::vector<std::optional<std::string>>> QueryRows(const std::string& SQL);
+  // Before a checked statement: each check without a complete key must
+  // match exactly one row; after it: the rows it found.
+  void CheckRowsBefore(const std::vector<TRowCheck>& Checks);
+  void CheckRowsAfter(const std::vector<TRowCheck>& Checks, const std::string& Text,
+                      const std::string& Info);
+  [[noreturn]] void RaiseRecordChanged(const TRowCheck& Check);
 
   // The row of bookmark Index; nullptr when it is not held.
   TRowValues* GetIndexRecord(int64_t Index);
@@ -949,8 +1021,13 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // Set while a post or delete sends its generated statements: a change
   // that matches no row is then a lost edit.
   bool check_lost_edit_ = false;
-  // Set by KeyCondition when it fell back to every column.
-  bool key_fallback_ = false;
+  // The checks the macro expansion of the statement being run recorded.
+  std::vector<TRowCheck> row_checks_;
+  // The checks of held-back statements (by their SQLCached line), applied
+  // with them by ApplyUpdates.
+  std::vector<std::pair<std::string, std::vector<TRowCheck>>> held_checks_;
+  // Set by ApplyUpdates for the held statement it runs.
+  std::vector<TRowCheck>* apply_checks_ = nullptr;
   // Counts the statements really sent (not held back or suppressed).
   uint64_t sent_count_ = 0;
   std::string field_name_;

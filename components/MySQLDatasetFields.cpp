@@ -268,6 +268,7 @@ void TMySQLDatasetBase::ReadColumns() {
       databases_->Add(info->Database);
     }
     info->DefaultValue = Text(f.def);
+    info->ServerDefault = !info->DefaultValue.empty();
     if (master != nullptr) {
       for (int p = 0; p < master_field_pairs_->Count(); ++p) {
         std::string detail_name = master_field_pairs_->Names(p);
@@ -278,11 +279,15 @@ void TMySQLDatasetBase::ReadColumns() {
         // The master's text as its server sent it (a memo has no AsString
         // without a blob stream).
         std::string text;
-        if (mf != nullptr && FieldValueText(mf, text)) info->DefaultValue = text;
+        if (mf != nullptr && FieldValueText(mf, text)) {
+          info->DefaultValue = text;
+          info->ServerDefault = false;
+        }
         break;
       }
     }
     info->ColumnType = f.type;
+    info->ServerType = f.type;
     info->Length = static_cast<uint32_t>(f.length);
     if (info->Flags & kEnumFlag) info->ColumnType = kEnum;
     if (info->Flags & kSetFlag) info->ColumnType = kSet;
@@ -333,6 +338,7 @@ void TMySQLDatasetBase::ReadColumns() {
       case ftMemo: info->ColumnType = kBlob; info->Flags = kBlobFlag; break;
       default: info->ColumnType = kVarString; break;
     }
+    info->ServerType = info->ColumnType;
     std::string key = info->Name;
     field_infos_.Add(key, std::move(info));
   }
@@ -757,7 +763,9 @@ void TMySQLDatasetBase::SetFieldData(TField* Field, const void* Buffer) {
     int column = ColumnOf(Field);
     if (column < 0) return;
     TFieldInfo* info = field_infos_[column];
-    try {
+    // A failure (a validation error included) is raised as it is; the value
+    // is replaced only once the new one is built, so it leaves the old one.
+    {
       Field->Validate(Buffer);
       // The new text is built completely before anything is replaced, so a
       // failure leaves the old value in place.
@@ -862,8 +870,6 @@ void TMySQLDatasetBase::SetFieldData(TField* Field, const void* Buffer) {
       rec->Data = std::move(buffer_values);
       if (row != nullptr) *row = std::move(row_values);
       info->Modified = info->IsServerColumn;
-    } catch (...) {
-      Abort();
     }
   }
   TDataSetState state = State();
