@@ -878,6 +878,9 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // TableInfos, Databases and the key lists, adds the custom columns and
   // gives every column its key.
   void ReadColumns();
+  // For back ends that send no original table names (FromDriver false):
+  // takes each alias's table and database from the select's FROM clause.
+  void ResolveTableNames(bool FromDriver);
   // Change notification of the SQL list: closes an open dataset.
   void SQLChange(TObject* Sender);
 
