@@ -595,24 +595,53 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // raised again with rows, Modified flags and old values as they were).
   // A local result keeps its rows in step without re-reading them.
   //
-  // Sound behaviour kept over the plain rules:
-  // - A generated UPDATE or DELETE sent by a post or delete that matches no
-  //   row on the server (changed or deleted by another user meanwhile)
-  //   raises "Record not found or changed by another user" instead of
-  //   passing as done (UPDATE: the server's "Rows matched: 0" info text;
-  //   DELETE: 0 affected rows).
-  // - A single-table UPDATE or DELETE whose condition is the all-columns
-  //   fallback (no primary, unique or named key) gets "LIMIT 1": of two
-  //   identical rows only one is changed.
-  // - ApplyUpdates removes the held-back statements it has run: after a
-  //   failure SQLCached holds the failed statement and those after it, and
-  //   the next apply resumes there instead of sending the others again.
-  //   A failure inside a held-back transaction keeps the whole transaction
-  //   from its start statement (after sending rollback when the connection
-  //   still stands), since the server undid all of it: a retry applies it
-  //   once, and never applies its tail without its head. A connection lost
-  //   while commit was under way cannot tell whether the commit took
-  //   effect; the transaction is then kept and a retry sends it again.
+  // Which row a change hits, and never losing another user's work (sound
+  // behaviour over the plain rules):
+  // - The row is identified by a complete key only: the table's primary key,
+  //   else a unique key of NOT NULL columns, learnt from the server ("show
+  //   index") at the first change, counts only when every one of its
+  //   columns is in the result as a column of that table occurrence. Part
+  //   of a composite key is no key (PSGetKeyFields does not report it).
+  //   Without a complete key, the FieldName columns, else every column of
+  //   the table, form "$PRIMARYFIELDS&VALUES"; before such a statement runs
+  //   a "select count(*)" with the same condition must find exactly one row,
+  //   else nothing is sent: none is a lost edit (below), several raise
+  //   "Record cannot be identified: N rows hold its values ...". The other
+  //   key-list macros ($OLD$FIELDS&VALUES, $UNIQUEFIELDS&VALUES, ...) are
+  //   checked the same way. No LIMIT is ever added.
+  // - Conditions compare every type: NULL as "IS NULL", FLOAT and DOUBLE as
+  //   the server's text of the stored number (CONCAT(col)='text', which is
+  //   what the held text is), BIT as a bit literal b'...'.
+  // - A post writes only the columns whose value changed (a column set to
+  //   the value it held is not written); a post that changed nothing sends
+  //   nothing. While editing, "$PRIMARYFIELDS&VALUES" adds the held values
+  //   of the changed columns to the key, so a column another user changed
+  //   meanwhile is not overwritten.
+  // - A checked UPDATE must match exactly one row (the server's "Rows
+  //   matched", so writing a value a row already holds is no conflict), a
+  //   DELETE must delete one; none raises EMySQLRecordChanged ("Record not
+  //   found or changed by another user") carrying both versions of the row,
+  //   and the post's transaction (doTransactions) is rolled back.
+  // - "$TABLENAME" and per-table statements name a table by its own name
+  //   and database, never by its alias in the select; without TableName the
+  //   edited table is the table of the result's first column (EditTable).
+  //   With doRecursiveUpdates a delete removes the record from that table
+  //   only, never the joined rows of other tables.
+  // - A new record leaves the columns it was not given to the server: they
+  //   are NULL in the record and not written, so server defaults apply (the
+  //   server's own defaults learnt by doRetrieveFieldValues are shown but
+  //   not written either); with nothing set it inserts "first column =
+  //   DEFAULT". Key columns are no longer forced into the insert; names in
+  //   key lists are matched as whole names.
+  // - SQLCached holds one statement per line. ApplyUpdates runs the lines
+  //   one by one as they stand (never cut again by the tokenizer), inside
+  //   one transaction of its own (held transaction brackets are dropped):
+  //   a failure, a lost edit included (held UPDATEs and DELETEs are checked
+  //   as a direct post is), rolls all of it back and leaves SQLCached as it
+  //   was. Inside a transaction the caller opened, or on a server without
+  //   transactions, what was sent stays sent and only the rest is kept.
+  //   Tables without transactions (MyISAM) cannot be rolled back.
+  // - A cached post or delete that fails leaves no held lines behind.
   // - An auto-increment column of an inserted row takes the server's insert
   //   id also when the record held no value for it (the usual case).
   // - Insert and delete commit before the local rows change, so a failing
@@ -704,9 +733,10 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // (not waiting); PSExecuteStatement turns each "?" into the numbered macro
   // 1, 2, ... in the current delimiters (naming the parameters after them),
   // copies the parameters into those macros, opens and returns the affected
-  // row count (0 when it is not a number); PSGetKeyFields gives the primary
-  // key columns each followed by ";"; PSGetTableName TableName, else the
-  // first table alias of the result, else "PleaseSpecifyATableNameProperty";
+  // row count (0 when it is not a number); PSGetKeyFields gives the complete
+  // key columns (see the editing notes) each followed by ";"; PSGetTableName
+  // TableName, else the own name of the edited table (with its database
+  // when that is not the dataset's), else "PleaseSpecifyATableNameProperty";
   // the transaction hooks are StartTransaction, CommitTransaction and
   // RollbackTransaction; PSUpdateRecord leaves applying to the provider.
   //
