@@ -78,7 +78,7 @@ TEST_F(MacrosTest, UpdateAndDeleteUseNewValuesAndTheKeyAsItWas) {
             "update t set id='9',city='b' where (id='7') AND (city='a')");
   EXPECT_EQ(Expand(*q, "[$MODIFIED$FIELD$NAMES]/[$MODIFIED$FIELD$VALUES]/[$OLD$city]/[city]"),
             "id,city/'9','b'/'a'/'b'");
-  EXPECT_EQ(Expand(*q, q->SQLDelete()->Text()), "delete from t where (id='7')");
+  EXPECT_EQ(Expand(*q, q->SQLDelete()->Text()), "delete from t where (id='7') AND (city='a')");
   q->Cancel();
   server_->ExecSQL(update);
   EXPECT_EQ(Count("select count(*) from t where id=7 and city='b'"), 1);
