@@ -596,9 +596,11 @@ void TMySQLDatasetBase::RetrieveFieldValues(TTableInfo* Table) {
             values.Set(index, SetMaskText(values.Value(index), list));
           }
           info->DefaultValue = has_default ? SetMaskText(def, list) : "0";
+          info->ServerDefault = true;
         }
       } else if (has_default && info->DefaultValue.empty()) {
         info->DefaultValue = def;
+        info->ServerDefault = true;
       }
     }
   }

@@ -261,10 +261,14 @@ class TFieldInfo : public TObject {
   std::string DisplayName;   // database.table.name, parts present only when known
   std::string Values;        // enum/set members as comma text of quoted items
   uint8_t ColumnType = 0;
+  uint8_t ServerType = 0;    // the type as the server sent it (ColumnType before the options)
   uint32_t Length = 0;
   uint32_t Flags = 0;
   bool Modified = false;     // takes part in the next generated insert or update
   bool IsServerColumn = true;
+  // DefaultValue is the server's own column default: a new record shows it,
+  // but an insert leaves the column to the server unless it was changed.
+  bool ServerDefault = false;
 };
 
 // One table alias of the result.
@@ -278,6 +282,48 @@ class TTableInfo : public TObject {
   std::string PrimaryKeyFields;
   std::string UniqueKeyFields;
   std::string IndexKeyFields;
+  // Learnt from the server at the first generated change that needs them
+  // (TMySQLDatasetBase::TableKeyColumns): the FieldInfos indexes of the
+  // columns of this table occurrence that make up its primary key, else a
+  // unique key of NOT NULL columns, when every column of that key is in the
+  // result; empty when none is complete.
+  bool KeysLearnt = false;
+  std::vector<int> KeyColumns;
+};
+
+// A generated UPDATE or DELETE found its row changed or gone on the server:
+// "Record not found or changed by another user" (error number -1). Both
+// versions of the row travel with it, so that an application can show them
+// and let the user choose. Columns are the field names of the columns of the
+// edited table in the result; HeldValues the values the edit started from
+// (as read from the server), PostedValues what the post tried to write (the
+// held value where it changed nothing); ServerValues the row as the server
+// holds it now, re-read by its key. ServerRowFound is false when no row
+// holds that key any more (deleted, or its key changed) and when the row
+// cannot be re-read (the result holds no complete key). NULL is
+// std::nullopt. Nothing was changed on the server by the refused statement.
+class EMySQLRecordChanged : public EMySQLError {
+ public:
+  EMySQLRecordChanged();
+  std::vector<std::string> Columns;
+  std::vector<std::optional<std::string>> HeldValues;
+  std::vector<std::optional<std::string>> PostedValues;
+  bool ServerRowFound = false;
+  std::vector<std::optional<std::string>> ServerValues;
+};
+
+// What a generated change must find on the server: one row of Table that
+// meets Condition. Made while a change statement's macros are expanded.
+struct TRowCheck {
+  std::string Table;         // the table expression (qualified name)
+  std::string Condition;     // this table's part of the generated condition
+  std::string KeyCondition;  // its complete-key part alone; empty: none
+  bool Verified = false;     // Condition holds a complete unique key
+  // For the conflict report: field names, names in SQL, values.
+  std::vector<std::string> Columns;
+  std::vector<std::string> SqlNames;
+  std::vector<std::optional<std::string>> Held;
+  std::vector<std::optional<std::string>> Posted;
 };
 
 // FieldInfos: (key, TFieldInfo) in column order; keys compare ignoring case.
@@ -549,24 +595,53 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // raised again with rows, Modified flags and old values as they were).
   // A local result keeps its rows in step without re-reading them.
   //
-  // Sound behaviour kept over the plain rules:
-  // - A generated UPDATE or DELETE sent by a post or delete that matches no
-  //   row on the server (changed or deleted by another user meanwhile)
-  //   raises "Record not found or changed by another user" instead of
-  //   passing as done (UPDATE: the server's "Rows matched: 0" info text;
-  //   DELETE: 0 affected rows).
-  // - A single-table UPDATE or DELETE whose condition is the all-columns
-  //   fallback (no primary, unique or named key) gets "LIMIT 1": of two
-  //   identical rows only one is changed.
-  // - ApplyUpdates removes the held-back statements it has run: after a
-  //   failure SQLCached holds the failed statement and those after it, and
-  //   the next apply resumes there instead of sending the others again.
-  //   A failure inside a held-back transaction keeps the whole transaction
-  //   from its start statement (after sending rollback when the connection
-  //   still stands), since the server undid all of it: a retry applies it
-  //   once, and never applies its tail without its head. A connection lost
-  //   while commit was under way cannot tell whether the commit took
-  //   effect; the transaction is then kept and a retry sends it again.
+  // Which row a change hits, and never losing another user's work (sound
+  // behaviour over the plain rules):
+  // - The row is identified by a complete key only: the table's primary key,
+  //   else a unique key of NOT NULL columns, learnt from the server ("show
+  //   index") at the first change, counts only when every one of its
+  //   columns is in the result as a column of that table occurrence. Part
+  //   of a composite key is no key (PSGetKeyFields does not report it).
+  //   Without a complete key, the FieldName columns, else every column of
+  //   the table, form "$PRIMARYFIELDS&VALUES"; before such a statement runs
+  //   a "select count(*)" with the same condition must find exactly one row,
+  //   else nothing is sent: none is a lost edit (below), several raise
+  //   "Record cannot be identified: N rows hold its values ...". The other
+  //   key-list macros ($OLD$FIELDS&VALUES, $UNIQUEFIELDS&VALUES, ...) are
+  //   checked the same way. No LIMIT is ever added.
+  // - Conditions compare every type: NULL as "IS NULL", FLOAT and DOUBLE as
+  //   the server's text of the stored number (CONCAT(col)='text', which is
+  //   what the held text is), BIT as a bit literal b'...'.
+  // - A post writes only the columns whose value changed (a column set to
+  //   the value it held is not written); a post that changed nothing sends
+  //   nothing. While editing, "$PRIMARYFIELDS&VALUES" adds the held values
+  //   of the changed columns to the key, so a column another user changed
+  //   meanwhile is not overwritten.
+  // - A checked UPDATE must match exactly one row (the server's "Rows
+  //   matched", so writing a value a row already holds is no conflict), a
+  //   DELETE must delete one; none raises EMySQLRecordChanged ("Record not
+  //   found or changed by another user") carrying both versions of the row,
+  //   and the post's transaction (doTransactions) is rolled back.
+  // - "$TABLENAME" and per-table statements name a table by its own name
+  //   and database, never by its alias in the select; without TableName the
+  //   edited table is the table of the result's first column (EditTable).
+  //   With doRecursiveUpdates a delete removes the record from that table
+  //   only, never the joined rows of other tables.
+  // - A new record leaves the columns it was not given to the server: they
+  //   are NULL in the record and not written, so server defaults apply (the
+  //   server's own defaults learnt by doRetrieveFieldValues are shown but
+  //   not written either); with nothing set it inserts "first column =
+  //   DEFAULT". Key columns are no longer forced into the insert; names in
+  //   key lists are matched as whole names.
+  // - SQLCached holds one statement per line. ApplyUpdates runs the lines
+  //   one by one as they stand (never cut again by the tokenizer), inside
+  //   one transaction of its own (held transaction brackets are dropped):
+  //   a failure, a lost edit included (held UPDATEs and DELETEs are checked
+  //   as a direct post is), rolls all of it back and leaves SQLCached as it
+  //   was. Inside a transaction the caller opened, or on a server without
+  //   transactions, what was sent stays sent and only the rest is kept.
+  //   Tables without transactions (MyISAM) cannot be rolled back.
+  // - A cached post or delete that fails leaves no held lines behind.
   // - An auto-increment column of an inserted row takes the server's insert
   //   id also when the record held no value for it (the usual case).
   // - Insert and delete commit before the local rows change, so a failing
@@ -658,9 +733,10 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // (not waiting); PSExecuteStatement turns each "?" into the numbered macro
   // 1, 2, ... in the current delimiters (naming the parameters after them),
   // copies the parameters into those macros, opens and returns the affected
-  // row count (0 when it is not a number); PSGetKeyFields gives the primary
-  // key columns each followed by ";"; PSGetTableName TableName, else the
-  // first table alias of the result, else "PleaseSpecifyATableNameProperty";
+  // row count (0 when it is not a number); PSGetKeyFields gives the complete
+  // key columns (see the editing notes) each followed by ";"; PSGetTableName
+  // TableName, else the own name of the edited table (with its database
+  // when that is not the dataset's), else "PleaseSpecifyATableNameProperty";
   // the transaction hooks are StartTransaction, CommitTransaction and
   // RollbackTransaction; PSUpdateRecord leaves applying to the provider.
   //
@@ -821,6 +897,9 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   void CloseAfterFailedRefresh();
   // Clears the Modified flag of every column.
   void ClearModified();
+  // Clears the Modified flag of every column whose value is the one held
+  // when the edit began (set to what it already was).
+  void DropUnchanged();
   void ResyncResult();
   void RecInfoClear();
   void FieldInfoClear() { field_infos_.Clear(); }
@@ -829,6 +908,9 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // TableInfos, Databases and the key lists, adds the custom columns and
   // gives every column its key.
   void ReadColumns();
+  // For back ends that send no original table names (FromDriver false):
+  // takes each alias's table and database from the select's FROM clause.
+  void ResolveTableNames(bool FromDriver);
   // Change notification of the SQL list: closes an open dataset.
   void SQLChange(TObject* Sender);
 
@@ -906,6 +988,29 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   bool InTable(int Column, const std::string& TableArg) const;
   // The column's name in generated SQL: its field's Origin, else FullName.
   std::string ColumnSQLName(int Column) const;
+  // The condition "$PRIMARYFIELDS&VALUES" stands for (see the editing
+  // notes above ExecSQL); records a TRowCheck per table.
+  std::string RowCondition(const std::string& TableArg);
+  // "(name=value)" for a column's value held before the edit (the record's,
+  // when no edit is under way), "(name IS NULL)" for NULL; FLOAT and DOUBLE
+  // compared as the server's text, so the held text matches exactly.
+  std::string ColumnMatch(int Column);
+  // Records the check of a condition over Columns of one table.
+  void AddRowCheck(const std::string& Table, const std::string& Condition,
+                   const std::string& KeyCondition, bool Verified, const std::vector<int>& Columns);
+  // See TTableInfo::KeyColumns; asked of the server on first use.
+  const std::vector<int>& TableKeyColumns(TTableInfo* Table);
+  // The table the dataset edits: the one TableName names, else the table of
+  // the first column that has one; nullptr when the result has none.
+  TTableInfo* EditTable() const;
+  // Runs a statement and returns its rows; errors are raised.
+  std::vector<std::vector<std::optional<std::string>>> QueryRows(const std::string& SQL);
+  // Before a checked statement: each check without a complete key must
+  // match exactly one row; after it: the rows it found.
+  void CheckRowsBefore(const std::vector<TRowCheck>& Checks);
+  void CheckRowsAfter(const std::vector<TRowCheck>& Checks, const std::string& Text,
+                      const std::string& Info);
+  [[noreturn]] void RaiseRecordChanged(const TRowCheck& Check);
 
   // The row of bookmark Index; nullptr when it is not held.
   TRowValues* GetIndexRecord(int64_t Index);
@@ -949,8 +1054,13 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // Set while a post or delete sends its generated statements: a change
   // that matches no row is then a lost edit.
   bool check_lost_edit_ = false;
-  // Set by KeyCondition when it fell back to every column.
-  bool key_fallback_ = false;
+  // The checks the macro expansion of the statement being run recorded.
+  std::vector<TRowCheck> row_checks_;
+  // The checks of held-back statements (by their SQLCached line), applied
+  // with them by ApplyUpdates.
+  std::vector<std::pair<std::string, std::vector<TRowCheck>>> held_checks_;
+  // Set by ApplyUpdates for the held statement it runs.
+  std::vector<TRowCheck>* apply_checks_ = nullptr;
   // Counts the statements really sent (not held back or suppressed).
   uint64_t sent_count_ = 0;
   std::string field_name_;

@@ -2,12 +2,15 @@
 // runner, cached updates, batches and transactions of TMySQLDatasetBase
 // (the rules are described in components/MySQLDataset.h).
 #include <cctype>
+#include <cstdlib>
+#include <cstring>
 #include <optional>
 
 #include "components/MySQLDataset.h"
 #include "components/MySQLThreads.h"
 #include "host/SysUtils.h"
 #include "parser/MySQLParser.h"
+#include "util/MySQLStrUtils.h"
 #include "wire/uMysqlCT.h"
 
 namespace rowset {
@@ -31,36 +34,20 @@ std::string FirstWord(const std::string& Text) {
   return Lower(std::string_view(Text).substr(i, j - i));
 }
 
-// Text with "LIMIT 1" appended when it is a single-table UPDATE or DELETE
-// without a limit of its own; other statements unchanged.
-std::string WithLimitOne(const std::string& Text) {
-  size_t end = Text.size();
-  while (end > 0 && (std::isspace(static_cast<unsigned char>(Text[end - 1])) || Text[end - 1] == ';')) {
+// Whether a held statement is a transaction bracket (ApplyUpdates runs the
+// whole list in one transaction of its own).
+bool IsTransactionControl(const std::string& Text) {
+  const std::string word = FirstWord(Text);
+  return word == "start" || word == "begin" || word == "commit" || word == "rollback";
+}
+
+// A held line without the ";" (and blanks) that end it.
+std::string HeldStatement(const std::string& Line) {
+  size_t end = Line.size();
+  while (end > 0 && (std::isspace(static_cast<unsigned char>(Line[end - 1])) || Line[end - 1] == ';')) {
     --end;
   }
-  const std::string body = Text.substr(0, end);
-  const std::string lower = Lower(body);
-  const std::string word = FirstWord(body);
-  size_t head_start, head_end;
-  if (word == "update") {
-    head_start = lower.find("update") + 6;
-    head_end = lower.find(" set ", head_start);
-  } else if (word == "delete") {
-    head_start = lower.find(" from ");
-    if (head_start == std::string::npos) return Text;
-    head_end = lower.find(" where ", head_start);
-  } else {
-    return Text;
-  }
-  if (head_end == std::string::npos) return Text;
-  const std::string head = lower.substr(head_start, head_end - head_start);
-  // Several tables (a join or a list) take no LIMIT.
-  if (head.find(',') != std::string::npos || head.find(" join ") != std::string::npos ||
-      head.find(" using ") != std::string::npos) {
-    return Text;
-  }
-  if (lower.find(" limit ", head_end) != std::string::npos) return Text;
-  return body + " LIMIT 1" + Text.substr(end);
+  return Line.substr(0, end);
 }
 
 // The matched-rows count of an UPDATE's info text; nullopt without one.
@@ -96,23 +83,30 @@ class TFlagScope {
 // ---------------------------------------------------------------------------
 // The statement runner
 
+EMySQLRecordChanged::EMySQLRecordChanged() : EMySQLError(-1, kLostEdit) {}
+
 bool TMySQLDatasetBase::ExecSQL(const std::string& SQL, bool Expand, bool Cache,
                                 const std::string& DatabaseArg, const std::string& TableArg) {
   std::string text = SQL;
-  bool fallback = false;
+  std::vector<TRowCheck> checks;
   if (Expand) {
     ParseSQL(SQL);
-    key_fallback_ = false;
+    row_checks_.clear();
     text = SQLPopulate(SQL, true, false, DatabaseArg, TableArg);
-    fallback = key_fallback_;
+    checks = std::move(row_checks_);
+    row_checks_.clear();
     size_t nul = text.find('\0');
     if (nul != std::string::npos) text.resize(nul);
+  } else if (apply_checks_ != nullptr) {
+    checks = std::move(*apply_checks_);
   }
   if (text.size() < 3) return true;
-  // A condition over every column may match several identical rows.
-  if (fallback) text = WithLimitOne(text);
+  const std::string word = FirstWord(text);
+  // Only a post's or delete's own UPDATE or DELETE is checked.
+  if (!check_lost_edit_ || (word != "update" && word != "delete")) checks.clear();
   if (Cache) {
     sql_cached_->Add(text + ";");
+    if (!checks.empty()) held_checks_.emplace_back(text + ";", std::move(checks));
     return true;
   }
   std::optional<TCursorScope> cursor;
@@ -131,24 +125,102 @@ bool TMySQLDatasetBase::ExecSQL(const std::string& SQL, bool Expand, bool Cache,
   }
   ClearRest();
   CheckConnectionHandle();
+  if (!checks.empty()) CheckRowsBefore(checks);
   TMySQLBase* driver = server_->GetDriver();
   MySQLResultHandle result = driver->OpenQuery(connection_handle_, text);
   ++sent_count_;
   insert_id_text_ = server_->ServerVer() > 32111 ? driver->LastInsertID(connection_handle_) : "0";
   affected_rows_text_ = driver->AffectedRows(connection_handle_);
   std::string info;
-  if (check_lost_edit_) info = driver->StatementInfo(connection_handle_);
+  if (!checks.empty()) info = driver->StatementInfo(connection_handle_);
   driver->CloseQuery(result);
-  if (check_lost_edit_) {
-    const std::string word = FirstWord(text);
-    if (word == "update") {
-      std::optional<uint64_t> matched = RowsMatched(info);
-      if (matched && *matched == 0) MySQLError(nullptr, nullptr, -1, kLostEdit, -1, -1);
-    } else if (word == "delete" && affected_rows_text_ == "0") {
-      MySQLError(nullptr, nullptr, -1, kLostEdit, -1, -1);
+  if (!checks.empty()) CheckRowsAfter(checks, text, info);
+  return true;
+}
+
+std::vector<std::vector<std::optional<std::string>>> TMySQLDatasetBase::QueryRows(
+    const std::string& SQL) {
+  TMySQLBase* driver = server_->GetDriver();
+  CheckConnectionHandle();
+  std::vector<std::vector<std::optional<std::string>>> rows;
+  MySQLResultHandle result = driver->OpenQuery(connection_handle_, SQL);
+  if (result == nullptr) return rows;
+  try {
+    const uint32_t columns = driver->RetrieveColCount(result);
+    while (MySQLRow r = driver->RetrieveRow(result)) {
+      MySQLLengths l = driver->RetrieveRowFieldLenghts(result);
+      std::vector<std::optional<std::string>> values(columns);
+      for (uint32_t c = 0; c < columns; ++c) {
+        if (r[c] != nullptr) values[c] = std::string(r[c], l != nullptr ? l[c] : std::strlen(r[c]));
+      }
+      rows.push_back(std::move(values));
+    }
+    // A server error in place of a row is raised, never read as the end.
+    if (driver->ErrorNo(connection_handle_) != 0) {
+      MySQLError(driver, connection_handle_, -1, "", -1, -1);
+    }
+  } catch (...) {
+    driver->CloseQuery(result);
+    throw;
+  }
+  driver->CloseQuery(result);
+  return rows;
+}
+
+void TMySQLDatasetBase::CheckRowsBefore(const std::vector<TRowCheck>& Checks) {
+  for (const TRowCheck& check : Checks) {
+    if (check.Verified) continue;
+    // No complete key: the values held must still single out one row.
+    auto rows = QueryRows("SELECT COUNT(*) FROM " + check.Table + " WHERE " + check.Condition);
+    uint64_t count = 0;
+    if (!rows.empty() && !rows[0].empty() && rows[0][0]) count = std::strtoull(rows[0][0]->c_str(), nullptr, 10);
+    if (count == 0) RaiseRecordChanged(check);
+    if (count > 1) {
+      throw EMySQLError(-1, "Record cannot be identified: " + std::to_string(count) +
+                                " rows hold its values (the result has no complete primary or "
+                                "unique key)");
     }
   }
-  return true;
+}
+
+void TMySQLDatasetBase::CheckRowsAfter(const std::vector<TRowCheck>& Checks, const std::string& Text,
+                                       const std::string& Info) {
+  std::optional<uint64_t> found;
+  if (FirstWord(Text) == "update") {
+    // Rows matched, changed or not: writing the value a row already holds is
+    // no conflict.
+    found = RowsMatched(Info);
+  } else {
+    found = std::strtoull(affected_rows_text_.c_str(), nullptr, 10);
+  }
+  if (!found) return;
+  if (*found == 0) RaiseRecordChanged(Checks.front());
+  if (*found > Checks.size()) {
+    throw EMySQLError(-1, "Record cannot be identified: the change found " + std::to_string(*found) +
+                              " rows");
+  }
+}
+
+void TMySQLDatasetBase::RaiseRecordChanged(const TRowCheck& Check) {
+  EMySQLRecordChanged error;
+  error.Columns = Check.Columns;
+  error.HeldValues = Check.Held;
+  error.PostedValues = Check.Posted;
+  error.ServerValues.assign(Check.Columns.size(), std::nullopt);
+  if (!Check.KeyCondition.empty() && !Check.SqlNames.empty()) {
+    std::string names;
+    for (const std::string& name : Check.SqlNames) names += (names.empty() ? "" : ",") + name;
+    try {
+      auto rows = QueryRows("SELECT " + names + " FROM " + Check.Table + " WHERE " + Check.KeyCondition);
+      if (rows.size() == 1 && rows[0].size() == Check.SqlNames.size()) {
+        error.ServerRowFound = true;
+        error.ServerValues = std::move(rows[0]);
+      }
+    } catch (const EMySQLError&) {
+      // The conflict is the error to report; the other version stays unknown.
+    }
+  }
+  throw error;
 }
 
 bool TMySQLDatasetBase::ExecSQLBatch(const TStrings* Lines, bool Expand, bool Cache, bool /*Flag*/,
@@ -164,6 +236,13 @@ bool TMySQLDatasetBase::ExecSQLBatch(const TStrings* Lines, bool Expand, bool Ca
 bool TMySQLDatasetBase::ExecSQLBatchPerColumn(const TStrings* Lines, bool Expand, bool Cache,
                                               bool Flag, bool AllTables) {
   if (options_.Contains(doRecursiveUpdates) && table_infos_.Count() >= 2) {
+    if (AllTables) {
+      // A delete removes the record from the table the dataset edits only:
+      // the joined rows (an order line's customer) belong to other records.
+      TTableInfo* table = EditTable();
+      if (table == nullptr) return ExecSQLBatch(Lines, Expand, Cache, Flag, "", "");
+      return ExecSQLBatch(Lines, Expand, Cache, Flag, table->Database, table->QualifiedName);
+    }
     bool ok = true;
     for (int t = 0; t < table_infos_.Count() && ok; ++t) {
       TTableInfo* table = table_infos_[t];
@@ -186,48 +265,71 @@ bool TMySQLDatasetBase::ExecBatch() {
 
 void TMySQLDatasetBase::ApplyUpdates() {
   if (sql_cached_->Count() == 0) return;
-  const std::vector<std::string> statements = SplitScript(sql_cached_->Text());
-  size_t done = 0;
-  // Index of the "start transaction" whose bracket is open, if any.
-  std::optional<size_t> open_bracket;
-  try {
-    for (; done < statements.size(); ++done) {
-      const std::string word = FirstWord(statements[done]);
-      if (word == "start" || word == "begin") open_bracket = done;
-      ExecSQL(statements[done], false, false, "", "");
-      if (word == "commit" || word == "rollback") open_bracket.reset();
+  // One held statement per line, run as it stands: never cut again by a
+  // tokenizer, whose reading of quotes and backslashes need not be the
+  // session's.
+  struct Held {
+    std::string text;
+    std::vector<TRowCheck> checks;
+  };
+  std::vector<Held> held;
+  std::vector<bool> taken(held_checks_.size(), false);
+  for (int i = 0; i < sql_cached_->Count(); ++i) {
+    const std::string line = sql_cached_->Get(i);
+    Held h{HeldStatement(line), {}};
+    if (h.text.size() < 3 || IsTransactionControl(h.text)) continue;
+    for (size_t k = 0; k < held_checks_.size(); ++k) {
+      if (taken[k] || held_checks_[k].first != line) continue;
+      taken[k] = true;
+      h.checks = held_checks_[k].second;
+      break;
     }
-  } catch (...) {
-    // Keep only what has not taken effect, so that a retry sends each
-    // statement once. A failure inside a transaction undoes all of it (the
-    // server rolls back on a lost connection; otherwise rollback is sent
-    // here), so the retry starts again at its "start transaction".
-    size_t keep_from = done;
-    if (open_bracket) {
-      keep_from = *open_bracket;
+    held.push_back(std::move(h));
+  }
+  // The whole list in one transaction of its own (its held brackets are
+  // dropped: one transaction holds them all): a failure, a lost edit
+  // included, undoes all of it and the list stays for a retry.
+  ActivateConnection();
+  const bool own = server_ != nullptr && server_->ServerVer() >= 40011 && !in_transaction_;
+  size_t done = 0;
+  try {
+    if (own) ExecSQL("start transaction", false, false, "", "");
+    for (; done < held.size(); ++done) {
+      TFlagScope check(check_lost_edit_);
+      apply_checks_ = &held[done].checks;
       try {
-        if (connection_handle_ != nullptr && server_ != nullptr &&
+        ExecSQL(held[done].text, false, false, "", "");
+      } catch (...) {
+        apply_checks_ = nullptr;
+        throw;
+      }
+      apply_checks_ = nullptr;
+    }
+    if (own) ExecSQL("commit", false, false, "", "");
+  } catch (...) {
+    if (own) {
+      try {
+        if (connection_handle_ != nullptr &&
             server_->GetDriver()->ErrorNo(connection_handle_) != CR_SERVER_LOST &&
             server_->GetDriver()->ErrorNo(connection_handle_) != CR_SERVER_GONE_ERROR) {
           ExecSQL("rollback", false, false, "", "");
         }
       } catch (...) {
       }
-    }
-    // The held lines stay as they were when each holds one statement.
-    std::vector<std::string> kept;
-    if (static_cast<size_t>(sql_cached_->Count()) == statements.size()) {
-      for (size_t i = keep_from; i < statements.size(); ++i) kept.push_back(sql_cached_->Get(static_cast<int>(i)));
     } else {
-      for (size_t i = keep_from; i < statements.size(); ++i) kept.push_back(statements[i] + ";");
+      // Without a transaction what was sent stays sent: keep the rest only,
+      // so that a retry sends each statement once.
+      std::vector<std::string> kept;
+      for (size_t i = done; i < held.size(); ++i) kept.push_back(held[i].text + ";");
+      sql_cached_->BeginUpdate();
+      sql_cached_->Clear();
+      for (const std::string& line : kept) sql_cached_->Add(line);
+      sql_cached_->EndUpdate();
     }
-    sql_cached_->BeginUpdate();
-    sql_cached_->Clear();
-    for (const std::string& line : kept) sql_cached_->Add(line);
-    sql_cached_->EndUpdate();
     throw;
   }
   sql_cached_->Clear();
+  held_checks_.clear();
 }
 
 // ---------------------------------------------------------------------------
@@ -263,12 +365,22 @@ void TMySQLDatasetBase::RollbackTransaction() {
 // ---------------------------------------------------------------------------
 // Record-level changes
 
+namespace {
+// Whether a comma (or semicolon) list holds Name as a whole entry.
+bool HasEntry(const std::string& List, const std::string& Name) {
+  for (uint8_t n = 1; n < 255; ++n) {
+    std::string word = WordInStr(n, List, ",;");
+    if (word.empty()) return false;
+    if (SameText(word, Name)) return true;
+  }
+  return false;
+}
+}  // namespace
+
 bool TMySQLDatasetBase::CheckChanged() {
-  const std::string keys = UpperCase(field_name_ + "," + primary_key_fields_);
+  const std::string keys = field_name_ + "," + primary_key_fields_;
   for (int i = 0; i < field_infos_.Count(); ++i) {
-    if (field_infos_[i]->Modified && keys.find(UpperCase(field_infos_.Key(i))) == std::string::npos) {
-      return true;
-    }
+    if (field_infos_[i]->Modified && !HasEntry(keys, field_infos_.Key(i))) return true;
   }
   return false;
 }
@@ -280,20 +392,30 @@ void TMySQLDatasetBase::MakeChanged() {
 }
 
 void TMySQLDatasetBase::InternalInsert() {
-  const std::string keys = UpperCase(field_name_ + "," + primary_key_fields_);
-  for (int i = 0; i < field_infos_.Count(); ++i) {
-    TFieldInfo* info = field_infos_[i];
-    if (keys.find(UpperCase(info->Name)) != std::string::npos) info->Modified = info->IsServerColumn;
-  }
+  // A new record's columns take part once they are given a value (or a
+  // default, InternalInitRecord); a key left unset is left to the server
+  // (an auto-increment id, a default), never written as NULL.
 }
 
 namespace {
 // Rolls back after a failure; the failure is the error to report.
 template <class F>
-void GuardedChange(TMySQLDatasetBase& Dataset, bool& InTransaction, F&& Change) {
+void GuardedChange(TMySQLDatasetBase& Dataset, bool& InTransaction, TStrings& Cached,
+                   std::vector<std::pair<std::string, std::vector<TRowCheck>>>& HeldChecks,
+                   bool Caching, F&& Change) {
+  const int held = Cached.Count();
+  const size_t checks = HeldChecks.size();
   try {
     Change();
   } catch (...) {
+    if (Caching) {
+      // Held back, nothing reached the server: the change's own lines go
+      // (a held rollback would leave its statements to be applied).
+      while (Cached.Count() > held) Cached.Delete(Cached.Count() - 1);
+      if (HeldChecks.size() > checks) HeldChecks.resize(checks);
+      InTransaction = false;
+      throw;
+    }
     try {
       Dataset.RollbackTransaction();
     } catch (...) {
@@ -304,10 +426,22 @@ void GuardedChange(TMySQLDatasetBase& Dataset, bool& InTransaction, F&& Change) 
 }
 }  // namespace
 
+void TMySQLDatasetBase::DropUnchanged() {
+  TRecInfo* rec = nullptr;
+  if (!old_values_ || !GetActiveRecBuf(rec)) return;
+  for (int i = 0; i < field_infos_.Count(); ++i) {
+    TFieldInfo* info = field_infos_[i];
+    if (info->Modified && rec->Data.Get(i) == old_values_->Data.Get(i)) info->Modified = false;
+  }
+}
+
 void TMySQLDatasetBase::InternalPost() {
   if (State() == dsEdit) {
-    if (!CheckChanged()) MakeChanged();
-    GuardedChange(*this, in_transaction_, [&] {
+    DropUnchanged();
+    // Only what changed is written; nothing changed sends nothing.
+    bool changed = false;
+    for (int i = 0; i < field_infos_.Count(); ++i) changed = changed || field_infos_[i]->Modified;
+    if (changed) GuardedChange(*this, in_transaction_, *sql_cached_, held_checks_, CachedUpdates(), [&] {
       StartTransaction();
       {
         TFlagScope check(check_lost_edit_);
@@ -325,8 +459,9 @@ void TMySQLDatasetBase::InternalPost() {
 }
 
 void TMySQLDatasetBase::InternalAddRecord(TRecordBuffer Buffer, bool /*Append*/) {
-  if (!CheckChanged()) MakeChanged();
-  GuardedChange(*this, in_transaction_, [&] {
+  // Only the columns given a value are written: the others take the
+  // server's defaults.
+  GuardedChange(*this, in_transaction_, *sql_cached_, held_checks_, CachedUpdates(), [&] {
     StartTransaction();
     const uint64_t sent_before = sent_count_;
     bool ok = ExecSQLBatchPerColumn(sql_insert_.get(), options_.Contains(doMacrosEnabled),
@@ -380,7 +515,7 @@ void TMySQLDatasetBase::InternalAddRecord(TRecordBuffer Buffer, bool /*Append*/)
 }
 
 void TMySQLDatasetBase::InternalDelete() {
-  GuardedChange(*this, in_transaction_, [&] {
+  GuardedChange(*this, in_transaction_, *sql_cached_, held_checks_, CachedUpdates(), [&] {
     StartTransaction();
     bool ok;
     {

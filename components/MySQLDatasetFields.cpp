@@ -3,12 +3,14 @@
 // layouts.
 #include <charconv>
 #include <cstdio>
+#include <initializer_list>
 #include <limits>
 #include <cstring>
 
 #include "components/MySQLDataset.h"
 #include "host/SysUtils.h"
 #include "host/Variants.h"
+#include "parser/MySQLParser.h"
 #include "util/MySQLStrUtils.h"
 #include "util/MySQLValueText.h"
 
@@ -209,6 +211,117 @@ std::string TimeText(int64_t MSecs) {
   return text;
 }
 
+// A name token without its back-quotes (doubled ones inside undone).
+std::string Unquoted(const std::string& Token) {
+  if (Token.size() < 2 || Token.front() != '`') return Token;
+  std::string out;
+  for (size_t i = 1; i + 1 < Token.size(); ++i) {
+    out += Token[i];
+    if (Token[i] == '`' && Token[i + 1] == '`') ++i;
+  }
+  return out;
+}
+
+bool IsWordIn(const std::string& Upper, std::initializer_list<const char*> Words) {
+  for (const char* w : Words) {
+    if (Upper == w) return true;
+  }
+  return false;
+}
+
+struct TFromTable {
+  std::string alias, database, table;
+};
+
+// The tables of a select's outer FROM clause with their aliases (a table
+// without one is its own alias). Derived tables are skipped. For back ends
+// whose column descriptions carry no original table name.
+std::vector<TFromTable> FromClauseTables(const std::string& Statement) {
+  TBasicParser parser(Statement);
+  parser.HexPrefix = "0x";
+  parser.LineComments.Add("-- ");
+  parser.LineComments.Add("#");
+  parser.CommentStarts.Add("/*");
+  parser.CommentEnds.Add("*/");
+  std::vector<std::pair<TTokenKind, std::string>> tokens;
+  for (TTokenKind kind; (kind = parser.NextToken(true)) != tkEnd;) {
+    if (kind == tkLineComment || kind == tkBlockComment || kind == tkLineBreak) continue;
+    tokens.emplace_back(kind, parser.TokenString());
+  }
+  std::vector<TFromTable> out;
+  auto upper = [&](size_t i) { return i < tokens.size() && tokens[i].first == tkSymbol ? UpperCase(tokens[i].second) : std::string(); };
+  size_t i = 0;
+  int depth = 0;
+  for (; i < tokens.size(); ++i) {
+    if (tokens[i].first == TTokenKind('(')) ++depth;
+    if (tokens[i].first == TTokenKind(')')) --depth;
+    if (depth == 0 && upper(i) == "FROM") break;
+  }
+  if (i >= tokens.size()) return out;
+  ++i;
+  auto ends_clause = [&](const std::string& w) {
+    return IsWordIn(w, {"WHERE", "GROUP", "HAVING", "ORDER", "LIMIT", "PROCEDURE", "INTO", "FOR",
+                        "LOCK", "UNION", "WINDOW", "EXCEPT", "INTERSECT"});
+  };
+  auto joins = [&](const std::string& w) {
+    return IsWordIn(w, {"JOIN", "INNER", "LEFT", "RIGHT", "OUTER", "CROSS", "NATURAL",
+                        "STRAIGHT_JOIN", "ON", "USING", "FULL"});
+  };
+  bool expect_table = true;
+  while (i < tokens.size()) {
+    const TTokenKind kind = tokens[i].first;
+    const std::string w = upper(i);
+    if (kind == tkSemicolon || (!w.empty() && ends_clause(w))) break;
+    if (kind == TTokenKind('(')) {
+      // A derived table or a condition: skipped whole.
+      int d = 0;
+      do {
+        if (tokens[i].first == TTokenKind('(')) ++d;
+        if (tokens[i].first == TTokenKind(')')) --d;
+        ++i;
+      } while (i < tokens.size() && d > 0);
+      expect_table = false;
+      continue;
+    }
+    if (kind == TTokenKind(',')) {
+      expect_table = true;
+      ++i;
+      continue;
+    }
+    if (!w.empty() && joins(w)) {
+      // ON/USING start a condition: nothing is a table until the next join.
+      expect_table = w != "ON" && w != "USING";
+      ++i;
+      continue;
+    }
+    if (expect_table && kind == tkSymbol) {
+      TFromTable t;
+      t.table = Unquoted(tokens[i].second);
+      ++i;
+      if (i + 1 < tokens.size() && tokens[i].first == TTokenKind('.') && tokens[i + 1].first == tkSymbol) {
+        t.database = t.table;
+        t.table = Unquoted(tokens[i + 1].second);
+        i += 2;
+      }
+      t.alias = t.table;
+      if (upper(i) == "AS") ++i;
+      if (i < tokens.size() && tokens[i].first == tkSymbol) {
+        const std::string a = upper(i);
+        if (!joins(a) && !ends_clause(a) && a != "PARTITION" && a != "USE" && a != "IGNORE" &&
+            a != "FORCE") {
+          t.alias = Unquoted(tokens[i].second);
+          ++i;
+        }
+      }
+      out.push_back(std::move(t));
+      expect_table = false;
+      continue;
+    }
+    ++i;
+  }
+  return out;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -236,6 +349,7 @@ void TMySQLDatasetBase::ReadColumns() {
   // The result's own column count decides how many descriptions there are
   // (a column may well have an empty name).
   uint32_t count = driver->RetrieveColCount(result_handle_);
+  bool any_org_table = false;
   for (uint32_t c = 0; c < count; ++c) {
     MYSQL_FIELD f = driver->RetrieveField(result_handle_);
     auto info = std::make_unique<TFieldInfo>();
@@ -244,6 +358,7 @@ void TMySQLDatasetBase::ReadColumns() {
     info->OrgName = f.org_name != nullptr && *f.org_name ? Text(f.org_name) : info->Name;
     info->Table = Text(f.table);
     info->OrgTable = f.org_table != nullptr && *f.org_table ? Text(f.org_table) : info->Table;
+    if (f.org_table != nullptr && *f.org_table) any_org_table = true;
     info->Database = Text(f.db);
     info->Flags = f.flags;
     info->FullName = (info->Database.empty() ? "" : Quote(info->Database) + ".") +
@@ -268,6 +383,7 @@ void TMySQLDatasetBase::ReadColumns() {
       databases_->Add(info->Database);
     }
     info->DefaultValue = Text(f.def);
+    info->ServerDefault = !info->DefaultValue.empty();
     if (master != nullptr) {
       for (int p = 0; p < master_field_pairs_->Count(); ++p) {
         std::string detail_name = master_field_pairs_->Names(p);
@@ -278,11 +394,15 @@ void TMySQLDatasetBase::ReadColumns() {
         // The master's text as its server sent it (a memo has no AsString
         // without a blob stream).
         std::string text;
-        if (mf != nullptr && FieldValueText(mf, text)) info->DefaultValue = text;
+        if (mf != nullptr && FieldValueText(mf, text)) {
+          info->DefaultValue = text;
+          info->ServerDefault = false;
+        }
         break;
       }
     }
     info->ColumnType = f.type;
+    info->ServerType = f.type;
     info->Length = static_cast<uint32_t>(f.length);
     if (info->Flags & kEnumFlag) info->ColumnType = kEnum;
     if (info->Flags & kSetFlag) info->ColumnType = kSet;
@@ -308,6 +428,7 @@ void TMySQLDatasetBase::ReadColumns() {
     field_infos_.Add(key, std::move(info));
   }
   server_columns_ = field_infos_.Count();
+  ResolveTableNames(any_org_table);
 
   // Custom columns: values come from OnCustomValue.
   for (int i = 0; i < custom_field_defs_->Count(); ++i) {
@@ -333,6 +454,7 @@ void TMySQLDatasetBase::ReadColumns() {
       case ftMemo: info->ColumnType = kBlob; info->Flags = kBlobFlag; break;
       default: info->ColumnType = kVarString; break;
     }
+    info->ServerType = info->ColumnType;
     std::string key = info->Name;
     field_infos_.Add(key, std::move(info));
   }
@@ -392,6 +514,36 @@ void TMySQLDatasetBase::ReadColumns() {
   offset += offset <= 1 ? 2 : 3;
   offset += sizeof(TRecInfo);
   record_size_ = static_cast<uint32_t>(std::min<uint64_t>(offset, UINT32_MAX));
+}
+
+void TMySQLDatasetBase::ResolveTableNames(bool FromDriver) {
+  if (FromDriver || table_infos_.Count() == 0) return;
+  // The back end gave only the aliases: the select's FROM clause tells the
+  // tables they stand for, so that generated statements name the table.
+  const std::vector<TFromTable> from = FromClauseTables(statement_text_);
+  for (int t = 0; t < table_infos_.Count(); ++t) {
+    TTableInfo* table = table_infos_[t];
+    const TFromTable* match = nullptr;
+    for (const TFromTable& f : from) {
+      if (SameText(f.alias, table->Table)) match = &f;
+    }
+    if (match == nullptr) continue;
+    table->OrgTable = match->table;
+    if (table->Database.empty()) table->Database = match->database;
+    table->QualifiedName = (table->Database.empty() ? "" : Quote(table->Database) + ".") +
+                           Quote(table->OrgTable);
+    if (!table->Database.empty() && table->Database.find('#') == std::string::npos) {
+      databases_->Add(table->Database);
+    }
+    for (int i = 0; i < server_columns_; ++i) {
+      TFieldInfo* info = field_infos_[i];
+      if (!SameText(info->Table, table->Table)) continue;
+      info->OrgTable = table->OrgTable;
+      if (info->Database.empty()) info->Database = table->Database;
+      info->FullName = (info->Database.empty() ? "" : Quote(info->Database) + ".") +
+                       Quote(info->OrgTable) + "." + Quote(info->OrgName);
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -757,7 +909,9 @@ void TMySQLDatasetBase::SetFieldData(TField* Field, const void* Buffer) {
     int column = ColumnOf(Field);
     if (column < 0) return;
     TFieldInfo* info = field_infos_[column];
-    try {
+    // A failure (a validation error included) is raised as it is; the value
+    // is replaced only once the new one is built, so it leaves the old one.
+    {
       Field->Validate(Buffer);
       // The new text is built completely before anything is replaced, so a
       // failure leaves the old value in place.
@@ -862,8 +1016,6 @@ void TMySQLDatasetBase::SetFieldData(TField* Field, const void* Buffer) {
       rec->Data = std::move(buffer_values);
       if (row != nullptr) *row = std::move(row_values);
       info->Modified = info->IsServerColumn;
-    } catch (...) {
-      Abort();
     }
   }
   TDataSetState state = State();

@@ -47,14 +47,18 @@ void TMySQLDatasetBase::InternalInitRecord(TRecordBuffer Buffer) {
   for (int i = 0; i < field_infos_.Count(); ++i) {
     TFieldInfo* info = field_infos_[i];
     if (info->Flags & mysql_column::kBlobFlag) continue;
+    const std::string before = info->DefaultValue;
     if (OnDefaultValue) OnDefaultValue(this, info->Name, rec->Bookmark, info->DefaultValue);
+    if (info->ServerDefault && info->DefaultValue != before) info->ServerDefault = false;
     if (!info->DefaultValue.empty()) {
       values.Set(i, info->DefaultValue);
-      modified[static_cast<size_t>(i)] = info->IsServerColumn;
-    } else {
-      // An empty text: reads as NULL through the field, but is a value.
-      values.Set(i, std::string_view());
+      // The server's own default is shown but left to the server (it may be
+      // an expression such as current_timestamp()); a master's value or
+      // one the application gave takes part.
+      modified[static_cast<size_t>(i)] = info->IsServerColumn && !info->ServerDefault;
     }
+    // Without a default the column stays NULL and out of the insert, so the
+    // server's default applies (never an empty text in its place).
   }
   rec->Data = std::move(values);
   // A new record: only the columns with a default take part (blob columns

@@ -145,14 +145,10 @@ TIndexDef* TMySQLDatasetBase::PSGetDefaultOrder() {
 }
 
 std::string TMySQLDatasetBase::PSGetKeyFields() {
+  // Only a complete key: part of a composite key would name several rows.
   std::string out;
-  size_t at = 0;
-  const std::string& keys = primary_key_fields_;
-  while (at < keys.size()) {
-    size_t comma = keys.find(',', at);
-    if (comma == std::string::npos) comma = keys.size();
-    if (comma > at) out += keys.substr(at, comma - at) + ";";
-    at = comma + 1;
+  for (int t = 0; t < table_infos_.Count(); ++t) {
+    for (int column : TableKeyColumns(table_infos_[t])) out += field_infos_.Key(column) + ";";
   }
   return out;
 }
@@ -163,7 +159,16 @@ std::string TMySQLDatasetBase::PSGetQuoteChar() { return "`"; }
 
 std::string TMySQLDatasetBase::PSGetTableName() {
   if (!table_name_.empty()) return table_name_;
-  if (table_infos_.Count() > 0) return table_infos_[0]->Table;
+  // The table's own name, never its alias in the select; its database too
+  // when that is not the dataset's.
+  if (TTableInfo* table = EditTable()) {
+    const std::string& own = database_name_.empty() && server_ != nullptr ? server_->DatabaseName()
+                                                                           : database_name_;
+    if (!table->Database.empty() && !SameText(table->Database, own)) {
+      return table->Database + "." + table->OrgTable;
+    }
+    return table->OrgTable;
+  }
   return "PleaseSpecifyATableNameProperty";
 }
 

@@ -1,6 +1,7 @@
 // Datasets: SQL templates, macro collection and expansion, value literals.
 #include "components/MySQLMacros.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <initializer_list>
 
@@ -134,6 +135,27 @@ bool WrittenInHex(const TField* Field) {
 
 // Types that never enter a key condition built from a key list.
 bool ExcludedFromKeys(TFieldType Type) { return Type == ftFloat || Type == ftBlob || Type == ftMemo; }
+
+// b'...' with every bit of the bytes, most significant first.
+std::string BitLiteral(std::string_view Bytes) {
+  std::string out = "b'";
+  for (unsigned char c : Bytes) {
+    for (int bit = 7; bit >= 0; --bit) out += ((c >> bit) & 1) ? '1' : '0';
+  }
+  if (Bytes.empty()) out += '0';
+  return out + "'";
+}
+
+// Whether a key list (words separated by "," or ";") holds Name as a whole
+// word, letter case ignored.
+bool ListHasName(const std::string& List, const std::string& Name) {
+  for (uint8_t n = 1; n < 255; ++n) {
+    std::string word = WordInStr(n, List, ",;");
+    if (word.empty()) return false;
+    if (SameText(word, Name)) return true;
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -463,6 +485,9 @@ std::string TMySQLDatasetBase::ColumnLiteral(int Column, bool Old) {
   }
   std::optional<std::string_view> value = data->Get(Column);
   if (!value) return "NULL";
+  // A BIT value is held as its bytes: written as a bit literal, which the
+  // server reads as that number (in a string it would be text).
+  if (field_infos_[Column]->ServerType == mysql_column::kBit) return BitLiteral(*value);
   if (value->empty()) return "''";
   TField* field = FieldOfColumn(Column);
   bool hex = field != nullptr ? WrittenInHex(field)
@@ -540,29 +565,206 @@ std::string TMySQLDatasetBase::MacroParamLiteral(TParam* Param) const {
   return Param->AsString();
 }
 
+std::string TMySQLDatasetBase::ColumnMatch(int Column) {
+  TRecInfo* rec = nullptr;
+  const TRowValues* values = nullptr;
+  if (old_values_) {
+    values = &old_values_->Data;
+  } else if (GetActiveRecBuf(rec)) {
+    values = &rec->Data;
+  }
+  const std::string name = ColumnSQLName(Column);
+  if (values == nullptr || Column >= values->Count() || values->IsNull(Column)) {
+    return "(" + name + " IS NULL)";
+  }
+  const uint8_t type = field_infos_[Column]->ServerType;
+  if (type == mysql_column::kFloat || type == mysql_column::kDouble) {
+    // The held text is the server's rounded text of the stored number: as a
+    // number it would not equal the stored one, as the server's text it does.
+    return "(CONCAT(" + name + ")=" + StringLiteral(std::string(values->Value(Column))) + ")";
+  }
+  return "(" + name + "=" + ColumnLiteral(Column, true) + ")";
+}
+
+void TMySQLDatasetBase::AddRowCheck(const std::string& Table, const std::string& Condition,
+                                    const std::string& KeyCondition, bool Verified,
+                                    const std::vector<int>& Columns) {
+  TRowCheck check;
+  check.Table = Table;
+  check.Condition = Condition;
+  check.KeyCondition = KeyCondition;
+  check.Verified = Verified;
+  TRecInfo* rec = nullptr;
+  const bool has_rec = GetActiveRecBuf(rec);
+  for (int column : Columns) {
+    check.Columns.push_back(field_infos_.Key(column));
+    check.SqlNames.push_back(ColumnSQLName(column));
+    std::optional<std::string> posted;
+    if (has_rec && column < rec->Data.Count() && !rec->Data.IsNull(column)) {
+      posted = std::string(rec->Data.Value(column));
+    }
+    std::optional<std::string> held = posted;
+    if (old_values_) {
+      held.reset();
+      if (column < old_values_->Data.Count() && !old_values_->Data.IsNull(column)) {
+        held = std::string(old_values_->Data.Value(column));
+      }
+    }
+    check.Held.push_back(std::move(held));
+    check.Posted.push_back(std::move(posted));
+  }
+  row_checks_.push_back(std::move(check));
+}
+
+const std::vector<int>& TMySQLDatasetBase::TableKeyColumns(TTableInfo* Table) {
+  if (Table->KeysLearnt) return Table->KeyColumns;
+  if (connection_handle_ == nullptr || server_ == nullptr) return Table->KeyColumns;
+  // An unfinished result holds the connection; a change statement would
+  // read it to its end first anyway.
+  if (result_handle_ != nullptr) ClearRest();
+  Table->KeysLearnt = true;
+  // Table, Non_unique, Key_name, Seq_in_index, Column_name, Collation,
+  // Cardinality, Sub_part, Packed, Null
+  auto answer = MetadataRows("show index from " + Table->QualifiedName, 10);
+  if (!answer) return Table->KeyColumns;
+  struct Key {
+    std::string name;
+    bool complete = true;
+    std::vector<int> columns;
+  };
+  std::vector<Key> keys;
+  for (const auto& r : *answer) {
+    if (!r[1] || !r[2] || !r[4] || *r[1] != "0") continue;
+    Key* key = nullptr;
+    for (Key& k : keys) {
+      if (k.name == *r[2]) key = &k;
+    }
+    if (key == nullptr) {
+      keys.push_back(Key{*r[2], true, {}});
+      key = &keys.back();
+    }
+    // The column of this table occurrence (not of another alias of the
+    // same table in a self-join).
+    int column = -1;
+    for (int i = 0; i < server_columns_ && column < 0; ++i) {
+      TFieldInfo* info = field_infos_[i];
+      if (SameText(info->Table, Table->Table) && SameText(info->OrgName, *r[4])) column = i;
+    }
+    if (column < 0 || (r[9] && *r[9] == "YES")) {
+      key->complete = false;
+    } else {
+      key->columns.push_back(column);
+    }
+  }
+  // The primary key when it is complete, else the first complete unique key.
+  const Key* chosen = nullptr;
+  for (const Key& k : keys) {
+    if (!k.complete || k.columns.empty()) continue;
+    if (chosen == nullptr || (k.name == "PRIMARY" && chosen->name != "PRIMARY")) chosen = &k;
+  }
+  if (chosen != nullptr) Table->KeyColumns = chosen->columns;
+  return Table->KeyColumns;
+}
+
+TTableInfo* TMySQLDatasetBase::EditTable() const {
+  if (!table_name_.empty()) {
+    for (int t = 0; t < table_infos_.Count(); ++t) {
+      TTableInfo* table = table_infos_[t];
+      if (SameText(table->Table, table_name_) || SameText(table->OrgTable, table_name_) ||
+          SameText(table->Database + "." + table->OrgTable, table_name_)) {
+        return table;
+      }
+    }
+  }
+  for (int i = 0; i < server_columns_; ++i) {
+    const std::string& alias = field_infos_[i]->Table;
+    if (alias.empty()) continue;
+    if (TTableInfo* table = table_infos_.Find(alias)) return table;
+  }
+  return nullptr;
+}
+
+std::string TMySQLDatasetBase::RowCondition(const std::string& TableArg) {
+  TRecInfo* rec = nullptr;
+  if (!GetActiveRecBuf(rec)) return std::string();
+  // The tables the condition covers: the one named, else every table of the
+  // result (one statement over all of them).
+  std::vector<TTableInfo*> tables;
+  for (int t = 0; t < table_infos_.Count(); ++t) {
+    TTableInfo* table = table_infos_[t];
+    if (TableArg.empty() || table->QualifiedName == TableArg) tables.push_back(table);
+  }
+  std::string out;
+  auto part = [&](const std::string& TableText, const std::vector<int>& Scope, TTableInfo* Table) {
+    std::vector<int> key;
+    bool verified = false;
+    if (Table != nullptr) {
+      key = TableKeyColumns(Table);
+      verified = !key.empty();
+    }
+    if (!verified && !field_name_.empty()) {
+      for (int column : Scope) {
+        if (ListHasName(field_name_, field_infos_.Key(column)) ||
+            ListHasName(field_name_, field_infos_[column]->Name)) {
+          key.push_back(column);
+        }
+      }
+    }
+    // No key: every column of the table, so that the values held identify
+    // the row (and the check below refuses when they do not).
+    if (key.empty()) key = Scope;
+    if (key.empty()) return;
+    std::string key_text;
+    for (int column : key) {
+      if (!key_text.empty()) key_text += " AND ";
+      key_text += ColumnMatch(column);
+    }
+    std::string text = key_text;
+    // While editing: the changed columns must still hold what the edit
+    // started from, or another user's change would be overwritten.
+    if (old_values_) {
+      for (int column : Scope) {
+        if (!field_infos_[column]->Modified) continue;
+        if (std::find(key.begin(), key.end(), column) != key.end()) continue;
+        text += " AND " + ColumnMatch(column);
+      }
+    }
+    AddRowCheck(TableText, text, verified ? key_text : std::string(), verified, Scope);
+    if (!out.empty()) out += " AND ";
+    out += text;
+  };
+  auto scope_of = [&](TTableInfo* Table) {
+    std::vector<int> scope;
+    for (int i = 0; i < server_columns_; ++i) {
+      TFieldInfo* info = field_infos_[i];
+      if (!info->IsServerColumn || FieldOfColumn(i) == nullptr) continue;
+      if (Table != nullptr ? !SameText(info->Table, Table->Table) : !InTable(i, TableArg)) continue;
+      scope.push_back(i);
+    }
+    return scope;
+  };
+  if (tables.empty()) {
+    std::string table_text = TableArg;
+    if (table_text.empty()) BuiltInMacro("$TABLENAME", "", "", table_text);
+    part(table_text, scope_of(nullptr), nullptr);
+  } else {
+    for (TTableInfo* table : tables) part(table->QualifiedName, scope_of(table), table);
+  }
+  return out.empty() ? std::string(kNoKeyPlaceholder) : out;
+}
+
 std::string TMySQLDatasetBase::KeyCondition(const std::string& KeyList, bool AllTypes,
                                             const std::string& TableArg) {
   TRecInfo* rec = nullptr;
   if (!GetActiveRecBuf(rec)) return std::string();
-  const TRowValues& values = old_values_ ? old_values_->Data : rec->Data;
-  std::string out;
-  auto add = [&](int column) {
-    if (!out.empty()) out += " AND ";
-    std::string name = ColumnSQLName(column);
-    if (column >= values.Count() || values.IsNull(column)) {
-      out += "(" + name + " IS NULL)";
-    } else {
-      out += "(" + name + "=" + ColumnLiteral(column, true) + ")";
-    }
-  };
+  std::vector<int> columns;
   if (KeyList.empty()) {
-    key_fallback_ = true;
     for (int i = 0; i < field_infos_.Count(); ++i) {
       TField* field = FieldOfColumn(i);
       if (field == nullptr || !field_infos_[i]->IsServerColumn) continue;
       if (!AllTypes && ExcludedFromKeys(field->DataType())) continue;
       if (!InTable(i, TableArg)) continue;
-      add(i);
+      columns.push_back(i);
     }
   } else {
     for (uint8_t n = 1; n < 255; ++n) {
@@ -573,10 +775,20 @@ std::string TMySQLDatasetBase::KeyCondition(const std::string& KeyList, bool All
       if (field == nullptr || column < 0 || field->FieldKind() != fkData) continue;
       if (!AllTypes && ExcludedFromKeys(field->DataType())) continue;
       if (!InTable(column, TableArg)) continue;
-      add(column);
+      columns.push_back(column);
     }
   }
-  return out.empty() ? std::string(kNoKeyPlaceholder) : out;
+  std::string out;
+  for (int column : columns) {
+    if (!out.empty()) out += " AND ";
+    out += ColumnMatch(column);
+  }
+  if (out.empty()) return std::string(kNoKeyPlaceholder);
+  // Not known to identify one row: checked before a change runs.
+  std::string table_text = TableArg;
+  if (table_text.empty()) BuiltInMacro("$TABLENAME", "", "", table_text);
+  AddRowCheck(table_text, out, std::string(), false, columns);
+  return out;
 }
 
 std::string TMySQLDatasetBase::ModifiedList(bool Modified, int What, const std::string& TableArg) {
@@ -595,6 +807,15 @@ std::string TMySQLDatasetBase::ModifiedList(bool Modified, int What, const std::
       default: out += ColumnLiteral(i, false); break;
     }
   }
+  // A new record with nothing set: every column takes the server's default
+  // ("set" needs one assignment; DEFAULT of the first column is that).
+  if (out.empty() && What == 0 && Modified && State() == dsInsert) {
+    for (int i = 0; i < server_columns_; ++i) {
+      if (!field_infos_[i]->IsServerColumn || field_infos_[i]->Table.empty()) continue;
+      if (FieldOfColumn(i) == nullptr || !InTable(i, TableArg)) continue;
+      return ColumnSQLName(i) + "=DEFAULT";
+    }
+  }
   return out;
 }
 
@@ -607,8 +828,9 @@ bool TMySQLDatasetBase::BuiltInMacro(const std::string& Name, const std::string&
       Value = TableArg;
     } else if (!table_name_.empty()) {
       Value = FormatIdentifier(table_name_);
-    } else if (table_infos_.Count() > 0) {
-      Value = FormatIdentifier(table_infos_[0]->Table);
+    } else if (TTableInfo* table = EditTable()) {
+      // The table's own name (and database), never its alias in the select.
+      Value = table->QualifiedName;
     } else {
       Value = kNoTableNamePlaceholder;
     }
@@ -634,8 +856,7 @@ bool TMySQLDatasetBase::BuiltInMacro(const std::string& Name, const std::string&
   } else if (Name == "$OLD$FIELDS&VALUES") {
     Value = KeyCondition("", true, TableArg);
   } else if (Name == "$PRIMARYFIELDS&VALUES") {
-    Value = KeyCondition(primary_key_fields_.empty() ? field_name_ : primary_key_fields_, false,
-                         TableArg);
+    Value = RowCondition(TableArg);
   } else if (Name == "$FIELDNAMES&VALUES") {
     Value = KeyCondition(field_name_, false, TableArg);
   } else if (Name == "$UNIQUEFIELDS&VALUES") {

@@ -24,6 +24,12 @@
 // - An empty value (blob, memo or text) is written '' ; only NULL is NULL.
 // - A NULL old value in a key condition is written "(col IS NULL)", so rows
 //   holding NULLs in a table without a primary key can still be matched.
+// - Key conditions take every type (FLOAT and DOUBLE compared as the
+//   server's text, blobs and memos by value, BIT as b'...'), and
+//   "$PRIMARYFIELDS&VALUES" is built from a complete key only, with the
+//   held values of the columns an edit changed; "$TABLENAME" is the edited
+//   table's own name, never an alias. See the editing notes in
+//   MySQLDataset.h.
 // - Binary blobs are written in hexadecimal; memo (text blob) values as
 //   escaped strings like other texts, so the server converts their
 //   character set back as it converted them for reading (hexadecimal bytes

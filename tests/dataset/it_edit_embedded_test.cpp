@@ -52,6 +52,23 @@ TEST_F(EmbeddedEditTest, PostInsertDeleteAndCachedUpdates) {
   EXPECT_EQ(ds.FieldByName("id")->AsString(), "3");
   EXPECT_EQ(Scalar(*reader, "select s from t where id = 3"), "new");
 
+  // The same column changed by another connection meanwhile: refused with
+  // both versions; the other user's value stays.
+  ASSERT_TRUE(reader->ExecSQL("update t set n = 7 where id = 1"));
+  ds.First();
+  ds.Edit();
+  ds.FieldByName("n")->SetAsInteger(3);
+  try {
+    ds.Post();
+    ADD_FAILURE() << "a lost update passed";
+  } catch (const EMySQLRecordChanged& e) {
+    ASSERT_TRUE(e.ServerRowFound);
+    EXPECT_EQ(e.ServerValues[2], std::optional<std::string>("7"));
+    EXPECT_EQ(e.HeldValues[2], std::optional<std::string>("1"));
+  }
+  ds.Cancel();
+  EXPECT_EQ(Scalar(*reader, "select n from t where id = 1"), "7");
+
   // Gone on the server meanwhile: a lost edit, not a success.
   ASSERT_TRUE(reader->ExecSQL("delete from t where id = 2"));
   ds.First();

@@ -53,7 +53,7 @@ class EditTest : public DatasetTest {
   }
 };
 
-TEST_F(EditTest, PostWritesTheChangedColumnOrEveryColumn) {
+TEST_F(EditTest, PostWritesOnlyTheChangedColumn) {
   auto ds = Open("select id, a, b from e order by id");
   // Changed on the server after the read: a post of column a leaves b alone.
   Sql("UPDATE e SET b = 999 WHERE id = 0;");
@@ -63,13 +63,19 @@ TEST_F(EditTest, PostWritesTheChangedColumnOrEveryColumn) {
   EXPECT_EQ(Read("SELECT a, b FROM e WHERE id = 0"), "new\t999");
   EXPECT_EQ(ds->LastStatement().find("`b`"), std::string::npos) << ds->LastStatement();
 
-  // Nothing changed: every column is written.
+  // Nothing changed (or a value set to what it was): nothing is sent, so
+  // another user's change of the row stays.
   ds->Next();
+  Sql("UPDATE e SET b = 11 WHERE id = 1;");
+  int sent = 0;
+  ds->OnExecSQL = [&](TMySQLDatasetBase*, std::string&, bool&) { ++sent; };
   ds->Edit();
   ds->Post();
-  EXPECT_NE(ds->LastStatement().find("b"), std::string::npos);
-  EXPECT_NE(ds->LastStatement().find("a"), std::string::npos);
-  EXPECT_EQ(Read("SELECT a, b FROM e WHERE id = 1"), "a1\t10");
+  ds->Edit();
+  ds->FieldByName("a")->SetAsString("a1");
+  ds->Post();
+  EXPECT_EQ(sent, 0);
+  EXPECT_EQ(Read("SELECT a, b FROM e WHERE id = 1"), "a1\t11");
   EXPECT_FALSE(AnyModified(*ds));
 }
 
@@ -177,8 +183,19 @@ TEST_F(EditTest, ChangeByAnotherUserIsALostEdit) {
   EXPECT_EQ(Read("SELECT a FROM e WHERE id = 50"), "a0");
 }
 
-TEST_F(EditTest, KeylessEditChangesOneOfTwoIdenticalRows) {
+TEST_F(EditTest, KeylessEditOfIdenticalRowsIsRefused) {
+  // Two rows the held values cannot tell apart: neither is changed.
   auto ds = Open("select a, b from nk");
+  ds->Edit();
+  ds->FieldByName("b")->SetAsString("y");
+  EXPECT_THROW(ds->Post(), EMySQLError);
+  ds->Cancel();
+  EXPECT_THROW(ds->Delete(), EMySQLError);
+  EXPECT_EQ(Read("SELECT b, COUNT(*) FROM nk GROUP BY b ORDER BY b"), "x\t2");
+  // Once they differ, each is changed alone.
+  Sql("UPDATE nk SET a = 2 LIMIT 1;");
+  ds->Refresh();
+  ds->First();
   ds->Edit();
   ds->FieldByName("b")->SetAsString("y");
   ds->Post();
@@ -211,7 +228,7 @@ TEST_F(EditTest, CachedUpdatesWithTransactions) {
   EXPECT_EQ(RowText(*ds, 9, 1), "other");
 }
 
-TEST_F(EditTest, AppliedStatementsAreNotSentTwice) {
+TEST_F(EditTest, FailedApplyUndoesAllAndKeepsTheList) {
   auto ds = Open("select id, a from e order by id");
   ds->SetCachedUpdates(true);
   for (int id : {20, 5, 21}) {
@@ -220,8 +237,11 @@ TEST_F(EditTest, AppliedStatementsAreNotSentTwice) {
     ds->FieldByName("a")->SetAsString("c" + std::to_string(id));
     ds->Post();
   }
+  // The held statements run in one transaction: the insert of 20 is undone
+  // with the failing one, and every statement stays for the retry.
   EXPECT_THROW(ds->ApplyUpdates(), EMySQLError);
-  EXPECT_EQ(ds->SQLCached()->Count(), 2);
+  EXPECT_EQ(ds->SQLCached()->Count(), 3);
+  EXPECT_EQ(Read("SELECT COUNT(*) FROM e WHERE id IN (20, 21)"), "0");
   Sql("DELETE FROM e WHERE id = 5;");
   ds->ApplyUpdates();
   EXPECT_EQ(Read("SELECT id, COUNT(*) FROM e WHERE id IN (5, 20, 21) GROUP BY id ORDER BY id"),

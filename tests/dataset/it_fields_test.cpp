@@ -313,7 +313,7 @@ TEST_F(FieldsTest, DatesAndTimesRoundTripThroughFieldValues) {
   // A value that cannot be written leaves the old text in place (it is
   // built before the old one is replaced).
   double bad = -5;
-  EXPECT_THROW(q->FieldByName("dt")->SetData(&bad), EAbort);
+  EXPECT_THROW(q->FieldByName("dt")->SetData(&bad), EConvertError);
   EXPECT_EQ(*q->GetFieldText(q->FieldByName("dt")), "1999-12-31 23:59:58");
   // The held row shows the edit at once; cancel restores it.
   EXPECT_EQ(std::string((*q->Rows())[0].Value(2)), "1999-12-31 23:59:58");
@@ -340,7 +340,8 @@ TEST_F(FieldsTest, TooLongAssignmentsAndFailuresKeepTheValue) {
   EXPECT_EQ(q->FieldByName("name")->AsString(), "one");
   q->Edit();
   q->FieldByName("name")->OnValidate = [](TField*) { throw EConvertError("no"); };
-  EXPECT_THROW(q->FieldByName("name")->SetAsString("other"), EAbort);
+  // The validation error itself reaches the caller (not a silent abort).
+  EXPECT_THROW(q->FieldByName("name")->SetAsString("other"), EConvertError);
   EXPECT_EQ(q->FieldByName("name")->AsString(), "one");
   EXPECT_FALSE(q->FieldInfos()[1]->Modified);
   q->Cancel();
@@ -389,15 +390,19 @@ TEST_F(FieldsTest, NewRecordsStartWithServerDefaults) {
   EXPECT_EQ(t->FieldInfos()[1]->DefaultValue, "7");
   t->Append();
   EXPECT_EQ(t->FieldByName("code")->AsInteger(), 7);
-  EXPECT_TRUE(t->FieldInfos()[1]->Modified);
+  // The server's own default is shown but left to the server; the one the
+  // application gave takes part.
+  EXPECT_FALSE(t->FieldInfos()[1]->Modified);
   EXPECT_EQ(t->FieldByName("name")->AsString(), "anon");
+  EXPECT_TRUE(t->FieldInfos()[2]->Modified);
   EXPECT_EQ(calls, 3);  // not for the blob
-  // Key columns of a new record always take part in the insert.
-  EXPECT_TRUE(t->FieldInfos()[0]->Modified);
-  EXPECT_EQ(t->FieldByName("id")->AsString(), "");
+  // An unset key is left to the server (here its auto-increment id).
+  EXPECT_FALSE(t->FieldInfos()[0]->Modified);
+  EXPECT_TRUE(t->FieldByName("id")->IsNull());
   EXPECT_TRUE(t->FieldByName("b")->IsNull());
-  t->Cancel();
-  EXPECT_TRUE(t->IsEmpty());
+  t->Post();
+  EXPECT_EQ(RootSql("USE `" + Database() + "`; SELECT id, code, name FROM defs"), "1\t7\tanon\n");
+  EXPECT_TRUE(t->FieldByName("id")->AsInteger() == 1);
 }
 
 }  // namespace

@@ -69,13 +69,16 @@ TEST_F(MacrosTest, UpdateAndDeleteUseNewValuesAndTheKeyAsItWas) {
   q->Open();
   q->Edit();
   q->FieldByName("city")->SetAsString("b");
+  // The key's and the changed column's values held before the edit: a city
+  // another user changed meanwhile is not overwritten.
   std::string update = Expand(*q, q->SQLUpdate()->Text());
-  EXPECT_EQ(update, "update t set city='b' where (id='7')");
+  EXPECT_EQ(update, "update t set city='b' where (id='7') AND (city='a')");
   q->FieldByName("id")->SetAsInteger(9);
-  EXPECT_EQ(Expand(*q, q->SQLUpdate()->Text()), "update t set id='9',city='b' where (id='7')");
+  EXPECT_EQ(Expand(*q, q->SQLUpdate()->Text()),
+            "update t set id='9',city='b' where (id='7') AND (city='a')");
   EXPECT_EQ(Expand(*q, "[$MODIFIED$FIELD$NAMES]/[$MODIFIED$FIELD$VALUES]/[$OLD$city]/[city]"),
             "id,city/'9','b'/'a'/'b'");
-  EXPECT_EQ(Expand(*q, q->SQLDelete()->Text()), "delete from t where (id='7')");
+  EXPECT_EQ(Expand(*q, q->SQLDelete()->Text()), "delete from t where (id='7') AND (city='a')");
   q->Cancel();
   server_->ExecSQL(update);
   EXPECT_EQ(Count("select count(*) from t where id=7 and city='b'"), 1);
@@ -89,9 +92,10 @@ TEST_F(MacrosTest, NullOldValuesAndEmptyValuesKeepTheirMeaning) {
   q->Open();
   q->Edit();
   q->FieldByName("a")->SetAsInteger(10);
-  // Blob and memo columns stay out of the key; a NULL is matched as NULL.
+  // No key: every column identifies the row, blob and memo included (two
+  // rows differing only there are still told apart); NULL is matched as NULL.
   std::string update = Expand(*q, q->SQLUpdate()->Text());
-  EXPECT_EQ(update, "update nopk set a='10' where (a='1') AND (s IS NULL)");
+  EXPECT_EQ(update, "update nopk set a='10' where (a='1') AND (s IS NULL) AND (b='') AND (m='')");
   // All columns; empty blob and memo are '' (not NULL).
   EXPECT_EQ(Expand(*q, "[$OLD$FIELDS&VALUES]"),
             "(a='1') AND (s IS NULL) AND (b='') AND (m='')");
@@ -122,8 +126,10 @@ TEST_F(MacrosTest, PerTableStatementsTakeOnlyTheirTablesColumns) {
   auto expand = [&](const std::string& text, const std::string& table) {
     return Trimmed(q->SQLPopulate(text, false, false, "", table));
   };
-  EXPECT_EQ(expand(q->SQLUpdate()->Text(), "jt"), "update jt set jt.u='5' where (jt.id='1')");
-  EXPECT_EQ(expand(q->SQLUpdate()->Text(), "kjt"), "update kjt set kjt.v='z' where (kjt.kid='10')");
+  EXPECT_EQ(expand(q->SQLUpdate()->Text(), "jt"),
+            "update jt set jt.u='5' where (jt.id='1') AND (jt.u='2')");
+  EXPECT_EQ(expand(q->SQLUpdate()->Text(), "kjt"),
+            "update kjt set kjt.v='z' where (kjt.kid='10') AND (kjt.v='y')");
   EXPECT_EQ(expand("[$UNIQUEFIELDS&VALUES] [$MULTIFIELDS&VALUES]", "jt"), "(jt.u='2') (jt.k='3')");
   EXPECT_EQ(Trimmed(q->SQLPopulate("[$DATABASENAME]/[$DATABASENAME]", false, false, "other", "")),
             "other/other");

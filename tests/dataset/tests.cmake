@@ -6,6 +6,7 @@ foreach(stem
     it_values_test
     it_macros_test
     it_edit_test
+    it_edit_rows_test
     it_blobs_test
     it_locate_test
     it_create_test
