@@ -25,7 +25,7 @@ TEST(RowsetProgramTest, BadOptionsGiveOneLineAndExitCode2) {
   TempDir home;
   const std::string env = "XDG_DATA_HOME=" + ShellQuote(home.Path().string());
   for (const char* args : {"--bogus", "--port 70000", "--port", "--host", "--driver odbc",
-                           "--format xml", "--password=secret", "--compress=1",
+                           "--format xml", "-P70000", "-Pabc", "--compress=1",
                            "--driver direct --socket /tmp/x.sock", "--driver embedded --host h",
                            "--host h --datadir /tmp/d", "demo extra.sql", "no-such-file.sql"}) {
     RowsetResult r = RunRowset(args, "", env);
