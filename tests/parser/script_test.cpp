@@ -114,7 +114,7 @@ TEST(SplitScript, StartLinesOfTheStatements) {
   const V statements = SplitScript(script, &lines);
   EXPECT_EQ(statements, SplitScript(script));
   ASSERT_EQ(statements.size(), 5u);
-  EXPECT_EQ(lines, (std::vector<int64_t>{1, 4, 5, 7, 9}));
+  EXPECT_EQ(lines, (std::vector<int64_t>{1, 5, 7, 9, 11}));
   SplitScript("", &lines);
   EXPECT_TRUE(lines.empty());
 }

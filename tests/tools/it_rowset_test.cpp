@@ -471,7 +471,9 @@ class Terminal {
   explicit Terminal(const std::string& Command) {
     static int count = 0;  // a server of its own for each terminal
     socket_ = "rowset-cli-" + std::to_string(::getpid()) + "-" + std::to_string(++count);
-    Tmux("new-session -d -s cli -x 160 -y 50 " + ShellQuote(Command + "; sleep 30"));
+    // The shell outlives a Ctrl-C sent to the program (the whole foreground
+    // group receives it) and reports how the program ended.
+    Tmux("new-session -d -s cli -x 160 -y 50 " + ShellQuote("trap true INT; " + Command + "; sleep 30"));
   }
   ~Terminal() { Tmux("kill-server"); }
   std::string Tmux(const std::string& Args) {
@@ -701,6 +703,23 @@ TEST_F(InteractiveTest, CtrlCTwiceWhileAStatementRunsEndsTheProgramAndKillsIt) {
   EXPECT_EQ(RootSql(running), "0\n");
   const std::string history = ReadText(home_.Path() / "rowset" / "history");
   EXPECT_NE(history.find("sleep(31)"), std::string::npos) << history;
+}
+
+TEST_F(InteractiveTest, CtrlCStopsAPipedScriptAndItsRunningStatement) {
+  RootSql("USE " + db_ + "; CREATE TABLE piped (v INT);");
+  TempDir dir;
+  WriteText(dir.Path() / "in.sql", "insert into piped values (1);\nselect sleep(32);\ninsert into piped values (2);\n");
+  Terminal t(ShellQuote(RowsetBinary()) + " " + Login() + " -D " + db_ + " --force < " +
+             ShellQuote((dir.Path() / "in.sql").string()) + "; echo EXITED $?");
+  const std::string running = "SELECT COUNT(*) FROM information_schema.processlist WHERE info LIKE 'select sleep(32)%';";
+  for (int i = 0; i < 100 && RootSql(running) != "1\n"; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_EQ(RootSql(running), "1\n") << t.Screen();
+  t.Tmux("send-keys -t cli C-c");
+  ASSERT_TRUE(t.WaitFor("EXITED 1")) << t.Screen();
+  EXPECT_NE(t.Screen().find("Ctrl-C -- query killed."), std::string::npos) << t.Screen();
+  EXPECT_EQ(RootSql(running), "0\n");
+  // Even with --force the script ends there.
+  EXPECT_EQ(RootSql("SELECT GROUP_CONCAT(v) FROM " + db_ + ".piped;"), "1\n");
 }
 
 TEST_F(InteractiveTest, EditorSaysWhenItPostsInsideAnOpenTransaction) {

@@ -72,6 +72,11 @@ void Interrupts::BlockInThisThread() {
 Interrupts::Interrupts(bool Interactive, FILE* Err) : interactive_(Interactive), err_(Err) {
   g_main_thread = ::pthread_self();
   BlockInThisThread();
+  // A program started with Ctrl-C ignored (in the background of a shell
+  // without job control) keeps ignoring it.
+  struct sigaction current {};
+  ::sigaction(SIGINT, nullptr, &current);
+  if (current.sa_handler == SIG_IGN) return;
   struct sigaction sa {};
   sa.sa_handler = OnPromptInterrupt;
   sigemptyset(&sa.sa_mask);
@@ -81,6 +86,7 @@ Interrupts::Interrupts(bool Interactive, FILE* Err) : interactive_(Interactive),
 }
 
 Interrupts::~Interrupts() {
+  if (!watcher_.joinable()) return;
   g_stopping = true;
   ::pthread_kill(watcher_.native_handle(), SIGINT);
   watcher_.join();

@@ -11,6 +11,8 @@
 //   exits with code 130;
 // - before the connection is made, and in a script run with no statement
 //   running, it ends the program the same way.
+// A program started with SIGINT ignored (in the background of a shell
+// without job control) keeps ignoring it.
 //
 // SIGINT is blocked in every thread (BlockInThisThread, first thing in main,
 // so that threads started later, the embedded server's too, inherit it) and

@@ -63,7 +63,13 @@ std::string HelpText() {
       "Interactive commands (a statement ends with \";\"):\n"
       "  \\edit TABLE [WHERE ...]  edit the rows of a table (\\help there lists\n"
       "                           the editor's commands)\n"
+      "  DELIMITER TEXT          end statements with TEXT instead of \";\"\n"
+      "  \\c                      drop the statement typed so far\n"
       "  \\help                   the commands;  \\q  quit\n"
+      "\n"
+      "Ctrl-C while a statement runs stops it (KILL QUERY on a second\n"
+      "connection) and the rest of the script; at the prompt it drops the line;\n"
+      "twice within a second it ends the program.\n"
       "\n"
       "Exit codes: 0 success, 1 a statement or the connection failed, 2 a bad\n"
       "option or argument.\n";
