@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <exception>
 #include <string>
 
@@ -20,6 +21,8 @@ namespace {
 std::atomic<bool> g_executing{false};
 std::atomic<bool> g_in_prompt{false};
 pthread_t g_main_thread;
+pthread_t g_watcher_thread;
+std::atomic<bool> g_watcher_started{false};
 std::atomic<uint32_t> g_connection{0};
 std::atomic<bool> g_prompt_hit{false};
 std::atomic<bool> g_statement_hit{false};
@@ -45,9 +48,16 @@ bool Press() {
 }
 
 // Runs on the main thread while it waits at the prompt: the read ends with
-// EINTR and the caller looks at the flags.
+// EINTR and the caller looks at the flags. A thread that unblocked the
+// signal for itself (the embedded server starts such threads) hands it on to
+// the watcher.
 extern "C" void OnPromptInterrupt(int) {
   const int saved = errno;
+  if (!::pthread_equal(::pthread_self(), g_main_thread)) {
+    if (g_watcher_started) ::pthread_kill(g_watcher_thread, SIGINT);
+    errno = saved;
+    return;
+  }
   Press();
   g_prompt_hit = true;
   errno = saved;
@@ -83,6 +93,8 @@ Interrupts::Interrupts(bool Interactive, FILE* Err) : interactive_(Interactive),
   sa.sa_flags = 0;  // no SA_RESTART: the prompt's read must end
   ::sigaction(SIGINT, &sa, &g_previous);
   watcher_ = std::thread([this] { Watch(); });
+  g_watcher_thread = watcher_.native_handle();
+  g_watcher_started = true;
 }
 
 Interrupts::~Interrupts() {
@@ -90,11 +102,23 @@ Interrupts::~Interrupts() {
   g_stopping = true;
   ::pthread_kill(watcher_.native_handle(), SIGINT);
   watcher_.join();
+  g_watcher_started = false;
   ::sigaction(SIGINT, &g_previous, nullptr);
   g_stopping = false;
 }
 
-void Interrupts::SetServer(TMySQLServer* Server) { server_ = Server; }
+void Interrupts::SetServer(TMySQLServer* Server) {
+  server_ = Server;
+  // The embedded server installs handlers of its own when it starts, and
+  // starts threads that let signals through: ours goes back in place.
+  if (watcher_.joinable()) {
+    struct sigaction sa {};
+    sa.sa_handler = OnPromptInterrupt;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0;
+    ::sigaction(SIGINT, &sa, nullptr);
+  }
+}
 
 void Interrupts::Watch() {
   const sigset_t set = InterruptSet();
@@ -191,8 +215,23 @@ bool Interrupts::StatementInterrupted() const { return g_statement_hit; }
 bool Interrupts::QuitRequested() const { return g_quit; }
 
 uint32_t ConnectionId(TMySQLServer& Server) {
+  // The embedded server's connections report no thread id through the
+  // client call: it is asked for (in process, so cheaply). Not kept: a
+  // connection made again may have the same handle and another id.
   try {
-    return Server.GetDriver()->ThreadID(Server.Connection());
+    TMySQLBase* driver = Server.GetDriver();
+    MySQLHandle handle = Server.Connection();
+    if (handle == nullptr) return 0;
+    uint32_t id = driver->ThreadID(handle);
+    if (id == 0) {
+      MySQLResultHandle result = driver->OpenQuery(handle, "select connection_id()");
+      if (MySQLRow row = driver->RetrieveRow(result); row != nullptr && row[0] != nullptr)
+        id = static_cast<uint32_t>(std::strtoul(row[0], nullptr, 10));
+      while (driver->RetrieveRow(result) != nullptr) {
+      }
+      driver->CloseQuery(result);
+    }
+    return id;
   } catch (...) {
     return 0;
   }
