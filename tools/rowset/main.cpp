@@ -132,12 +132,9 @@ int Run(const Options& Opts) {
     ReadAll("-", text);
     script(text, "standard input", progress);
   }
-  if (interrupts.StatementInterrupted()) {
-    server->Disconnect();
-    return 1;
-  }
   server->Disconnect();
-  return runner.Failures() > 0 ? 1 : 0;
+  // A script stopped by Ctrl-C did not do all it was asked to.
+  return runner.Failures() > 0 || interrupts.StatementInterrupted() ? 1 : 0;
 }
 
 }  // namespace
