@@ -473,7 +473,8 @@ class Terminal {
     socket_ = "rowset-cli-" + std::to_string(::getpid()) + "-" + std::to_string(++count);
     // The shell outlives a Ctrl-C sent to the program (the whole foreground
     // group receives it) and reports how the program ended.
-    Tmux("new-session -d -s cli -x 160 -y 50 " + ShellQuote("trap true INT; " + Command + "; sleep 30"));
+    Tmux("new-session -d -s cli -x 160 -y 50 " +
+         ShellQuote("trap true INT; " + Command + "; while :; do sleep 1; done"));
   }
   ~Terminal() { Tmux("kill-server"); }
   std::string Tmux(const std::string& Args) {
