@@ -35,7 +35,8 @@ class TTerminalLinkDesigner : public TLinkDesignerFrontEnd {
       Show(Form);
       std::cerr << "[d N / m N / j N select, a add, x delete, c clear, ok, cancel] ";
       std::string line;
-      if (!std::getline(std::cin, line)) return false;
+      // The end of input, Ctrl-C and Escape cancel.
+      if (!ReadAnswerLine(line)) return false;
       std::istringstream in(Trim(line));
       std::string cmd;
       int n = 0;

@@ -419,6 +419,14 @@ std::string TMySQLBase::ErrorMsg(MySQLHandle handle) {
   return text != nullptr ? std::string(text) : std::string();
 }
 
+std::string TMySQLBase::SqlState(MySQLHandle handle) {
+  if (handle == nullptr) return std::string();
+  CheckLoaded();
+  HandleUse use(*this, handle);
+  const char* text = mysql_sqlstate_ != nullptr ? mysql_sqlstate_(handle) : nullptr;
+  return text != nullptr ? std::string(text) : std::string();
+}
+
 MySQLHandle TMySQLBase::Open(const std::string& host, const std::string& user,
                              const std::string& password, int32_t port,
                              int32_t client_flag, const std::string& db) {
@@ -466,25 +474,35 @@ MySQLHandle TMySQLBase::Open(const std::string& host, const std::string& user,
       connection_.compare_exchange_strong(self, nullptr);
       // The back end's reason (a wrong password, an unknown database) goes
       // after the fixed text.
-      std::string reason;
+      std::string reason, bare, state;
+      uint32_t number = 0;
       try {
         const char* text = api_.mysql_error(handle);
-        reason = "\r\n[" + std::to_string(api_.mysql_errno(handle)) + "] " +
-                 (text != nullptr ? std::string(text) : std::string());
+        number = api_.mysql_errno(handle);
+        bare = text != nullptr ? std::string(text) : std::string();
+        reason = "\r\n[" + std::to_string(number) + "] " + bare;
+        const char* s = mysql_sqlstate_ != nullptr ? mysql_sqlstate_(handle) : nullptr;
+        if (s != nullptr) state = s;
       } catch (...) {
       }
-      MySQLError(this, nullptr, -1,
-                 "Could not connect to mysql server using:\r\nUser: " + user +
-                     "\r\nHost:" + host + "\r\n" + "Port:" +
-                     std::to_string(port) + "\r\nDB:" + db + "\r\n" +
-                     "Please check the following:\r\n" +
-                     "> MySQL Server is running on the host and port "
-                     "specified and that you can access it through possible "
-                     "firewalls\r\n" +
-                     "> If the server is available and on a remote machine, "
-                     "check that this username (with password) may access it "
-                     "from a remote IP, see MySQL Manual (Security)" + reason,
-                 -1, -1);
+      try {
+        MySQLError(this, nullptr, -1,
+                   "Could not connect to mysql server using:\r\nUser: " + user +
+                       "\r\nHost:" + host + "\r\n" + "Port:" +
+                       std::to_string(port) + "\r\nDB:" + db + "\r\n" +
+                       "Please check the following:\r\n" +
+                       "> MySQL Server is running on the host and port "
+                       "specified and that you can access it through possible "
+                       "firewalls\r\n" +
+                       "> If the server is available and on a remote machine, "
+                       "check that this username (with password) may access it "
+                       "from a remote IP, see MySQL Manual (Security)" + reason,
+                   -1, -1);
+      } catch (EMySQLError& e) {
+        // The back end's own report travels beside the composed message.
+        if (number != 0) e.SetServerError(number, bare, state);
+        throw;
+      }
     }
   } catch (...) {
     api_.mysql_close(handle);
@@ -876,6 +894,8 @@ void MySQLError(TMySQLBase* driver, MySQLHandle handle, int32_t err_no,
   std::string server_text = std::to_string(server_ver);
   int32_t number = err_no;
   std::string text = msg;
+  uint32_t server_code = 0;
+  std::string server_message, sql_state;
   if (driver != nullptr) {
     // The error being reported must not be lost to a second one raised
     // while asking the driver for the details.
@@ -889,9 +909,15 @@ void MySQLError(TMySQLBase* driver, MySQLHandle handle, int32_t err_no,
       MySQLHandle source = handle != nullptr ? handle : main;
       if (source != nullptr) {
         int32_t source_number = static_cast<int32_t>(driver->ErrorNo(source));
-        std::string source_text = driver->ErrorMsg(source) + ": " + msg;
+        std::string bare = driver->ErrorMsg(source);
+        std::string source_text = bare + ": " + msg;
         number = source_number;
         text = std::move(source_text);
+        if (source_number != 0) {
+          server_code = static_cast<uint32_t>(source_number);
+          server_message = std::move(bare);
+          sql_state = driver->SqlState(source);
+        }
       }
     } catch (...) {
     }
@@ -908,7 +934,9 @@ void MySQLError(TMySQLBase* driver, MySQLHandle handle, int32_t err_no,
   } else {
     message = text + suffix;
   }
-  throw EMySQLError(number, message);
+  EMySQLError error(number, message);
+  if (server_code != 0) error.SetServerError(server_code, server_message, sql_state);
+  throw error;
 }
 
 }  // namespace rowset

@@ -108,15 +108,34 @@ struct MYSQL_FIELD {
 
 // The error of the components: the server's or the client's error number
 // (-1 when the failure did not come from a connection) and the composed
-// message.
+// message. Beside them, when the failure came from a back end's connection
+// (also a failed connect, whose ErrorCode is -1), the back end's own report
+// as it stands: its error number, its bare text and the SQLSTATE, so that a
+// program can print the error in the form users know from the mysql client.
 class EMySQLError : public EDatabaseError {
  public:
   EMySQLError(int32_t error_code, const std::string& message)
       : EDatabaseError(message), error_code_(error_code) {}
   int32_t ErrorCode() const { return error_code_; }
 
+  // The back end's error number; 0 when the error did not come from one.
+  uint32_t ServerErrorCode() const { return server_code_; }
+  // The back end's error text alone, without the component's additions.
+  const std::string& ServerMessage() const { return server_message_; }
+  // The five-character SQLSTATE; empty when the back end gave none (the
+  // built-in client speaks the protocol from before SQL states).
+  const std::string& SqlState() const { return sql_state_; }
+  void SetServerError(uint32_t code, const std::string& message, const std::string& sql_state) {
+    server_code_ = code;
+    server_message_ = message;
+    sql_state_ = sql_state;
+  }
+
  private:
   int32_t error_code_;
+  uint32_t server_code_ = 0;
+  std::string server_message_;
+  std::string sql_state_;
 };
 
 // Texts of the load and missing-function failures (plain `Exception`s).
@@ -166,6 +185,9 @@ class TMySQLBase : public TPersistent {
 
   virtual uint32_t ErrorNo(MySQLHandle handle);
   virtual std::string ErrorMsg(MySQLHandle handle);
+  // The SQLSTATE of the handle's last error ("00000" after success); empty
+  // for a nil handle or a back end without SQL states (the built-in client).
+  std::string SqlState(MySQLHandle handle);
   // Connects; the first successful handle becomes the main connection.
   // Raises the connect message on failure, followed by the back end's error
   // number and text ("\r\n[1045] Access denied ..."); a failed Open never
@@ -262,6 +284,9 @@ class TMySQLBase : public TPersistent {
   void CloseOrphans();
 
   TMySQLEntryPoints api_;
+  // mysql_sqlstate of a back end that has it (not one of the 28 entry
+  // points); nullptr otherwise. Set and cleared with the table.
+  const char* (*mysql_sqlstate_)(void* mysql) = nullptr;
 
  private:
   void CheckLoaded() {

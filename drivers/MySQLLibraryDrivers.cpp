@@ -138,6 +138,7 @@ void TMySQLLibrary::UnLoad() {
   SetLoaded(false);
   api_ = StubTable();
   mysql_thread_end_ = nullptr;
+  mysql_sqlstate_ = nullptr;
   library_.Close();
   SetConnectionField(nullptr);
   SetClientVer(0);
@@ -182,6 +183,8 @@ void TMySQLLibrary::Bind() {
   BindProc(api_.mysql_affected_rows, library_, "mysql_affected_rows");
   BindProc(api_.mysql_info, library_, "mysql_info");
   connector_c_ = library_.Symbol("mariadb_get_infov") != nullptr;
+  // Optional: a library without it reports no SQL states.
+  mysql_sqlstate_ = reinterpret_cast<const char* (*)(void*)>(library_.Symbol("mysql_sqlstate"));
 }
 
 int32_t TMySQLLibrary::FieldLayoutVer() const {

@@ -200,6 +200,42 @@ void EraseLastChar(std::string& s) {
   if (!s.empty()) s.erase(start);
 }
 
+// One answer typed on the terminal in raw mode, echoed as typed: Ctrl-C is
+// a key here (cancel), not a signal that ends the process.
+bool TerminalAnswerLine(std::string& Line) {
+  TRawMode raw;
+  if (!raw.Active()) return ReadLine(Line, false);
+  std::string typed;
+  while (true) {
+    char ch = 0;
+    switch (ReadKey(ch)) {
+      case FormKey::Char:
+        typed += ch;
+        WriteAll(std::string(1, ch));
+        break;
+      case FormKey::Erase:
+        if (!typed.empty()) {
+          EraseLastChar(typed);
+          WriteAll("\b \b");
+        }
+        break;
+      case FormKey::Clear:
+        WriteAll(std::string(EntryLength(typed), '\b') + "\x1b[K");
+        typed.clear();
+        break;
+      case FormKey::Confirm:
+        WriteAll("\r\n");
+        Line = typed;
+        return true;
+      case FormKey::Cancel:
+        WriteAll("\r\n");
+        return false;
+      default:
+        break;
+    }
+  }
+}
+
 bool TerminalLoginForm(TLoginFormData& Data) {
   TLoginFormData d = Data;
   std::vector<FormField> fields;
@@ -226,13 +262,15 @@ bool TerminalLoginForm(TLoginFormData& Data) {
   TRawMode raw;
   WriteAll(d.Caption + "\r\n");
   bool drawn = false;
+  // The field line the cursor was left on by the last drawing; `current`
+  // may have moved since (Tab, the arrows), the cursor has not.
+  int cursor_row = 0;
   auto draw = [&] {
     std::string out;
-    // Back to the first field line (the cursor sits on line `current`), then
-    // every line again.
+    // Back to the first field line, then every line again.
     if (drawn) {
       out += "\r";
-      if (current > 0) out += "\x1b[" + std::to_string(current) + "A";
+      if (cursor_row > 0) out += "\x1b[" + std::to_string(cursor_row) + "A";
       out += "\x1b[J";
     }
     for (int i = 0; i < rows; ++i) {
@@ -249,10 +287,11 @@ bool TerminalLoginForm(TLoginFormData& Data) {
     out += "\x1b[" + std::to_string(column) + "C";
     WriteAll(out);
     drawn = true;
+    cursor_row = current;
   };
   auto finish = [&] {
     // Below the form, so later output does not overwrite it.
-    WriteAll("\r\x1b[" + std::to_string(rows - current) + "B\r\n");
+    WriteAll("\r\x1b[" + std::to_string(rows - cursor_row) + "B\r\n");
   };
   draw();
   while (true) {
@@ -326,7 +365,8 @@ class TDefaultDialogProvider : public TDialogProvider {
         std::cerr << (i ? "/" : "") << offered[i]->caption;
       std::cerr << "] ";
       std::string line;
-      if (!ReadLine(line, false)) return unattended;  // input closed
+      // The end of input, Ctrl-C and Escape answer as no one could be asked.
+      if (!ReadAnswerLine(line)) return unattended;
       line = Trim(line);
       if (line.empty()) return fallback;
       for (const ButtonInfo* b : offered)
@@ -429,5 +469,11 @@ int MessageDlg(const std::string& Msg, TMsgDlgType DlgType, TMsgDlgButtons Butto
 void ShowMessage(const std::string& Msg) { MessageDlg(Msg, mtCustom, TMsgDlgButtons{mbOK}); }
 
 bool ShowLoginForm(TLoginFormData& Data) { return DialogProvider().LoginForm(Data); }
+
+bool ReadAnswerLine(std::string& Line) {
+  std::cerr.flush();
+  if (isatty(STDIN_FILENO) == 1) return TerminalAnswerLine(Line);
+  return ReadLine(Line, false);
+}
 
 }  // namespace rowset

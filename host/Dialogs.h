@@ -2,7 +2,8 @@
 //
 // Every dialog goes through one replaceable provider. The default provider
 // asks on the terminal when standard input is one (an empty answer takes
-// the default button: OK, else Yes, else Retry). When no one can be asked
+// the default button: OK, else Yes, else Retry; Ctrl-C or Escape answer as
+// below, as if no one could be asked). When no one can be asked
 // (no terminal, or its input is closed) it answers at once with the safe
 // button, No, else Cancel, else Abort, and only a dialog without any of
 // these gets its default button; so an unattended run never waits and never
@@ -121,6 +122,12 @@ bool DialogInteractive();
 int MessageDlg(const std::string& Msg, TMsgDlgType DlgType, TMsgDlgButtons Buttons, int HelpCtx = 0);
 void ShowMessage(const std::string& Msg);
 bool ShowLoginForm(TLoginFormData& Data);
+// Reads the answer to a question a dialog asked. On a terminal it is typed
+// with echo in raw mode (Backspace, Ctrl-U); Enter ends it, and Ctrl-C,
+// Escape or Ctrl-D cancel: false, as at the end of input, so that Ctrl-C
+// cancels the dialog instead of ending the process. Otherwise one line of
+// standard input (false at its end).
+bool ReadAnswerLine(std::string& Line);
 
 // ---------------------------------------------------------------------------
 // Cursor

@@ -547,18 +547,31 @@ std::string DelimiterCommand(const TBasicParser& P) {
 
 }  // namespace
 
-std::vector<std::string> SplitScript(std::string_view Script) {
+std::vector<std::string> SplitScript(std::string_view Script) { return SplitScript(Script, nullptr); }
+
+std::vector<std::string> SplitScript(std::string_view Script, std::vector<int64_t>* StartLines) {
   TBasicParser P{std::string(Script)};
   ConfigureForScripts(P);
   std::vector<std::string> statements;
+  if (StartLines != nullptr) StartLines->clear();
   std::string acc;
   std::string delimiter = ";";
   // A dropped block comment still separates the tokens around it.
   bool comment_gap = false;
+  // Where the statement being gathered starts, and the lines counted so far
+  // (positions only grow, so the text is counted once).
+  int64_t start = 0, counted_to = 0, line = 1;
   auto finish = [&] {
     std::string_view statement = TrimControls(acc);
     // A lone ";" is no statement: the server would refuse it as empty.
-    if (!statement.empty() && statement != ";") statements.emplace_back(statement);
+    if (!statement.empty() && statement != ";") {
+      statements.emplace_back(statement);
+      if (StartLines != nullptr) {
+        for (; counted_to < start; ++counted_to)
+          if (Script[static_cast<size_t>(counted_to)] == '\n') ++line;
+        StartLines->push_back(line);
+      }
+    }
     acc.clear();
   };
   for (;;) {
@@ -589,6 +602,7 @@ std::vector<std::string> SplitScript(std::string_view Script) {
           kind != tkLineBreak && kind != tkEnd)
         acc += ' ';
       comment_gap = false;
+      if (kind != tkLineBreak && kind != tkEnd && TrimControls(acc).empty()) start = P.Token.Position;
       acc += P.Token.Text;
       if (P.BlankAfterToken()) acc += ' ';
     }

@@ -204,6 +204,9 @@ class TBasicParser {
 //   ends where a token starts with "xx" instead of at ";" (the delimiter
 //   itself is then not part of the statement; ";" is ordinary text).
 std::vector<std::string> SplitScript(std::string_view Script);
+// The same, and in StartLines the line (from 1) on which each statement's
+// first token stands in the script, one entry per statement.
+std::vector<std::string> SplitScript(std::string_view Script, std::vector<int64_t>* StartLines);
 
 // Replaces the lines by the statements of the script they hold (their text,
 // lines joined with "\r\n"), one per entry, as SplitScript cuts them. The

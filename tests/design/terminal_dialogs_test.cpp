@@ -167,6 +167,69 @@ TEST_F(TerminalDialogs, EscapeAndCtrlCCancelAndLeaveEverythingAsItWas) {
   }
 }
 
+// Counts the lines of Screen that start (after blanks) with Text.
+int LinesStartingWith(const std::string& Screen, const std::string& Text) {
+  std::istringstream in(Screen);
+  std::string line;
+  int n = 0;
+  while (std::getline(in, line)) {
+    size_t a = line.find_first_not_of(' ');
+    if (a != std::string::npos && line.compare(a, Text.size(), Text) == 0) ++n;
+  }
+  return n;
+}
+
+TEST_F(TerminalDialogs, MovingBetweenFieldsRedrawsTheFormInPlace) {
+  TmuxSession s("login");
+  ASSERT_TRUE(s.WaitForScreen("Password:")) << s.Screen();
+  // Up to the server, down again, and Tab round the whole form, typing on
+  // the way: each redraw replaces the form, it never adds lines.
+  for (const char* keys : {"Up", "Up", "Up", "Down", "Tab", "Tab", "BTab", "Up"}) {
+    s.Keys(keys);
+    s.Type("z");
+  }
+  ASSERT_TRUE(s.WaitForScreen("alicezzz")) << s.Screen();
+  const std::string screen = s.Screen();
+  EXPECT_EQ(LinesStartingWith(screen, "Server:"), 1) << screen;
+  EXPECT_EQ(LinesStartingWith(screen, "Port:"), 1) << screen;
+  EXPECT_EQ(LinesStartingWith(screen, "User Name:"), 1) << screen;
+  EXPECT_EQ(LinesStartingWith(screen, "Password:"), 1) << screen;
+  EXPECT_EQ(LinesStartingWith(screen, "Database Login"), 1) << screen;
+  s.Keys("Enter");
+  auto r = s.Result();
+  EXPECT_EQ(r["result"], "OK");
+  EXPECT_EQ(r["host"], "db.examplez");
+  EXPECT_EQ(r["port"], "3306");  // digits only: the letters were refused
+  EXPECT_EQ(r["user"], "alicezzz");
+  EXPECT_EQ(r["password"], "secretz");
+}
+
+TEST_F(TerminalDialogs, CtrlCInTheConfirmationAnswersNoAndTheProgramGoesOn) {
+  TmuxSession s("confirm");
+  ASSERT_TRUE(s.WaitForScreen("[Yes/No]")) << s.Screen();
+  s.Type("Ye");
+  s.Keys("C-c");
+  auto r = s.Result();
+  EXPECT_EQ(r["connected"], "0");
+  EXPECT_EQ(r["restored"], "1");
+  EXPECT_TRUE(s.WaitForScreen("PROBE DONE")) << s.Screen();
+}
+
+TEST_F(TerminalDialogs, CtrlCInTheLinkDesignerCancelsIt) {
+  TmuxSession s("links");
+  ASSERT_TRUE(s.WaitForScreen("Joined Fields")) << s.Screen();
+  for (const char* command : {"c", "d 1", "m 1", "a"}) {
+    s.Type(command);
+    s.Keys("Enter");
+  }
+  s.Keys("C-c");
+  auto r = s.Result();
+  EXPECT_EQ(r["result"], "CANCEL");
+  EXPECT_EQ(r["masterfields"], "old=id");
+  EXPECT_EQ(r["restored"], "1");
+  EXPECT_TRUE(s.WaitForScreen("PROBE DONE")) << s.Screen();
+}
+
 TEST_F(TerminalDialogs, RemoteLoginAsksOnlyUserAndPassword) {
   TmuxSession s("remote");
   ASSERT_TRUE(s.WaitForScreen("Password:")) << s.Screen();

@@ -127,6 +127,11 @@ TEST(DirectOperations, DatabasesErrorsAndIdentifiers) {
     FAIL();
   } catch (const EMySQLError& e) {
     EXPECT_EQ(e.ErrorCode(), 1064);
+    // The server's own report beside the composed message; the built-in
+    // client's protocol carries no SQL state.
+    EXPECT_EQ(e.ServerErrorCode(), 1064u);
+    EXPECT_EQ(e.ServerMessage(), driver.ErrorMsg(h));
+    EXPECT_EQ(e.SqlState(), "");
     EXPECT_EQ(e.Message(), "[1064] " + driver.ErrorMsg(h) + ": \r\nClient:3.23.38\r\nServer:" +
                                driver.ServerInfo(h));
   }

@@ -162,6 +162,11 @@ TEST(LibraryOpen, FailureMessages) {
     const std::string head = ConnectMessage(s.pw_user, s.host, s.port, "") +
                              "\r\n[1045] Access denied for user 'rowset_pw'";
     EXPECT_EQ(e.Message().rfind(head, 0), 0u) << e.Message();
+    // The server's own report, apart from the composed message.
+    EXPECT_EQ(e.ServerErrorCode(), 1045u);
+    EXPECT_EQ(e.SqlState(), "28000");
+    EXPECT_EQ(e.ServerMessage().rfind("Access denied for user 'rowset_pw'@", 0), 0u) << e.ServerMessage();
+    EXPECT_EQ(e.ServerMessage().find("\r\n"), std::string::npos);
   }
   EXPECT_EQ(driver.GetConnection(), nullptr);
 
@@ -261,6 +266,10 @@ TEST(LibraryOperations, ServerErrors) {
     EXPECT_EQ(e.Message(), "[1064] " + driver.ErrorMsg(h) + ": \r\nClient:" + driver.ClientInfo() +
                                "\r\nServer:" + driver.ServerInfo(h));
     EXPECT_EQ(driver.ErrorMsg(h).rfind("You have an error in your SQL syntax", 0), 0u);
+    EXPECT_EQ(e.ServerErrorCode(), 1064u);
+    EXPECT_EQ(e.ServerMessage(), driver.ErrorMsg(h));
+    EXPECT_EQ(e.SqlState(), "42000");
+    EXPECT_EQ(driver.SqlState(h), "42000");
   }
   try {
     driver.SelectDatabase(h, "no_such_database_here");
@@ -287,6 +296,10 @@ TEST(LibraryOperations, ServerErrors) {
   } catch (const EMySQLError& e) {
     EXPECT_EQ(e.ErrorCode(), -1);
     EXPECT_EQ(e.Message(), "alone\r\nClient:" + driver.ClientInfo());
+    // Not from a connection: no server report.
+    EXPECT_EQ(e.ServerErrorCode(), 0u);
+    EXPECT_EQ(e.ServerMessage(), "");
+    EXPECT_EQ(e.SqlState(), "");
   }
 }
 

@@ -97,6 +97,28 @@ TEST(SplitScript, DelimiterCommand) {
   EXPECT_EQ(SplitScript("delimiter;"), V{"delimiter;"});
 }
 
+TEST(SplitScript, StartLinesOfTheStatements) {
+  // Line of each statement's first token: after blank lines and comments,
+  // after a string that spans lines, behind a DELIMITER command.
+  const std::string script =
+      "select 1;\n"
+      "\n"
+      "-- a comment\n"
+      "/* a block\n   comment */ select\n"
+      " 'two\nlines' ; select 3;\n"
+      "DELIMITER //\n"
+      "select 4//\n"
+      "\n"
+      "  select 5";
+  std::vector<int64_t> lines;
+  const V statements = SplitScript(script, &lines);
+  EXPECT_EQ(statements, SplitScript(script));
+  ASSERT_EQ(statements.size(), 5u);
+  EXPECT_EQ(lines, (std::vector<int64_t>{1, 5, 7, 9, 11}));
+  SplitScript("", &lines);
+  EXPECT_TRUE(lines.empty());
+}
+
 TEST(ParseScript, EmptyStatementsAreDropped) {
   EXPECT_EQ(Split({";", " ; ;", "/* x */;", "select 1;;"}), V{"select 1;"});
 }

@@ -4,7 +4,9 @@
 // driven on a real terminal (tmux).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -316,13 +318,15 @@ TEST_F(RowsetServerTest, ScriptWithErrorsStopsUnlessForced) {
             "selec oops;\ninsert into e1 values (2);\n");
   RowsetResult r = RunRowset(Login() + " -D " + db_ + " " + ShellQuote(script));
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_NE(r.err.find("ERROR in statement 4 of " + script + ": [1064]"), std::string::npos) << r.err;
+  // The built-in client speaks the protocol from before SQL states: HY000.
+  EXPECT_EQ(r.err.rfind("ERROR 1064 (HY000) at line 4 in file: '" + script + "': You have an error", 0), 0u)
+      << r.err;
   EXPECT_NE(r.err.find("near 'selec oops'"), std::string::npos) << r.err;
   EXPECT_EQ(RootSql("SELECT GROUP_CONCAT(a ORDER BY a) FROM " + db_ + ".e1;"), "1\n");
 
   r = RunRowset(Login() + " -D " + db_ + " --force " + ShellQuote(script));
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_NE(r.err.find("ERROR in statement 4"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("ERROR 1064 (HY000) at line 4"), std::string::npos) << r.err;
   EXPECT_EQ(RootSql("SELECT GROUP_CONCAT(a ORDER BY a) FROM " + db_ + ".e1;"), "1,2\n");
 
   // An error that the server sends after some rows is raised, not read as
@@ -330,7 +334,7 @@ TEST_F(RowsetServerTest, ScriptWithErrorsStopsUnlessForced) {
   r = RunRowset(Login() + " -D " + db_ +
                 " -e 'select id, if(id < 3, id, (select 1 union select 2)) from vals order by id'");
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_NE(r.err.find("[1242]"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("ERROR 1242 (HY000) at line 1: Subquery returns more than 1 row"), std::string::npos) << r.err;
 }
 
 TEST_F(RowsetServerTest, LoadsAMariadbDumpFile) {
@@ -367,7 +371,8 @@ TEST_F(RowsetServerTest, PasswordFromTheEnvironmentAndTheSocket) {
   EXPECT_NE(ok.out.find(s.pw_user + "@"), std::string::npos) << ok.out;
   RowsetResult wrong = RunRowset(login + " -e 'select 1'", "", "MYSQL_PWD=wrong");
   EXPECT_EQ(wrong.exit_code, 1);
-  EXPECT_NE(wrong.err.find("[1045]"), std::string::npos) << wrong.err;
+  EXPECT_EQ(wrong.err.rfind("ERROR 1045 (HY000): Access denied for user '" + s.pw_user + "'@", 0), 0u) << wrong.err;
+  EXPECT_EQ(std::count(wrong.err.begin(), wrong.err.end(), '\n'), 1) << wrong.err;
   EXPECT_EQ(wrong.out, "");
 
   RowsetResult sock = RunRowset("--socket " + ShellQuote(s.socket) + " --user " + s.user +
@@ -376,14 +381,100 @@ TEST_F(RowsetServerTest, PasswordFromTheEnvironmentAndTheSocket) {
   EXPECT_EQ(sock.out, "@@socket\n" + s.socket + "\n");
 }
 
+// The first line of Text that starts with "ERROR".
+std::string ErrorLine(const std::string& Text) {
+  std::istringstream in(Text);
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind("ERROR", 0) == 0) return line;
+  return "";
+}
+
+TEST_F(RowsetServerTest, ErrorLinesAreThoseOfTheMariadbClient) {
+  const auto& s = Server();
+  const std::string mariadb = "mariadb --no-defaults -h " + s.host + " -P " + std::to_string(s.port) + " -u ";
+  TempDir dir;
+  const std::string script = (dir.Path() / "bad.sql").string();
+  WriteText(script, "select 1;\n\n-- a comment\nselect\n *\n from nonexist;\nselect 2;\n");
+
+  // Piped input: the line on which the failing statement starts.
+  const std::string expected = ErrorLine(Shell(mariadb + s.user + " " + db_ + " < " + ShellQuote(script)).out);
+  ASSERT_EQ(expected, "ERROR 1146 (42S02) at line 4: Table '" + db_ + ".nonexist' doesn't exist");
+  RowsetResult piped = RunRowset(Login("library") + " -D " + db_, ReadText(script));
+  EXPECT_EQ(piped.exit_code, 1);
+  EXPECT_EQ(piped.err, expected + "\n");
+  // A script file is named as the mysql client names a sourced file.
+  RowsetResult file = RunRowset(Login("library") + " -D " + db_ + " " + ShellQuote(script));
+  EXPECT_EQ(file.err, "ERROR 1146 (42S02) at line 4 in file: '" + script + "': Table '" + db_ +
+                          ".nonexist' doesn't exist\n");
+  // -e texts count their own lines.
+  const std::string two = ShellQuote("select 1;\nselect * from nonexist");
+  const std::string expected_e = ErrorLine(Shell(mariadb + s.user + " " + db_ + " -e " + two).out);
+  ASSERT_EQ(expected_e.rfind("ERROR 1146 (42S02) at line 2: ", 0), 0u) << expected_e;
+  EXPECT_EQ(RunRowset(Login("library") + " -D " + db_ + " -e " + two).err, expected_e + "\n");
+  // The built-in client has no SQL states: the general one.
+  EXPECT_EQ(RunRowset(Login("direct") + " -D " + db_ + " -e " + two).err,
+            "ERROR 1146 (HY000) at line 2: Table '" + db_ + ".nonexist' doesn't exist\n");
+
+  // A refused login: the server's one line, no connection advice.
+  const std::string login = " -h " + s.host + " -P " + std::to_string(s.port) + " -u " + s.pw_user;
+  const std::string refused = ErrorLine(Shell("MYSQL_PWD=wrong " + mariadb.substr(0, mariadb.find(" -h")) + login + " -e 'select 1'").out);
+  ASSERT_EQ(refused.rfind("ERROR 1045 (28000): Access denied for user '" + s.pw_user + "'@", 0), 0u) << refused;
+  RowsetResult denied = RunRowset("--driver library" + login + " -e 'select 1'", "", "MYSQL_PWD=wrong");
+  EXPECT_EQ(denied.exit_code, 1);
+  EXPECT_EQ(denied.err, refused + "\n");
+}
+
+TEST_F(RowsetServerTest, MariadbStyleOptionsWithAttachedValues) {
+  const auto& s = Server();
+  RowsetResult r = RunRowset("-h" + s.host + " -P" + std::to_string(s.port) + " -u" + s.pw_user + " -p" +
+                             ShellQuote(s.pw_password) + " -D" + db_ + " --format=tsv -e 'select current_user()'");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("current_user()\n" + s.pw_user + "@", 0), 0u) << r.out;
+  r = RunRowset("--host=" + s.host + " --port=" + std::to_string(s.port) + " --user=" + s.pw_user +
+                " --password=" + ShellQuote(s.pw_password) + " --database=" + db_ +
+                " --format tsv -e 'select database()'");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "database()\n" + db_ + "\n");
+  // A wrong password given so is refused by the server, not by the program.
+  r = RunRowset("-h" + s.host + " -P" + std::to_string(s.port) + " -u" + s.pw_user + " -pwrong -e 'select 1'");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("ERROR 1045"), std::string::npos) << r.err;
+
+  // The password does not show in the process list while the program runs.
+  const std::string cmd = ShellQuote(RowsetBinary()) + " -h" + s.host + " -P" + std::to_string(s.port) + " -u" +
+                          s.pw_user + " -p" + ShellQuote(s.pw_password) + " -e 'select sleep(2)' >/dev/null & " +
+                          "sleep 1; tr '\\0' ' ' < /proc/$!/cmdline; wait";
+  ShellResult ps = Shell(cmd);
+  EXPECT_NE(ps.out.find("-u" + s.pw_user + " -p" + std::string(s.pw_password.size(), 'x')), std::string::npos) << ps.out;
+  EXPECT_EQ(ps.out.find(s.pw_password), std::string::npos) << ps.out;
+}
+
+TEST_F(RowsetServerTest, WideCharactersKeepTheTableAligned) {
+  RowsetResult r = RunRowset(Login() + " -e " + ShellQuote("select '日本 tab' as a, 'x' as b, 'e\xcc\x81' as c"));
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  // Two columns for each of the wide characters, none for the combining accent.
+  EXPECT_EQ(r.out,
+            "+----------+---+---+\n"
+            "| a        | b | c |\n"
+            "+----------+---+---+\n"
+            "| 日本 tab | x | e\xcc\x81 |\n"
+            "+----------+---+---+\n"
+            "(1 row)\n");
+}
+
 // ---- the interactive client on a real terminal
 
 // One tmux server of our own (its own socket), one window running rowset.
 class Terminal {
  public:
   explicit Terminal(const std::string& Command) {
-    socket_ = "rowset-cli-" + std::to_string(::getpid());
-    Tmux("new-session -d -s cli -x 160 -y 50 " + ShellQuote(Command + "; sleep 30"));
+    static int count = 0;  // a server of its own for each terminal
+    socket_ = "rowset-cli-" + std::to_string(::getpid()) + "-" + std::to_string(++count);
+    // The shell outlives a Ctrl-C sent to the program (the whole foreground
+    // group receives it) and reports how the program ended.
+    Tmux("new-session -d -s cli -x 160 -y 50 " +
+         ShellQuote("trap true INT; " + Command + "; while :; do sleep 1; done"));
   }
   ~Terminal() { Tmux("kill-server"); }
   std::string Tmux(const std::string& Args) {
@@ -477,6 +568,214 @@ TEST_F(RowsetServerTest, EditorChangesARowOnATerminal) {
   EXPECT_EQ(RootSql("SELECT GROUP_CONCAT(CONCAT(id, ':', name, ':', IFNULL(qty, 'NULL')) ORDER BY id) FROM " +
                     db_ + ".fruit;"),
             "1:apple:3,3:plum:70,4:kiwi:NULL\n");
+}
+
+// The interactive client on the direct back end in a tmux window, with a
+// data directory (and so a history) of its own; "EXITED n" shows once the
+// program has ended with code n.
+class InteractiveTest : public RowsetServerTest {
+ protected:
+  void SetUp() override {
+    if (Shell("command -v tmux").exit_code != 0) GTEST_SKIP() << "tmux is not installed";
+  }
+  std::string Command(const std::string& Extra = "") {
+    return "XDG_DATA_HOME=" + ShellQuote(home_.Path().string()) + " " + ShellQuote(RowsetBinary()) + " " +
+           Login() + " -D " + db_ + Extra + "; echo EXITED $?";
+  }
+  TempDir home_;
+};
+
+TEST_F(InteractiveTest, NonAsciiInputReachesTheServer) {
+  RootSql("USE " + db_ + "; CREATE TABLE words (id INT PRIMARY KEY, s VARCHAR(40)) CHARACTER SET utf8mb4;"
+          "INSERT INTO words VALUES (1, 'plain');");
+  Terminal t(Command());
+  ASSERT_TRUE(t.WaitFor("rowset>")) << t.Screen();
+  t.Line("select '日本 tab' as w;");
+  ASSERT_TRUE(t.WaitFor("| 日本 tab |")) << t.Screen();
+  EXPECT_NE(t.Screen().find("+----------+"), std::string::npos) << t.Screen();
+  t.Line("\\edit words");
+  ASSERT_TRUE(t.WaitFor("editing words: 1 records")) << t.Screen();
+  t.Line("set s 日本 tab é");
+  t.Line("post");
+  ASSERT_TRUE(t.WaitFor("SQL> update words")) << t.Screen();
+  t.Line("\\q");
+  t.Line("\\q");
+  ASSERT_TRUE(t.WaitFor("EXITED 0")) << t.Screen();
+  EXPECT_EQ(RootSql("SELECT HEX(s) FROM " + db_ + ".words;"), "E697A5E69CAC2074616220C3A9\n");
+}
+
+TEST_F(InteractiveTest, HalfTypedStatementsAreDroppedByBackslashCAndCtrlC) {
+  RootSql("USE " + db_ + "; CREATE TABLE half (v INT);");
+  Terminal t(Command());
+  ASSERT_TRUE(t.WaitFor("rowset>")) << t.Screen();
+  t.Line("insert into half");
+  t.Line("values (1) \\c");
+  ASSERT_TRUE(t.WaitFor("rowset>", 2)) << t.Screen();
+  // A "\c" inside a string is text (the server reads "\\" as one backslash).
+  t.Line("select 'a\\\\c' as k;");
+  ASSERT_TRUE(t.WaitFor("| a\\c |")) << t.Screen();
+  // Ctrl-C on a continuation line ends it and drops the statement.
+  t.Line("insert into half");
+  ASSERT_TRUE(t.WaitFor("     ->")) << t.Screen();
+  t.Tmux("send-keys -t cli -l 'values (2)'");
+  t.Tmux("send-keys -t cli C-c");
+  ASSERT_TRUE(t.WaitFor("^C")) << t.Screen();
+  t.Line(";");
+  t.Line("select count(*) as n from half;");
+  ASSERT_TRUE(t.WaitFor("| 0 |")) << t.Screen();
+  EXPECT_EQ(t.Screen().find("ERROR"), std::string::npos) << t.Screen();
+  // \q quits from a continuation line too.
+  t.Line("select");
+  t.Line("\\q");
+  ASSERT_TRUE(t.WaitFor("EXITED 0")) << t.Screen();
+  EXPECT_EQ(RootSql("SELECT COUNT(*) FROM " + db_ + ".half;"), "0\n");
+}
+
+TEST_F(InteractiveTest, DelimiterTypedAtThePrompt) {
+  Terminal t(Command());
+  ASSERT_TRUE(t.WaitFor("rowset>")) << t.Screen();
+  t.Line("delimiter //");
+  t.Line("create function answer() returns int deterministic");
+  t.Line("begin declare x int; set x = 41; return x + 1; end//");
+  ASSERT_TRUE(t.WaitFor("Query OK")) << t.Screen();
+  // Two statements on one line; the text after the last delimiter waits.
+  t.Line("select answer() as a// select 'second' as b// select");
+  ASSERT_TRUE(t.WaitFor("| second |")) << t.Screen();
+  EXPECT_NE(t.Screen().find("| 42 |"), std::string::npos) << t.Screen();
+  t.Line("'third' as c//");
+  ASSERT_TRUE(t.WaitFor("| third |")) << t.Screen();
+  t.Line("delimiter ;");
+  t.Line("select answer() + 1 as a;");
+  ASSERT_TRUE(t.WaitFor("| 43 |")) << t.Screen();
+  EXPECT_EQ(t.Screen().find("ERROR"), std::string::npos) << t.Screen();
+  t.Line("\\q");
+  ASSERT_TRUE(t.WaitFor("EXITED 0")) << t.Screen();
+}
+
+TEST_F(InteractiveTest, CtrlCKillsTheRunningStatementThenTwiceQuits) {
+  Terminal t(Command());
+  ASSERT_TRUE(t.WaitFor("rowset>")) << t.Screen();
+  t.Line("select sleep(30) as slept; select 'not run' as x;");
+  // The statement is running on the server.
+  const std::string running = "SELECT COUNT(*) FROM information_schema.processlist WHERE info LIKE 'select sleep(30)%';";
+  for (int i = 0; i < 100 && RootSql(running) != "1\n"; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_EQ(RootSql(running), "1\n");
+  const auto start = std::chrono::steady_clock::now();
+  t.Tmux("send-keys -t cli C-c");
+  ASSERT_TRUE(t.WaitFor("Ctrl-C -- query killed.")) << t.Screen();
+  ASSERT_TRUE(t.WaitFor("rowset>", 2)) << t.Screen();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  const std::string screen = t.Screen();
+  // The server stopped it; the rest of the line was not run.
+  // (SLEEP ends early with 1 when its statement is killed.)
+  EXPECT_TRUE(screen.find("(1 row)") != std::string::npos ||
+              screen.find("ERROR 1317 (HY000): Query execution was interrupted") != std::string::npos)
+      << screen;
+  EXPECT_EQ(screen.find("| not run |"), std::string::npos) << screen;
+  EXPECT_EQ(RootSql(running), "0\n");
+  EXPECT_NE(screen.find("sending \"KILL QUERY "), std::string::npos) << screen;
+  // Still usable; then Ctrl-C twice quickly at the prompt ends the program,
+  // with the history saved.
+  t.Line("select 'alive' as a;");
+  ASSERT_TRUE(t.WaitFor("| alive |")) << t.Screen();
+  t.Tmux("send-keys -t cli C-c");
+  t.Tmux("send-keys -t cli C-c");
+  ASSERT_TRUE(t.WaitFor("EXITED 0")) << t.Screen();
+  const std::string history = ReadText(home_.Path() / "rowset" / "history");
+  // (libedit's history file writes blanks as \040.)
+  EXPECT_NE(history.find("'alive'"), std::string::npos) << history;
+}
+
+TEST_F(InteractiveTest, CtrlCTwiceWhileAStatementRunsEndsTheProgramAndKillsIt) {
+  Terminal t(Command());
+  ASSERT_TRUE(t.WaitFor("rowset>")) << t.Screen();
+  t.Line("select sleep(31) as slept;");
+  const std::string running = "SELECT COUNT(*) FROM information_schema.processlist WHERE info LIKE 'select sleep(31)%';";
+  for (int i = 0; i < 100 && RootSql(running) != "1\n"; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_EQ(RootSql(running), "1\n");
+  t.Tmux("send-keys -t cli C-c");
+  t.Tmux("send-keys -t cli C-c");
+  // 130 when the second press came while the statement still ran, 0 when
+  // it came at the prompt the kill had already brought back.
+  ASSERT_TRUE(t.WaitFor("EXITED ")) << t.Screen();
+  EXPECT_TRUE(t.Screen().find("EXITED 130") != std::string::npos || t.Screen().find("EXITED 0") != std::string::npos)
+      << t.Screen();
+  for (int i = 0; i < 100 && RootSql(running) != "0\n"; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(RootSql(running), "0\n");
+  const std::string history = ReadText(home_.Path() / "rowset" / "history");
+  EXPECT_NE(history.find("sleep(31)"), std::string::npos) << history;
+}
+
+TEST_F(InteractiveTest, CtrlCStopsAPipedScriptAndItsRunningStatement) {
+  RootSql("USE " + db_ + "; CREATE TABLE piped (v INT);");
+  TempDir dir;
+  WriteText(dir.Path() / "in.sql", "insert into piped values (1);\nselect sleep(32);\ninsert into piped values (2);\n");
+  Terminal t(ShellQuote(RowsetBinary()) + " " + Login() + " -D " + db_ + " --force < " +
+             ShellQuote((dir.Path() / "in.sql").string()) + "; echo EXITED $?");
+  const std::string running = "SELECT COUNT(*) FROM information_schema.processlist WHERE info LIKE 'select sleep(32)%';";
+  for (int i = 0; i < 100 && RootSql(running) != "1\n"; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_EQ(RootSql(running), "1\n") << t.Screen();
+  t.Tmux("send-keys -t cli C-c");
+  ASSERT_TRUE(t.WaitFor("EXITED 1")) << t.Screen();
+  EXPECT_NE(t.Screen().find("Ctrl-C -- query killed."), std::string::npos) << t.Screen();
+  EXPECT_EQ(RootSql(running), "0\n");
+  // Even with --force the script ends there.
+  EXPECT_EQ(RootSql("SELECT GROUP_CONCAT(v) FROM " + db_ + ".piped;"), "1\n");
+}
+
+TEST_F(InteractiveTest, EditorSaysWhenItPostsInsideAnOpenTransaction) {
+  RootSql("USE " + db_ + "; CREATE TABLE stock (id INT PRIMARY KEY, qty INT) ENGINE=InnoDB;"
+          "INSERT INTO stock VALUES (1, 5);");
+  Terminal t(Command());
+  ASSERT_TRUE(t.WaitFor("rowset>")) << t.Screen();
+  t.Line("\\edit stock");
+  ASSERT_TRUE(t.WaitFor("editing stock")) << t.Screen();
+  t.Line("set qty 6");
+  t.Line("post");
+  ASSERT_TRUE(t.WaitFor("SQL> update stock")) << t.Screen();
+  EXPECT_EQ(t.Screen().find("transaction is open"), std::string::npos) << t.Screen();
+  t.Line("\\q");
+  t.Line("start transaction;");
+  t.Line("\\edit stock");
+  ASSERT_TRUE(t.WaitFor("editing stock", 2)) << t.Screen();
+  t.Line("set qty 7");
+  t.Line("post");
+  ASSERT_TRUE(t.WaitFor("SQL> update stock", 2)) << t.Screen();
+  EXPECT_NE(t.Screen().find("note: a transaction is open on this connection"), std::string::npos) << t.Screen();
+  t.Line("\\q");
+  t.Line("rollback;");
+  t.Line("\\q");
+  ASSERT_TRUE(t.WaitFor("EXITED 0")) << t.Screen();
+  EXPECT_EQ(RootSql("SELECT qty FROM " + db_ + ".stock;"), "6\n");
+}
+
+TEST_F(InteractiveTest, PasswordIsAskedOnTheTerminalWhenInputIsPiped) {
+  const auto& s = Server();
+  Terminal t("echo 'select current_user() as u;' | " + ShellQuote(RowsetBinary()) + " -h " + s.host + " -P " +
+             std::to_string(s.port) + " -u " + s.pw_user + " -p --format tsv; echo EXITED $?");
+  ASSERT_TRUE(t.WaitFor("Enter password:")) << t.Screen();
+  t.Line(s.pw_password);
+  ASSERT_TRUE(t.WaitFor("EXITED 0")) << t.Screen();
+  EXPECT_NE(t.Screen().find(s.pw_user + "@"), std::string::npos) << t.Screen();
+  EXPECT_EQ(t.Screen().find(s.pw_password), std::string::npos) << t.Screen();
+}
+
+TEST_F(InteractiveTest, ProgressLineNeverSharesALineWithOutput) {
+  TempDir dir;
+  const std::string script = (dir.Path() / "many.sql").string();
+  std::string text;
+  for (int i = 0; i < 300; ++i) text += "do sleep(0.005);\n";
+  text += "select 'last' as l;\n";
+  WriteText(script, text);
+  Terminal t(ShellQuote(RowsetBinary()) + " " + Login() + " -D " + db_ + " " + ShellQuote(script) + "; echo EXITED $?");
+  ASSERT_TRUE(t.WaitFor("EXITED 0")) << t.Screen();
+  std::istringstream in(t.Screen());
+  std::string line;
+  while (std::getline(in, line)) {
+    // The progress line was cleared before each output and at the end.
+    EXPECT_EQ(line.find("statements"), std::string::npos) << t.Screen();
+  }
+  EXPECT_NE(t.Screen().find("| last |"), std::string::npos) << t.Screen();
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "tests/tools/RowsetRun.h"
 
@@ -25,7 +27,7 @@ TEST(RowsetProgramTest, BadOptionsGiveOneLineAndExitCode2) {
   TempDir home;
   const std::string env = "XDG_DATA_HOME=" + ShellQuote(home.Path().string());
   for (const char* args : {"--bogus", "--port 70000", "--port", "--host", "--driver odbc",
-                           "--format xml", "--password=secret", "--compress=1",
+                           "--format xml", "-P70000", "-Pabc", "--compress=1",
                            "--driver direct --socket /tmp/x.sock", "--driver embedded --host h",
                            "--host h --datadir /tmp/d", "demo extra.sql", "no-such-file.sql"}) {
     RowsetResult r = RunRowset(args, "", env);
@@ -103,6 +105,39 @@ TEST(RowsetProgramTest, EmbeddedScriptsKeepTheirDatabaseBetweenRuns) {
                                 "create procedure kept() select t from n;\ncall kept();\n", env);
   ASSERT_EQ(read.exit_code, 0) << read.err;
   EXPECT_EQ(read.out, "t\nkept\n");
+}
+
+TEST(RowsetProgramTest, CtrlCKillsAStatementOfTheEmbeddedServer) {
+  if (Shell("command -v tmux").exit_code != 0) GTEST_SKIP() << "tmux is not installed";
+  TempDir home;
+  const std::string tmux = "tmux -L rowset-embedded-" + std::to_string(::getpid()) + " -f /dev/null ";
+  auto screen = [&] { return Shell(tmux + "capture-pane -p -t e").out; };
+  auto wait_for = [&](const std::string& Text) {
+    for (int i = 0; i < 600; ++i) {
+      if (screen().find(Text) != std::string::npos) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  };
+  // The shell outlives the Ctrl-C that the whole foreground group receives.
+  Shell(tmux + "new-session -d -s e -x 120 -y 40 " +
+        ShellQuote("trap true INT; XDG_DATA_HOME=" + ShellQuote(home.Path().string()) + " " +
+                   ShellQuote(RowsetBinary()) + "; echo EXITED $?; sleep 30"));
+  EXPECT_TRUE(wait_for("rowset>")) << screen();
+  Shell(tmux + "send-keys -t e -l 'select sleep(30) as s'");
+  Shell(tmux + "send-keys -t e -H 3b");
+  Shell(tmux + "send-keys -t e Enter");
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  const auto start = std::chrono::steady_clock::now();
+  Shell(tmux + "send-keys -t e C-c");
+  EXPECT_TRUE(wait_for("Ctrl-C -- query killed.")) << screen();
+  // The embedded server gives SQL states.
+  EXPECT_TRUE(wait_for("ERROR 1317 (70100): Query execution was interrupted")) << screen();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+  Shell(tmux + "send-keys -t e -l '\\q'");
+  Shell(tmux + "send-keys -t e Enter");
+  EXPECT_TRUE(wait_for("EXITED 0")) << screen();
+  Shell(tmux + "kill-server");
 }
 
 }  // namespace

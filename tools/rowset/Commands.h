@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "components/MySQLServer.h"
+#include "tools/rowset/Interrupt.h"
 #include "tools/rowset/Options.h"
 #include "tools/rowset/Output.h"
 #include "tools/rowset/Runner.h"
@@ -19,7 +20,7 @@ int RunDemo(TMySQLServer& Server, FILE* Out);
 
 // The interactive client on a terminal (line editing and history, the
 // backslash commands). Returns the exit code.
-int RunInteractive(TMySQLServer& Server, const Options& Opts, Runner& Run, Printer& Out);
+int RunInteractive(TMySQLServer& Server, const Options& Opts, Runner& Run, Printer& Out, Interrupts& Intr);
 
 }  // namespace rowset::cli
 

@@ -6,16 +6,20 @@
 // statement the dataset generates, through OnExecSQL, before it is sent.
 #include <editline/readline.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
 
 #include "components/MySQLDataset.h"
+#include "parser/MySQLParser.h"
 #include "tools/rowset/Commands.h"
 #include "tools/rowset/FieldText.h"
+#include "tools/rowset/Interrupt.h"
 #include "tools/rowset/Session.h"
 
 namespace rowset::cli {
@@ -23,10 +27,13 @@ namespace rowset::cli {
 namespace {
 
 const char kHelp[] =
-    "Statements end with \";\" and may span lines. Commands:\n"
+    "Statements end with \";\" (or the DELIMITER set) and may span lines. Commands:\n"
     "  \\edit TABLE [WHERE ...]  edit rows of TABLE (the condition is SQL)\n"
+    "  DELIMITER TEXT          end statements with TEXT instead of \";\"\n"
+    "  \\c                      drop the statement typed so far (also Ctrl-C)\n"
     "  \\help                   this text\n"
-    "  \\q                      quit (also Ctrl-D)\n";
+    "  \\q                      quit (also Ctrl-D, or Ctrl-C twice)\n"
+    "Ctrl-C while a statement runs stops it (KILL QUERY).\n";
 
 const char kEditorHelp[] =
     "Moving:   n (or an empty line) next, p prior, f first, l last, g N record N\n"
@@ -59,11 +66,18 @@ std::string FirstWord(const std::string& S, std::string& Rest) {
   return S.substr(a, b - a);
 }
 
-// Whether Text holds a statement ended by ";" outside strings, quoted names
-// and comments.
-bool StatementEnded(const std::string& Text) {
+// What a scan of typed text found outside strings, quoted names and
+// comments: the end of the last complete statement (just past its
+// delimiter), and the first backslash command \c or \q.
+struct Scanned {
+  size_t end = std::string::npos;
+  char command = 0;
+};
+
+Scanned Scan(const std::string& Text, const std::string& Delimiter) {
+  Scanned r;
   char quote = 0;
-  bool block = false, ended = false;
+  bool block = false;
   for (size_t i = 0; i < Text.size(); ++i) {
     char c = Text[i];
     if (block) {
@@ -75,37 +89,72 @@ bool StatementEnded(const std::string& Text) {
       else if (c == quote) quote = 0;
       continue;
     }
+    if (c == '\\' && i + 1 < Text.size() && (Text[i + 1] == 'c' || Text[i + 1] == 'q') &&
+        (i + 2 == Text.size() || !std::isalnum(static_cast<unsigned char>(Text[i + 2])))) {
+      r.command = Text[i + 1];
+      return r;
+    }
     if (c == '\'' || c == '"' || c == '`') {
       quote = c;
-      ended = false;
     } else if (c == '/' && i + 1 < Text.size() && Text[i + 1] == '*') {
       block = true;
       ++i;
     } else if (c == '#' || (c == '-' && i + 2 <= Text.size() && Text.compare(i, 2, "--") == 0 &&
                             (i + 2 == Text.size() || std::isspace(static_cast<unsigned char>(Text[i + 2]))))) {
       while (i < Text.size() && Text[i] != '\n') ++i;
-    } else if (c == ';') {
-      ended = true;
-    } else if (!std::isspace(static_cast<unsigned char>(c))) {
-      ended = false;
+    } else if (Text.compare(i, Delimiter.size(), Delimiter) == 0) {
+      i += Delimiter.size() - 1;
+      r.end = i + 1;
     }
   }
-  return ended && !quote && !block;
+  return r;
 }
 
-// One line from the terminal; false at the end of input.
-bool ReadLine(const std::string& Prompt, std::string& Line) {
-  char* l = readline(Prompt.c_str());
-  if (l == nullptr) return false;
+// How a read of one line ended.
+enum class Read { kLine, kEnd, kInterrupted };
+
+// One line from the terminal. Ctrl-C ends the read (kInterrupted; the line
+// typed so far is dropped).
+Read ReadLine(Interrupts& Intr, const std::string& Prompt, std::string& Line) {
+  if (Intr.QuitRequested()) return Read::kEnd;
+  char* l = nullptr;
+  {
+    Interrupts::PromptWindow window;
+    if (!Intr.TakePromptInterrupt()) l = readline(Prompt.c_str());
+  }
+  const bool interrupted = Intr.TakePromptInterrupt();
+  if (l == nullptr) {
+    if (!interrupted) return Read::kEnd;
+    std::printf("^C\n");
+    std::fflush(stdout);
+    return Intr.QuitRequested() ? Read::kEnd : Read::kInterrupted;
+  }
   Line = l;
   std::free(l);
   if (!Trim(Line).empty()) add_history(Line.c_str());
-  return true;
+  return Read::kLine;
+}
+
+// Whether the connection has a transaction open (MariaDB and MySQL 5.7 and
+// later report it; false where the server cannot say).
+bool InTransaction(TMySQLServer& Server) {
+  try {
+    TMySQLBase* driver = Server.GetDriver();
+    MySQLResultHandle result = driver->OpenQuery(Server.Connection(), "select @@in_transaction");
+    bool open = false;
+    if (MySQLRow row = driver->RetrieveRow(result)) open = row[0] != nullptr && std::string(row[0]) == "1";
+    while (driver->RetrieveRow(result) != nullptr) {
+    }
+    driver->CloseQuery(result);
+    return open;
+  } catch (const std::exception&) {
+    return false;
+  }
 }
 
 class Editor {
  public:
-  Editor(TMySQLServer& Server, Printer& Out) : server_(Server), out_(Out) {}
+  Editor(TMySQLServer& Server, Printer& Out, Interrupts& Intr) : server_(Server), out_(Out), intr_(Intr) {}
 
   // Opens the dataset for "TABLE [WHERE ...]" and runs the editor's loop.
   void Run(const std::string& Args) {
@@ -123,6 +172,7 @@ class Editor {
     };
     ds_->SQL()->SetText("select * from " + server_.FormatIdentifier(table) + " " + Trim(where));
     try {
+      Interrupts::Running running(intr_, ConnectionId(server_));
       ds_->Open();
     } catch (const std::exception& e) {
       Error(e);
@@ -132,7 +182,9 @@ class Editor {
     std::printf("editing %s: %d records (\\help lists the commands)\n", name_.c_str(), ds_->RecordCount());
     ShowRecord();
     std::string line;
-    while (ReadLine(Prompt(), line)) {
+    for (Read r; (r = ReadLine(intr_, Prompt(), line)) != Read::kEnd;) {
+      if (r == Read::kInterrupted) continue;
+      Interrupts::Running running(intr_, ConnectionId(server_));
       if (!Command(Trim(line))) return;
     }
     // End of input: held-back changes are dropped, not sent unasked.
@@ -147,7 +199,7 @@ class Editor {
   }
 
   static void Error(const std::exception& E) {
-    std::printf("ERROR: %s\n", Runner::MessageText(E).c_str());
+    std::printf("%s\n", Runner::ErrorText(E, "").c_str());
     std::fflush(stdout);
   }
 
@@ -247,6 +299,11 @@ class Editor {
       } else if (word == "null") {
         if (TField* f = Field(Trim(rest))) Change(f, nullptr);
       } else if (word == "post") {
+        // A change posted inside the user's own transaction lasts only if
+        // that transaction is committed: say so before it is sent.
+        if (!cached && (ds_->State() == dsEdit || ds_->State() == dsInsert) && InTransaction(server_))
+          std::printf("note: a transaction is open on this connection: the change is made inside it, "
+                      "and a ROLLBACK undoes it (COMMIT keeps it)\n");
         ds_->Post();
         ShowRecord();
       } else if (word == "cancel") {
@@ -293,51 +350,104 @@ class Editor {
 
   TMySQLServer& server_;
   Printer& out_;
+  Interrupts& intr_;
   std::unique_ptr<TMySQLDataset> ds_;
   std::string name_;
 };
 
 }  // namespace
 
-int RunInteractive(TMySQLServer& Server, const Options& Opts, Runner& Run, Printer& Out) {
+int RunInteractive(TMySQLServer& Server, const Options& Opts, Runner& Run, Printer& Out, Interrupts& Intr) {
   rl_readline_name = const_cast<char*>("rowset");
+  // Ctrl-C is the program's own (Interrupt.h): libedit must not catch it and
+  // send it again to the whole process group.
+  rl_catch_signals = 0;
   using_history();
   const std::string history = DataDirectory(Opts) + "/history";
   read_history(history.c_str());
+  // The history is saved however the program ends: here on every return,
+  // and by the Ctrl-C watcher when it ends the program while a statement
+  // runs.
+  std::atomic<bool> saved{false};
+  auto save = [&] {
+    if (saved.exchange(true)) return;
+    std::error_code ignored;  // without the folder there is just no history
+    std::filesystem::create_directories(DataDirectory(Opts), ignored);
+    write_history(history.c_str());
+  };
+  struct SaveAtExit {
+    std::function<void()> save;
+    ~SaveAtExit() { save(); }
+  } save_at_exit{save};
+  Intr.OnExit = save;
+  Run.Interrupted = [&Intr] { return Intr.StatementInterrupted(); };
+
   std::printf("rowset: connected to %s (%s). \\help for help, \\q to quit.\n",
               Server.ServerVersion().c_str(), Server.ClientVersion().c_str());
   std::fflush(stdout);
   std::string buffer, line;
-  while (ReadLine(buffer.empty() ? "rowset> " : "     -> ", line)) {
-    if (buffer.empty()) {
+  std::string delimiter = ";";
+  // Runs the complete statements of Text (the splitter also takes the
+  // delimiter in force).
+  auto run = [&](const std::string& Text) {
+    Interrupts::Running running(Intr, ConnectionId(Server));
+    Run.Script(delimiter == ";" ? Text : "DELIMITER " + delimiter + "\n" + Text, "", false);
+  };
+  for (Read r; (r = ReadLine(Intr, buffer.empty() ? "rowset> " : "     -> ", line)) != Read::kEnd;) {
+    if (r == Read::kInterrupted) {  // the statement typed so far is dropped
+      buffer.clear();
+      continue;
+    }
+    if (Trim(buffer).empty()) {
+      buffer.clear();
       std::string rest;
       const std::string word = FirstWord(line, rest);
-      if (word == "\\q" || word == "quit" || word == "exit") break;
-      if (word == "\\help" || word == "help") {
+      std::string lower = word;
+      for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (word == "\\q" || lower == "quit" || lower == "exit") break;
+      if (word == "\\help" || lower == "help") {
         std::printf("%s", kHelp);
         continue;
       }
       if (word == "\\edit") {
-        Editor(Server, Out).Run(rest);
+        Editor(Server, Out, Intr).Run(rest);
+        if (Intr.QuitRequested()) break;
         continue;
       }
-      if (!word.empty() && word[0] == '\\') {
+      if (lower == "delimiter" || word == "\\d") {
+        const std::string d = Trim(rest);
+        if (d.empty() || d.find('\\') != std::string::npos)
+          std::printf("DELIMITER needs a delimiter that holds no backslash (DELIMITER ; goes back)\n");
+        else
+          delimiter = d;
+        continue;
+      }
+      if (word != "\\c" && word != "\\q" && !word.empty() && word[0] == '\\') {
         std::printf("unknown command %s (\\help lists the commands)\n", word.c_str());
         continue;
       }
       if (word.empty()) continue;
     }
-    buffer += buffer.empty() ? line : "\n" + line;
-    if (StatementEnded(buffer)) {
-      Run.Script(buffer, "", false);
+    const std::string text = buffer.empty() ? line : buffer + "\n" + line;
+    const Scanned scan = Scan(text, delimiter);
+    if (scan.command == 'q') break;
+    if (scan.command == 'c') {  // the statement typed so far is dropped
       buffer.clear();
+      continue;
     }
+    if (scan.end == std::string::npos) {
+      buffer = text;
+      continue;
+    }
+    run(text.substr(0, scan.end));
+    // What follows the last delimiter starts the next statement, unless it
+    // is only blanks and comments.
+    const std::string rest = text.substr(scan.end);
+    buffer = SplitScript(rest).empty() ? std::string() : rest;
     std::fflush(stdout);
+    if (Intr.QuitRequested()) break;
   }
   std::printf("\n");
-  std::error_code ignored;  // without the folder there is just no history
-  std::filesystem::create_directories(DataDirectory(Opts), ignored);
-  write_history(history.c_str());
   return 0;
 }
 

@@ -2,6 +2,7 @@
 #include "tools/rowset/Options.h"
 
 #include <cstdlib>
+#include <cstring>
 
 namespace rowset::cli {
 
@@ -29,10 +30,15 @@ std::string HelpText() {
       "  -P, --port NUMBER    TCP port (default 3306)\n"
       "  -S, --socket PATH    Unix socket of a local server (library driver)\n"
       "  -u, --user NAME      user name (default root)\n"
-      "  -p, --password       ask for the password (login dialog); otherwise it\n"
-      "                       is read from MYSQL_PWD. A password is never taken\n"
-      "                       from the command line.\n"
+      "  -p, --password       ask for the password: the login dialog on a\n"
+      "                       terminal, or the terminal (/dev/tty) when standard\n"
+      "                       input carries SQL; otherwise it is read from\n"
+      "                       MYSQL_PWD\n"
+      "  -pTEXT, --password=TEXT  the password itself (visible in your shell's\n"
+      "                       history: MYSQL_PWD or -p is safer)\n"
       "  -D, --database NAME  database to use\n"
+      "  Values of short options may be attached (-uroot -P3306 -hdb1), those of\n"
+      "  long options follow \"=\" (--user=root) or come as the next word.\n"
       "  -C, --compress       compressed protocol\n"
       "  --datadir DIR        data directory of the embedded server\n"
       "\n"
@@ -57,13 +63,22 @@ std::string HelpText() {
       "Interactive commands (a statement ends with \";\"):\n"
       "  \\edit TABLE [WHERE ...]  edit the rows of a table (\\help there lists\n"
       "                           the editor's commands)\n"
+      "  DELIMITER TEXT          end statements with TEXT instead of \";\"\n"
+      "  \\c                      drop the statement typed so far\n"
       "  \\help                   the commands;  \\q  quit\n"
+      "\n"
+      "Ctrl-C while a statement runs stops it (KILL QUERY on a second\n"
+      "connection) and the rest of the script; at the prompt it drops the line;\n"
+      "twice within a second it ends the program.\n"
       "\n"
       "Exit codes: 0 success, 1 a statement or the connection failed, 2 a bad\n"
       "option or argument.\n";
 }
 
 namespace {
+
+// Short options that take a value, which may be attached ("-uroot").
+const std::string kShortWithValue = "hPSuDep";
 
 bool ParsePort(const std::string& Text, uint16_t& Port) {
   if (Text.empty() || Text.size() > 5) return false;
@@ -76,6 +91,32 @@ bool ParsePort(const std::string& Text, uint16_t& Port) {
 }
 
 }  // namespace
+
+void HidePasswordArguments(int argc, char** argv) {
+  bool only_files = false;
+  for (int i = 1; i < argc; ++i) {
+    char* a = argv[i];
+    if (only_files || a[0] != '-') continue;
+    if (std::strcmp(a, "--") == 0) {
+      only_files = true;
+      continue;
+    }
+    // Options whose value is the next word: that word is not an option.
+    static const char* const kTakesNext[] = {"--driver", "--host", "-h", "--port", "-P", "--socket", "-S",
+                                             "--user", "-u", "--database", "-D", "--datadir",
+                                             "--execute", "-e", "--format"};
+    bool next = false;
+    for (const char* o : kTakesNext) next = next || std::strcmp(a, o) == 0;
+    if (next) {
+      ++i;
+      continue;
+    }
+    char* text = nullptr;
+    if (std::strncmp(a, "--password=", 11) == 0) text = a + 11;
+    else if (a[1] == 'p' && a[2] != '\0') text = a + 2;
+    for (; text != nullptr && *text != '\0'; ++text) *text = 'x';
+  }
+}
 
 std::string ParseOptions(int argc, char** argv, Options& Out) {
   bool only_files = false;
@@ -93,7 +134,8 @@ std::string ParseOptions(int argc, char** argv, Options& Out) {
       only_files = true;
       continue;
     }
-    // "--name=value" and "--name value" alike; short options take the next word.
+    // "--name=value" and "--name value" alike; short options take their
+    // value attached ("-uroot") or as the next word.
     std::string name = arg, value;
     bool inline_value = false;
     if (arg.rfind("--", 0) == 0) {
@@ -103,6 +145,10 @@ std::string ParseOptions(int argc, char** argv, Options& Out) {
         value = arg.substr(eq + 1);
         inline_value = true;
       }
+    } else if (arg.size() > 2 && kShortWithValue.find(arg[1]) != std::string::npos) {
+      name = arg.substr(0, 2);
+      value = arg.substr(2);
+      inline_value = true;
     }
     auto take = [&](std::string& into) -> std::string {
       if (inline_value) {
@@ -142,9 +188,16 @@ std::string ParseOptions(int argc, char** argv, Options& Out) {
     } else if (name == "--user" || name == "-u") {
       error = take(Out.user);
     } else if (name == "--password" || name == "-p") {
-      if (inline_value)
-        error = "the password is not taken from the command line: set MYSQL_PWD or give --password alone to be asked";
-      Out.prompt_password = true;
+      // Alone it asks; with a value (attached, or after "=") it is the
+      // password. The next word is never taken: it is a file.
+      if (inline_value) {
+        Out.password = value;
+        Out.has_password = true;
+        Out.prompt_password = false;
+      } else {
+        Out.prompt_password = true;
+        Out.has_password = false;
+      }
     } else if (name == "--database" || name == "-D") {
       error = take(Out.database);
     } else if (name == "--datadir") {

@@ -2,10 +2,16 @@
 // documents every option, and the checks that turn a bad option or argument
 // into one clear line (the caller exits with code 2).
 //
-// The password never comes from the command line, where other users of the
-// machine could read it (ps, shell history): it is taken from MYSQL_PWD, or
-// asked for through the login dialog when --password is given without a
-// value. "--password=TEXT" is refused.
+// Options are those of the mysql client where both have one: short options
+// take their value attached or as the next word ("-uroot", "-u root"), long
+// ones after "=" or as the next word ("--user=root", "--user root").
+//
+// The password: "-pTEXT" / "--password=TEXT" as with the mysql client (the
+// program then overwrites it in its argument vector, so that the process
+// list does not show it; shell history still may), else MYSQL_PWD, or asked
+// for when -p / --password is given alone: through the login dialog on a
+// terminal, on the controlling terminal (/dev/tty) when standard input
+// carries SQL.
 #ifndef ROWSET_TOOLS_ROWSET_OPTIONS_H_
 #define ROWSET_TOOLS_ROWSET_OPTIONS_H_
 
@@ -24,6 +30,8 @@ struct Options {
   uint16_t port = 0;  // 0: not given
   bool compress = false;
   bool prompt_password = false;  // --password: ask through the login dialog
+  std::string password;          // -pTEXT / --password=TEXT
+  bool has_password = false;     // whether password was given
   bool verbose = false;
   bool force = false;
   bool help = false;
@@ -41,6 +49,10 @@ struct Options {
 // Reads argv into Out. Returns an empty text when the command line is good,
 // else the one line that says what is wrong with it.
 std::string ParseOptions(int argc, char** argv, Options& Out);
+
+// Overwrites the text of a password given in argv ("-pTEXT",
+// "--password=TEXT") with "x" characters, as ParseOptions read it.
+void HidePasswordArguments(int argc, char** argv);
 
 // The text of --help.
 std::string HelpText();

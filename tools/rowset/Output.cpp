@@ -1,6 +1,8 @@
 // Result printing of the rowset program (see Output.h).
 #include "tools/rowset/Output.h"
 
+#include <wchar.h>
+
 #include <algorithm>
 
 namespace rowset::cli {
@@ -39,8 +41,33 @@ void Put(FILE* Out, std::string_view S) { std::fwrite(S.data(), 1, S.size(), Out
 
 size_t DisplayWidth(std::string_view Text) {
   size_t n = 0;
-  for (char c : Text)
-    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++n;
+  for (size_t i = 0; i < Text.size();) {
+    const unsigned char c = static_cast<unsigned char>(Text[i]);
+    if (c < 0x80) {
+      ++n;
+      ++i;
+      continue;
+    }
+    // One UTF-8 character: its columns as the terminal shows it (East Asian
+    // wide characters take two, combining marks none). A byte that starts
+    // no valid sequence, or a character the locale cannot measure, takes one.
+    size_t len = (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 1;
+    char32_t cp = len == 2 ? c & 0x1F : len == 3 ? c & 0x0F : c & 0x07;
+    bool valid = len > 1 && i + len <= Text.size();
+    for (size_t k = 1; valid && k < len; ++k) {
+      const unsigned char d = static_cast<unsigned char>(Text[i + k]);
+      valid = (d & 0xC0) == 0x80;
+      cp = (cp << 6) | (d & 0x3F);
+    }
+    if (!valid) {
+      ++n;
+      ++i;
+      continue;
+    }
+    const int w = ::wcwidth(static_cast<wchar_t>(cp));
+    n += w < 0 ? 1 : static_cast<size_t>(w);
+    i += len;
+  }
   return n;
 }
 

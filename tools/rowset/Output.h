@@ -49,7 +49,9 @@ class Printer {
 // A JSON string literal for valid UTF-8 text; {"hex":"..."} for any other
 // bytes, so that every value can be read back exactly.
 std::string JsonValue(std::string_view Bytes);
-// Display width of a text: UTF-8 characters (continuation bytes not counted).
+// Display width of a UTF-8 text in terminal columns (wcwidth: two for East
+// Asian wide characters, none for combining marks; one for any byte that is
+// not UTF-8). Needs a UTF-8 character locale (the program sets one).
 size_t DisplayWidth(std::string_view Text);
 
 }  // namespace rowset::cli

@@ -18,13 +18,18 @@ class Progress {
  public:
   Progress(FILE* Err, size_t Statements, size_t Bytes, bool Enabled)
       : err_(Err), total_(Statements), bytes_(Bytes), enabled_(Enabled), start_(Clock::now()) {}
-  ~Progress() {
-    if (enabled_ && drawn_) std::fprintf(err_, "\r%*s\r", 78, "");
+  ~Progress() { Clear(); }
+  // Takes the line off the terminal, so that what a statement prints (on
+  // either stream) never shares a line with it; the next Update draws it
+  // again below that output.
+  void Clear() {
+    if (enabled_ && drawn_) std::fputs("\r\x1b[K", err_);
+    drawn_ = false;
   }
   void Update(size_t Done, size_t BytesDone) {
     if (!enabled_) return;
     const auto now = Clock::now();
-    if (drawn_ && now - last_ < std::chrono::milliseconds(200)) return;
+    if (now - last_ < std::chrono::milliseconds(200)) return;
     last_ = now;
     drawn_ = true;
     const double secs = std::chrono::duration<double>(now - start_).count();
@@ -127,10 +132,24 @@ std::string Runner::MessageText(const std::exception& E) {
   return r;
 }
 
+bool Runner::FromServer(const std::exception& E) {
+  const auto* m = dynamic_cast<const EMySQLError*>(&E);
+  return m != nullptr && m->ServerErrorCode() != 0;
+}
+
+std::string Runner::ErrorText(const std::exception& E, const std::string& Where) {
+  if (!FromServer(E)) return "ERROR" + Where + ": " + MessageText(E);
+  const auto& m = dynamic_cast<const EMySQLError&>(E);
+  // Without SQL states (the built-in client) the general state, as the
+  // mysql client shows for errors that have none.
+  const std::string state = m.SqlState().empty() ? "HY000" : m.SqlState();
+  return "ERROR " + std::to_string(m.ServerErrorCode()) + " (" + state + ")" + Where + ": " +
+         m.ServerMessage();
+}
+
 void Runner::Fail(const std::exception& E, const std::string& Where) {
   ++failures_;
-  std::fprintf(err_, "ERROR%s%s: %s\n", Where.empty() ? "" : " in ", Where.c_str(),
-               MessageText(E).c_str());
+  std::fprintf(err_, "%s\n", ErrorText(E, Where).c_str());
 }
 
 bool Runner::Statement(const std::string& Sql, const std::string& Where) {
@@ -162,14 +181,22 @@ bool Runner::Statement(const std::string& Sql, const std::string& Where) {
 }
 
 bool Runner::Script(const std::string& Text, const std::string& Name, bool ShowProgress) {
-  const std::vector<std::string> statements = SplitScript(Text);
+  std::vector<int64_t> lines;
+  const std::vector<std::string> statements = SplitScript(Text, &lines);
   size_t total = 0;
   for (const std::string& s : statements) total += s.size();
   Progress progress(err_, statements.size(), total, ShowProgress);
   size_t bytes = 0;
   bool ok = true;
   for (size_t i = 0; i < statements.size(); ++i) {
-    const std::string where = "statement " + std::to_string(i + 1) + (Name.empty() ? "" : " of " + Name);
+    if (Interrupted && Interrupted()) {
+      ok = false;
+      break;
+    }
+    progress.Clear();
+    std::string where;
+    if (!Name.empty()) where = " at line " + std::to_string(lines[i]);
+    if (!Name.empty() && Name != "-e" && Name != "standard input") where += " in file: '" + Name + "'";
     if (!Statement(statements[i], where)) {
       ok = false;
       if (!force_) break;

@@ -99,7 +99,8 @@ void ConfigureRemote(TMySQLServer& Server, const Options& Opts, Driver Kind) {
   }
   Server.SetPort(Opts.port != 0 ? Opts.port : 3306);
   Server.SetUserName(Opts.user.empty() ? "root" : Opts.user);
-  if (const char* pwd = std::getenv("MYSQL_PWD")) Server.SetPassword(pwd);
+  if (Opts.has_password) Server.SetPassword(Opts.password);
+  else if (const char* pwd = std::getenv("MYSQL_PWD")) Server.SetPassword(pwd);
   Server.SetCompression(Opts.compress);
 }
 
@@ -160,8 +161,10 @@ std::unique_ptr<TMySQLServer> Connect(const Options& Opts, bool& Cancelled) {
   } catch (const EMySQLError& e) {
     // The embedded server's reasons are in its log, not in the error.
     if (kind != Driver::kEmbedded || Opts.verbose) throw;
-    throw EMySQLError(e.ErrorCode(), std::string(e.what()) + "\r\n(the embedded server's messages are in " +
-                                         DataDirectory(Opts) + "/server.log)");
+    const std::string where = "(the embedded server's messages are in " + DataDirectory(Opts) + "/server.log)";
+    EMySQLError error(e.ErrorCode(), std::string(e.what()) + "\r\n" + where);
+    if (e.ServerErrorCode() != 0) error.SetServerError(e.ServerErrorCode(), e.ServerMessage() + " " + where, e.SqlState());
+    throw error;
   }
   // Text is exchanged as UTF-8 (all of it, emoji included) where the server
   // knows utf8mb4 (5.5.3 and later), as terminals and files expect today.
