@@ -399,7 +399,9 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // doThreadedUpdate the open runs on a worker thread on a connection of the
   // dataset's own (ThreadDatasetOpen, components/MySQLThreads.h) and
   // OnThreadOpened, with the dataset as sender, runs on the main thread when
-  // it is done; with Wait the call returns then.
+  // it is done, also when the open failed; with Wait the call returns then,
+  // raising the open's failure, and without Wait the failure goes to the
+  // application's exception handler.
   void Execute(bool Wait = true);
   // Installed by the thread unit: opens Dataset on a worker thread, calls
   // OnOpened when done; returns when it is done if Wait is set.

@@ -47,13 +47,32 @@
 //   as ID, so that a failure can be told apart from others.
 // - ThreadDatasetOpen calls its callback with the dataset as sender, as an
 //   open on the calling thread does (Execute), not with the thread.
+// - A failure is never lost. A failed pass keeps its exception (Failure);
+//   an open that a caller waits for (ThreadDatasetOpen or
+//   TMySQLThreadedOpen::ThreadExecute with Wait) raises it to that caller
+//   after the finish callback ran. A failure no message can carry (window
+//   handle 0) and no waiting caller receives goes to the application's
+//   exception handler (ApplicationHandleException) on the main thread once
+//   the thread ends, after OnFinish; OnFinish itself sees it as the
+//   thread's Failure. An exception raised by OnFinish (or OnTerminate) goes
+//   to that handler too: it has no caller to reach.
+// - A running statement can be cancelled: CancelStatement sends "KILL QUERY
+//   <id>" for the worker's connection on a second connection of the same
+//   component. TerminateAndWait gives a running statement the thread's
+//   TimeOut to end, then cancels it, so freeing a thread never waits a
+//   statement out; ThreadWaitSQLFree cancels its statement once the
+//   time-out has passed. A cancelled statement ends with the server's error
+//   (1317 "Query execution was interrupted"), reported like any other; one
+//   that had not started yet is not sent at all (a silent abort).
 #ifndef ROWSET_COMPONENTS_MYSQLTHREADS_H_
 #define ROWSET_COMPONENTS_MYSQLTHREADS_H_
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "components/MySQLDataset.h"
@@ -107,6 +126,23 @@ class TMySQLThread : public TThread {
   TMySQLThread(const std::string& Settings, HWND Handle, bool FreeOnTerminate);
   ~TMySQLThread() override;
 
+  // Terminates; a statement still running gets TimeOut ms to end by itself
+  // and is then cancelled (CancelStatement, repeated until it ends); then
+  // waits for the thread as the base class does.
+  void TerminateAndWait() override;
+  // Sends "KILL QUERY" for the statement the worker is running now, on a
+  // second connection of the same component, and keeps a statement that has
+  // not started yet from being sent. True when a statement was running.
+  // Any thread but the worker may call it. Raises when the second
+  // connection cannot be opened.
+  bool CancelStatement();
+  // Waits up to WaitMs for the running statement to end by itself, then
+  // cancels it, again and again until it has ended (or the second
+  // connection cannot be opened). Nothing is sent after it. Any thread but
+  // the worker may call it; on the main thread it runs synchronized calls
+  // while it waits.
+  void StopStatement(uint32_t WaitMs);
+
   // Status 32, suspend flag, event reset, thread started or resumed; true.
   virtual bool ThreadExecute();
 
@@ -128,6 +164,9 @@ class TMySQLThread : public TThread {
   // The text of the exception last reported (empty when none); read it once
   // the thread has finished.
   const std::string& LastException() const { return last_exception_; }
+  // The exception of a failed pass (nullptr when none; a silent abort is
+  // not kept); read it once the thread has finished, or in OnFinish.
+  std::exception_ptr Failure() const;
   // Whether the message of that "Main" switch is posted.
   bool Switch(const char* Key) const;
 
@@ -143,8 +182,18 @@ class TMySQLThread : public TThread {
   TMySQLServer* check_server_ = nullptr;
   // The driver whose per-thread state the worker frees when it ends.
   TMySQLBase* thread_driver_ = nullptr;
+  // False when a waiting caller receives the failure (raised to it).
+  bool report_failure_ = true;
+  // Worker side, around the task's statements, given the OnExecSQL event of
+  // the dataset that runs them on a connection of its own: the hook notes
+  // that connection for CancelStatement before each statement is sent (and
+  // refuses to send one once a cancel was asked for), keeping a handler
+  // already there; StatementsDone forgets it and puts the handler back.
+  void StatementsStarting(TMySQLEvent& OnExecSQL);
+  void StatementsDone(TMySQLEvent& OnExecSQL);
 
  private:
+  bool StatementRunning() const;
   bool Post(const char* Key, uint32_t Msg, uintptr_t WParam, intptr_t LParam);
   bool PostText(const char* Key, uint32_t Msg, uintptr_t WParam, const std::string& Text);
 
@@ -152,6 +201,15 @@ class TMySQLThread : public TThread {
   mutable TCriticalSection status_lock_;
   const std::string settings_;
   std::string last_exception_;
+  std::exception_ptr failure_;  // under status_lock_
+  // The statement being run: its component, server-side connection id (0:
+  // none) and connection, and whether a cancel was asked for; under cancel_lock_.
+  mutable std::mutex cancel_lock_;
+  TMySQLServer* running_server_ = nullptr;
+  uint32_t running_id_ = 0;
+  MySQLHandle running_connection_ = nullptr;
+  bool cancel_requested_ = false;
+  TMySQLEvent saved_on_exec_sql_;
   uint8_t status_ = MYSQL_THREAD_FINISHED;  // shared, under status_lock_
   uint8_t own_status_ = MYSQL_THREAD_FINISHED;
   bool suspend_when_idle_ = false;
@@ -200,7 +258,8 @@ class TMySQLThreadedOpen : public TMySQLThread {
   ~TMySQLThreadedOpen() override;
 
   using TMySQLThread::ThreadExecute;
-  // Starts the open; with Wait, returns once the thread has finished.
+  // Starts the open; with Wait, returns once the thread has finished and
+  // raises the open's failure, if any (after the finish callback ran).
   // REQUIRES: not a FreeOnTerminate thread when Wait is set.
   bool ThreadExecute(TMySQLDatasetBase* Dataset, bool Wait);
 
@@ -213,7 +272,8 @@ class TMySQLThreadedOpen : public TMySQLThread {
 };
 
 // Runs SQL with Wait, then frees the thread (waiting for it); true when the
-// statement finished within the time-out (also when it failed).
+// statement finished within the time-out (also when it failed). Past the
+// time-out the statement is cancelled (KILL QUERY) and false returned.
 bool ThreadWaitSQLFree(TMySQLServer* Server, const std::string& SQL, HWND Handle,
                        const std::string& Settings = kMySQLThreadSettings);
 // Starts a thread that frees itself; OnFinish runs on the main thread at its
@@ -230,7 +290,10 @@ bool ThreadSQLAnswer(TMySQLServer* Server, const std::string& SQL, HWND Handle,
                      int32_t AnswerMessage, int32_t AnswerWord,
                      const std::string& Settings = kMySQLThreadSettings);
 // Opens Dataset on a worker (window 0). OnOpened runs on the main thread
-// when it ends. With Wait, returns once it has finished.
+// when it ends, also when the open failed (the dataset is then closed).
+// With Wait, returns once it has finished and raises the open's failure;
+// without, the failure goes to the application's exception handler after
+// OnOpened ran.
 void ThreadDatasetOpen(TMySQLDatasetBase* Dataset, TNotifyEvent OnOpened, bool Wait);
 
 // Turns the messages of the statement threads it starts into events, on the
