@@ -19,7 +19,7 @@ cd "$(dirname "$0")"
 BUILD_DIR=${ROWSET_BUILD_DIR:-build}
 PACKAGES=(build-essential cmake g++ python3 zlib1g-dev libgtest-dev googletest
   mariadb-server mariadb-client libmariadb3 libmariadb-dev libmariadbd19 ccache pkgconf tmux
-  libedit-dev)
+  libedit-dev dpkg-dev)
 
 deps() {
   install_packages "${PACKAGES[@]}"
