@@ -96,8 +96,8 @@ constexpr uint32_t WM_MYSQL_THREAD_SPEED = WM_USER + 193;      // 1217: id, spee
 // Status values.
 constexpr uint8_t MYSQL_THREAD_FINISHED = 0;  // finished or failed
 constexpr uint8_t MYSQL_THREAD_IDLE = 1;      // suspends between passes
-constexpr uint8_t MYSQL_THREAD_STOP = 17;
-constexpr uint8_t MYSQL_THREAD_RUNNING = 32;
+constexpr uint8_t MYSQL_THREAD_STOP = 17;     // ends the work loop
+constexpr uint8_t MYSQL_THREAD_RUNNING = 32;  // set when a task starts
 
 // The settings text the free functions use.
 inline constexpr const char* kMySQLThreadSettings = "[MySQL]\r\nTimeOut=30000\r\n";
@@ -105,6 +105,7 @@ inline constexpr const char* kMySQLThreadSettings = "[MySQL]\r\nTimeOut=30000\r\
 // Declared for thread errors; the library itself does not raise it.
 class EMySQLThreadException : public Exception {
  public:
+  // The constructors of Exception.
   using Exception::Exception;
 };
 
@@ -124,6 +125,7 @@ class TMySQLThread : public TThread {
   // where messages go (0: none). OnFinish (set before ThreadExecute) runs on
   // the main thread when the thread ends.
   TMySQLThread(const std::string& Settings, HWND Handle, bool FreeOnTerminate);
+  // Stops the thread as TerminateAndWait does.
   ~TMySQLThread() override;
 
   // Terminates; a statement still running gets TimeOut ms to end by itself
@@ -146,7 +148,10 @@ class TMySQLThread : public TThread {
   // Status 32, suspend flag, event reset, thread started or resumed; true.
   virtual bool ThreadExecute();
 
+  // Sets the status to S; when it changes, also the shared status (under
+  // the status lock), and posts 1213 (switch "SilentStatus").
   void SetStatus(uint8_t S);
+  // The shared status, read under the status lock; any thread may call it.
   uint8_t GetStatus() const;
   // Posts 1211 with a copy of the text (switch "SilentExceptions").
   void NotifyException(const std::string& Message);
@@ -157,9 +162,14 @@ class TMySQLThread : public TThread {
   // Sets the event; posts 1214 with GetStatus (switch "SilentTasks").
   void SetNotifyTask();
 
+  // The settings text given at construction.
   const std::string& Settings() const { return settings_; }
+  // "TimeOut" of section "MySQL" of the settings, in milliseconds (30000).
   int32_t TimeOut() const { return time_out_; }
+  // Where messages are posted; 0 for none.
   HWND Handle() const { return handle_; }
+  // The completion event: reset when a task starts, set when it ends (also
+  // by failing). The reference lives as long as the thread object.
   TEvent& Event() { return event_; }
   // The text of the exception last reported (empty when none); read it once
   // the thread has finished.
@@ -170,6 +180,8 @@ class TMySQLThread : public TThread {
   // Whether the message of that "Main" switch is posted.
   bool Switch(const char* Key) const;
 
+  // Runs on the main thread when the thread ends, with the thread as
+  // sender; an exception it raises goes to the application's handler.
   TNotifyEvent OnFinish;
 
  protected:
@@ -224,8 +236,13 @@ class TMySQLThreadOrder;
 // posts that) on a dataset of its own.
 class TMySQLThreadedSQL : public TMySQLThread {
  public:
+  // As TMySQLThread's. With AnswerMessage above 0 and a window handle the
+  // statement is opened as a dataset and posted as that message, with
+  // AnswerWord as wParam (the receiver owns it: TakeMySQLThreadDataset).
   TMySQLThreadedSQL(const std::string& Settings, HWND Handle, bool FreeOnTerminate,
                     uint32_t AnswerMessage = 0, int32_t AnswerWord = 0);
+  // Stops the thread as TerminateAndWait does; a statement that never ran
+  // no longer holds up those ordered after it.
   ~TMySQLThreadedSQL() override;
 
   using TMySQLThread::ThreadExecute;
@@ -254,7 +271,9 @@ class TMySQLThreadedSQL : public TMySQLThread {
 // Opens one dataset on the worker thread.
 class TMySQLThreadedOpen : public TMySQLThread {
  public:
+  // As TMySQLThread's.
   TMySQLThreadedOpen(const std::string& Settings, HWND Handle, bool FreeOnTerminate);
+  // Stops the thread as TerminateAndWait does.
   ~TMySQLThreadedOpen() override;
 
   using TMySQLThread::ThreadExecute;
@@ -296,17 +315,24 @@ bool ThreadSQLAnswer(TMySQLServer* Server, const std::string& SQL, HWND Handle,
 // OnOpened ran.
 void ThreadDatasetOpen(TMySQLDatasetBase* Dataset, TNotifyEvent OnOpened, bool Wait);
 
-// Turns the messages of the statement threads it starts into events, on the
-// thread that created it (the main thread).
+// A note from a worker (message 1212): its text.
 using TMySQLThreadNotifyEvent =
     std::function<void(TObject* Sender, int32_t ID, const std::string& Value, bool& Continue)>;
+// Progress of a worker (messages 1215-1217): total, current value, speed.
 using TMySQLThreadProgressEvent = std::function<void(TObject* Sender, int32_t ID, int32_t Total,
                                                      int32_t Current, float Speed, bool& Continue)>;
+// A worker's error, status change or finished task: its id, a status and,
+// for an error, the text.
 using TMySQLThreadStatusEvent = std::function<void(TObject* Sender, int32_t ID, int32_t Status,
                                                    const std::string& Value, bool& Continue)>;
 
+// Turns the messages of the statement threads it starts into events, on the
+// thread that created it (the main thread). Continue is one flag handed to
+// every event by reference; it is not read back.
 class TMySQLThreaded : public TComponent {
  public:
+  // TimeOut 30000, Intervals 100, and a receiver of its own for the
+  // workers' messages.
   explicit TMySQLThreaded(TComponent* AOwner = nullptr);
   // Frees the receiver: messages still queued are dropped with their texts.
   ~TMySQLThreaded() override;
@@ -317,20 +343,28 @@ class TMySQLThreaded : public TComponent {
   // The message handler (1211-1217).
   void OwnProc(TMessage& Message);
 
+  // The time-out (ms) written into the settings of each thread it starts.
   int32_t TimeOut() const { return time_out_; }
+  // Sets TimeOut for the threads started from now on.
   void SetTimeOut(int32_t Value) { time_out_ = Value; }
+  // Stored only.
   uint16_t Intervals() const { return intervals_; }
+  // Stores Intervals.
   void SetIntervals(uint16_t Value) { intervals_ = Value; }
+  // The receiver the workers post to; valid while the component lives.
   HWND Handle() const { return handle_; }
+  // The last progress total received (message 1215).
   int32_t Total() const { return total_; }
+  // The last progress value received (message 1216).
   int32_t Current() const { return current_; }
+  // The last speed received (message 1217), truncated toward zero.
   float Speed() const { return speed_; }
 
-  TMySQLThreadNotifyEvent OnNotify;
-  TMySQLThreadProgressEvent OnProgress;
-  TMySQLThreadStatusEvent OnError;
-  TMySQLThreadStatusEvent OnStatus;
-  TMySQLThreadStatusEvent OnTask;
+  TMySQLThreadNotifyEvent OnNotify;      // message 1212, ID 0
+  TMySQLThreadProgressEvent OnProgress;  // message 1215 (after 1216 and 1217)
+  TMySQLThreadStatusEvent OnError;       // message 1211: the thread's id, status 2, the text
+  TMySQLThreadStatusEvent OnStatus;      // message 1213: the thread's id and new status
+  TMySQLThreadStatusEvent OnTask;        // message 1214: the thread's id and status
   TMySQLThreadStatusEvent OnTimeOut;  // no message fires it
   TMySQLThreadStatusEvent OnIdle;     // no message fires it
 
