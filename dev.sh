@@ -22,7 +22,7 @@ export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD} CCACHE_NOHASHDIR=${CCACHE_NOHASHDI
 BUILD_DIR=${ROWSET_BUILD_DIR:-build}
 PACKAGES=(build-essential cmake g++ python3 zlib1g-dev libgtest-dev googletest
   mariadb-server mariadb-client libmariadb3 libmariadb-dev libmariadbd19 ccache pkgconf tmux
-  libedit-dev)
+  libedit-dev dpkg-dev)
 
 deps() {
   install_packages "${PACKAGES[@]}"
@@ -42,23 +42,27 @@ install_packages() {
   fi
 }
 
-# The API reference from the public headers. Fails when a public class of the
-# connection component, the datasets or the drivers has no doc comment.
+# The API reference from the public headers. Fails when a public class, or a
+# public member of a class or namespace, of the connection component, the
+# datasets, the threads or the drivers (components/, drivers/) has no doc
+# comment; members listed in cmake/docs_undocumented.txt are the
+# documentation still owed and only counted (document them and drop them
+# from the list; nothing new joins it).
 docs() {
   install_packages doxygen
   local out="$BUILD_DIR/docs"
   mkdir -p "$out"
+  rm -rf "$out/xml"
   local dirs=()
   for d in host util wire drivers parser components design; do [[ -d $d ]] && dirs+=("$d"); done
   ROWSET_DOCS_DIR="$out" ROWSET_DOCS_INPUT="${dirs[*]}" ROWSET_VERSION=$(sed -n 's/^project(rowset VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt) \
     doxygen cmake/Doxyfile
-  local undocumented
-  undocumented=$(grep -E '(^|/)(components|drivers)/[^/:]*:[0-9]+: warning: Compound .* is not documented' \
-    "$out/warnings.log" || true)
   echo "dev.sh: API reference in $out/html/index.html ($(grep -c 'warning:' "$out/warnings.log" || true) warnings in $out/warnings.log)"
-  if [[ -n $undocumented ]]; then
+  local undocumented
+  if ! undocumented=$(python3 cmake/doxygen_undocumented.py --known cmake/docs_undocumented.txt \
+      "$out/xml" components drivers); then
     echo "$undocumented" >&2
-    echo "dev.sh: public classes above have no doc comment" >&2
+    echo "dev.sh: the public classes and members above have no doc comment" >&2
     return 1
   fi
 }

@@ -106,9 +106,39 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION libdevel)
-# The rowset program edits its input lines through libedit.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libmariadb3, zlib1g, libedit2")
-# The embedded back end loads libmariadbd.so.19 only when asked for; building
-# against the package's CMake files or rowset.pc needs zlib's headers.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libmariadbd19, zlib1g-dev")
+# The package carries what was built without its debug information: the
+# programs and a shared library stripped, a static library stripped of its
+# debug sections (its symbols stay: it is linked against). `cmake --install`
+# without --strip keeps everything as built.
+set(CPACK_STRIP_FILES ON)
+if(NOT BUILD_SHARED_LIBS)
+  install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+      execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-debug
+        \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/$<TARGET_FILE_NAME:rowset>\"
+        RESULT_VARIABLE _rowset_strip)
+      if(NOT _rowset_strip EQUAL 0)
+        message(FATAL_ERROR \"could not strip the static library\")
+      endif()
+    endif()")
+endif()
+# Dependencies: the versions of libc6, libstdc++6, libedit2 and zlib1g the
+# programs (and a shared library) were linked against come from
+# dpkg-shlibdeps (package dpkg-dev). The client library is loaded at run
+# time, so no linker records it: it is named here. The package is the
+# development package (headers, CMake and pkg-config files): building
+# against it needs zlib's headers (rowset::rowset and rowset.pc link -lz).
+find_program(ROWSET_DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(ROWSET_DPKG_SHLIBDEPS)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libmariadb3, zlib1g-dev")
+else()
+  message(STATUS "dpkg-shlibdeps not found (package dpkg-dev): the Debian package "
+    "names its libraries without versions")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libmariadb3, zlib1g, zlib1g-dev, libedit2, libstdc++6, libc6")
+endif()
+# The embedded back end, the rowset program's default, loads
+# libmariadbd.so.19 only when asked for, and its server needs the system
+# tables and messages of mariadb-server-core.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libmariadbd19, mariadb-server-core")
 include(CPack)

@@ -254,18 +254,18 @@ class TFieldInfo : public TObject {
   std::string Name;          // the column's name as sent (its alias)
   std::string OrgName;       // its name in its table
   std::string Table;         // table alias; empty for a computed column
-  std::string OrgTable;
-  std::string Database;
+  std::string OrgTable;      // the table's own name
+  std::string Database;      // the table's database
   std::string DefaultValue;  // the text a new record starts with
   std::string FullName;      // identifier used in generated SQL
   std::string DisplayName;   // database.table.name, parts present only when known
   std::string Values;        // enum/set members as comma text of quoted items
-  uint8_t ColumnType = 0;
+  uint8_t ColumnType = 0;    // the server's column type code
   uint8_t ServerType = 0;    // the type as the server sent it (ColumnType before the options)
-  uint32_t Length = 0;
-  uint32_t Flags = 0;
+  uint32_t Length = 0;       // the column's display width
+  uint32_t Flags = 0;        // the column flag bits
   bool Modified = false;     // takes part in the next generated insert or update
-  bool IsServerColumn = true;
+  bool IsServerColumn = true;  // false for a custom field (not in the result)
   // DefaultValue is the server's own column default: a new record shows it,
   // but an insert leaves the column to the server unless it was changed.
   bool ServerDefault = false;
@@ -329,14 +329,22 @@ struct TRowCheck {
 // FieldInfos: (key, TFieldInfo) in column order; keys compare ignoring case.
 class TFieldInfoList {
  public:
+  // The number of columns.
   int Count() const { return static_cast<int>(items_.size()); }
+  // The key of column Index. REQUIRES: 0 <= Index < Count().
   const std::string& Key(int Index) const { return items_[static_cast<size_t>(Index)].key; }
+  // Renames column Index. REQUIRES: 0 <= Index < Count().
   void SetKey(int Index, const std::string& Key) { items_[static_cast<size_t>(Index)].key = Key; }
+  // Column Index, owned by the list. REQUIRES: 0 <= Index < Count().
   TFieldInfo* Info(int Index) const { return items_[static_cast<size_t>(Index)].info.get(); }
+  // Info(Index).
   TFieldInfo* operator[](int Index) const { return Info(Index); }
   int IndexOf(const std::string& Key) const;  // -1 when none
+  // The column of that key; nullptr when none.
   TFieldInfo* Find(const std::string& Key) const;
+  // Appends a column and takes it over; its index.
   int Add(const std::string& Key, std::unique_ptr<TFieldInfo> Info);
+  // Frees every column.
   void Clear() { items_.clear(); }
 
  private:
@@ -445,7 +453,9 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // doThreadedUpdate the open runs on a worker thread on a connection of the
   // dataset's own (ThreadDatasetOpen, components/MySQLThreads.h) and
   // OnThreadOpened, with the dataset as sender, runs on the main thread when
-  // it is done; with Wait the call returns then.
+  // it is done, also when the open failed; with Wait the call returns then,
+  // raising the open's failure, and without Wait the failure goes to the
+  // application's exception handler.
   void Execute(bool Wait = true);
   // Installed by the thread unit: opens Dataset on a worker thread, calls
   // OnOpened when done; returns when it is done if Wait is set.
@@ -1119,13 +1129,19 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
 // not outlive its dataset.
 class TMySQLBlobStream : public TStream {
  public:
+  // A stream over the value of Field (a blob or memo field of a
+  // TMySQLDatasetBase), for reading or writing as Mode says.
   TMySQLBlobStream(TField* Field, TBlobStreamMode Mode);
   // Commits held writes (see above); never throws.
   ~TMySQLBlobStream() override;
+  // Not copyable.
   TMySQLBlobStream(const TMySQLBlobStream&) = delete;
+  // Not copyable.
   TMySQLBlobStream& operator=(const TMySQLBlobStream&) = delete;
 
   int64_t Read(void* Buffer, int64_t Count) override;
+  // Writes Count bytes at the position (the value grows as needed); the
+  // count written, 0 when the stream cannot write.
   int64_t Write(const void* Buffer, int64_t Count) override;
   // No clamping: the position may lie before the start or past the end.
   int64_t Seek(int64_t Offset, uint16_t Origin) override;
@@ -1133,7 +1149,9 @@ class TMySQLBlobStream : public TStream {
   // Empties the value (a bmWrite stream does this when made).
   void Truncate();
 
+  // Whether the stream has a value to work on.
   bool Opened() const { return opened_; }
+  // Whether it wrote to the value.
   bool Modified() const { return modified_; }
   // Works on the active record buffer (else on the record at the
   // dataset's record number, read only).

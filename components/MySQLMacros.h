@@ -71,6 +71,7 @@ namespace rowset {
 // "0x" and two upper-case hexadecimal digits per byte, in byte order;
 // "NULL" for an empty Data.
 std::string HexStr(std::string_view Data);
+// As above, for Length bytes at Data ("NULL" when Length is below 1).
 inline std::string HexStr(const char* Data, long Length) {
   return Length < 1 || Data == nullptr ? std::string("NULL")
                                        : HexStr(std::string_view(Data, static_cast<size_t>(Length)));
@@ -80,13 +81,17 @@ std::string QuoteStr(const std::string& S);
 
 // The default select template for the delimiters S and E.
 std::string DefaultSelectText(const std::string& S, const std::string& E);
+// The default update template: the table, the changed columns, the key.
 std::string DefaultUpdateText(const std::string& S, const std::string& E);
+// The default insert template: the table and the changed columns.
 std::string DefaultInsertText(const std::string& S, const std::string& E);
+// The default delete template: the table and the key.
 std::string DefaultDeleteText(const std::string& S, const std::string& E);
 
 // The placeholders a statement carries where a table name or a key
 // condition cannot be built; the server then rejects the statement.
 inline constexpr const char* kNoTableNamePlaceholder = "PleaseSpecifyATableNameProperty";
+// The placeholder for a key condition (see above).
 inline constexpr const char* kNoKeyPlaceholder =
     "PleaseMakeSureYourTableHasAPrimaryKeyWhichIsPartOfTheSelectORSpecifyTheFieldNamePropertyForTheDataset";
 

@@ -68,6 +68,7 @@ enum TMySQLServerOption {
   soDropIfExists,     // drop the database before creating it
   soCloseOnChildren   // disconnect when the last dataset has closed
 };
+// The component's options, stored as a word (bit n = member n).
 using TMySQLServerOptions = Set<TMySQLServerOption>;
 
 // The client flag word for the capability members of Options: 1, 2, 4, ...,
@@ -108,11 +109,17 @@ class TMySQLServerClient {
   // and index definitions after reading (doRetrieveFieldValues,
   // doRetrieveIndexDefs).
   virtual void ExcludeRetrieveOptions() = 0;
+  // The table the dataset edits (and creates).
   virtual void SetTableName(const std::string& Value) = 0;
+  // The dataset's SQL text; owned by the dataset.
   virtual TStrings* SQL() = 0;
+  // The detail's link fields ("master=detail;..."), as Link sets them.
   virtual std::string MasterFields() const = 0;
+  // Sets MasterFields.
   virtual void SetMasterFields(const std::string& Value) = 0;
+  // The data source of the master dataset; nullptr without one.
   virtual TDataSource* MasterSource() const = 0;
+  // Sets MasterSource.
   virtual void SetMasterSource(TDataSource* Value) = 0;
 
  protected:
@@ -142,8 +149,9 @@ class TMySQLServer : public TCustomConnection {
   std::string ClientVersion();  // the driver's ClientInfo text
   std::string ServerVersion();  // ServerInfo of the main connection; "-1" when disconnected
   int32_t ClientVer();          // the driver's version numbers (major*10000+minor*100+patch)
-  int32_t ServerVer();
+  int32_t ServerVer();           // of the main connection's server
 
+  // The kind of the driver the component holds.
   TMySQLDriverType DriverKind() const { return driver_kind_; }
   // Disconnects, then replaces the driver by one of the new kind, configured
   // with the option text of its Params section ("direct", "embedded",
@@ -151,29 +159,44 @@ class TMySQLServer : public TCustomConnection {
   void SetDriverType(TMySQLDriverType Value);
   // The driver object (owned by the component, never nullptr).
   TMySQLBase* DriverProperties() const { return driver_.get(); }
+  // The same driver object.
   TMySQLBase* GetDriver() const { return driver_.get(); }
   // Disconnects and takes Value as the driver (DriverKind then names its
   // kind); nullptr is refused with EMySQLError (the component always has a
   // driver).
   void SetDriver(std::unique_ptr<TMySQLBase> Value);
 
+  // Whether the main connection is open.
   bool GetConnected() override;
+  // Connects (DoConnect) or disconnects (DoDisconnect); raises when the
+  // connect fails.
   void SetConnected(bool Value) override;
+  // SetConnected(true).
   void Connect() { SetConnected(true); }
+  // SetConnected(false).
   void Disconnect() { SetConnected(false); }
 
+  // The database selected at connect and by SetDatabaseName.
   const std::string& DatabaseName() const { return database_name_; }
   // When connected (and not loading) selects the name on the main
   // connection, also when it did not change, and stores it only once the
   // selection succeeded: a refused name raises and the old one stays.
   void SetDatabaseName(const std::string& Value);
+  // The server's host name or address, for the next connect.
   const std::string& Host() const { return host_; }
+  // Sets Host; a change disconnects first.
   void SetHost(const std::string& Value);
+  // The server's TCP port (3306), for the next connect.
   uint16_t Port() const { return port_; }
+  // Sets Port; a change disconnects first.
   void SetPort(uint16_t Value);
+  // The login name, for the next connect.
   const std::string& UserName() const { return user_name_; }
+  // Sets UserName; a change disconnects first.
   void SetUserName(const std::string& Value);
+  // The login password, for the next connect.
   const std::string& Password() const { return password_; }
+  // Sets Password; a change disconnects first.
   void SetPassword(const std::string& Value);
 
   // INI text. Section "client": keys "host", "port", "user", "password"
@@ -184,14 +207,21 @@ class TMySQLServer : public TCustomConnection {
   // what the next connect reads; SetParams also disconnects and passes the
   // driver its new options.
   TStrings* Params() { return params_.get(); }
+  // Disconnects, takes a copy of Value and passes the driver its options.
   void SetParams(const TStrings& Value);
+  // As above, from INI text.
   void SetParams(const std::string& Text);
 
+  // Whether coCompress is among Options (the compressed protocol).
   bool Compression() const { return options_.Contains(coCompress); }
+  // Adds or removes coCompress; a change disconnects first.
   void SetCompression(bool Value);
+  // Client flags (co...) and component options (so...).
   TMySQLServerOptions Options() const { return options_; }
+  // Sets Options; a change disconnects first.
   void SetOptions(TMySQLServerOptions Value);
 
+  // Called at each connect with the component and its Params (see above).
   TMySQLServerLoginEvent OnLogin;
 
   // From another TMySQLServer: disconnects and copies LoginPrompt, Options,
@@ -263,6 +293,7 @@ class TMySQLServer : public TCustomConnection {
   // Removes the detail's master link (and frees the data source that Link
   // made for it).
   void UnLink(const std::string& DetailName);
+  // How many datasets the component keeps by name.
   int NamedDatasetCount() const { return static_cast<int>(named_.size()); }
   // The factory NewDataset uses; empty until the dataset unit provides one,
   // in which case NewDataset raises EMySQLError.
@@ -292,6 +323,8 @@ class TMySQLServer : public TCustomConnection {
   // The current database of a connection ("select database()"); empty when
   // there is no connection or none is selected. Does not connect.
   std::string ConnectionDatabase(MySQLHandle Handle = nullptr);
+  // Fills List with the server's databases ("show databases"); connects
+  // when needed.
   void GetDatabaseNames(TStrings* List);
   // The tables of Database (the current database when empty).
   void GetTableNames(const std::string& Database, TStrings* List,
@@ -304,7 +337,7 @@ class TMySQLServer : public TCustomConnection {
   // connection. The name is escaped. TimeOut is in seconds; by the server's
   // rule a negative one waits without limit.
   int32_t GetLock(const std::string& LockName, int32_t TimeOut);
-  int32_t ReleaseLock(const std::string& LockName);
+  int32_t ReleaseLock(const std::string& LockName);  // see GetLock
   // Selects Name on Handle; an empty name does nothing and gives true.
   bool SelectDatabase(const std::string& Name, MySQLHandle Handle = nullptr);
   // Creates / drops the database Name on Handle. Works with every driver
@@ -312,7 +345,7 @@ class TMySQLServer : public TCustomConnection {
   // server no longer knows the protocol command, the statement "create
   // database if not exists" / "drop database" is sent instead.
   void CreateDatabase(const std::string& Name, MySQLHandle Handle = nullptr);
-  void DropDatabase(const std::string& Name, MySQLHandle Handle = nullptr);
+  void DropDatabase(const std::string& Name, MySQLHandle Handle = nullptr);  // see CreateDatabase
   // A literal name must not pick CreateDatabase(bool).
   void CreateDatabase(const char* Name, MySQLHandle Handle = nullptr) {
     CreateDatabase(std::string(Name), Handle);
@@ -326,7 +359,7 @@ class TMySQLServer : public TCustomConnection {
   std::string CreateDatabase(bool Execute);
   // The driver's escaping (for the main connection) and identifier quoting.
   std::string EscapeStr(const std::string& S);
-  std::string FormatIdentifier(const std::string& S);
+  std::string FormatIdentifier(const std::string& S);  // see EscapeStr
 
  protected:
   void DoConnect() override;

@@ -2,12 +2,14 @@
 // turns their messages into events. See MySQLThreads.h.
 #include "components/MySQLThreads.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <set>
 
+#include "host/DB.h"
 #include "util/MySQLIniText.h"
 
 namespace rowset {
@@ -35,6 +37,94 @@ void StartFree(std::unique_ptr<T> Thread, Start&& Run) {
     if (!raw->Started()) std::unique_ptr<T> owned(raw);
     throw;
   }
+}
+
+// Runs a call when the scope ends, however it ends.
+class OnScopeExit {
+ public:
+  explicit OnScopeExit(std::function<void()> Call) : call_(std::move(Call)) {}
+  ~OnScopeExit() { call_(); }
+  OnScopeExit(const OnScopeExit&) = delete;
+  OnScopeExit& operator=(const OnScopeExit&) = delete;
+
+ private:
+  std::function<void()> call_;
+};
+
+// Hands an exception to the application's handler (which needs it as the
+// exception being handled).
+void ReportFailure(TObject* Sender, std::exception_ptr Error) {
+  try {
+    std::rethrow_exception(Error);
+  } catch (...) {
+    ApplicationHandleException(Sender);
+  }
+}
+
+// A connection of the component's own on which "KILL QUERY" is sent; opened
+// on first use, closed with the object.
+class TKillConnection {
+ public:
+  explicit TKillConnection(TMySQLServer* Server) : server_(Server) {}
+  ~TKillConnection() {
+    if (handle_ == nullptr) return;
+    try {
+      // Closed through the driver: releasing it is no reason for the
+      // component's close-on-children check.
+      server_->GetDriver()->Close(handle_);
+    } catch (...) {
+    }
+  }
+  TKillConnection(const TKillConnection&) = delete;
+  TKillConnection& operator=(const TKillConnection&) = delete;
+
+  void KillQuery(uint32_t Id) {
+    if (handle_ == nullptr) handle_ = server_->AllocConnection();
+    TMySQLBase* driver = server_->GetDriver();
+    try {
+      MySQLResultHandle result = driver->OpenQuery(handle_, "KILL QUERY " + std::to_string(Id));
+      driver->CloseQuery(result);
+    } catch (const EMySQLError& e) {
+      // 1094 "Unknown thread id": the connection has ended meanwhile.
+      if (e.ErrorCode() != 1094) throw;
+    }
+  }
+
+ private:
+  TMySQLServer* server_;
+  MySQLHandle handle_ = nullptr;
+};
+
+// The server-side id of a connection, for KILL QUERY: the client's record of
+// it, or, where the back end keeps none (the embedded server says 0), the
+// server's answer. REQUIRES: no result pending on the connection.
+uint32_t ConnectionID(TMySQLServer* Server, MySQLHandle Connection) {
+  if (Server == nullptr || Connection == nullptr) return 0;
+  TMySQLBase* driver = Server->GetDriver();
+  const uint32_t id = driver->ThreadID(Connection);
+  if (id != 0) return id;
+  MySQLResultHandle result = driver->OpenQuery(Connection, "SELECT CONNECTION_ID()");
+  uint32_t answer = 0;
+  try {
+    MySQLRow row = driver->RetrieveRow(result);
+    if (row != nullptr && row[0] != nullptr) answer = static_cast<uint32_t>(std::strtoul(row[0], nullptr, 10));
+    while (driver->RetrieveRow(result) != nullptr) {
+    }
+  } catch (...) {
+    driver->CloseQuery(result);
+    throw;
+  }
+  driver->CloseQuery(result);
+  return answer;
+}
+
+// Waits Ms milliseconds; on the main thread it runs synchronized calls
+// meanwhile (a worker may need one to end).
+void WaitSlice(uint32_t Ms) {
+  if (IsMainThread())
+    CheckSynchronize(Ms);
+  else
+    Sleep(Ms);
 }
 
 }  // namespace
@@ -117,6 +207,108 @@ TMySQLThread::~TMySQLThread() {
   own_status_ = MYSQL_THREAD_FINISHED;
   TerminateAndWait();
   --g_thread_count;
+}
+
+void TMySQLThread::TerminateAndWait() {
+  if (!TerminateAndClaim()) return;
+  StopStatement(time_out_ < 0 ? 0 : static_cast<uint32_t>(time_out_));
+  WaitFor();
+}
+
+std::exception_ptr TMySQLThread::Failure() const {
+  std::lock_guard<TCriticalSection> lock(status_lock_);
+  return failure_;
+}
+
+bool TMySQLThread::StatementRunning() const {
+  std::lock_guard<std::mutex> lock(cancel_lock_);
+  return running_id_ != 0;
+}
+
+bool TMySQLThread::CancelStatement() {
+  TMySQLServer* server;
+  uint32_t id;
+  {
+    std::lock_guard<std::mutex> lock(cancel_lock_);
+    cancel_requested_ = true;
+    server = running_server_;
+    id = running_id_;
+  }
+  if (id == 0) return false;
+  TKillConnection(server).KillQuery(id);
+  return true;
+}
+
+void TMySQLThread::StopStatement(uint32_t WaitMs) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(WaitMs);
+  while (StatementRunning() && Clock::now() < deadline) WaitSlice(5);
+  {
+    std::lock_guard<std::mutex> lock(cancel_lock_);
+    cancel_requested_ = true;  // nothing more is sent
+    if (running_id_ == 0) return;
+  }
+  // A KILL that reaches the server before the statement has started there
+  // is forgotten when it starts, so it is sent again until the statement
+  // has ended, less often as time goes on.
+  std::unique_ptr<TKillConnection> killer;
+  uint32_t pause = 20;
+  while (true) {
+    TMySQLServer* server;
+    uint32_t id;
+    {
+      std::lock_guard<std::mutex> lock(cancel_lock_);
+      server = running_server_;
+      id = running_id_;
+    }
+    if (id == 0) return;
+    try {
+      if (!killer) killer = std::make_unique<TKillConnection>(server);
+      killer->KillQuery(id);
+    } catch (...) {
+      // No second connection: the statement is waited out after all.
+      return;
+    }
+    for (uint32_t waited = 0; waited < pause && StatementRunning(); waited += 5) WaitSlice(5);
+    if (pause < 1000) pause *= 2;
+  }
+}
+
+void TMySQLThread::StatementsStarting(TMySQLEvent& OnExecSQL) {
+  saved_on_exec_sql_ = OnExecSQL;
+  TMySQLEvent user = saved_on_exec_sql_;
+  OnExecSQL = [this, user](TMySQLDatasetBase* DS, std::string& SQL, bool& Continue) {
+    if (user) {
+      user(DS, SQL, Continue);
+      if (!Continue) return;
+    }
+    TMySQLServer* server = DS->Server();
+    const MySQLHandle connection = DS->ConnectionHandle();
+    uint32_t id = 0;
+    {
+      std::lock_guard<std::mutex> lock(cancel_lock_);
+      // Cancelled before it was sent: it is not sent at all.
+      if (cancel_requested_) Abort();
+      if (connection == running_connection_) id = running_id_;
+    }
+    if (id == 0) id = ConnectionID(server, connection);
+    std::lock_guard<std::mutex> lock(cancel_lock_);
+    if (cancel_requested_) Abort();
+    running_connection_ = connection;
+    running_server_ = server;
+    running_id_ = id;
+  };
+}
+
+void TMySQLThread::StatementsDone(TMySQLEvent& OnExecSQL) {
+  {
+    std::lock_guard<std::mutex> lock(cancel_lock_);
+    running_server_ = nullptr;
+    running_id_ = 0;
+    running_connection_ = nullptr;
+  }
+  OnExecSQL = std::move(saved_on_exec_sql_);
+  saved_on_exec_sql_ = nullptr;
 }
 
 bool TMySQLThread::Switch(const char* Key) const {
@@ -206,8 +398,16 @@ void TMySQLThread::Execute() {
         throw;
       } catch (const EAbort&) {
       } catch (const std::exception& e) {
+        {
+          std::lock_guard<TCriticalSection> lock(status_lock_);
+          failure_ = std::current_exception();
+        }
         NotifyException(e.what());
       } catch (...) {
+        {
+          std::lock_guard<TCriticalSection> lock(status_lock_);
+          failure_ = std::current_exception();
+        }
         NotifyException("Unknown exception in a worker thread");
       }
       event_.SetEvent();
@@ -226,16 +426,33 @@ void TMySQLThread::Execute() {
 
 void TMySQLThread::DoTerminate() {
   TMySQLServer* server = check_server_;
-  if (server == nullptr && !OnFinish && !OnTerminate) return;
+  // A failure no message carried and no waiting caller receives.
+  std::exception_ptr unseen = handle_ == 0 && report_failure_ ? Failure() : nullptr;
+  if (server == nullptr && !OnFinish && !OnTerminate && !unseen) return;
+  // On the main thread nothing raised here has a caller to reach: it goes
+  // to the application's handler.
   Synchronize([&] {
     if (server != nullptr) {
       // The close-on-children check the worker's connection release would
       // have made, on the thread that owns the component.
-      MySQLHandle none = nullptr;
-      server->FreeConnection(none);
+      try {
+        MySQLHandle none = nullptr;
+        server->FreeConnection(none);
+      } catch (...) {
+        ApplicationHandleException(this);
+      }
     }
-    if (OnFinish) OnFinish(this);
-    if (OnTerminate) OnTerminate(this);
+    try {
+      if (OnFinish) OnFinish(this);
+    } catch (...) {
+      ApplicationHandleException(this);
+    }
+    try {
+      if (OnTerminate) OnTerminate(this);
+    } catch (...) {
+      ApplicationHandleException(this);
+    }
+    if (unseen) ReportFailure(this, unseen);
   });
 }
 
@@ -303,11 +520,15 @@ bool TMySQLThreadedSQL::GetEvent() {
 
   const bool answer = answer_message_ > 0 && Handle() != 0;
   bool result = true;
-  if (answer) {
-    dataset->SQL()->SetText(sql_);
-    dataset->Open();
-  } else {
-    result = dataset->ExecSQL(sql_, false, false, "", "");
+  {
+    StatementsStarting(dataset->OnExecSQL);
+    OnScopeExit done([&] { StatementsDone(dataset->OnExecSQL); });
+    if (answer) {
+      dataset->SQL()->SetText(sql_);
+      dataset->Open();
+    } else {
+      result = dataset->ExecSQL(sql_, false, false, "", "");
+    }
   }
   if (answer && Switch("SilentProgress")) {
     if (PostMessage(Handle(), answer_message_, static_cast<uintptr_t>(answer_word_),
@@ -340,9 +561,12 @@ bool TMySQLThreadedOpen::ThreadExecute(TMySQLDatasetBase* Dataset, bool Wait) {
     thread_driver_ = server->GetDriver();
     check_server_ = server->Options().Contains(soCloseOnChildren) ? server : nullptr;
   }
+  // A waiting caller receives the failure itself.
+  report_failure_ = !Wait;
   if (!TMySQLThread::ThreadExecute()) return false;
   if (!Wait) return true;
   WaitFor();
+  if (std::exception_ptr failure = Failure()) std::rethrow_exception(failure);
   return true;
 }
 
@@ -351,6 +575,8 @@ bool TMySQLThreadedOpen::GetEvent() {
   dataset_->SetShareConnection(false);
   dataset_->SetUseCursor(false);
   dataset_->SetCursor(-19);
+  StatementsStarting(dataset_->OnExecSQL);
+  OnScopeExit done([&] { StatementsDone(dataset_->OnExecSQL); });
   dataset_->Open();
   return true;
 }
@@ -367,7 +593,10 @@ void TMySQLThreadedOpen::HandleEvent() {
 bool ThreadWaitSQLFree(TMySQLServer* Server, const std::string& SQL, HWND Handle,
                        const std::string& Settings) {
   auto thread = std::make_unique<TMySQLThreadedSQL>(Settings, Handle, false);
-  return thread->ThreadExecute(Server, SQL, true);
+  if (thread->ThreadExecute(Server, SQL, true)) return true;
+  // The time-out has passed: the statement is not waited out.
+  thread->StopStatement(0);
+  return false;
   // Freeing the thread waits for it.
 }
 

@@ -71,6 +71,7 @@ namespace rowset {
 // gave out. (The built-in client's flat interface has its own typed handles,
 // ViVURIzodorHandle and ViVURIzodorResultHandle in wire/ViVURIzodor.h.)
 using MySQLHandle = void*;
+// A result handle: what the back end's mysql_use_result gave out.
 using MySQLResultHandle = void*;
 // A row: one zero-terminated value per column, nullptr for SQL NULL.
 using MySQLRow = char**;
@@ -84,25 +85,25 @@ using MySQLLengths = unsigned long*;
 // whatever the back end (see TMySQLBase::RetrieveField). Texts point into
 // the result they came from and stay valid until it is freed.
 struct MYSQL_FIELD {
-  char* name = nullptr;
-  char* org_name = nullptr;
-  char* table = nullptr;
-  char* org_table = nullptr;
-  char* db = nullptr;
-  char* catalog = nullptr;
-  char* def = nullptr;
-  unsigned long length = 0;
-  unsigned long max_length = 0;
-  unsigned int name_length = 0;
-  unsigned int org_name_length = 0;
-  unsigned int table_length = 0;
-  unsigned int org_table_length = 0;
-  unsigned int db_length = 0;
-  unsigned int catalog_length = 0;
-  unsigned int def_length = 0;
-  unsigned int flags = 0;
-  unsigned int decimals = 0;
-  unsigned int charsetnr = 0;
+  char* name = nullptr;  // the column's name or alias
+  char* org_name = nullptr;  // the column's name in its table
+  char* table = nullptr;  // the table's name or alias
+  char* org_table = nullptr;  // the table's name
+  char* db = nullptr;  // the table's database
+  char* catalog = nullptr;  // the catalog ("def")
+  char* def = nullptr;  // the default value (field lists only)
+  unsigned long length = 0;  // the column's display width
+  unsigned long max_length = 0;  // the longest value of a buffered result
+  unsigned int name_length = 0;  // bytes of name
+  unsigned int org_name_length = 0;  // bytes of org_name
+  unsigned int table_length = 0;  // bytes of table
+  unsigned int org_table_length = 0;  // bytes of org_table
+  unsigned int db_length = 0;  // bytes of db
+  unsigned int catalog_length = 0;  // bytes of catalog
+  unsigned int def_length = 0;  // bytes of def
+  unsigned int flags = 0;  // column flag bits (NOT_NULL_FLAG, PRI_KEY_FLAG, ...)
+  unsigned int decimals = 0;  // digits after the decimal point
+  unsigned int charsetnr = 0;  // the character set number
   enum_field_types type = 0;  // column type code
 };
 
@@ -114,8 +115,10 @@ struct MYSQL_FIELD {
 // program can print the error in the form users know from the mysql client.
 class EMySQLError : public EDatabaseError {
  public:
+  // The error number (-1 for none from a connection) and composed message.
   EMySQLError(int32_t error_code, const std::string& message)
       : EDatabaseError(message), error_code_(error_code) {}
+  // The server's or client's error number; -1 when none.
   int32_t ErrorCode() const { return error_code_; }
 
   // The back end's error number; 0 when the error did not come from one.
@@ -166,16 +169,24 @@ class TMySQLBase : public TPersistent {
 
   // The first connection this driver opened successfully; nullptr when none.
   virtual MySQLHandle GetConnection();
+  // Whether the entry-point table is filled; any thread may ask.
   bool Loaded() const { return loaded_.load(std::memory_order_acquire); }
+  // The back end's client version number (0 while unloaded).
   int32_t ClientVer() const { return client_ver_; }
+  // The version number of the main connection's server (see VersionNumber).
   int32_t ServerVer() const { return server_ver_; }
+  // The words FormatIdentifier back-quotes, comma-separated.
   const std::string& ReservedWords() const { return reserved_words_; }
+  // The option lines (name=value); owned by the driver.
   TStrings& Options() { return *options_; }
+  // As above, read only.
   const TStrings& Options() const { return *options_; }
+  // Takes a copy of value as the option lines.
   virtual void SetOptions(const TStrings& value);
 
   // Fills the entry-point table (reloading when already loaded).
   virtual void Load();
+  // Forgets the main connection and marks the driver unloaded.
   virtual void UnLoad();
   // Frees what a loaded client or embedded library keeps for the calling
   // thread (mysql_thread_end). A worker thread that used the driver calls it
@@ -183,7 +194,9 @@ class TMySQLBase : public TPersistent {
   // for the built-in client or an unloaded back end.
   virtual void ThreadEnd() {}
 
+  // The handle's last error number; 0 for none or a nil handle.
   virtual uint32_t ErrorNo(MySQLHandle handle);
+  // The handle's last error text; empty for none or a nil handle.
   virtual std::string ErrorMsg(MySQLHandle handle);
   // The SQLSTATE of the handle's last error ("00000" after success); empty
   // for a nil handle or a back end without SQL states (the built-in client).
@@ -195,21 +208,35 @@ class TMySQLBase : public TPersistent {
   virtual MySQLHandle Open(const std::string& host, const std::string& user,
                    const std::string& password, int32_t port,
                    int32_t client_flag, const std::string& db);
+  // The back end's client version text (as ClientInfo).
   virtual std::string Info();
   // Closes the handle and sets it to nullptr. Closing the main connection
   // unloads the driver. Does nothing (the variable is left) when the driver
   // is not loaded or the handle is not one of its open connections.
   virtual void Close(MySQLHandle& handle);
+  // The back end's client version text.
   virtual std::string ClientInfo();
+  // How the connection was made; "No server connection" for a nil handle.
   virtual std::string HostInfo(MySQLHandle handle);
   // "-1" for a nil handle or an unloaded driver.
   virtual std::string ServerInfo(MySQLHandle handle);
+  // The protocol version of the connection; 0 for a nil handle.
   virtual uint32_t ProtoInfo(MySQLHandle handle);
+  // True when the server answers; raises when it does not; false for a nil
+  // handle.
   virtual bool Ping(MySQLHandle handle);
+  // The server's id of the connection (what KILL takes); 0 for a nil handle
+  // and where the back end keeps none (the embedded server).
   virtual uint32_t ThreadID(MySQLHandle handle);
+  // Ends the server connection pid (mysql_kill); raises on failure.
   virtual void Kill(MySQLHandle handle, uint32_t pid);
+  // Creates the database name (mysql_create_db); raises on failure; false
+  // for a nil handle.
   virtual bool CreateDatabase(MySQLHandle handle, const std::string& name);
+  // Selects the database name; raises on failure; false for a nil handle.
   virtual bool SelectDatabase(MySQLHandle handle, const std::string& name);
+  // Drops the database name (mysql_drop_db); raises on failure; false for a
+  // nil handle.
   virtual bool DropDatabase(MySQLHandle handle, const std::string& name);
   // Sends the statement (all of its bytes); returns its unbuffered result,
   // or nullptr for a statement without one. Raises when the statement fails,
@@ -218,7 +245,9 @@ class TMySQLBase : public TPersistent {
   // Frees the result. A result whose library was released since (the main
   // connection closed) was freed then and is only forgotten.
   virtual void CloseQuery(MySQLResultHandle& result);
+  // The result's column count; 0 for a nil result.
   virtual uint32_t RetrieveColCount(MySQLResultHandle result);
+  // Rows read from the result so far; 0 for a nil result.
   virtual uint64_t RetrieveRowCount(MySQLResultHandle result);
   // Reads the next column description into `field`, converted from the back
   // end's layout. Writes name, org_name, table, org_table, db, def, length,
@@ -226,11 +255,14 @@ class TMySQLBase : public TPersistent {
   // the other members keep what `field` held. Past the last column only
   // `name` is written (an empty text). A nil result writes nothing.
   virtual void RetrieveField(MySQLResultHandle result, MYSQL_FIELD& field);
+  // As above, into an empty description.
   MYSQL_FIELD RetrieveField(MySQLResultHandle result);
   // The next row; nullptr at the end of the rows. Raises through MySQLError
   // when the rows ended because of an error (the back end's error number of
   // the result's connection is not 0).
   virtual MySQLRow RetrieveRow(MySQLResultHandle result);
+  // Byte lengths of the current row's values, valid until the next row;
+  // nullptr for a nil result.
   virtual MySQLLengths RetrieveRowFieldLenghts(MySQLResultHandle result);
   // Escapes for the main connection (without one, by the built-in rule),
   // keeping every byte the back end wrote (NUL included).
@@ -239,14 +271,18 @@ class TMySQLBase : public TPersistent {
   // of a dotted name is treated by itself; a back-quoted run is one part,
   // kept as it is.
   virtual std::string FormatIdentifier(const std::string& s);
+  // Whether s is one of ReservedWords (letter case ignored).
   virtual bool IsReservedWord(const std::string& s) const;
-  // Decimal texts; empty for a nil handle. AffectedRows is "-1" when the
-  // last statement had no count (a select).
+  // The last AUTO_INCREMENT value, as decimal text; empty for a nil handle.
   virtual std::string LastInsertID(MySQLHandle handle);
+  // The last statement's row count as decimal text, "-1" when it had none
+  // (a select); empty for a nil handle.
   virtual std::string AffectedRows(MySQLHandle handle);
   // The info text of the last statement ("Rows matched: 1  Changed: 0
   // Warnings: 0" after an UPDATE); empty when there is none.
   virtual std::string StatementInfo(MySQLHandle handle);
+  // Flushes the server caches named by options (mysql_refresh); raises on
+  // failure; false for a nil handle.
   virtual bool Refresh(MySQLHandle handle, int32_t options);
 
  protected:
@@ -358,6 +394,7 @@ class TMySQLBase : public TPersistent {
 // connections outlive an unload of the driver (nothing is released).
 class TViVURIzodor : public TMySQLBase {
  public:
+  // A driver with the option text options, not loaded yet.
   explicit TViVURIzodor(const std::string& options = std::string())
       : TMySQLBase(options) {}
   std::unique_ptr<TMySQLBase> Create(const std::string& options) const override;
@@ -369,12 +406,15 @@ class TViVURIzodor : public TMySQLBase {
 // The driver of a MySQL client library loaded at run time.
 class TMySQLLibrary : public TMySQLBase {
  public:
+  // A driver with the option text options, not loaded yet.
   explicit TMySQLLibrary(const std::string& options = std::string());
+  // Closes its connections and releases the library.
   ~TMySQLLibrary() override;
   std::unique_ptr<TMySQLBase> Create(const std::string& options) const override;
 
   // The library file to load; empty means the default of the class.
   const std::string& ClientDLL() const { return client_dll_; }
+  // Sets ClientDLL for the next load.
   void SetClientDLL(const std::string& value) { client_dll_ = value; }
   // ClientDLL, or the default name when it is empty.
   virtual std::string GetClientDLL() const;
@@ -411,6 +451,8 @@ class TMySQLLibrary : public TMySQLBase {
 // the running server started with raises an EMySQLError (-1).
 class TMySQLEmbedded : public TMySQLLibrary {
  public:
+  // A driver with the option lines options (the server's arguments), not
+  // loaded yet.
   explicit TMySQLEmbedded(const std::string& options = std::string());
   std::unique_ptr<TMySQLBase> Create(const std::string& options) const override;
 

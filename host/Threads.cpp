@@ -227,18 +227,20 @@ int TThread::WaitFor() {
   return return_value_;
 }
 
+bool TThread::TerminateAndClaim() {
+  std::lock_guard<std::mutex> lock(mu_);
+  terminated_ = true;
+  cv_.notify_all();
+  if (!started_ || GetCurrentThreadId() == id_) return false;
+  if (finished_ && !thread_.joinable()) return false;
+  // The caller waits, so the caller owns the object from here on: a
+  // thread that has not finished yet will see this under the same lock.
+  if (!finished_) free_on_terminate_ = false;
+  return true;
+}
+
 void TThread::TerminateAndWait() {
-  {
-    std::lock_guard<std::mutex> lock(mu_);
-    terminated_ = true;
-    cv_.notify_all();
-    if (!started_ || GetCurrentThreadId() == id_) return;
-    if (finished_ && !thread_.joinable()) return;
-    // The caller waits, so the caller owns the object from here on: a
-    // thread that has not finished yet will see this under the same lock.
-    if (!finished_) free_on_terminate_ = false;
-  }
-  WaitFor();
+  if (TerminateAndClaim()) WaitFor();
 }
 
 void TThread::SetFreeOnTerminate(bool Value) {

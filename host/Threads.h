@@ -79,8 +79,9 @@ class TThread : public TObject {
   // Terminates, wakes and waits (nothing to wait for when it never ran);
   // safe to call more than once. On a FreeOnTerminate thread that is still
   // running it takes the object over: the thread no longer frees itself,
-  // and the caller deletes it afterwards.
-  void TerminateAndWait();
+  // and the caller deletes it afterwards. Virtual so that a descendant can
+  // first stop work that does not look at Terminated (a running statement).
+  virtual void TerminateAndWait();
 
   bool Terminated() const { return terminated_.load(); }
   bool Suspended() const;
@@ -103,6 +104,10 @@ class TThread : public TObject {
   // on the main thread). An exception in Method is raised here again.
   void Synchronize(const std::function<void()>& Method);
   void SetReturnValue(int Value) { return_value_ = Value; }
+  // The first half of TerminateAndWait: sets Terminated, wakes the thread
+  // and, when it is running, takes the object over as TerminateAndWait
+  // does. True when there is a thread to wait for (then call WaitFor).
+  bool TerminateAndClaim();
 
  private:
   void Run();

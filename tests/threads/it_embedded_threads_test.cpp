@@ -1,10 +1,12 @@
 // Worker threads on the embedded server library, started inside this test
 // program on a fresh data directory (once per process, hence a program of
 // its own): statements and opens on workers' own connections, failure
-// texts, and a dataset's threaded posting in order.
+// texts, a dataset's threaded posting in order, and cancelling a statement
+// past its time-out.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -78,6 +80,13 @@ TEST_F(EmbeddedThreadsTest, WorkersRunStatementsAndOpensOnTheEmbeddedServer) {
   EXPECT_EQ(Scalar(server, "select group_concat(v order by n) from lg"),
             "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20");
   ds.Close();
+
+  // A statement past the time-out is cancelled with KILL QUERY on another
+  // embedded connection, not waited out.
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(ThreadWaitSQLFree(&server, "select sleep(6)", rec.Handle(),
+                                 "[MySQL]\r\nTimeOut=300\r\n"));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
   server.Close();
 }
 

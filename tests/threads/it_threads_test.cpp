@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -281,12 +282,199 @@ TEST_F(ThreadsTest, ExecuteWithThreadedUpdateOpensOnAWorker) {
   EXPECT_EQ(ds->RecordCount(), 3);
   ds->Close();
 
-  // A failing open leaves the dataset closed and still calls back.
+  // A failing open leaves the dataset closed, still calls back, and raises
+  // its error to the waiting caller.
   ds->SQL()->SetText("select * from nope");
-  ds->Execute(true);
+  try {
+    ds->Execute(true);
+    ADD_FAILURE() << "a failed threaded open raised nothing";
+  } catch (const EMySQLError& e) {
+    EXPECT_EQ(e.ErrorCode(), 1146) << e.what();
+  }
   EXPECT_EQ(opened.size(), 3u);
   EXPECT_FALSE(ds->Active());
 }
+
+// Collects what reaches the application's exception handler while alive.
+class HandledErrors {
+ public:
+  HandledErrors() {
+    SetApplicationExceptionHandler([this](TObject*, std::exception_ptr error) {
+      try {
+        std::rethrow_exception(error);
+      } catch (const std::exception& e) {
+        texts.push_back(e.what());
+      }
+    });
+  }
+  ~HandledErrors() { SetApplicationExceptionHandler(nullptr); }
+  std::vector<std::string> texts;
+};
+
+TEST_F(ThreadsTest, FailedOpenReachesTheWaitingCallerOrTheApplicationHandler) {
+  HandledErrors handled;
+  TMySQLQuery q;
+  q.SetServer(server_.get());
+  q.SQL()->SetText("select * from nope");
+  int calls = 0;
+  TNotifyEvent count = [&](TObject* Sender) {
+    EXPECT_EQ(Sender, &q);
+    ++calls;
+  };
+  // Waited for: raised to the caller, after the callback, and only there.
+  EXPECT_THROW(ThreadDatasetOpen(&q, count, true), EMySQLError);
+  EXPECT_EQ(calls, 1);
+  EXPECT_FALSE(q.Active());
+  EXPECT_TRUE(handled.texts.empty());
+
+  // Not waited for: the callback, then the application's handler.
+  ThreadDatasetOpen(&q, count, false);
+  ASSERT_TRUE(Pump([&] { return calls == 2 && MySQLThreadCount() == 0; }));
+  ASSERT_EQ(handled.texts.size(), 1u);
+  EXPECT_NE(handled.texts[0].find("[1146]"), std::string::npos) << handled.texts[0];
+  EXPECT_FALSE(q.Active());
+
+  // A successful open reports nothing.
+  q.SQL()->SetText("select id from t");
+  ThreadDatasetOpen(&q, count, false);
+  ASSERT_TRUE(Pump([&] { return calls == 3 && MySQLThreadCount() == 0; }));
+  EXPECT_TRUE(q.Active());
+  EXPECT_EQ(handled.texts.size(), 1u);
+  q.Close();
+}
+
+TEST_F(ThreadsTest, StatementFailureIsTheThreadsAndNeverLost) {
+  HandledErrors handled;
+  // The finish callback's sender is the thread: its Failure tells.
+  int32_t code = 0;
+  ThreadSQLFree(server_.get(), "insert into nope values (1)",
+                [&](TObject* Sender) {
+                  std::exception_ptr failure = static_cast<TMySQLThread*>(Sender)->Failure();
+                  try {
+                    if (failure) std::rethrow_exception(failure);
+                  } catch (const EMySQLError& e) {
+                    code = e.ErrorCode();
+                  }
+                },
+                0);
+  ASSERT_TRUE(Pump([&] { return MySQLThreadCount() == 0; }));
+  EXPECT_EQ(code, 1146);
+  // No window to carry it and nobody waiting: the application's handler
+  // has it too.
+  ASSERT_EQ(handled.texts.size(), 1u);
+  EXPECT_NE(handled.texts[0].find("nope"), std::string::npos) << handled.texts[0];
+
+  // With a window the message carries it; nothing more.
+  Recorder rec;
+  ThreadSQLFree(server_.get(), "insert into nope values (1)", nullptr, rec.Handle());
+  ASSERT_TRUE(Pump([&] { return MySQLThreadCount() == 0 && rec.Count(WM_MYSQL_THREAD_EXCEPTION); }));
+  EXPECT_EQ(handled.texts.size(), 1u);
+
+  // A success leaves Failure empty.
+  bool failed = true;
+  ThreadSQLFree(server_.get(), "insert into lg (v) values (1)",
+                [&](TObject* Sender) { failed = !!static_cast<TMySQLThread*>(Sender)->Failure(); },
+                0);
+  ASSERT_TRUE(Pump([&] { return MySQLThreadCount() == 0; }));
+  EXPECT_FALSE(failed);
+  EXPECT_EQ(handled.texts.size(), 1u);
+}
+
+TEST_F(ThreadsTest, ExceptionInTheFinishCallbackGoesToTheApplicationHandler) {
+  HandledErrors handled;
+  auto raise = [](TObject*) { throw Exception("finish failed"); };
+  ThreadSQLFree(server_.get(), "select 1", raise, 0);
+  // The pump itself sees nothing raised.
+  EXPECT_NO_THROW(Pump([&] { return MySQLThreadCount() == 0; }));
+  ASSERT_EQ(handled.texts.size(), 1u);
+  EXPECT_EQ(handled.texts[0], "finish failed");
+
+  TMySQLQuery q;
+  q.SetServer(server_.get());
+  q.SQL()->SetText("select id from t");
+  ThreadDatasetOpen(&q, raise, false);
+  EXPECT_NO_THROW(Pump([&] { return MySQLThreadCount() == 0; }));
+  ASSERT_EQ(handled.texts.size(), 2u);
+  EXPECT_EQ(handled.texts[1], "finish failed");
+  EXPECT_TRUE(q.Active());
+  q.Close();
+
+  EXPECT_NO_THROW(ThreadDatasetOpen(&q, raise, true));
+  ASSERT_EQ(handled.texts.size(), 3u);
+  EXPECT_TRUE(q.Active());
+}
+
+// Statements the server runs now whose text starts with Prefix.
+int Running(const std::string& Prefix) {
+  return std::stoi(RootSql("select count(*) from information_schema.processlist where info like '" +
+                           Prefix + "%' and command = 'Query';"));
+}
+
+TEST_F(ThreadsTest, StatementPastTheTimeOutIsCancelledOnTheServer) {
+  Recorder rec;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(ThreadWaitSQLFree(server_.get(), "select sleep(6.1)", rec.Handle(),
+                                 "[MySQL]\r\nTimeOut=300\r\n"));
+  const auto took = std::chrono::steady_clock::now() - start;
+  // Not waited out: the server no longer runs it.
+  EXPECT_LT(took, std::chrono::seconds(4));
+  EXPECT_EQ(Running("select sleep(6.1)"), 0);
+  Application.ProcessMessages();
+  EXPECT_EQ(rec.Count(WM_MYSQL_THREAD_TASK) + rec.Count(WM_MYSQL_THREAD_EXCEPTION), 1);
+}
+
+TEST_F(ThreadsTest, FreeingAThreadCancelsItsStatementOnlyAfterTheTimeOut) {
+  HandledErrors handled;
+  // A statement that takes longer than the time-out is cancelled.
+  {
+    const auto start = std::chrono::steady_clock::now();
+    {
+      TMySQLThreadedSQL thread("[MySQL]\r\nTimeOut=200\r\n", 0, false);
+      thread.ThreadExecute(server_.get(), "update t set v = sleep(6) where id = 1", false);
+      ASSERT_TRUE(Pump([&] { return Running("update t set v = sleep(6)") == 1; }));
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+    EXPECT_EQ(Running("update t set v = sleep(6)"), 0);
+    // The killed update changed nothing, and its failure was not lost.
+    EXPECT_EQ(Read("select v from t where id = 1"), "a");
+    ASSERT_EQ(handled.texts.size(), 1u);
+    EXPECT_NE(handled.texts[0].find("[1317]"), std::string::npos) << handled.texts[0];
+  }
+  // One that ends within the time-out is waited for, not cancelled.
+  {
+    TMySQLThreadedSQL thread("[MySQL]\r\nTimeOut=60000\r\n", 0, false);
+    thread.ThreadExecute(server_.get(), "insert into lg (v) select sleep(0.5) + 41", false);
+    ASSERT_TRUE(Pump([&] { return Running("insert into lg (v) select sleep(0.5)") == 1; }));
+  }
+  EXPECT_EQ(Read("select v from lg"), "41");
+  EXPECT_EQ(handled.texts.size(), 1u);
+}
+
+TEST_F(ThreadsTest, CancelStatementStopsARunningOpen) {
+  HandledErrors handled;
+  TMySQLQuery q;
+  q.SetServer(server_.get());
+  q.SQL()->SetText("select sleep(6.2)");
+  TMySQLThreadedOpen opener(kMySQLThreadSettings, 0, false);
+  opener.ThreadExecute(&q, false);
+  ASSERT_TRUE(Pump([&] { return Running("select sleep(6.2)") == 1; }));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(opener.CancelStatement());
+  opener.WaitFor();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+  EXPECT_FALSE(q.Active());
+  EXPECT_NE(opener.LastException().find("[1317]"), std::string::npos) << opener.LastException();
+  ASSERT_EQ(handled.texts.size(), 1u);
+
+  // Cancelled before it started: the open is not sent at all, silently.
+  q.SQL()->SetText("select 1");
+  TMySQLThreadedOpen early(kMySQLThreadSettings, 0, false);
+  EXPECT_FALSE(early.CancelStatement());
+  EXPECT_NO_THROW(early.ThreadExecute(&q, true));
+  EXPECT_FALSE(q.Active());
+  EXPECT_EQ(handled.texts.size(), 1u);
+}
+
 
 TEST_F(ThreadsTest, ThreadedPostingSendsEveryStatementInOrder) {
   auto ds = std::make_unique<TMySQLDataset>();
