@@ -412,8 +412,6 @@ void TMySQLDatasetBase::RunStatements() {
     std::string text = statements[i];
     if (options_.Contains(doMacrosEnabled)) {
       text = SQLPopulate(text, true, false, "", "");
-      size_t nul = text.find('\0');
-      if (nul != std::string::npos) text.resize(nul);
     }
     statement_text_ = text;
     if (OnExecSQL) {

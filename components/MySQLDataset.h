@@ -874,12 +874,18 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // A text as a quoted, escaped literal; a text holding a NUL byte as a
   // hexadecimal literal, which no escaping mode can cut or misread.
   std::string StringLiteral(const std::string& S) const;
-  // A value of Field: hexadecimal for a binary blob field, "''" when empty,
-  // else StringLiteral.
+  // Bytes as a binary literal: "''" when empty; _binary'...' escaped for
+  // the session (NO_BACKSLASH_ESCAPES followed), or hexadecimal where the
+  // connection's character set cannot carry arbitrary bytes in an escaped
+  // literal (big5, cp932, gbk, gb18030, sjis) or is not known (no
+  // connection).
+  std::string BinaryLiteral(std::string_view Bytes) const;
+  // A value of Field: BinaryLiteral for a binary blob field, "''" when
+  // empty, else StringLiteral.
   std::string BlobOrStringLiteral(const TField* Field, const std::string& Text) const;
   // Column Column of the active record (Old: of the record as it was when
   // editing began, while that is kept): "NULL" for NULL, "''" for an empty
-  // value, "0x..." for a non-empty binary blob, else StringLiteral (memos
+  // value, BinaryLiteral for a non-empty binary blob, else StringLiteral (memos
   // included: the server converts their character set back as it did when
   // they were read).
   std::string ColumnLiteral(int Column, bool Old);

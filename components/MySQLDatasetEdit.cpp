@@ -105,8 +105,6 @@ bool TMySQLDatasetBase::ExecSQL(const std::string& SQL, bool Expand, bool Cache,
     key_fallback_ = false;
     text = SQLPopulate(SQL, true, false, DatabaseArg, TableArg);
     fallback = key_fallback_;
-    size_t nul = text.find('\0');
-    if (nul != std::string::npos) text.resize(nul);
   }
   if (text.size() < 3) return true;
   // A condition over every column may match several identical rows.
