@@ -73,6 +73,7 @@ TMySQLDatasetBase::TMySQLDatasetBase(TComponent* AOwner) : TDataSet(AOwner) {
 
 TMySQLDatasetBase::~TMySQLDatasetBase() {
   CloseInDestructor();
+  DropBlobStreams(true);
   try {
     if (server_ != nullptr) {
       DeactivateConnection();
@@ -691,6 +692,7 @@ void TMySQLDatasetBase::RecInfoClear() {
 }
 
 void TMySQLDatasetBase::InternalClose() {
+  DropBlobStreams(true);
   std::exception_ptr error;
   try {
     ApplyUpdates();

@@ -454,6 +454,13 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // is the active buffer; raises "Dataset not in edit or insert mode" in
   // the filter state.
   void SetBlobData(TField* Field, TRecordBuffer Buffer, std::string_view Value);
+  // Posting (and every other record update of the host, deUpdateRecord)
+  // first commits the held writes of the blob streams still open on the
+  // edited record, so a post never sends the value as it was before them;
+  // a commit that fails fails the post. Cancel drops the held writes of
+  // those streams; closing or destroying the dataset leaves every open
+  // stream unopened (it then reads and writes nothing).
+  void DataEvent(TDataEvent Event, intptr_t Info) override;
 
   // --- Locate and lookup (MySQLDatasetLocate.cpp)
   //
@@ -725,6 +732,22 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
  protected:
   // Blob streams and searches work on the record buffers and rows directly.
   friend class TMySQLBlobStream;
+  // doTransactions applies (see StartTransaction); connects when the
+  // server's version is not known yet.
+  bool TransactionsActive();
+  // doThreadedUpdate: the statement goes to a worker thread; statements of
+  // a transaction bracket are held in threaded_script_ until its end.
+  void HandToWorker(const std::string& Text);
+  std::vector<std::string> threaded_script_;
+  // Whether Name is a persistent boolean field of the dataset.
+  bool PersistentBoolean(const std::string& Name) const;
+  // Open blob streams that may write, registered by each stream.
+  std::vector<TMySQLBlobStream*> blob_streams_;
+  // Commits the held writes of the streams on the active buffer.
+  void CommitBlobStreams();
+  // Drops the held writes of the streams on the active buffer, or (Detach)
+  // leaves every stream unopened and forgets it.
+  void DropBlobStreams(bool Detach);
   friend class TLocateSearch;
 
   // --- searching (MySQLDatasetLocate.cpp)
@@ -988,7 +1011,8 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
 // Flush (optional) -> destruction.
 //
 // Writes are held in the stream and committed to the record (SetBlobData)
-// once, by Flush or at destruction: the record's storage copies the whole
+// once, by Flush, at destruction or when the dataset posts the record
+// (a stream still open at Post has its writes posted): the record's storage copies the whole
 // row on every change, so committing each piece would make loading a large
 // value quadratic. Reads through the same stream see its writes; another
 // stream sees them once they are committed. A bmWrite stream empties the
@@ -1004,15 +1028,16 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
 //   position, or one that would take the value past 2 GiB, writes nothing
 //   (returns 0, so WriteBuffer raises).
 // - A commit finding the dataset no longer in edit or insert state on that
-//   buffer (posted, cancelled or closed meanwhile) raises "Dataset not in
+//   buffer (posted meanwhile and written again) raises "Dataset not in
 //   edit or insert mode" instead of changing a record that is not edited.
+//   Cancel drops the held writes; a closed or destroyed dataset leaves the
+//   stream unopened.
 //
 // Errors at creation (error number -1): a write or read-write stream on a
 // field not yet modified raises "Field is readonly" for a read-only field
 // and "Dataset not in edit or insert mode" outside edit and insert. Without
 // an active record buffer the stream stays unopened: reads give 0, writes
-// do nothing. A stream is used on one thread, as its dataset is, and must
-// not outlive its dataset.
+// do nothing. A stream is used on one thread, as its dataset is.
 class TMySQLBlobStream : public TStream {
  public:
   TMySQLBlobStream(TField* Field, TBlobStreamMode Mode);
@@ -1028,6 +1053,10 @@ class TMySQLBlobStream : public TStream {
   void Flush() override;
   // Empties the value (a bmWrite stream does this when made).
   void Truncate();
+  // Forgets writes not yet committed.
+  void Discard();
+  // Whether writes are held, not yet committed.
+  bool Pending() const { return notify_; }
 
   bool Opened() const { return opened_; }
   bool Modified() const { return modified_; }
@@ -1039,7 +1068,10 @@ class TMySQLBlobStream : public TStream {
   // The value as this stream sees it.
   std::string_view Value();
   // The writable copy of the value, made on the first write.
-  std::string& Pending();
+  std::string& PendingValue();
+  // The dataset closed or went away: the stream reads and writes nothing.
+  void Detach();
+  friend class TMySQLDatasetBase;
 
   TField* field_;
   TMySQLDatasetBase* dataset_;
