@@ -583,8 +583,13 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // SQLCached when Cache). Server errors are raised. Returns true.
   // With doThreadedUpdate the statement is handed to a worker thread and the
   // call returns at once: the dataset's statements reach the server in the
-  // order given, OnThreadPosted runs on the main thread after each, and the
-  // lost-edit check, InsertIDText and AffectedRowsText do not apply.
+  // order given, OnThreadPosted runs on the main thread after each worker,
+  // and the lost-edit check, InsertIDText and AffectedRowsText do not
+  // apply. A transaction bracket (a post with doTransactions) is held until
+  // its commit and then runs as a whole on one worker connection (one
+  // OnThreadPosted for it); a bracket ending in rollback is not sent. A
+  // failure on a worker goes to the application's exception handler (see
+  // components/MySQLThreads.h).
   bool ExecSQL(const std::string& SQL, bool Expand, bool Cache, const std::string& DatabaseArg,
                const std::string& TableArg);
   // Runs each statement of Lines in order; the first error ends the batch.

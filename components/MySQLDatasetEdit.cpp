@@ -124,7 +124,7 @@ bool TMySQLDatasetBase::ExecSQL(const std::string& SQL, bool Expand, bool Cache,
   if (options_.Contains(doThreadedUpdate)) {
     // A worker sends it on a connection of its own; the statements of this
     // dataset reach the server in the order given here.
-    ThreadSQLFreeOrdered(server_, text, OnThreadPosted, 0, this);
+    HandToWorker(text);
     return true;
   }
   ClearRest();
