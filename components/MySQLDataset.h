@@ -604,6 +604,9 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // Sends the held-back statements (cached updates), see above.
   virtual void ApplyUpdates();
   // With doTransactions on a server of 4.0.11 or later; otherwise nothing.
+  // The version is that of the connected server: without a connection yet
+  // the dataset connects first (a failing connect raises), rather than let
+  // the change run outside a transaction.
   void StartTransaction();
   void CommitTransaction();
   void RollbackTransaction();

@@ -231,28 +231,31 @@ void TMySQLDatasetBase::ApplyUpdates() {
 // ---------------------------------------------------------------------------
 // Transactions
 
-namespace {
-bool TransactionsActive(TMySQLServer* Server, TMySQLDatasetOptions Options) {
-  return Options.Contains(doTransactions) && Server != nullptr && Server->ServerVer() >= 40011;
+bool TMySQLDatasetBase::TransactionsActive() {
+  if (!options_.Contains(doTransactions) || server_ == nullptr) return false;
+  // The server's version decides, and it is known only once connected: a
+  // change must not run outside its transaction because nothing was read
+  // yet (a failing connect raises).
+  if (server_->ServerVer() == 0) ActivateConnection();
+  return server_->ServerVer() >= 40011;
 }
-}  // namespace
 
 void TMySQLDatasetBase::StartTransaction() {
-  if (!TransactionsActive(server_, options_)) return;
+  if (!TransactionsActive()) return;
   if (in_transaction_) CommitTransaction();
   ExecSQL("start transaction;", options_.Contains(doMacrosEnabled), CachedUpdates(), "", "");
   in_transaction_ = true;
 }
 
 void TMySQLDatasetBase::CommitTransaction() {
-  if (!TransactionsActive(server_, options_)) return;
+  if (!TransactionsActive()) return;
   if (!in_transaction_) StartTransaction();
   ExecSQL("commit;", options_.Contains(doMacrosEnabled), CachedUpdates(), "", "");
   in_transaction_ = false;
 }
 
 void TMySQLDatasetBase::RollbackTransaction() {
-  if (!TransactionsActive(server_, options_)) return;
+  if (!TransactionsActive()) return;
   if (!in_transaction_) StartTransaction();
   ExecSQL("rollback;", options_.Contains(doMacrosEnabled), CachedUpdates(), "", "");
   in_transaction_ = false;
