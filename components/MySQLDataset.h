@@ -347,6 +347,24 @@ class TMySQLStringField : public TStringField {
 
 // ---------------------------------------------------------------------------
 
+// The string list of a dataset's SQL texts (SQL, SQLUpdate, SQLInsert,
+// SQLDelete, SQLBatch, SQLCached). A string list joins its lines with
+// "\r\n", which would turn a line feed inside a quoted literal into CR LF
+// on its way to the server; this one keeps the text it was given: while its
+// lines are still the ones that text was split into, Text gives that text
+// back (with "\r\n" added when it did not end in a line break). Assigned
+// from another such list it takes that list's text.
+class TSQLStringList : public TStringList {
+ public:
+  std::string Text() const override;
+  void SetText(const std::string& Value) override;
+  void Assign(TPersistent* Source) override;
+
+ private:
+  std::string text_;
+  std::vector<std::string> lines_;  // the lines text_ was split into
+};
+
 // What the three dataset classes share: statements through the connection
 // component's driver, the last one's rows as records, described at the top
 // of this header. The classes below publish its properties.
@@ -902,6 +920,10 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // --- value literals of generated SQL (MySQLMacros.cpp)
   // The connection's escaping (the built-in rule without a server).
   std::string EscapeText(const std::string& S) const;
+  // Whether a backslash escapes inside string literals of the connection's
+  // session (false with NO_BACKSLASH_ESCAPES; true without a connection).
+  // The macro pass and the "?" scanner read literals this way.
+  bool BackslashEscapes() const;
   // A text as a quoted, escaped literal; a text holding a NUL byte as a
   // hexadecimal literal, which no escaping mode can cut or misread.
   std::string StringLiteral(const std::string& S) const;

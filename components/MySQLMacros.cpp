@@ -21,7 +21,8 @@ constexpr const char* kExpandOperators = "+,-,*,/,=,||,&&,&,<>,<<,>>,>,|,<,~,!,%
 constexpr const char* kCollectOperators = "+,-,*,/,=,||,&&,&,<>,<<,|,>>,>,<,~,!,%";
 
 void ConfigureParser(TBasicParser& Parser, const std::string& Start, const std::string& End,
-                     const char* Operators) {
+                     const char* Operators, bool BackslashEscapes = true) {
+  Parser.BackslashEscapes = BackslashEscapes;
   Parser.Operators.SetCommaText(Operators);
   Parser.HexPrefix = "0x";
   Parser.LineComments.Add("-- ");
@@ -192,6 +193,13 @@ std::string TMySQLDatasetBase::EscapeText(const std::string& S) const {
   return drivers_text::EscapeBuiltIn(S);
 }
 
+bool TMySQLDatasetBase::BackslashEscapes() const {
+  if (server_ == nullptr || server_->GetDriver() == nullptr || server_->Connection() == nullptr) return true;
+  // The connection's escaping follows the session: it doubles a backslash
+  // only while backslashes escape.
+  return EscapeText("\\") != "\\";
+}
+
 std::string TMySQLDatasetBase::StringLiteral(const std::string& S) const {
   if (S.find('\0') != std::string::npos) return HexStr(S);
   return QuoteStr(EscapeText(S));
@@ -310,7 +318,7 @@ void TMySQLDatasetBase::ParseMacros(const std::string& Text, const std::string& 
                                     const std::string& EndDelimiter, bool Add) {
   if (!Add || Text.empty()) return;
   TBasicParser parser(Text);
-  ConfigureParser(parser, StartDelimiter, EndDelimiter, kCollectOperators);
+  ConfigureParser(parser, StartDelimiter, EndDelimiter, kCollectOperators, BackslashEscapes());
   while (parser.NextToken(false) != tkEnd) {
     if (parser.Token.Kind != tkMacro) continue;
     std::string name = MacroName(parser.TokenString(), StartDelimiter, EndDelimiter);
@@ -351,7 +359,7 @@ std::string TMySQLDatasetBase::SQLPopulate(const std::string& Text, bool FirstPa
                                            const std::string& DatabaseArg,
                                            const std::string& TableArg) {
   TBasicParser parser(Text);
-  ConfigureParser(parser, macro_start_, macro_end_, kExpandOperators);
+  ConfigureParser(parser, macro_start_, macro_end_, kExpandOperators, BackslashEscapes());
   std::string out;
   out.reserve(Text.size() + 32);
   bool counted = false;    // the first word was seen

@@ -111,6 +111,44 @@ TEST_F(MacrosTest, NullOldValuesAndEmptyValuesKeepTheirMeaning) {
   EXPECT_EQ(Count("select count(*) from nopk where a=10 and b=0x00FF10 and m is null"), 1);
 }
 
+// In a NO_BACKSLASH_ESCAPES session a backslash in a template's literal is
+// an ordinary character, as the server reads it: the macro pass and the
+// "?" scanner find what follows the literal.
+TEST_F(MacrosTest, TemplateLiteralsFollowTheSessionsEscaping) {
+  server_->Connect();
+  server_->ExecSQL("SET SESSION sql_mode = CONCAT(@@sql_mode, ',NO_BACKSLASH_ESCAPES')");
+  auto q = NewDataset<TMySQLQuery>("select 'a\\' as s, [X] as x");
+  q->MacroByName("X")->SetAsInteger(5);
+  q->Open();
+  EXPECT_EQ(q->FieldByName("s")->AsString(), "a\\");
+  EXPECT_EQ(q->FieldByName("x")->AsInteger(), 5);
+  EXPECT_EQ(q->PositionalToMacros("select 'a\\', ?", nullptr), "select 'a\\', [1]");
+  q->Close();
+  server_->ExecSQL("SET SESSION sql_mode = REPLACE(@@sql_mode, 'NO_BACKSLASH_ESCAPES', '')");
+  EXPECT_EQ(q->PositionalToMacros("select 'a\\', ?", nullptr), "select 'a\\', ?");
+}
+
+// A line break inside a literal of a dataset's SQL reaches the server as it
+// was written (a string list would join its lines with CR LF).
+TEST_F(MacrosTest, LineBreaksInsideLiteralsStayAsWritten) {
+  Sql("CREATE TABLE lb (id INT PRIMARY KEY, v TEXT); INSERT INTO lb VALUES (1, 'x');");
+  auto q = NewDataset<TMySQLQuery>("select id, v, 'a\nb' as lf, 'c\r\nd' as crlf from lb");
+  q->Open();
+  EXPECT_EQ(q->FieldByName("lf")->AsString(), "a\nb");
+  EXPECT_EQ(q->FieldByName("crlf")->AsString(), "c\r\nd");
+  // The same through a change template.
+  q->SQLUpdate()->SetText("update lb set v = 'line1\nline2' where [$PRIMARYFIELDS&VALUES]");
+  q->Edit();
+  q->FieldByName("v")->SetAsString("changed");
+  q->Post();
+  EXPECT_EQ(Count("select count(*) from lb where v = concat('line1', char(10), 'line2')"), 1);
+  // An SQL list assigned from another keeps the text too.
+  TMySQLQuery copy;
+  copy.SetServer(server_.get());
+  copy.SetSQL(q->SQL());
+  EXPECT_EQ(copy.SQL()->Text(), "select id, v, 'a\nb' as lf, 'c\r\nd' as crlf from lb\r\n");
+}
+
 TEST_F(MacrosTest, PerTableStatementsTakeOnlyTheirTablesColumns) {
   Sql("CREATE TABLE jt (id INT PRIMARY KEY, u INT UNIQUE, k INT, KEY (k));"
       "CREATE TABLE kjt (kid INT PRIMARY KEY, jt_id INT, v VARCHAR(10));"
