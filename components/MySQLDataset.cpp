@@ -94,6 +94,8 @@ TMySQLDatasetBase::TMySQLDatasetBase(TComponent* AOwner) : TDataSet(AOwner) {
   macros_ = std::make_unique<TParams>(this);
   master_field_pairs_ = std::make_unique<TStringList>();
   master_link_ = std::make_unique<TMasterDataLink>(this);
+  // A master field the master lacks compares the detail column with NULL.
+  master_link_->SkipMissingFields = true;
   databases_ = std::make_unique<TStringList>();
   databases_->SetSorted(true);
   databases_->SetDuplicates(dupIgnore);

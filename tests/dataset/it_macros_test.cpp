@@ -279,6 +279,21 @@ TEST_F(MasterDetailTest, DetailFollowsTheMastersCurrentRecord) {
   EXPECT_EQ(Column(*detail, "id"), (std::vector<std::string>{"10", "12"}));
 }
 
+// A master field the master does not have compares the detail column with
+// NULL (so no rows), instead of failing the link or the master's open.
+TEST_F(MasterDetailTest, MissingMasterFieldGivesNull) {
+  detail->SetMasterFields("cust_id=nosuch");
+  master->Open();
+  detail->Open();
+  EXPECT_EQ(detail->GetMasterAndFilter(), "(cust_id=NULL)");
+  EXPECT_EQ(Column(*detail, "id"), std::vector<std::string>{});
+  detail->SetMasterFields("cust_id=id,region=nosuch");
+  EXPECT_EQ(detail->GetMasterAndFilter(), "(cust_id='1') AND (region=NULL)");
+  master->Close();
+  master->Open();
+  EXPECT_TRUE(detail->Active());
+}
+
 TEST_F(MasterDetailTest, MemoKeyFieldWithQuotes) {
   detail->SetMasterFields("note=note");
   master->Open();
