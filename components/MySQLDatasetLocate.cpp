@@ -29,6 +29,9 @@ namespace {
 
 using namespace mysql_column;
 
+// The column flag of ZEROFILL columns ("0007").
+constexpr uint32_t kZerofillFlag = 64;
+
 // The text a key value is compared as: Null and empty give "", an array its
 // first element.
 std::string KeyText(const Variant& V) {
@@ -247,13 +250,18 @@ class TLocateSearch {
     for (size_t k = 0; k < fields_.size(); ++k) {
       TField* f = fields_[k];
       int column = Dataset.ColumnOf(f);
-      Source s{column, -1, false};
+      Source s{column, -1, false, false};
       if (column < 0 || f->FieldKind() != fkData) {
         fast_ = false;
       } else if (keys_[k].kind != TKeyKind::kText &&
                  ColumnKind(Dataset.field_infos_[column]->ColumnType) != TKeyKind::kText) {
         // The server's text of the number is the value compared.
         s.raw = true;
+        const TFieldInfo* info = Dataset.field_infos_[column];
+        // An integer column without ZEROFILL is always sent in canonical
+        // form: its text equals the key's exactly or not at all.
+        s.canonical = keys_[k].kind == TKeyKind::kExact && !(info->Flags & kZerofillFlag) &&
+                      info->ColumnType != kDecimal && info->ColumnType != kNewDecimal;
       } else if (f->IsBlob() && dynamic_cast<TBlobField*>(f) != nullptr) {
         s.limit = -1;
       } else if (f->DataType() == ftString && dynamic_cast<TMySQLStringField*>(f) != nullptr &&
@@ -290,6 +298,13 @@ class TLocateSearch {
       if (single_exact_) {
         for (; i != end; i += Step) {
           if (ExactRow(rows[static_cast<size_t>(i - D.row_base_)])) return i;
+        }
+      } else if (fields_.size() == 1 && keys_[0].kind == TKeyKind::kExact && sources_[0].canonical) {
+        // One integer column: the held texts compared straight.
+        const int column = sources_[0].column;
+        const std::string& key = keys_[0].exact;
+        for (; i != end; i += Step) {
+          if (rows[static_cast<size_t>(i - D.row_base_)].Value(column) == key) return i;
         }
       } else if (fields_.size() == 1 && keys_[0].kind == TKeyKind::kExact) {
         // One number column: the direct compare of each held value.
@@ -335,6 +350,7 @@ class TLocateSearch {
     int column;
     int limit;  // string fields: their size; -1 for blobs (whole value)
     bool raw;   // a number column: the server's text as it is
+    bool canonical;  // an integer column: its text is the canonical one
   };
   struct Key {
     std::string text;
