@@ -37,16 +37,70 @@ std::string SetMaskText(std::string_view Value, const TStringList& Members) {
 // ---------------------------------------------------------------------------
 // Construction
 
+// ---------------------------------------------------------------------------
+// TSQLStringList
+
+namespace {
+// The lines a text is split into, as TStrings::SetText splits it.
+std::vector<std::string> SplitLines(const std::string& Value) {
+  std::vector<std::string> lines;
+  size_t i = 0, n = Value.size();
+  while (i < n) {
+    size_t start = i;
+    while (i < n && Value[i] != '\r' && Value[i] != '\n') ++i;
+    lines.push_back(Value.substr(start, i - start));
+    if (i < n && Value[i] == '\r') ++i;
+    if (i < n && Value[i] == '\n') ++i;
+  }
+  return lines;
+}
+}  // namespace
+
+std::string TSQLStringList::Text() const {
+  bool same = static_cast<size_t>(Count()) == lines_.size();
+  for (int i = 0; same && i < Count(); ++i) same = Get(i) == lines_[static_cast<size_t>(i)];
+  if (!same || text_.empty()) return TStringList::Text();
+  if (text_.back() == '\n' || text_.back() == '\r') return text_;
+  return text_ + "\r\n";
+}
+
+void TSQLStringList::SetText(const std::string& Value) {
+  // Recorded first, so that change handlers already read the new text.
+  std::string old_text = std::move(text_);
+  std::vector<std::string> old_lines = std::move(lines_);
+  text_ = Value;
+  lines_ = SplitLines(Value);
+  try {
+    TStringList::SetText(Value);
+  } catch (...) {
+    text_ = std::move(old_text);
+    lines_ = std::move(old_lines);
+    throw;
+  }
+}
+
+void TSQLStringList::Assign(TPersistent* Source) {
+  if (auto* other = dynamic_cast<TSQLStringList*>(Source)) {
+    if (other != this) SetText(other->Text());
+    return;
+  }
+  TStringList::Assign(Source);
+}
+
+// ---------------------------------------------------------------------------
+
 TMySQLDatasetBase::TMySQLDatasetBase(TComponent* AOwner) : TDataSet(AOwner) {
   custom_field_defs_ = std::make_unique<TFieldDefs>(this);
   macros_ = std::make_unique<TParams>(this);
   master_field_pairs_ = std::make_unique<TStringList>();
   master_link_ = std::make_unique<TMasterDataLink>(this);
+  // A master field the master lacks compares the detail column with NULL.
+  master_link_->SkipMissingFields = true;
   databases_ = std::make_unique<TStringList>();
   databases_->SetSorted(true);
   databases_->SetDuplicates(dupIgnore);
   for (auto* list : {&sql_, &sql_update_, &sql_insert_, &sql_delete_, &sql_batch_, &sql_cached_}) {
-    *list = std::make_unique<TStringList>();
+    *list = std::make_unique<TSQLStringList>();
   }
   SetMacroDel("[,]");
   const std::string& s = macro_start_;
@@ -73,6 +127,7 @@ TMySQLDatasetBase::TMySQLDatasetBase(TComponent* AOwner) : TDataSet(AOwner) {
 
 TMySQLDatasetBase::~TMySQLDatasetBase() {
   CloseInDestructor();
+  DropBlobStreams(true);
   try {
     if (server_ != nullptr) {
       DeactivateConnection();
@@ -412,8 +467,6 @@ void TMySQLDatasetBase::RunStatements() {
     std::string text = statements[i];
     if (options_.Contains(doMacrosEnabled)) {
       text = SQLPopulate(text, true, false, "", "");
-      size_t nul = text.find('\0');
-      if (nul != std::string::npos) text.resize(nul);
     }
     statement_text_ = text;
     if (OnExecSQL) {
@@ -695,6 +748,7 @@ void TMySQLDatasetBase::RecInfoClear() {
 }
 
 void TMySQLDatasetBase::InternalClose() {
+  DropBlobStreams(true);
   std::exception_ptr error;
   try {
     ApplyUpdates();

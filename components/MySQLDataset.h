@@ -401,6 +401,24 @@ class TMySQLStringField : public TStringField {
 
 // ---------------------------------------------------------------------------
 
+// The string list of a dataset's SQL texts (SQL, SQLUpdate, SQLInsert,
+// SQLDelete, SQLBatch, SQLCached). A string list joins its lines with
+// "\r\n", which would turn a line feed inside a quoted literal into CR LF
+// on its way to the server; this one keeps the text it was given: while its
+// lines are still the ones that text was split into, Text gives that text
+// back (with "\r\n" added when it did not end in a line break). Assigned
+// from another such list it takes that list's text.
+class TSQLStringList : public TStringList {
+ public:
+  std::string Text() const override;
+  void SetText(const std::string& Value) override;
+  void Assign(TPersistent* Source) override;
+
+ private:
+  std::string text_;
+  std::vector<std::string> lines_;  // the lines text_ was split into
+};
+
 // What the three dataset classes share: statements through the connection
 // component's driver, the last one's rows as records, described at the top
 // of this header. The classes below publish its properties.
@@ -510,6 +528,13 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // is the active buffer; raises "Dataset not in edit or insert mode" in
   // the filter state.
   void SetBlobData(TField* Field, TRecordBuffer Buffer, std::string_view Value);
+  // Posting (and every other record update of the host, deUpdateRecord)
+  // first commits the held writes of the blob streams still open on the
+  // edited record, so a post never sends the value as it was before them;
+  // a commit that fails fails the post. Cancel drops the held writes of
+  // those streams; closing or destroying the dataset leaves every open
+  // stream unopened (it then reads and writes nothing).
+  void DataEvent(TDataEvent Event, intptr_t Info) override;
 
   // --- Locate and lookup (MySQLDatasetLocate.cpp)
   //
@@ -661,8 +686,13 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // SQLCached when Cache). Server errors are raised. Returns true.
   // With doThreadedUpdate the statement is handed to a worker thread and the
   // call returns at once: the dataset's statements reach the server in the
-  // order given, OnThreadPosted runs on the main thread after each, and the
-  // lost-edit check, InsertIDText and AffectedRowsText do not apply.
+  // order given, OnThreadPosted runs on the main thread after each worker,
+  // and the lost-edit check, InsertIDText and AffectedRowsText do not
+  // apply. A transaction bracket (a post with doTransactions) is held until
+  // its commit and then runs as a whole on one worker connection (one
+  // OnThreadPosted for it); a bracket ending in rollback is not sent. A
+  // failure on a worker goes to the application's exception handler (see
+  // components/MySQLThreads.h).
   bool ExecSQL(const std::string& SQL, bool Expand, bool Cache, const std::string& DatabaseArg,
                const std::string& TableArg);
   // Runs each statement of Lines in order; the first error ends the batch.
@@ -677,6 +707,9 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // Sends the held-back statements (cached updates), see above.
   virtual void ApplyUpdates();
   // With doTransactions on a server of 4.0.11 or later; otherwise nothing.
+  // The version is that of the connected server: without a connection yet
+  // the dataset connects first (a failing connect raises), rather than let
+  // the change run outside a transaction.
   void StartTransaction();
   void CommitTransaction();
   void RollbackTransaction();
@@ -811,6 +844,22 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
  protected:
   // Blob streams and searches work on the record buffers and rows directly.
   friend class TMySQLBlobStream;
+  // doTransactions applies (see StartTransaction); connects when the
+  // server's version is not known yet.
+  bool TransactionsActive();
+  // doThreadedUpdate: the statement goes to a worker thread; statements of
+  // a transaction bracket are held in threaded_script_ until its end.
+  void HandToWorker(const std::string& Text);
+  std::vector<std::string> threaded_script_;
+  // Whether Name is a persistent boolean field of the dataset.
+  bool PersistentBoolean(const std::string& Name) const;
+  // Open blob streams that may write, registered by each stream.
+  std::vector<TMySQLBlobStream*> blob_streams_;
+  // Commits the held writes of the streams on the active buffer.
+  void CommitBlobStreams();
+  // Drops the held writes of the streams on the active buffer, or (Detach)
+  // leaves every stream unopened and forgets it.
+  void DropBlobStreams(bool Detach);
   friend class TLocateSearch;
 
   // --- searching (MySQLDatasetLocate.cpp)
@@ -963,15 +1012,25 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // --- value literals of generated SQL (MySQLMacros.cpp)
   // The connection's escaping (the built-in rule without a server).
   std::string EscapeText(const std::string& S) const;
+  // Whether a backslash escapes inside string literals of the connection's
+  // session (false with NO_BACKSLASH_ESCAPES; true without a connection).
+  // The macro pass and the "?" scanner read literals this way.
+  bool BackslashEscapes() const;
   // A text as a quoted, escaped literal; a text holding a NUL byte as a
   // hexadecimal literal, which no escaping mode can cut or misread.
   std::string StringLiteral(const std::string& S) const;
-  // A value of Field: hexadecimal for a binary blob field, "''" when empty,
-  // else StringLiteral.
+  // Bytes as a binary literal: "''" when empty; _binary'...' escaped for
+  // the session (NO_BACKSLASH_ESCAPES followed), or hexadecimal where the
+  // connection's character set cannot carry arbitrary bytes in an escaped
+  // literal (big5, cp932, gbk, gb18030, sjis) or is not known (no
+  // connection).
+  std::string BinaryLiteral(std::string_view Bytes) const;
+  // A value of Field: BinaryLiteral for a binary blob field, "''" when
+  // empty, else StringLiteral.
   std::string BlobOrStringLiteral(const TField* Field, const std::string& Text) const;
   // Column Column of the active record (Old: of the record as it was when
   // editing began, while that is kept): "NULL" for NULL, "''" for an empty
-  // value, "0x..." for a non-empty binary blob, else StringLiteral (memos
+  // value, BinaryLiteral for a non-empty binary blob, else StringLiteral (memos
   // included: the server converts their character set back as it did when
   // they were read).
   std::string ColumnLiteral(int Column, bool Old);
@@ -1102,7 +1161,8 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
 // Flush (optional) -> destruction.
 //
 // Writes are held in the stream and committed to the record (SetBlobData)
-// once, by Flush or at destruction: the record's storage copies the whole
+// once, by Flush, at destruction or when the dataset posts the record
+// (a stream still open at Post has its writes posted): the record's storage copies the whole
 // row on every change, so committing each piece would make loading a large
 // value quadratic. Reads through the same stream see its writes; another
 // stream sees them once they are committed. A bmWrite stream empties the
@@ -1118,15 +1178,16 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
 //   position, or one that would take the value past 2 GiB, writes nothing
 //   (returns 0, so WriteBuffer raises).
 // - A commit finding the dataset no longer in edit or insert state on that
-//   buffer (posted, cancelled or closed meanwhile) raises "Dataset not in
+//   buffer (posted meanwhile and written again) raises "Dataset not in
 //   edit or insert mode" instead of changing a record that is not edited.
+//   Cancel drops the held writes; a closed or destroyed dataset leaves the
+//   stream unopened.
 //
 // Errors at creation (error number -1): a write or read-write stream on a
 // field not yet modified raises "Field is readonly" for a read-only field
 // and "Dataset not in edit or insert mode" outside edit and insert. Without
 // an active record buffer the stream stays unopened: reads give 0, writes
-// do nothing. A stream is used on one thread, as its dataset is, and must
-// not outlive its dataset.
+// do nothing. A stream is used on one thread, as its dataset is.
 class TMySQLBlobStream : public TStream {
  public:
   // A stream over the value of Field (a blob or memo field of a
@@ -1148,6 +1209,10 @@ class TMySQLBlobStream : public TStream {
   void Flush() override;
   // Empties the value (a bmWrite stream does this when made).
   void Truncate();
+  // Forgets writes not yet committed.
+  void Discard();
+  // Whether writes are held, not yet committed.
+  bool Pending() const { return notify_; }
 
   // Whether the stream has a value to work on.
   bool Opened() const { return opened_; }
@@ -1161,7 +1226,10 @@ class TMySQLBlobStream : public TStream {
   // The value as this stream sees it.
   std::string_view Value();
   // The writable copy of the value, made on the first write.
-  std::string& Pending();
+  std::string& PendingValue();
+  // The dataset closed or went away: the stream reads and writes nothing.
+  void Detach();
+  friend class TMySQLDatasetBase;
 
   TField* field_;
   TMySQLDatasetBase* dataset_;

@@ -1,5 +1,6 @@
 // Datasets: blob streams over blob and memo fields, and the string fields
 // that know their ENUM / SET members (rules in components/MySQLDataset.h).
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <exception>
@@ -64,6 +65,39 @@ void TMySQLDatasetBase::SetBlobData(TField* Field, TRecordBuffer Buffer, std::st
   info->Modified = info->IsServerColumn;
 }
 
+void TMySQLDatasetBase::DataEvent(TDataEvent Event, intptr_t Info) {
+  if (Event == deUpdateRecord) CommitBlobStreams();
+  TDataSet::DataEvent(Event, Info);
+}
+
+void TMySQLDatasetBase::CommitBlobStreams() {
+  // A commit sends the field-changed event, whose handlers may open or
+  // free streams: take them one at a time from a fresh look at the list.
+  for (;;) {
+    TMySQLBlobStream* due = nullptr;
+    for (TMySQLBlobStream* stream : blob_streams_) {
+      if (stream->Pending() && stream->buffer_ == ActiveBuffer()) {
+        due = stream;
+        break;
+      }
+    }
+    if (due == nullptr) return;
+    due->Flush();
+  }
+}
+
+void TMySQLDatasetBase::DropBlobStreams(bool Detach) {
+  if (Detach) {
+    std::vector<TMySQLBlobStream*> streams;
+    streams.swap(blob_streams_);
+    for (TMySQLBlobStream* stream : streams) stream->Detach();
+    return;
+  }
+  for (TMySQLBlobStream* stream : blob_streams_) {
+    if (stream->buffer_ == ActiveBuffer()) stream->Discard();
+  }
+}
+
 // ---------------------------------------------------------------------------
 // TMySQLBlobStream
 
@@ -88,9 +122,13 @@ TMySQLBlobStream::TMySQLBlobStream(TField* Field, TBlobStreamMode Mode)
   }
   opened_ = true;
   if (Mode == bmWrite) Truncate();
+  if (cached_ && Mode != bmRead) dataset_->blob_streams_.push_back(this);
 }
 
 TMySQLBlobStream::~TMySQLBlobStream() {
+  if (dataset_ == nullptr) return;
+  auto& streams = dataset_->blob_streams_;
+  streams.erase(std::remove(streams.begin(), streams.end(), this), streams.end());
   // Unwinding from a failed write or load: the old value stays.
   if (std::uncaught_exceptions() > uncaught_) return;
   try {
@@ -98,6 +136,17 @@ TMySQLBlobStream::~TMySQLBlobStream() {
   } catch (...) {
     ApplicationHandleException(dataset_);
   }
+}
+
+void TMySQLBlobStream::Discard() {
+  pending_.reset();
+  notify_ = false;
+}
+
+void TMySQLBlobStream::Detach() {
+  Discard();
+  opened_ = false;
+  dataset_ = nullptr;
 }
 
 std::string_view TMySQLBlobStream::Value() {
@@ -117,7 +166,7 @@ std::string_view TMySQLBlobStream::Value() {
   return row->Value(column);
 }
 
-std::string& TMySQLBlobStream::Pending() {
+std::string& TMySQLBlobStream::PendingValue() {
   if (!pending_) pending_.emplace(Value());
   return *pending_;
 }
@@ -135,7 +184,7 @@ int64_t TMySQLBlobStream::Read(void* Buffer, int64_t Count) {
 int64_t TMySQLBlobStream::Write(const void* Buffer, int64_t Count) {
   if (!opened_ || !cached_ || mode_ == bmRead) return 0;
   if (Count <= 0 || position_ < 0 || Count > kMaxBlobSize - position_) return 0;
-  std::string& value = Pending();
+  std::string& value = PendingValue();
   size_t end = static_cast<size_t>(position_ + Count);
   if (value.size() < end) value.resize(end, '\0');
   std::memcpy(value.data() + position_, Buffer, static_cast<size_t>(Count));

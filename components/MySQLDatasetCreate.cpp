@@ -1,6 +1,7 @@
 // Table auto-creation of TMySQLDatasetBase: the script that creates the
 // dataset's table from its field and index definitions (the rules are
 // described in components/MySQLDataset.h, "Table auto-creation").
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,17 +32,52 @@ std::string DefsSignature(const TFieldDefs& Defs) {
   return out;
 }
 
-// The column type of one definition, without the "not null" part.
+// A wide string holds any character: its column is utf8mb4 whatever the
+// table's default character set (Size counts characters).
+std::string WideType(const TFieldDef* Def) {
+  const int size = Def->Size();
+  std::string type;
+  if (size > 16777215 / 4) {
+    type = " longtext";
+  } else if (size > 65535 / 4) {
+    type = " mediumtext";
+  } else if (size > 255) {
+    type = " text";
+  } else if (Def->Attributes().Contains(faFixed)) {
+    type = " char(" + std::to_string(size) + ")";
+  } else {
+    type = " varchar(" + std::to_string(size) + ")";
+  }
+  return type + " character set utf8mb4 ";
+}
+
+// " decimal(P,S) " that the server accepts: S (the definition's Size, the
+// digits after the point) within 0..30, P (its Precision) within S..65 and
+// at least 1, DefaultPrecision when the definition has none.
+std::string DecimalType(int Precision, int Scale, int DefaultPrecision) {
+  const int s = std::clamp(Scale, 0, 30);
+  int p = Precision > 0 ? Precision : DefaultPrecision;
+  p = std::clamp(std::max(p, s), 1, 65);
+  return " decimal(" + std::to_string(p) + "," + std::to_string(s) + ") ";
+}
+
+// The column type of one definition, without the "not null" part. Each
+// type reads back as the field type it was made from where the datasets
+// have that field type (decimals read back as exact text).
 std::string ColumnType(const TFieldDef* Def) {
   const int size = Def->Size();
   const TFieldType type = Def->DataType();
   switch (type) {
     case ftSmallint: return " smallint ";
-    case ftInteger: case ftWord: return " int ";
+    // A 16-bit unsigned field: every value fits, and it reads back as one.
+    case ftWord: return " smallint unsigned ";
+    case ftInteger: return " int ";
     case ftLargeint: return " bigint ";
-    case ftFloat: return " float ";
-    case ftCurrency:
-      return " decimal(" + std::to_string(Def->Precision()) + "," + std::to_string(size) + ") ";
+    // A double-precision field: FLOAT would keep only about 7 digits.
+    case ftFloat: return " double ";
+    // Currency keeps 4 decimals in 19 digits when no precision is given.
+    case ftCurrency: return DecimalType(Def->Precision(), size, 19);
+    case ftBCD: case ftFMTBcd: return DecimalType(Def->Precision(), size, 32);
     case ftDate: return " date ";
     case ftTime: return " time ";
     case ftDateTime: return " datetime ";
@@ -51,6 +87,7 @@ std::string ColumnType(const TFieldDef* Def) {
     case ftWideString: case ftVariant:
       // A memo of size 0 has no limit: a text column, not varchar(0).
       if (size == 0 && (type == ftMemo || type == ftFmtMemo)) return " text ";
+      if (type == ftWideString) return WideType(Def);
       if (size > 16777215) return " longtext ";
       if (size > 65535) return " mediumtext ";
       if (size > 255) return " text ";
@@ -61,6 +98,11 @@ std::string ColumnType(const TFieldDef* Def) {
     case ftBytes: case ftVarBytes: case ftBlob: case ftGraphic:
       // A blob of size 0 has no limit: a blob column, not a 255-byte one.
       if (size == 0 && (type == ftBlob || type == ftGraphic)) return " blob ";
+      // Bytes of a fixed or a varying length up to 255 keep that kind.
+      if (size > 0 && size <= 255 && type == ftBytes) return " binary(" + std::to_string(size) + ") ";
+      if (size > 0 && size <= 255 && type == ftVarBytes) {
+        return " varbinary(" + std::to_string(size) + ") ";
+      }
       if (size > 16777215) return " longblob ";
       if (size > 65535) return " mediumblob ";
       if (size > 255) return " blob ";

@@ -95,8 +95,6 @@ bool TMySQLDatasetBase::ExecSQL(const std::string& SQL, bool Expand, bool Cache,
     text = SQLPopulate(SQL, true, false, DatabaseArg, TableArg);
     checks = std::move(row_checks_);
     row_checks_.clear();
-    size_t nul = text.find('\0');
-    if (nul != std::string::npos) text.resize(nul);
   } else if (apply_checks_ != nullptr) {
     checks = std::move(*apply_checks_);
   }
@@ -120,7 +118,7 @@ bool TMySQLDatasetBase::ExecSQL(const std::string& SQL, bool Expand, bool Cache,
   if (options_.Contains(doThreadedUpdate)) {
     // A worker sends it on a connection of its own; the statements of this
     // dataset reach the server in the order given here.
-    ThreadSQLFreeOrdered(server_, text, OnThreadPosted, 0, this);
+    HandToWorker(text);
     return true;
   }
   ClearRest();
@@ -335,28 +333,31 @@ void TMySQLDatasetBase::ApplyUpdates() {
 // ---------------------------------------------------------------------------
 // Transactions
 
-namespace {
-bool TransactionsActive(TMySQLServer* Server, TMySQLDatasetOptions Options) {
-  return Options.Contains(doTransactions) && Server != nullptr && Server->ServerVer() >= 40011;
+bool TMySQLDatasetBase::TransactionsActive() {
+  if (!options_.Contains(doTransactions) || server_ == nullptr) return false;
+  // The server's version decides, and it is known only once connected: a
+  // change must not run outside its transaction because nothing was read
+  // yet (a failing connect raises).
+  if (server_->ServerVer() == 0) ActivateConnection();
+  return server_->ServerVer() >= 40011;
 }
-}  // namespace
 
 void TMySQLDatasetBase::StartTransaction() {
-  if (!TransactionsActive(server_, options_)) return;
+  if (!TransactionsActive()) return;
   if (in_transaction_) CommitTransaction();
   ExecSQL("start transaction;", options_.Contains(doMacrosEnabled), CachedUpdates(), "", "");
   in_transaction_ = true;
 }
 
 void TMySQLDatasetBase::CommitTransaction() {
-  if (!TransactionsActive(server_, options_)) return;
+  if (!TransactionsActive()) return;
   if (!in_transaction_) StartTransaction();
   ExecSQL("commit;", options_.Contains(doMacrosEnabled), CachedUpdates(), "", "");
   in_transaction_ = false;
 }
 
 void TMySQLDatasetBase::RollbackTransaction() {
-  if (!TransactionsActive(server_, options_)) return;
+  if (!TransactionsActive()) return;
   if (!in_transaction_) StartTransaction();
   ExecSQL("rollback;", options_.Contains(doMacrosEnabled), CachedUpdates(), "", "");
   in_transaction_ = false;

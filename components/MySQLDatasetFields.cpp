@@ -549,6 +549,12 @@ void TMySQLDatasetBase::ResolveTableNames(bool FromDriver) {
 // ---------------------------------------------------------------------------
 // Field definitions
 
+bool TMySQLDatasetBase::PersistentBoolean(const std::string& Name) const {
+  if (DefaultFields()) return false;
+  TField* field = FindField(Name);
+  return field != nullptr && field->FieldKind() == fkData && field->DataType() == ftBoolean;
+}
+
 void TMySQLDatasetBase::InternalInitFieldDefs() {
   if (!IsCursorOpen()) {
     ActivateConnection();
@@ -597,7 +603,11 @@ void TMySQLDatasetBase::InternalInitFieldDefs() {
             }
             break;
           case kTiny:
-            type = options_.Contains(doTinyIntToBool) ? ftBoolean : is_unsigned ? ftWord : ftSmallint;
+            // A persistent boolean field over a TINYINT (the tinyint(1) a
+            // created table gives a boolean definition) reads it as one.
+            type = options_.Contains(doTinyIntToBool) || PersistentBoolean(field_infos_.Key(i))
+                       ? ftBoolean
+                       : is_unsigned ? ftWord : ftSmallint;
             break;
           case kShort: type = is_unsigned ? ftWord : ftSmallint; break;
           case kLong: type = is_unsigned ? ftLargeint : ftInteger; break;

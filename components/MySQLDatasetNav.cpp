@@ -228,6 +228,7 @@ void TMySQLDatasetBase::InternalEdit() {
 }
 
 void TMySQLDatasetBase::InternalCancel() {
+  DropBlobStreams(false);
   // The row the edited record came from (its bookmark), not the current
   // index, which follows every fetch of the record window.
   TRowValues* row = old_values_ ? GetIndexRecord(old_values_->Bookmark) : nullptr;

@@ -69,8 +69,9 @@ void TMySQLDatasetBase::PSExecute() { Execute(false); }
 
 std::string TMySQLDatasetBase::PositionalToMacros(const std::string& ASQL, TParams* AParams) {
   // Strings are read as the macro pass reads them (a backslash escapes the
-  // next character), so both agree on what is inside a literal.
-  const bool backslash = true;
+  // next character unless the session has NO_BACKSLASH_ESCAPES), so both
+  // agree on what is inside a literal.
+  const bool backslash = BackslashEscapes();
   std::string text;
   text.reserve(ASQL.size() + 16);
   int number = 1;

@@ -2,6 +2,7 @@
 #include "components/MySQLMacros.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <initializer_list>
 
@@ -21,7 +22,8 @@ constexpr const char* kExpandOperators = "+,-,*,/,=,||,&&,&,<>,<<,>>,>,|,<,~,!,%
 constexpr const char* kCollectOperators = "+,-,*,/,=,||,&&,&,<>,<<,|,>>,>,<,~,!,%";
 
 void ConfigureParser(TBasicParser& Parser, const std::string& Start, const std::string& End,
-                     const char* Operators) {
+                     const char* Operators, bool BackslashEscapes = true) {
+  Parser.BackslashEscapes = BackslashEscapes;
   Parser.Operators.SetCommaText(Operators);
   Parser.HexPrefix = "0x";
   Parser.LineComments.Add("-- ");
@@ -124,13 +126,25 @@ std::string DateText(TDateTime Value, bool Date, bool Time) {
   return buffer;
 }
 
-// Blob fields whose bytes are written in hexadecimal. Memos hold text in
+// Blob fields whose values are written as binary literals. Memos hold text in
 // the connection's character set as they were read, so they are written as
 // escaped strings for the server to convert back as it converted them.
 bool WrittenInHex(const TField* Field) {
   if (Field == nullptr || !Field->IsBlob()) return false;
   TFieldType type = Field->DataType();
   return type != ftMemo && type != ftFmtMemo && type != ftOraClob;
+}
+
+// Character sets in which the second byte of a character may be the byte
+// of `\` or `'` (big5, cp932, gbk, gb18030, sjis): the server reads such a
+// byte after a lead byte as part of the character, so an escaped literal
+// cannot carry arbitrary bytes; binary values then go in hexadecimal. An
+// unknown character set counts as one of them.
+bool BinaryNeedsHex(const std::string& Charset) {
+  if (Charset.empty()) return true;
+  std::string name;
+  for (char c : Charset) name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return IsOneOf(name, {"big5", "cp932", "gbk", "gb18030", "sjis"});
 }
 
 // Types that never enter a key condition built from a key list.
@@ -201,14 +215,45 @@ std::string TMySQLDatasetBase::EscapeText(const std::string& S) const {
   return drivers_text::EscapeBuiltIn(S);
 }
 
+bool TMySQLDatasetBase::BackslashEscapes() const {
+  if (server_ == nullptr || server_->GetDriver() == nullptr || server_->Connection() == nullptr) return true;
+  // The connection's escaping follows the session: it doubles a backslash
+  // only while backslashes escape.
+  return EscapeText("\\") != "\\";
+}
+
 std::string TMySQLDatasetBase::StringLiteral(const std::string& S) const {
   if (S.find('\0') != std::string::npos) return HexStr(S);
   return QuoteStr(EscapeText(S));
 }
 
+std::string TMySQLDatasetBase::BinaryLiteral(std::string_view Bytes) const {
+  if (Bytes.empty()) return "''";
+  TMySQLBase* driver = server_ != nullptr ? server_->GetDriver() : nullptr;
+  if (driver == nullptr || server_->Connection() == nullptr) return HexStr(Bytes);
+  std::string charset;
+  try {
+    charset = driver->CharacterSetName();
+  } catch (const EDatabaseError&) {
+    // A back end without the function: its character set is unknown.
+  }
+  if (BinaryNeedsHex(charset)) return HexStr(Bytes);
+  // Escaped as the session reads it (so about the value's own size, where
+  // hexadecimal doubles it); the introducer keeps the bytes out of any
+  // character set conversion.
+  std::string escaped = driver->EscapeStr(std::string(Bytes));
+  std::string out;
+  out.reserve(escaped.size() + 10);
+  if (server_->ServerVer() >= 40100) out += "_binary";
+  out += '\'';
+  out += escaped;
+  out += '\'';
+  return out;
+}
+
 std::string TMySQLDatasetBase::BlobOrStringLiteral(const TField* Field, const std::string& Text) const {
   if (Text.empty()) return "''";
-  return WrittenInHex(Field) ? HexStr(Text) : StringLiteral(Text);
+  return WrittenInHex(Field) ? BinaryLiteral(Text) : StringLiteral(Text);
 }
 
 std::string TMySQLDatasetBase::FormatIdentifier(const std::string& S) const {
@@ -295,7 +340,7 @@ void TMySQLDatasetBase::ParseMacros(const std::string& Text, const std::string& 
                                     const std::string& EndDelimiter, bool Add) {
   if (!Add || Text.empty()) return;
   TBasicParser parser(Text);
-  ConfigureParser(parser, StartDelimiter, EndDelimiter, kCollectOperators);
+  ConfigureParser(parser, StartDelimiter, EndDelimiter, kCollectOperators, BackslashEscapes());
   while (parser.NextToken(false) != tkEnd) {
     if (parser.Token.Kind != tkMacro) continue;
     std::string name = MacroName(parser.TokenString(), StartDelimiter, EndDelimiter);
@@ -336,7 +381,7 @@ std::string TMySQLDatasetBase::SQLPopulate(const std::string& Text, bool FirstPa
                                            const std::string& DatabaseArg,
                                            const std::string& TableArg) {
   TBasicParser parser(Text);
-  ConfigureParser(parser, macro_start_, macro_end_, kExpandOperators);
+  ConfigureParser(parser, macro_start_, macro_end_, kExpandOperators, BackslashEscapes());
   std::string out;
   out.reserve(Text.size() + 32);
   bool counted = false;    // the first word was seen
@@ -493,7 +538,7 @@ std::string TMySQLDatasetBase::ColumnLiteral(int Column, bool Old) {
   bool hex = field != nullptr ? WrittenInHex(field)
                               : (field_infos_[Column]->Flags & mysql_column::kBinaryFlag) != 0 &&
                                     (field_infos_[Column]->Flags & mysql_column::kBlobFlag) != 0;
-  if (hex) return HexStr(*value);
+  if (hex) return BinaryLiteral(*value);
   return StringLiteral(std::string(*value));
 }
 
@@ -560,7 +605,7 @@ std::string TMySQLDatasetBase::MacroParamLiteral(TParam* Param) const {
   }
   if (IsBlobType(type)) {
     std::string bytes = Param->AsString();
-    return bytes.empty() ? std::string("''") : HexStr(bytes);
+    return BinaryLiteral(bytes);
   }
   return Param->AsString();
 }

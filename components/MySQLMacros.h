@@ -16,7 +16,8 @@
 //
 // Values. Every value taken from a record, the master dataset or a typed
 // user macro is written as a literal escaped by the connection (so it
-// follows the session's NO_BACKSLASH_ESCAPES state), or in hexadecimal. A
+// follows the session's NO_BACKSLASH_ESCAPES state), or in hexadecimal. The
+// tokenizer reads the templates' literals by the same session state. A
 // user macro of a string type is raw SQL by design (see Macros in
 // MySQLDataset.h).
 //
@@ -30,10 +31,17 @@
 //   held values of the columns an edit changed; "$TABLENAME" is the edited
 //   table's own name, never an alias. See the editing notes in
 //   MySQLDataset.h.
-// - Binary blobs are written in hexadecimal; memo (text blob) values as
-//   escaped strings like other texts, so the server converts their
-//   character set back as it converted them for reading (hexadecimal bytes
-//   would be stored unconverted into a column of another character set).
+// - Binary blobs (and blob macros) are written as _binary'...' literals
+//   escaped for the session (with NO_BACKSLASH_ESCAPES only quotes are
+//   doubled and other bytes, NUL included, go as they are), so a statement
+//   is about as long as its values; hexadecimal would double it (a 40 MiB
+//   blob would not fit a 64 MiB max_allowed_packet). Hexadecimal only where
+//   the connection's character set cannot carry arbitrary bytes in a
+//   literal (big5, cp932, gbk, gb18030, sjis: a lead byte there can take
+//   the escaping backslash or the closing quote as its second byte) or is
+//   not known. Statements are therefore never cut at a NUL byte. Memo (text
+//   blob) values are escaped strings like other texts, so the server
+//   converts their character set back as it converted them for reading.
 // - A text holding a NUL byte is written in hexadecimal: no escaping mode
 //   can then cut it or hand the server a raw NUL. (Its bytes are then taken
 //   without character set conversion.)

@@ -2,6 +2,7 @@
 // turns their messages into events. See MySQLThreads.h.
 #include "components/MySQLThreads.h"
 
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -172,6 +173,17 @@ class TMySQLThreadOrder {
 
 namespace {
 
+// The first word of a statement, lower-cased.
+std::string FirstWordLower(const std::string& Text) {
+  size_t i = 0;
+  while (i < Text.size() && std::isspace(static_cast<unsigned char>(Text[i]))) ++i;
+  size_t j = i;
+  while (j < Text.size() && std::isalpha(static_cast<unsigned char>(Text[j]))) ++j;
+  std::string word = Text.substr(i, j - i);
+  for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return word;
+}
+
 std::shared_ptr<TMySQLThreadOrder> OrderFor(const void* Key) {
   static std::mutex mu;
   static std::map<const void*, std::weak_ptr<TMySQLThreadOrder>> orders;
@@ -188,6 +200,11 @@ std::shared_ptr<TMySQLThreadOrder> OrderFor(const void* Key) {
     orders[Key] = order;
   }
   return order;
+}
+
+bool StartsTransaction(const std::string& Text) {
+  const std::string word = FirstWordLower(Text);
+  return word == "start" || word == "begin";
 }
 
 }  // namespace
@@ -476,6 +493,10 @@ void TMySQLThreadedSQL::SetOrder(std::shared_ptr<TMySQLThreadOrder> Order) {
   order_ = std::move(Order);
 }
 
+void TMySQLThreadedSQL::SetScript(std::vector<std::string> Statements) {
+  script_ = std::move(Statements);
+}
+
 bool TMySQLThreadedSQL::ThreadExecute(TMySQLServer* Server, const std::string& SQL, bool Wait) {
   sql_ = SQL;
   server_ = Server;
@@ -517,6 +538,25 @@ bool TMySQLThreadedSQL::GetEvent() {
   TMySQLDatasetOptions options = dataset->Options();
   options.Exclude(doThreadedUpdate);
   dataset->SetOptions(options);
+
+  if (!script_.empty()) {
+    StatementsStarting(dataset->OnExecSQL);
+    OnScopeExit done([&] { StatementsDone(dataset->OnExecSQL); });
+    try {
+      for (const std::string& statement : script_) dataset->ExecSQL(statement, false, false, "", "");
+    } catch (...) {
+      // The worker records the failure (Failure()) and reports it.
+      if (StartsTransaction(script_.front())) {
+        try {
+          dataset->ExecSQL("rollback;", false, false, "", "");
+        } catch (...) {
+          // The connection is gone: the server undoes the transaction.
+        }
+      }
+      throw;
+    }
+    return true;
+  }
 
   const bool answer = answer_message_ > 0 && Handle() != 0;
   bool result = true;
@@ -623,6 +663,54 @@ int32_t ThreadSQLFree(TMySQLServer* Server, const std::string& SQL, TNotifyEvent
 int32_t ThreadSQLFreeOrdered(TMySQLServer* Server, const std::string& SQL,
                              TNotifyEvent OnFinish, HWND Handle, const void* OrderKey) {
   return StartSQL(Server, SQL, std::move(OnFinish), Handle, OrderFor(OrderKey));
+}
+
+int32_t ThreadSQLScriptOrdered(TMySQLServer* Server, std::vector<std::string> Statements,
+                               TNotifyEvent OnFinish, HWND Handle, const void* OrderKey) {
+  auto thread = std::make_unique<TMySQLThreadedSQL>(kMySQLThreadSettings, Handle, true);
+  // A failure without a window to post to reaches the application's
+  // handler when the thread ends (TMySQLThread::DoTerminate).
+  thread->OnFinish = std::move(OnFinish);
+  thread->SetOrder(OrderFor(OrderKey));
+  thread->SetScript(std::move(Statements));
+  const int32_t id = static_cast<int32_t>(thread->ThreadID());
+  StartFree(std::move(thread),
+            [&](TMySQLThreadedSQL* T) { T->ThreadExecute(Server, "", false); });
+  return id;
+}
+
+// ---------------------------------------------------------------------------
+// Statements of a dataset with doThreadedUpdate
+
+void TMySQLDatasetBase::HandToWorker(const std::string& Text) {
+  const std::string word = FirstWordLower(Text);
+  if (word == "start" || word == "begin") {
+    // A bracket left open is committed by the next start, as the server
+    // itself would.
+    if (!threaded_script_.empty()) {
+      std::vector<std::string> script;
+      script.swap(threaded_script_);
+      script.push_back("commit;");
+      ThreadSQLScriptOrdered(server_, std::move(script), OnThreadPosted, 0, this);
+    }
+    threaded_script_.assign(1, Text);
+    return;
+  }
+  if (threaded_script_.empty()) {
+    ThreadSQLScriptOrdered(server_, {Text}, OnThreadPosted, 0, this);
+    return;
+  }
+  if (word == "rollback") {
+    // Nothing of the bracket has reached the server.
+    threaded_script_.clear();
+    return;
+  }
+  threaded_script_.push_back(Text);
+  if (word == "commit") {
+    std::vector<std::string> script;
+    script.swap(threaded_script_);
+    ThreadSQLScriptOrdered(server_, std::move(script), OnThreadPosted, 0, this);
+  }
 }
 
 bool ThreadSQLAnswer(TMySQLServer* Server, const std::string& SQL, HWND Handle,

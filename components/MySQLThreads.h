@@ -39,6 +39,15 @@
 //   the one before it from the same dataset (ThreadSQLFreeOrdered). Started
 //   independently they could overtake one another and, say, apply an older
 //   UPDATE after a newer one.
+// - A transaction the dataset brackets ("start transaction" ... "commit",
+//   as a post with doTransactions does) goes to one worker as a whole and
+//   runs there on one connection, so the bracket holds its statements; a
+//   bracket that ends in "rollback" is never sent. A failing statement of
+//   such a script makes the worker send "rollback" on that connection and
+//   drop the rest. Every failure of a dataset's threaded statement reaches
+//   the application's exception handler (ApplicationHandleException, sender
+//   the thread) on the main thread when the worker ends, after the finish
+//   callback (ThreadSQLScriptOrdered).
 // - ThreadWaitSQLFree and ThreadSQLAnswer take optional settings text (the
 //   default is the fixed "[MySQL]\r\nTimeOut=30000\r\n").
 // - A failed pass sets the shared status to 0 as well (without 1213), so
@@ -74,6 +83,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "components/MySQLDataset.h"
 #include "components/MySQLServer.h"
@@ -252,6 +262,11 @@ class TMySQLThreadedSQL : public TMySQLThread {
   // Makes the statement wait for those started before it with the same
   // order. REQUIRES: called before ThreadExecute.
   void SetOrder(std::shared_ptr<TMySQLThreadOrder> Order);
+  // Runs Statements in order on the one connection instead of the SQL of
+  // ThreadExecute (which is then ignored). When the first one starts a
+  // transaction, a failure sends "rollback" before the rest is dropped.
+  // REQUIRES: called before ThreadExecute.
+  void SetScript(std::vector<std::string> Statements);
 
  protected:
   bool GetEvent() override;
@@ -264,6 +279,7 @@ class TMySQLThreadedSQL : public TMySQLThread {
   uint32_t answer_message_;
   int32_t answer_word_;
   std::shared_ptr<TMySQLThreadOrder> order_;
+  std::vector<std::string> script_;
   uint64_t ticket_ = 0;
   bool ticket_taken_ = false;
 };
@@ -302,6 +318,12 @@ int32_t ThreadSQLFree(TMySQLServer* Server, const std::string& SQL, TNotifyEvent
 // As ThreadSQLFree, in the order of Order (see the top of this header).
 int32_t ThreadSQLFreeOrdered(TMySQLServer* Server, const std::string& SQL,
                              TNotifyEvent OnFinish, HWND Handle, const void* OrderKey);
+// Runs Statements on one worker connection, in order, after those handed
+// over before with the same OrderKey (see the top of this header); a
+// failure goes to the application's exception handler on the main thread
+// after OnFinish. Returns the thread's id.
+int32_t ThreadSQLScriptOrdered(TMySQLServer* Server, std::vector<std::string> Statements,
+                               TNotifyEvent OnFinish, HWND Handle, const void* OrderKey);
 // Opens SQL on a worker and posts the dataset to Handle as message
 // AnswerMessage with AnswerWord as wParam (the receiver owns the dataset:
 // TakeMySQLThreadDataset). Returns true.

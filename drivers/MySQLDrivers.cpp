@@ -249,6 +249,7 @@ TMySQLEntryPoints TMySQLBase::StubTable() {
   ROWSET_STUB(mysql_refresh);
   ROWSET_STUB(mysql_affected_rows);
   ROWSET_STUB(mysql_info);
+  ROWSET_STUB(mysql_character_set_name);
 #undef ROWSET_STUB
   return t;
 }
@@ -874,6 +875,15 @@ std::string TMySQLBase::StatementInfo(MySQLHandle handle) {
   HandleUse use(*this, handle);
   const char* text = api_.mysql_info(handle);
   return text == nullptr ? std::string() : std::string(text);
+}
+
+std::string TMySQLBase::CharacterSetName() {
+  CheckLoaded();
+  MySQLHandle handle = connection_;
+  if (handle == nullptr) return std::string();
+  HandleUse use(*this, handle);
+  const char* name = api_.mysql_character_set_name(handle);
+  return name == nullptr ? std::string() : std::string(name);
 }
 
 bool TMySQLBase::Refresh(MySQLHandle handle, int32_t options) {

@@ -281,6 +281,9 @@ class TMySQLBase : public TPersistent {
   // The info text of the last statement ("Rows matched: 1  Changed: 0
   // Warnings: 0" after an UPDATE); empty when there is none.
   virtual std::string StatementInfo(MySQLHandle handle);
+  // The character set of the main connection as its back end knows it
+  // ("utf8mb4"); empty without a main connection.
+  virtual std::string CharacterSetName();
   // Flushes the server caches named by options (mysql_refresh); raises on
   // failure; false for a nil handle.
   virtual bool Refresh(MySQLHandle handle, int32_t options);

@@ -8,7 +8,9 @@
 
 namespace rowset {
 
-// The 28 entry points, in this order. Each has the arguments and result of
+// The 28 entry points, in this order, then two more the datasets need
+// (mysql_info for the matched-rows count, mysql_character_set_name for how
+// binary values may be written). Each has the arguments and result of
 // the MySQL C client function of the same name; the library back ends store
 // the library's functions here as they are, the direct back end adapters of
 // the built-in client.
@@ -52,6 +54,9 @@ struct TMySQLEntryPoints {
   int (*mysql_refresh)(void* mysql, unsigned int options);  // flushes server caches; 0 on success
   unsigned long long (*mysql_affected_rows)(void* mysql);  // the last statement's row count
   const char* (*mysql_info)(void* mysql);  // the last statement's info text; nullptr for none
+  // The connection's character set name (the client library's view, which
+  // follows SET NAMES sent through it).
+  const char* (*mysql_character_set_name)(void* mysql);
 };
 
 // The table of the built-in wire client: its flat functions behind small

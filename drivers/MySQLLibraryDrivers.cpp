@@ -182,6 +182,7 @@ void TMySQLLibrary::Bind() {
   BindProc(api_.mysql_refresh, library_, "mysql_refresh");
   BindProc(api_.mysql_affected_rows, library_, "mysql_affected_rows");
   BindProc(api_.mysql_info, library_, "mysql_info");
+  BindProc(api_.mysql_character_set_name, library_, "mysql_character_set_name");
   connector_c_ = library_.Symbol("mariadb_get_infov") != nullptr;
   // Optional: a library without it reports no SQL states.
   mysql_sqlstate_ = reinterpret_cast<const char* (*)(void*)>(library_.Symbol("mysql_sqlstate"));

@@ -73,6 +73,9 @@ TMySQLEntryPoints ViVURIzodorEntryPoints() {
     return rowset::mysql_affected_rows(Session(h));
   };
   t.mysql_info = [](void* h) -> const char* { return rowset::mysql_info(Session(h)); };
+  t.mysql_character_set_name = [](void* h) -> const char* {
+    return rowset::mysql_character_set_name(Session(h));
+  };
   return t;
 }
 

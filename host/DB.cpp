@@ -1391,7 +1391,16 @@ bool TMasterDataLink::IsLinkedTo(TDataSource* DataSource) const {
 
 void TMasterDataLink::ActiveChanged() {
   fields_.clear();
-  if (Active()) {
+  if (Active() && SkipMissingFields) {
+    size_t at = 0;
+    while (at <= field_names_.size()) {
+      size_t end = field_names_.find(';', at);
+      if (end == std::string::npos) end = field_names_.size();
+      std::string name = Trim(field_names_.substr(at, end - at));
+      if (TField* field = name.empty() ? nullptr : DataSet()->FindField(name)) fields_.push_back(field);
+      at = end + 1;
+    }
+  } else if (Active()) {
     try {
       DataSet()->GetFieldList(fields_, field_names_);
     } catch (...) {

@@ -557,6 +557,10 @@ class TMasterDataLink : public TDataLink {
   void SetFieldNames(const std::string& Value);
   // The master fields, resolved while active.
   const std::vector<TField*>& Fields() const { return fields_; }
+  // When set, a name the master does not have is left out of Fields
+  // instead of raising "Field '...' not found" (for a detail that gives
+  // such a master field the value NULL).
+  bool SkipMissingFields = false;
   // The detail dataset is linked to DataSource (see TDataSet::IsLinkedTo).
   bool IsLinkedTo(TDataSource* DataSource) const;
 

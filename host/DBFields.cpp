@@ -209,6 +209,9 @@ void TField::SetAsVariant(const Variant& Value) {
     case varInt64:
       SetAsLargeInt(Value.AsInt64());
       break;
+    case varUInt64:
+      SetAsString(Value.AsString());
+      break;
     case varSingle:
     case varDouble:
     case varCurrency:

@@ -55,6 +55,7 @@ bool IsIntKind(TVarType t) {
     case varWord:
     case varLongWord:
     case varInt64:
+    case varUInt64:
       return true;
     default:
       return false;
@@ -83,6 +84,7 @@ std::string VarTypeName(TVarType T) {
     case varWord: return "Word";
     case varLongWord: return "LongWord";
     case varInt64: return "Int64";
+    case varUInt64: return "UInt64";
     case varString: return "String";
     case varArray: return "Array";
   }
@@ -119,6 +121,7 @@ std::string Variant::AsString() const {
   if (type_ == varEmpty) return std::string();
   if (type_ == varString) return s_;
   if (type_ == varBoolean) return BoolToStr(i_ != 0);
+  if (type_ == varUInt64) return std::to_string(static_cast<uint64_t>(i_));
   if (IsIntKind(type_)) return IntToStr(i_);
   if (type_ == varDate) return DateTimeToStr(d_);
   if (IsFloatKind(type_)) return FloatToStr(d_);
@@ -128,6 +131,7 @@ std::string Variant::AsString() const {
 int64_t Variant::AsInt64() const {
   if (type_ == varEmpty) return 0;
   if (type_ == varBoolean) return i_ != 0 ? -1 : 0;
+  if (type_ == varUInt64) throw EVariantError("Variant overflow converting to Int64");
   if (IsIntKind(type_)) return i_;
   double d;
   if (IsFloatKind(type_)) {
@@ -159,6 +163,7 @@ int32_t Variant::AsInteger() const {
 double Variant::AsFloat() const {
   if (type_ == varEmpty) return 0;
   if (type_ == varBoolean) return i_ != 0 ? -1 : 0;
+  if (type_ == varUInt64) return static_cast<double>(static_cast<uint64_t>(i_));
   if (IsIntKind(type_)) return static_cast<double>(i_);
   if (IsFloatKind(type_)) return d_;
   if (type_ == varString) return StrToFloat(s_);

@@ -32,6 +32,7 @@ enum TVarType : uint16_t {
   varWord = 0x0012,
   varLongWord = 0x0013,
   varInt64 = 0x0014,
+  varUInt64 = 0x0015,
   varString = 0x0100,
   varArray = 0x2000
 };
@@ -41,13 +42,16 @@ class Variant {
   Variant() = default;  // empty
   Variant(bool B) : type_(varBoolean), i_(B ? 1 : 0) {}
   // Integers: 32-bit and smaller kinds become varInteger (unsigned 32-bit
-  // varLongWord), wider ones varInt64.
+  // varLongWord), wider ones varInt64; an unsigned 64-bit value above the
+  // signed range becomes varUInt64, so that it keeps its value.
   template <typename T, std::enable_if_t<std::is_integral_v<T> && !std::is_same_v<T, bool>, int> = 0>
   Variant(T I) : i_(static_cast<int64_t>(I)) {
     if constexpr (sizeof(T) < 4 || (sizeof(T) == 4 && std::is_signed_v<T>))
       type_ = varInteger;
     else if constexpr (sizeof(T) == 4)
       type_ = varLongWord;
+    else if constexpr (std::is_unsigned_v<T>)
+      type_ = I > static_cast<T>(INT64_MAX) ? varUInt64 : varInt64;
     else
       type_ = varInt64;
   }

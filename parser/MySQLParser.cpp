@@ -199,7 +199,7 @@ void TBasicParser::ScanString(char Quote) {
       pos_ = i + 1;
       return;
     }
-    if (c == '\\') {
+    if (c == '\\' && BackslashEscapes) {
       i += 2;
       continue;
     }

@@ -158,6 +158,11 @@ class TBasicParser {
   TParserStrings MacroStarts{&generation_};
   TParserStrings MacroEnds{&generation_};
 
+  // Whether a backslash inside a quoted string escapes the next character,
+  // as it does unless the session has NO_BACKSLASH_ESCAPES (then it is an
+  // ordinary character and only a doubled quote stands for a quote).
+  bool BackslashEscapes = true;
+
   TTokenProps Token;
   TTokenProps Region[3];
   int64_t Line = 0;     // line feeds skipped so far

@@ -70,19 +70,28 @@ TEST_F(CreateScriptTest, ColumnTypeLines) {
   EXPECT_EQ(TypeLine(ftCurrency, 2, false, false, 15), " decimal(15,2) ,");
   EXPECT_EQ(TypeLine(ftAutoInc, 0, true), " int not null auto_increment,");
   EXPECT_EQ(TypeLine(ftSmallint, 0, true), " smallint not null,");
-  EXPECT_EQ(TypeLine(ftWord, 0), " int ,");
+  EXPECT_EQ(TypeLine(ftWord, 0), " smallint unsigned ,");  // 16-bit unsigned, every value fits
   EXPECT_EQ(TypeLine(ftLargeint, 0), " bigint ,");
-  EXPECT_EQ(TypeLine(ftFloat, 0), " float ,");
+  EXPECT_EQ(TypeLine(ftFloat, 0), " double ,");  // FLOAT would keep about 7 digits
   EXPECT_EQ(TypeLine(ftDate, 0), " date ,");
   EXPECT_EQ(TypeLine(ftTime, 0), " time ,");
   EXPECT_EQ(TypeLine(ftDateTime, 0), " datetime ,");
   EXPECT_EQ(TypeLine(ftTimeStamp, 0), " timestamp ,");
   EXPECT_EQ(TypeLine(ftBoolean, 0), " tinyint(1) ,");
-  EXPECT_EQ(TypeLine(ftBytes, 16), " tinyblob ,");
+  EXPECT_EQ(TypeLine(ftBytes, 16), " binary(16) ,");
+  EXPECT_EQ(TypeLine(ftVarBytes, 16), " varbinary(16) ,");
+  EXPECT_EQ(TypeLine(ftVarBytes, 300), " blob ,");
   EXPECT_EQ(TypeLine(ftBlob, 1000), " blob ,");
   EXPECT_EQ(TypeLine(ftGraphic, 100000), " mediumblob ,");
   EXPECT_EQ(TypeLine(ftBlob, 20000000), " longblob ,");
-  EXPECT_EQ(TypeLine(ftBCD, 8), " varchar(255) ,");
+  EXPECT_EQ(TypeLine(ftBCD, 2, false, false, 12), " decimal(12,2) ,");
+  EXPECT_EQ(TypeLine(ftBCD, 8), " decimal(32,8) ,");
+  // A currency without a precision is still a valid decimal.
+  EXPECT_EQ(TypeLine(ftCurrency, 2), " decimal(19,2) ,");
+  EXPECT_EQ(TypeLine(ftCurrency, 40, false, false, 10), " decimal(30,30) ,");
+  // Wide strings hold any character.
+  EXPECT_EQ(TypeLine(ftWideString, 10, true), " varchar(10) character set utf8mb4 not null,");
+  EXPECT_EQ(TypeLine(ftWideString, 300), " text character set utf8mb4 ,");
   EXPECT_EQ(TypeLine(ftGuid, 38), " varchar(255) ,");
   // Size 0 means no limit for memos and blobs.
   EXPECT_EQ(TypeLine(ftMemo, 0), " text ,");

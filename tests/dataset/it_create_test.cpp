@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "host/SysUtils.h"
 #include "tests/dataset/DatasetTestUtil.h"
 
 namespace rowset::test {
@@ -122,6 +123,116 @@ TEST_F(CreateTest, OpenCreatesTheTableFromTheDefinitions) {
   ds->FieldByName("big")->SetAsString("12345678901");
   ds->Post();
   EXPECT_EQ(Value("select id, big from made"), "1");
+}
+
+// Each definition type makes a column that reads back as the field type it
+// was made from (decimals as their exact text, bytes as binary strings) and
+// keeps the values written into it; a persistent boolean field opens the
+// table its own dataset created.
+TEST_F(CreateTest, DefinitionsRoundTrip) {
+  auto make = [](TMySQLDatasetBase& ds) {
+    TFieldDefs* f = ds.FieldDefs();
+    f->Add("id", ftAutoInc);
+    f->Add("s", ftString, 20);
+    f->Add("w", ftWideString, 10);
+    f->Add("fl", ftFloat);
+    f->Add("cur", ftCurrency, 2);  // no precision
+    f->Add("bcd", ftBCD, 3)->SetPrecision(12);
+    f->Add("wd", ftWord);
+    f->Add("sm", ftSmallint);
+    f->Add("i", ftInteger);
+    f->Add("lg", ftLargeint);
+    f->Add("by", ftBytes, 4);
+    f->Add("vb", ftVarBytes, 8);
+    f->Add("flag", ftBoolean);
+    f->Add("d", ftDate);
+    f->Add("m", ftMemo);
+    f->Add("b", ftBlob);
+    ds.IndexDefs()->Add("", "id", {ixPrimary});
+  };
+  // Wide strings are utf8mb4 also in a database of another character set.
+  const std::string charset = Value(
+      "select default_character_set_name from information_schema.schemata where schema_name = database()");
+  Sql("ALTER DATABASE `" + Database() + "` CHARACTER SET latin1;");
+  struct Restore {
+    std::string charset;
+    ~Restore() { Sql("ALTER DATABASE `" + Database() + "` CHARACTER SET " + charset + ";"); }
+  } restore{charset};
+  auto ds = Creating("round", "round", {doDropIfExists});
+  make(*ds);
+  ds->Open();
+  const std::string create = ShowCreate("round");
+  EXPECT_TRUE(Has(create, "`w` varchar(10) CHARACTER SET utf8mb4"));
+  EXPECT_TRUE(Has(create, "`fl` double DEFAULT NULL,"));
+  EXPECT_TRUE(Has(create, "`cur` decimal(19,2) DEFAULT NULL,"));
+  EXPECT_TRUE(Has(create, "`bcd` decimal(12,3) DEFAULT NULL,"));
+  EXPECT_TRUE(Has(create, "`wd` smallint(5) unsigned DEFAULT NULL,"));
+  EXPECT_TRUE(Has(create, "`by` binary(4) DEFAULT NULL,"));
+  EXPECT_TRUE(Has(create, "`vb` varbinary(8) DEFAULT NULL,"));
+  EXPECT_TRUE(Has(create, "`flag` tinyint(1) DEFAULT NULL,"));
+
+  ds->Append();
+  ds->FieldByName("s")->SetAsString("text");
+  ds->FieldByName("w")->SetAsString("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");  // é€ and an emoji
+  ds->FieldByName("fl")->SetAsFloat(123456789.125);
+  ds->FieldByName("cur")->SetAsString("12.34");
+  ds->FieldByName("bcd")->SetAsString("123456789.125");
+  ds->FieldByName("wd")->SetAsInteger(65535);
+  ds->FieldByName("sm")->SetAsInteger(-32768);
+  ds->FieldByName("i")->SetAsInteger(2147483647);
+  ds->FieldByName("lg")->SetAsString("9007199254740993");
+  ds->FieldByName("by")->SetAsString(std::string("\0\x01'\xff", 4));
+  ds->FieldByName("vb")->SetAsString(std::string("ab\0c", 4));
+  ds->FieldByName("flag")->SetAsString("1");
+  ds->FieldByName("d")->SetAsDateTime(EncodeDate(2024, 2, 29));
+  ds->FieldByName("m")->SetAsString("memo");
+  ds->FieldByName("b")->SetAsString(std::string("\0\xff", 2));
+  ds->Post();
+  ds->Close();
+  EXPECT_EQ(Value("select concat_ws('|', s, hex(w), fl, cur, bcd, wd, sm, i, lg, hex(`by`), hex(vb), "
+                  "flag, d, m, hex(b)) from round"),
+            "text|C3A9E282ACF09F9880|123456789.125|12.34|123456789.125|65535|-32768|2147483647|"
+            "9007199254740993|000127FF|61620063|1|2024-02-29|memo|00FF");
+
+  // Reopened without definitions: the field types it was made from.
+  auto again = NewDataset<TMySQLTable>("select * from round");
+  again->SetTableName("round");
+  again->Open();
+  const std::pair<const char*, TFieldType> types[] = {
+      {"id", ftAutoInc}, {"s", ftString},   {"w", ftString},    {"fl", ftFloat},
+      {"cur", ftString}, {"bcd", ftString}, {"wd", ftWord},     {"sm", ftSmallint},
+      {"i", ftInteger},  {"lg", ftLargeint}, {"by", ftString},  {"vb", ftString},
+      {"d", ftDate},     {"m", ftMemo},     {"b", ftBlob}};
+  for (const auto& [name, type] : types) {
+    EXPECT_EQ(again->FieldByName(name)->DataType(), type) << name;
+  }
+  EXPECT_EQ(again->FieldByName("w")->AsString(), "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
+  EXPECT_EQ(again->FieldByName("fl")->AsFloat(), 123456789.125);
+  EXPECT_EQ(again->FieldByName("cur")->AsString(), "12.34");
+  EXPECT_EQ(again->FieldByName("bcd")->AsString(), "123456789.125");
+  EXPECT_EQ(again->FieldByName("wd")->AsInteger(), 65535);
+  EXPECT_EQ(again->FieldByName("lg")->AsString(), "9007199254740993");
+  EXPECT_TRUE(again->FieldByName("by")->AsString() == std::string("\0\x01'\xff", 4));
+  EXPECT_TRUE(again->FieldByName("vb")->AsString() == std::string("ab\0c", 4));
+  EXPECT_TRUE(again->FieldByName("b")->AsString() == std::string("\0\xff", 2));
+  again->Close();
+
+  // The creating dataset with persistent fields, among them a boolean.
+  auto persistent = Creating("round", "round");
+  make(*persistent);
+  auto* id = new TAutoIncField(persistent.get());  // owned by the dataset
+  id->SetFieldName("id");
+  id->SetDataSet(persistent.get());
+  auto* flag = new TBooleanField(persistent.get());
+  flag->SetFieldName("flag");
+  flag->SetDataSet(persistent.get());
+  persistent->Open();
+  EXPECT_EQ(persistent->RecordCount(), 1);
+  EXPECT_TRUE(flag->AsBoolean());
+  persistent->Edit();
+  flag->SetAsBoolean(false);
+  persistent->Post();
+  EXPECT_EQ(Value("select flag from round"), "0");
 }
 
 TEST_F(CreateTest, NoDefinitionsCreateTheIdTable) {

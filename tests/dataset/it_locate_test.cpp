@@ -49,7 +49,7 @@ TEST_F(LocateTest, LocateIsAPrefixSearchFromTheFirstRecord) {
   EXPECT_EQ(Id(), 1);
   EXPECT_FALSE(ds_->Locate("last", Variant("Smit"), TLocateOptions{}));
 
-  // Several key fields, a number among them (compared as its text).
+  // Several key fields, a number among them (compared as a number).
   EXPECT_TRUE(ds_->Locate("first;n", VarArrayOf({Variant("Cy"), Variant(40)}), TLocateOptions{}));
   EXPECT_EQ(Id(), 4);
   EXPECT_TRUE(ds_->Locate("n", Variant("50"), TLocateOptions{}));
@@ -57,6 +57,51 @@ TEST_F(LocateTest, LocateIsAPrefixSearchFromTheFirstRecord) {
   // Bad keys raise before anything moves.
   EXPECT_THROW(ds_->Locate("first;n", Variant("Cy"), TLocateOptions{}), EVariantError);
   EXPECT_THROW(ds_->Locate("nosuch", Variant("x"), TLocateOptions{}), EDatabaseError);
+}
+
+// Numbers are found by their value, whatever the text of the key or the
+// column; letters in any case by Unicode simple case folding.
+TEST_F(LocateTest, NumbersByValueAndLettersInAnyCase) {
+  Sql("DROP TABLE IF EXISTS num;"
+      "CREATE TABLE num (id INT PRIMARY KEY, d DECIMAL(10,2), u BIGINT UNSIGNED, f DOUBLE,"
+      " z INT(4) ZEROFILL, t VARCHAR(20)) DEFAULT CHARSET=utf8mb4;"
+      "INSERT INTO num VALUES (1, 12.50, 18446744073709551615, 0.1, 7, _utf8mb4 X'C389636C616972'),"
+      " (2, 7.00, 9223372036854775808, 2.5, 12, _utf8mb4 X'C39C626572'),"
+      " (3, -0.5, 1, 1e20, 0, _utf8mb4 X'7374726FC39F65');");
+  auto ds = NewDataset<TMySQLDataset>("select * from num order by id");
+  ds->Open();
+  auto found = [&](const std::string& Field, const Variant& Key, TLocateOptions Options = {}) {
+    return ds->Locate(Field, Key, Options) ? ds->FieldByName("id")->AsInteger() : 0;
+  };
+  EXPECT_EQ(found("d", Variant(12.5)), 1);
+  EXPECT_EQ(found("d", Variant("12.5")), 1);
+  EXPECT_EQ(found("d", Variant(7)), 2);
+  EXPECT_EQ(found("d", Variant("7")), 2);
+  EXPECT_EQ(found("d", Variant("-.50")), 3);
+  EXPECT_EQ(found("d", Variant("12.51")), 0);
+  EXPECT_EQ(found("u", Variant(uint64_t{18446744073709551615u})), 1);
+  EXPECT_EQ(found("u", Variant(uint64_t{9223372036854775808u})), 2);
+  EXPECT_EQ(found("u", Variant("18446744073709551615")), 1);
+  EXPECT_EQ(found("u", Variant(-1)), 0);
+  EXPECT_EQ(found("f", Variant(0.1)), 1);
+  EXPECT_EQ(found("f", Variant("1e20")), 3);
+  EXPECT_EQ(found("f", Variant(2.5)), 2);
+  EXPECT_EQ(found("z", Variant(7)), 1);  // held as "0007"
+  EXPECT_EQ(found("z", Variant(0)), 3);
+  EXPECT_EQ(found("id", Variant(3)), 3);
+  EXPECT_EQ(found("id", Variant("2.0")), 2);
+
+  const TLocateOptions nocase{loCaseInsensitive};
+  EXPECT_EQ(found("t", Variant("\xC3\xA9" "CLAIR"), nocase), 1);   // éCLAIR
+  EXPECT_EQ(found("t", Variant("\xC3\xBC" "ber"), nocase), 2);     // über
+  EXPECT_EQ(found("t", Variant("STRO\xC3\x9F" "E"), nocase), 3);   // STROßE
+  EXPECT_EQ(found("t", Variant("\xC3\xBC" "B"), TLocateOptions{loCaseInsensitive, loPartialKey}), 2);
+  EXPECT_EQ(found("t", Variant("\xC3\xA9" "clair")), 0);  // letter case counts without the option
+  TField* matched = nullptr;
+  ds->First();
+  EXPECT_TRUE(ds->LocateRecordOption("t", Variant("\xC3\x9C" "BER"), TLocateOptions{loCaseInsensitive, loPartialKey},
+                                     true, TMySQLLocateOptions{loFirst, loNext}, matched));
+  EXPECT_EQ(ds->FieldByName("id")->AsInteger(), 2);
 }
 
 TEST_F(LocateTest, NullKeyMatchesNullOrEmpty) {

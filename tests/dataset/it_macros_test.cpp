@@ -106,11 +106,51 @@ TEST_F(MacrosTest, NullOldValuesAndEmptyValuesKeepTheirMeaning) {
   q->Refresh();
   q->First();  // a=2
   q->SetFieldName("b");
+  // A blob's bytes as an escaped binary literal (about their own size).
+  const std::string blob = std::string("_binary'\\0") + "\xFF\x10" + "'";
   EXPECT_EQ(Expand(*q, "[$FIELDNAMES&VALUES$COMMA]/[$FIELDNAME$VALUE]/[m]/[s]"),
-            "b=0x00FF10/0x00FF10/NULL/''");
+            "b=" + blob + "/" + blob + "/NULL/''");
   // The blob's literal carries its bytes to the server unchanged.
   server_->ExecSQL(Expand(*q, "update nopk set m=[m], b=[b] where a=10"));
   EXPECT_EQ(Count("select count(*) from nopk where a=10 and b=0x00FF10 and m is null"), 1);
+}
+
+// In a NO_BACKSLASH_ESCAPES session a backslash in a template's literal is
+// an ordinary character, as the server reads it: the macro pass and the
+// "?" scanner find what follows the literal.
+TEST_F(MacrosTest, TemplateLiteralsFollowTheSessionsEscaping) {
+  server_->Connect();
+  server_->ExecSQL("SET SESSION sql_mode = CONCAT(@@sql_mode, ',NO_BACKSLASH_ESCAPES')");
+  auto q = NewDataset<TMySQLQuery>("select 'a\\' as s, [X] as x");
+  q->MacroByName("X")->SetAsInteger(5);
+  q->Open();
+  EXPECT_EQ(q->FieldByName("s")->AsString(), "a\\");
+  EXPECT_EQ(q->FieldByName("x")->AsInteger(), 5);
+  EXPECT_EQ(q->PositionalToMacros("select 'a\\', ?", nullptr), "select 'a\\', [1]");
+  q->Close();
+  server_->ExecSQL("SET SESSION sql_mode = REPLACE(@@sql_mode, 'NO_BACKSLASH_ESCAPES', '')");
+  EXPECT_EQ(q->PositionalToMacros("select 'a\\', ?", nullptr), "select 'a\\', ?");
+}
+
+// A line break inside a literal of a dataset's SQL reaches the server as it
+// was written (a string list would join its lines with CR LF).
+TEST_F(MacrosTest, LineBreaksInsideLiteralsStayAsWritten) {
+  Sql("CREATE TABLE lb (id INT PRIMARY KEY, v TEXT); INSERT INTO lb VALUES (1, 'x');");
+  auto q = NewDataset<TMySQLQuery>("select id, v, 'a\nb' as lf, 'c\r\nd' as crlf from lb");
+  q->Open();
+  EXPECT_EQ(q->FieldByName("lf")->AsString(), "a\nb");
+  EXPECT_EQ(q->FieldByName("crlf")->AsString(), "c\r\nd");
+  // The same through a change template.
+  q->SQLUpdate()->SetText("update lb set v = 'line1\nline2' where [$PRIMARYFIELDS&VALUES]");
+  q->Edit();
+  q->FieldByName("v")->SetAsString("changed");
+  q->Post();
+  EXPECT_EQ(Count("select count(*) from lb where v = concat('line1', char(10), 'line2')"), 1);
+  // An SQL list assigned from another keeps the text too.
+  TMySQLQuery copy;
+  copy.SetServer(server_.get());
+  copy.SetSQL(q->SQL());
+  EXPECT_EQ(copy.SQL()->Text(), "select id, v, 'a\nb' as lf, 'c\r\nd' as crlf from lb\r\n");
 }
 
 TEST_F(MacrosTest, PerTableStatementsTakeOnlyTheirTablesColumns) {
@@ -243,6 +283,21 @@ TEST_F(MasterDetailTest, DetailFollowsTheMastersCurrentRecord) {
   EXPECT_EQ(detail->GetMasterAndFilter(), "(cust_id='1') AND (region='1') AND (active=1)");
   detail->SetFiltered(false);
   EXPECT_EQ(Column(*detail, "id"), (std::vector<std::string>{"10", "12"}));
+}
+
+// A master field the master does not have compares the detail column with
+// NULL (so no rows), instead of failing the link or the master's open.
+TEST_F(MasterDetailTest, MissingMasterFieldGivesNull) {
+  detail->SetMasterFields("cust_id=nosuch");
+  master->Open();
+  detail->Open();
+  EXPECT_EQ(detail->GetMasterAndFilter(), "(cust_id=NULL)");
+  EXPECT_EQ(Column(*detail, "id"), std::vector<std::string>{});
+  detail->SetMasterFields("cust_id=id,region=nosuch");
+  EXPECT_EQ(detail->GetMasterAndFilter(), "(cust_id='1') AND (region=NULL)");
+  master->Close();
+  master->Open();
+  EXPECT_TRUE(detail->Active());
 }
 
 TEST_F(MasterDetailTest, MemoKeyFieldWithQuotes) {

@@ -203,7 +203,8 @@ TEST(MacroDelimiters, MultiCharacterAndRepeatedDelimitersRoundTrip) {
   for (const char* del : {"{{,}}", "%,%", ";", "<<,>>", "[,]"}) ds.SetMacroDel(del);
   EXPECT_EQ(ds.SQL()->Text(), text);
   ds.SetMacroDel("%,%");
-  EXPECT_EQ(ds.SQL()->Text(), "select %A%,%B% from t where c='[' and d=']' -- [\r\n");
+  // The text keeps its own line end (a literal could hold one).
+  EXPECT_EQ(ds.SQL()->Text(), "select %A%,%B% from t where c='[' and d=']' -- [\n");
   ds.MacroByName("A")->SetAsString("1");
   ds.MacroByName("B")->SetAsString("2");
   EXPECT_EQ(Expand(ds, ds.SQL()->Text()), "select 1,2 from t where c='[' and d=']'  ");

@@ -11,7 +11,8 @@ foreach(stem
     it_locate_test
     it_create_test
     it_provider_test
-    it_lost_connection_test)
+    it_lost_connection_test
+    it_transactions_test)
   add_test(NAME dataset.${stem}.direct COMMAND test_dataset_${stem})
   set_tests_properties(dataset.${stem}.direct PROPERTIES
     FIXTURES_REQUIRED mariadb LABELS "dataset;integration"

@@ -162,6 +162,24 @@ TEST(Tokenizer, ValueConversions) {
   EXPECT_EQ(p.TokenFloat(), 12.5);
 }
 
+// With BackslashEscapes off (a NO_BACKSLASH_ESCAPES session) a backslash
+// is an ordinary character inside a string: the quote after it ends it.
+TEST(Tokenizer, StringsWithoutBackslashEscapes) {
+  auto scan = [](const std::string& text) {
+    TBasicParser p(text);
+    Configure(p);
+    p.BackslashEscapes = false;
+    Tokens out;
+    while (p.NextToken(false) != tkEnd) out.emplace_back(p.Token.Kind, p.Token.Text);
+    return out;
+  };
+  EXPECT_EQ(scan(R"('a\' [m] 'b''c')"),
+            (Tokens{{tkString, R"('a\')"}, {tkMacro, "[m]"}, {tkString, "'b'"}, {tkString, "'c'"}}));
+  EXPECT_EQ(scan(R"("x\" y)"), (Tokens{{tkString, R"("x\")"}, {tkSymbol, "y"}}));
+  // The same text with backslash escapes is one unterminated string.
+  EXPECT_EQ(Scan(R"('a\' [m])"), (Tokens{{tkString, R"('a\' [m])"}}));
+}
+
 TEST(Tokenizer, Strings) {
   EXPECT_EQ(Scan(R"('it\'s' "a""b")"),
             (Tokens{{tkString, R"('it\'s')"}, {tkString, "\"a\""}, {tkString, "\"b\""}}));

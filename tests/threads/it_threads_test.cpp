@@ -8,6 +8,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/threads/ThreadTestUtil.h"
@@ -501,6 +502,58 @@ TEST_F(ThreadsTest, ThreadedPostingSendsEveryStatementInOrder) {
   EXPECT_EQ(Read("select group_concat(v order by n) from lg"), expected);
   EXPECT_EQ(Read("select v from t where id = 1"), "e9");
   EXPECT_EQ(ds->FieldByName("v")->AsString(), "e9");
+}
+
+// With doTransactions a post's statements run on one worker connection
+// inside their transaction: when a later statement of the post fails, the
+// earlier one is rolled back with it, and the failure reaches the
+// application's exception handler on the main thread.
+TEST_F(ThreadsTest, ThreadedPostRunsItsTransactionOnOneConnection) {
+  std::vector<std::string> failures;
+  bool failure_on_main = false;
+  const auto main_thread = std::this_thread::get_id();
+  SetApplicationExceptionHandler([&](TObject*, std::exception_ptr error) {
+    failure_on_main = std::this_thread::get_id() == main_thread;
+    try {
+      std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+      failures.push_back(e.what());
+    }
+  });
+  struct Reset {
+    ~Reset() { SetApplicationExceptionHandler(nullptr); }
+  } reset;
+  auto ds = std::make_unique<TMySQLDataset>();
+  ds->SetServer(server_.get());
+  ds->SQL()->SetText("select id, v from t order by id");
+  ds->SetOptions(ds->Options() + TMySQLDatasetOptions{doThreadedUpdate, doTransactions});
+  ds->Open();
+  std::atomic<int> posted{0};
+  ds->OnThreadPosted = [&](TObject*) { ++posted; };
+
+  // A post that succeeds: one worker, committed.
+  ds->First();
+  ds->Edit();
+  ds->FieldByName("v")->SetAsString("ok");
+  ds->Post();
+  ASSERT_TRUE(Pump([&] { return MySQLThreadCount() == 0; }));
+  EXPECT_EQ(posted.load(), 1);
+  EXPECT_EQ(Read("select v from t where id = 1"), "ok");
+  EXPECT_TRUE(failures.empty());
+
+  // A post whose second statement fails: the first is undone.
+  ds->SQLUpdate()->SetText(
+      "update t set [$MODIFIED$FIELDS&VALUES] where [$PRIMARYFIELDS&VALUES];\n"
+      "insert into no_such_table values (1);");
+  ds->Edit();
+  ds->FieldByName("v")->SetAsString("undone");
+  ds->Post();
+  ASSERT_TRUE(Pump([&] { return MySQLThreadCount() == 0; }));
+  EXPECT_EQ(posted.load(), 2);
+  EXPECT_EQ(Read("select v from t where id = 1"), "ok");
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_NE(failures[0].find("no_such_table"), std::string::npos) << failures[0];
+  EXPECT_TRUE(failure_on_main);
 }
 
 TEST_F(ThreadsTest, WorkersCopyTheParametersWhileTheMainThreadChangesThem) {
