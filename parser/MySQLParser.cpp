@@ -547,37 +547,87 @@ std::string DelimiterCommand(const TBasicParser& P) {
 
 }  // namespace
 
-std::vector<std::string> SplitScript(std::string_view Script) {
-  TBasicParser P{std::string(Script)};
+void TScriptSplitter::Feed(std::string_view Piece, std::vector<TScriptStatement>& Out) {
+  window_.append(Piece.data(), Piece.size());
+  // The window is split again when it has doubled since the last try, or
+  // when the piece holds the delimiter (it may end the statement) while the
+  // window is not large: a long statement is then scanned a bounded number
+  // of times, not once per piece, yet a statement ended by a small piece (a
+  // pipe fed line by line) runs at once.
+  constexpr size_t kSmallWindow = 8u << 20;
+  const bool may_end = Piece.find(delimiter_[0]) != std::string_view::npos ||
+                       Piece.find(';') != std::string_view::npos;
+  if (window_.size() < 2 * tried_ && !(may_end && window_.size() <= kSmallWindow)) return;
+  Split(false, Out);
+}
+
+void TScriptSplitter::Finish(std::vector<TScriptStatement>& Out) {
+  Split(true, Out);
+  window_.clear();
+  tried_ = 0;
+}
+
+void TScriptSplitter::Split(bool Final, std::vector<TScriptStatement>& Out) {
+  if (window_.empty()) return;
+  TBasicParser P{window_};
   ConfigureForScripts(P);
-  std::vector<std::string> statements;
+  const std::string& text = P.Text();
   std::string acc;
-  std::string delimiter = ";";
+  std::string delimiter = delimiter_;
   // A dropped block comment still separates the tokens around it.
   bool comment_gap = false;
-  auto finish = [&] {
+  size_t taken = 0;            // window bytes settled so far
+  int64_t first = -1;          // position of the statement's first token
+  size_t counted = 0;          // line feeds are counted up to here
+  int64_t line = line_;
+  auto line_at = [&](size_t Position) {
+    for (const char* p = text.data() + counted, *e = text.data() + Position;
+         (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(e - p)))) != nullptr; ++p)
+      ++line;
+    counted = Position;
+    return line;
+  };
+  // Ends the statement at End (the first byte after its end); false when
+  // it is not settled yet.
+  auto finish = [&](size_t End) {
+    if (!Final && P.OpenStringStart() != SIZE_MAX) return false;
     std::string_view statement = TrimControls(acc);
     // A lone ";" is no statement: the server would refuse it as empty.
-    if (!statement.empty() && statement != ";") statements.emplace_back(statement);
+    if (!statement.empty() && statement != ";")
+      Out.push_back(TScriptStatement{std::string(statement), line_at(static_cast<size_t>(first))});
     acc.clear();
+    first = -1;
+    taken = End;
+    delimiter_ = delimiter;
+    return true;
   };
   for (;;) {
     TTokenKind kind = P.NextToken(false);
     if (kind == tkBlockComment && IsExecutableComment(P.Token.Text)) kind = tkSymbol;
+    if (kind == tkEnd && !Final) break;
     if (TrimControls(acc).empty() && kind == tkSymbol) {
       std::string next = DelimiterCommand(P);
       if (!next.empty()) {
+        P.SkipLine();
+        // The command's word is settled by its line break.
+        const size_t end = static_cast<size_t>(P.SourcePos()) + P.TokenString().size();
+        if (!Final && text.find('\n', end) == std::string::npos) break;
         delimiter = std::move(next);
         acc.clear();
-        P.SkipLine();
+        first = -1;
+        if (!Final && P.OpenStringStart() != SIZE_MAX) break;
+        taken = text.find('\n', end);
+        if (taken == std::string::npos) taken = text.size();
+        delimiter_ = delimiter;
         continue;
       }
     }
     if (delimiter != ";" && kind != tkEnd && kind != tkLineBreak &&
-        P.Text().compare(static_cast<size_t>(P.Token.Position), delimiter.size(), delimiter) == 0) {
-      finish();
+        text.compare(static_cast<size_t>(P.Token.Position), delimiter.size(), delimiter) == 0) {
+      const size_t end = static_cast<size_t>(P.Token.Position) + delimiter.size();
+      if (!finish(end)) break;
       comment_gap = false;
-      P.SkipTo(P.Token.Position + static_cast<int64_t>(delimiter.size()));
+      P.SkipTo(static_cast<int64_t>(end));
       continue;
     }
     if (kind == tkLineComment) {
@@ -589,12 +639,32 @@ std::vector<std::string> SplitScript(std::string_view Script) {
           kind != tkLineBreak && kind != tkEnd)
         acc += ' ';
       comment_gap = false;
+      if (first < 0 && kind != tkLineBreak && kind != tkEnd) first = P.Token.Position;
       acc += P.Token.Text;
       if (P.BlankAfterToken()) acc += ' ';
     }
-    if (((kind == tkSemicolon && delimiter == ";") || kind == tkEnd) && !acc.empty()) finish();
+    if (((kind == tkSemicolon && delimiter == ";") || kind == tkEnd) && !acc.empty()) {
+      if (first < 0) first = P.Token.Position;
+      const size_t end = static_cast<size_t>(P.Token.Position) + P.Token.Text.size();
+      if (!finish(kind == tkEnd ? text.size() : end)) break;
+    }
     if (kind == tkEnd) break;
   }
+  if (Final) taken = text.size();
+  line_at(taken);
+  line_ = line;
+  window_.erase(0, taken);
+  tried_ = text.size() - taken;  // the rest was read without settling anything
+}
+
+std::vector<std::string> SplitScript(std::string_view Script) {
+  TScriptSplitter splitter;
+  std::vector<TScriptStatement> found;
+  splitter.Feed(Script, found);
+  splitter.Finish(found);
+  std::vector<std::string> statements;
+  statements.reserve(found.size());
+  for (TScriptStatement& s : found) statements.push_back(std::move(s.Text));
   return statements;
 }
 
