@@ -73,6 +73,9 @@ TMySQLEntryPoints ViVURIzodorEntryPoints() {
     return rowset::mysql_affected_rows(Session(h));
   };
   t.mysql_info = [](void* h) -> const char* { return rowset::mysql_info(Session(h)); };
+  // The built-in client does not ask for multiple results.
+  t.mysql_more_results = [](void*) -> char { return 0; };
+  t.mysql_next_result = [](void*) { return -1; };
   return t;
 }
 
