@@ -39,6 +39,10 @@ std::string HelpText() {
       "Running SQL:\n"
       "  -e, --execute SQL    run the statements of SQL (may be repeated)\n"
       "  --format KIND        table (aligned, the default), csv, tsv or json\n"
+      "  -q, --quick          print table rows as they arrive (column widths from\n"
+      "                       the declared lengths); csv, tsv and json rows are\n"
+      "                       always printed as they arrive\n"
+      "  --json-numbers       numeric columns as JSON numbers instead of strings\n"
       "  -f, --force          go on after a failing statement (exit code 1 at the end)\n"
       "  -v, --verbose        show the embedded server's start-up messages\n"
       "  --help               this text\n"
@@ -52,7 +56,9 @@ std::string HelpText() {
       "return, backslash and NUL escaped with a backslash. json: one object per\n"
       "line, {\"columns\":[...],\"rows\":[[...]]} for a result and\n"
       "{\"affected_rows\":N,\"insert_id\":N} for other statements; values are\n"
-      "strings, binary column values are given as {\"hex\":\"...\"}.\n"
+      "strings, every value of a binary column (binary character set, BIT,\n"
+      "GEOMETRY) is given as {\"hex\":\"...\"}.\n"
+      "A statement that answers with several results (CALL) prints each of them.\n"
       "\n"
       "Interactive commands (a statement ends with \";\"):\n"
       "  \\edit TABLE [WHERE ...]  edit the rows of a table (\\help there lists\n"
@@ -163,6 +169,12 @@ std::string ParseOptions(int argc, char** argv, Options& Out) {
         else if (text == "json") Out.format = Format::kJson;
         else error = "unknown format '" + text + "' (table, csv, tsv or json)";
       }
+    } else if (name == "--quick" || name == "-q") {
+      error = no_value();
+      Out.quick = true;
+    } else if (name == "--json-numbers") {
+      error = no_value();
+      Out.json_numbers = true;
     } else if (name == "--force" || name == "-f") {
       error = no_value();
       Out.force = true;

@@ -2,6 +2,8 @@
 // SQL from -e texts, files or standard input, edits tables interactively,
 // and shows the library at work ("rowset demo"); on the embedded server by
 // default, so it needs no running server. See Options.cpp for the options.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -28,17 +30,23 @@ using namespace rowset::cli;
 
 constexpr const char* kVersion = "0.1.0";
 
-bool ReadAll(const std::string& Name, std::string& Text) {
+// Runs the script of file Name ("-": standard input) as it is read.
+bool RunFile(Runner& Run, const std::string& Name, bool Progress) {
   if (Name == "-") {
-    std::ostringstream s;
-    s << std::cin.rdbuf();
-    Text = s.str();
-    return true;
+    struct stat st {};
+    const uint64_t size = ::fstat(0, &st) == 0 && S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+    return Run.Stream(0, "standard input", Progress, size);
   }
-  std::ifstream in(Name, std::ios::binary);
-  if (!in) return false;
-  Text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+  const int fd = ::open(Name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    std::fprintf(ErrorStream(), "rowset: cannot read %s: %s\n", Name.c_str(), std::strerror(errno));
+    return false;
+  }
+  struct stat st {};
+  const uint64_t size = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+  const bool ok = Run.Stream(fd, Name, Progress, size);
+  ::close(fd);
+  return ok;
 }
 
 int Run(const Options& Opts) {
@@ -57,7 +65,7 @@ int Run(const Options& Opts) {
   }
   if (Opts.demo) return RunDemo(*server, stdout);
 
-  Printer printer(Opts.format, stdout);
+  Printer printer(Opts.format, stdout, Opts.quick, Opts.json_numbers);
   Runner runner(*server, printer, ErrorStream(), Opts.force);
   const bool progress = ErrorIsTerminal();
   for (const std::string& text : Opts.execute) {
@@ -66,18 +74,11 @@ int Run(const Options& Opts) {
   }
   for (const std::string& f : Opts.files) {
     if (runner.Stopped()) break;
-    std::string text;
-    if (!ReadAll(f, text)) {
-      std::fprintf(ErrorStream(), "rowset: cannot read %s\n", f.c_str());
-      return 1;
-    }
-    runner.Script(text, f == "-" ? "standard input" : f, progress);
+    if (!RunFile(runner, f, progress) && runner.Failures() == 0) return 1;
   }
   if (Opts.execute.empty() && Opts.files.empty()) {
     if (::isatty(0)) return RunInteractive(*server, Opts, runner, printer);
-    std::string text;
-    ReadAll("-", text);
-    runner.Script(text, "", progress);
+    runner.Stream(0, "", progress);
   }
   server->Disconnect();
   return runner.Failures() > 0 ? 1 : 0;
