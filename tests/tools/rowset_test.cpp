@@ -16,7 +16,7 @@ TEST(RowsetProgramTest, HelpDocumentsEveryOption) {
   ASSERT_EQ(r.exit_code, 0) << r.err;
   for (const char* option : {"--driver", "--host", "--port", "--socket", "--user", "--password",
                              "--database", "--compress", "--datadir", "--execute", "--format",
-                             "--force", "--verbose", "--help", "--version", "demo", "MYSQL_PWD",
+                             "--force", "--quick", "--json-numbers", "--verbose", "--help", "--version", "demo", "MYSQL_PWD",
                              "\\edit", "XDG_DATA_HOME"})
     EXPECT_NE(r.out.find(option), std::string::npos) << option;
 }

@@ -247,9 +247,11 @@ void Runner::Track(std::string_view Sql) {
 bool Runner::Recover(const EMySQLError& E) {
   if (!LostConnection(E.ErrorCode())) return false;
   if (in_transaction_ || autocommit_off_) {
-    std::fprintf(err_,
-                 "rowset: the connection was lost inside a transaction; its changes are gone and the "
-                 "connection is not made again\n");
+    if (!lost_in_transaction_)
+      std::fprintf(err_,
+                   "rowset: the connection was lost inside a transaction; its changes are gone and the "
+                   "connection is not made again\n");
+    lost_in_transaction_ = true;
     return false;
   }
   try {

@@ -83,6 +83,7 @@ class Runner {
   int failures_ = 0;
   bool in_transaction_ = false;
   bool autocommit_off_ = false;
+  bool lost_in_transaction_ = false;  // said so once
   std::string database_;  // the current database, as far as known
 };
 
