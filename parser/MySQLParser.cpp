@@ -150,7 +150,10 @@ void TBasicParser::SkipLine() {
 }
 
 bool TBasicParser::At(size_t p, const std::string& m) const {
-  return text_.size() - p >= m.size() && std::memcmp(text_.data() + p, m.data(), m.size()) == 0;
+  // The first byte decides most comparisons without a call.
+  if (m.empty()) return true;
+  return text_.size() - p >= m.size() && text_[p] == m[0] &&
+         std::memcmp(text_.data() + p, m.data(), m.size()) == 0;
 }
 
 // The length of the first operator that stands at P, or 0.
@@ -217,7 +220,7 @@ void TBasicParser::ScanString(char Quote) {
 }
 
 TTokenKind TBasicParser::NextToken(bool SkipLineBreaks) {
-  Prepare();
+  if (!markers_ || prepared_generation_ != generation_) Prepare();
   SkipBlanks(SkipLineBreaks);
   token_start_ = pos_;
   const size_t n = text_.size();
@@ -567,12 +570,74 @@ void TScriptSplitter::Finish(std::vector<TScriptStatement>& Out) {
   tried_ = 0;
 }
 
+namespace {
+
+// Whether the statement starting at From (a non-blank byte) is plain and
+// ends with ";" within Text: outside quoted strings and back-quoted names
+// it holds no line break or other control character, no two blanks in a
+// row, no comment or comment end, no macro bracket, and it is no DELIMITER
+// command. Its tokens joined give then exactly its text. End is the
+// position of its ";". Strings follow the tokenizer's rules (a backslash
+// escapes the next byte; a name runs to the next back-quote); a string not
+// closed before the end of Text makes the statement not plain.
+bool PlainStatement(const std::string& Text, size_t From, size_t& End) {
+  const size_t n = Text.size();
+  const char* s = Text.data();
+  if (n - From > 9 && (s[From + 9] == ' ' || s[From + 9] == '\t')) {
+    static const char kWord[] = "DELIMITER";
+    size_t k = 0;
+    while (k < 9 && Upper(static_cast<unsigned char>(s[From + k])) == static_cast<unsigned char>(kWord[k])) ++k;
+    if (k == 9) return false;
+  }
+  for (size_t p = From; p < n; ++p) {
+    const char c = s[p];
+    switch (c) {
+      case '\'':
+      case '"':
+        for (++p; p < n && s[p] != c; ++p)
+          if (s[p] == '\\') ++p;
+        if (p >= n) return false;
+        break;
+      case '`': {
+        const void* q = std::memchr(s + p + 1, '`', n - p - 1);
+        if (q == nullptr) return false;
+        p = static_cast<size_t>(static_cast<const char*>(q) - s);
+        break;
+      }
+      case ';':
+        End = p;
+        return true;
+      case ' ':
+        if (p + 1 >= n || static_cast<unsigned char>(s[p + 1]) <= ' ') return false;
+        break;
+      case '#': case '[': case ']':
+        return false;
+      case '-':
+        if (p + 1 >= n || s[p + 1] == '-') return false;
+        break;
+      case '/':
+        if (p + 1 >= n || s[p + 1] == '*') return false;
+        break;
+      case '*':
+        if (p + 1 >= n || s[p + 1] == '/') return false;
+        break;
+      default:
+        if (static_cast<unsigned char>(c) < ' ') return false;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 void TScriptSplitter::Split(bool Final, std::vector<TScriptStatement>& Out) {
   if (window_.empty()) return;
-  TBasicParser P{window_};
+  // The window is lent to the tokenizer and taken back at the end.
+  TBasicParser P{std::move(window_)};
   ConfigureForScripts(P);
   const std::string& text = P.Text();
-  std::string acc;
+  std::string& acc = acc_;
+  acc.clear();
   std::string delimiter = delimiter_;
   // A dropped block comment still separates the tokens around it.
   bool comment_gap = false;
@@ -601,11 +666,34 @@ void TScriptSplitter::Split(bool Final, std::vector<TScriptStatement>& Out) {
     delimiter_ = delimiter;
     return true;
   };
+  // Takes the plain statements that follow (see PlainStatement) as they
+  // stand. Not after a string that runs to the end of the text: the
+  // tokenizer then reads later strings of its quote differently.
+  auto plain = [&] {
+    if (tokenize_all_ || delimiter != ";" || P.OpenStringStart() != SIZE_MAX) return;
+    const size_t from = taken;
+    for (;;) {
+      size_t i = taken, end = 0;
+      while (i < text.size() && static_cast<unsigned char>(text[i]) <= ' ') ++i;
+      if (i >= text.size() || !PlainStatement(text, i, end)) break;
+      // A lone ";" is no statement.
+      if (end > i) Out.push_back(TScriptStatement{text.substr(i, end + 1 - i), line_at(i)});
+      taken = end + 1;
+    }
+    if (taken != from) P.SkipTo(static_cast<int64_t>(taken));
+  };
+  plain();
   for (;;) {
     TTokenKind kind = P.NextToken(false);
     if (kind == tkBlockComment && IsExecutableComment(P.Token.Text)) kind = tkSymbol;
     if (kind == tkEnd && !Final) break;
-    if (TrimControls(acc).empty() && kind == tkSymbol) {
+    // Only blanks so far (no token of the statement yet): a command may start.
+    if (first < 0 && kind == tkSymbol) {
+      // Whether a DELIMITER word is the command depends on the rest of its
+      // line: wait for the line break.
+      if (!Final && P.TokenSymbolIs("DELIMITER") &&
+          text.find('\n', static_cast<size_t>(P.Token.Position)) == std::string::npos)
+        break;
       std::string next = DelimiterCommand(P);
       if (!next.empty()) {
         P.SkipLine();
@@ -647,14 +735,17 @@ void TScriptSplitter::Split(bool Final, std::vector<TScriptStatement>& Out) {
       if (first < 0) first = P.Token.Position;
       const size_t end = static_cast<size_t>(P.Token.Position) + P.Token.Text.size();
       if (!finish(kind == tkEnd ? text.size() : end)) break;
+      if (kind == tkSemicolon) plain();
     }
     if (kind == tkEnd) break;
   }
   if (Final) taken = text.size();
   line_at(taken);
   line_ = line;
+  const size_t size = text.size();
+  window_ = P.TakeText();
   window_.erase(0, taken);
-  tried_ = text.size() - taken;  // the rest was read without settling anything
+  tried_ = size - taken;  // the rest was read without settling anything
 }
 
 std::vector<std::string> SplitScript(std::string_view Script) {

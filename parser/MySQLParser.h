@@ -141,6 +141,12 @@ class TBasicParser {
 
   // The text being tokenized.
   const std::string& Text() const { return text_; }
+  // Gives the text back (the parser is then at the end of an empty text).
+  std::string TakeText() {
+    std::string t = std::move(text_);
+    Restart(std::string());
+    return t;
+  }
   // Where the first quoted string that found no closing quote up to the end
   // of the text starts; SIZE_MAX when every string read so far was closed.
   // Such a string's extent depends on the end of the text (more text may
@@ -233,9 +239,18 @@ struct TScriptStatement {
 // a piece holds the delimiter while the window is below 8 MB, so that the
 // work stays linear in the script's length.
 //
+// A plain statement (outside its quoted strings and names only single
+// blanks, no line breaks, control characters, comments or macros) joins to
+// exactly its own text, so it is taken as it stands after a quick scan; the
+// tokenizer handles every other statement.
+//
 // Flow: Feed each piece in order, then Finish once. Not thread-safe.
 class TScriptSplitter {
  public:
+  // TokenizeAll: every statement through the tokenizer, without the quick
+  // scan (the reference that the quick scan agrees with).
+  explicit TScriptSplitter(bool TokenizeAll = false) : tokenize_all_(TokenizeAll) {}
+
   // Adds the next piece of the script; appends to Out each statement that
   // the text so far settles, in order.
   void Feed(std::string_view Piece, std::vector<TScriptStatement>& Out);
@@ -250,7 +265,9 @@ class TScriptSplitter {
   void Split(bool Final, std::vector<TScriptStatement>& Out);
 
   std::string window_;
+  std::string acc_;  // the statement being joined; its room is kept
   std::string delimiter_ = ";";
+  bool tokenize_all_;
   int64_t line_ = 1;    // line of the window's first byte
   size_t tried_ = 0;    // window size at the last split that settled nothing
 };

@@ -99,8 +99,8 @@ TEST(SplitScript, DelimiterCommand) {
 }
 
 // The statements of Script fed to a splitter in pieces of Size bytes.
-std::vector<std::string> SplitInPieces(const std::string& Script, size_t Size) {
-  TScriptSplitter splitter;
+std::vector<std::string> SplitInPieces(const std::string& Script, size_t Size, bool TokenizeAll = false) {
+  TScriptSplitter splitter(TokenizeAll);
   std::vector<TScriptStatement> found;
   for (size_t i = 0; i < Script.size(); i += Size)
     splitter.Feed(std::string_view(Script).substr(i, Size), found);
@@ -125,11 +125,41 @@ TEST(TScriptSplitter, PiecesGiveTheStatementsOfTheWholeText) {
       "select `a;b` from t; select [m;] ; select 1 /* ; */; select 2 --",
       "select 'a\\'; select 1;' ; select 3;",
       "select 1e-5; select 0x1f;select 'z'",
+      // Plain statements and the near misses of the quick scan.
+      "insert into t values (1,'a''b;',\"x\\\"y;\"),(2,`c``d;`); select 2;select 3 ;",
+      "select  1; select\t2; select 3 \n; select 4 -1; select 5--1; select 6 --x\n;",
+      "select 7 */ 1; select 8/*c*/; select 9 # c\n; select [m]; DELIMITER $\nselect 1$",
+      "select 'a\nb;'; select \"\\\";\"; select 'x",
+      "select 'open;\nselect 'closed;'; select 1;",
+      "delimiter;\nselect 1;\n;;\n  ;select 2;",
   };
   for (const std::string& script : scripts) {
-    const std::vector<std::string> whole = SplitScript(script);
+    const std::vector<std::string> whole = SplitInPieces(script, script.size() + 1, true);
+    EXPECT_EQ(SplitScript(script), whole) << script;
     for (size_t size = 1; size <= script.size(); ++size)
       EXPECT_EQ(SplitInPieces(script, size), whole) << "pieces of " << size << " of: " << script;
+  }
+}
+
+TEST(TScriptSplitter, QuickScanAgreesWithTheTokenizerOnRandomScripts) {
+  // Scripts made of the pieces where the two could part: quotes, escapes,
+  // names, comment markers, blanks, line breaks, delimiters.
+  static const char* const kParts[] = {"select", " ", "  ", "\t", "\n", "\r\n", ";", "'", "\"", "`", "\\",
+                                       "a", "1", "--", "-- ", "#", "/*", "*/", "/*!4 x*/", "[", "]", "-",
+                                       "*", "/", ",", "(", ")", "delimiter ", "DELIMITER $$\n", "$$", "\xc3\xa9"};
+  uint32_t seed = 12345;
+  auto next = [&] {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) & 0x7fff;
+  };
+  for (int round = 0; round < 3000; ++round) {
+    std::string script;
+    const int parts = 1 + static_cast<int>(next() % 40);
+    for (int i = 0; i < parts; ++i) script += kParts[next() % (sizeof kParts / sizeof *kParts)];
+    const std::vector<std::string> reference = SplitInPieces(script, script.size() + 1, true);
+    ASSERT_EQ(SplitScript(script), reference) << script;
+    const size_t size = 1 + next() % 8;
+    ASSERT_EQ(SplitInPieces(script, size), reference) << "pieces of " << size << " of: " << script;
   }
 }
 
