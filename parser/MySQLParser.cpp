@@ -574,20 +574,25 @@ namespace {
 
 // Whether the statement starting at From (a non-blank byte) is plain and
 // ends with ";" within Text: outside quoted strings and back-quoted names
-// it holds no line break or other control character, no two blanks in a
-// row, no comment or comment end, no macro bracket, and it is no DELIMITER
-// command. Its tokens joined give then exactly its text. End is the
-// position of its ";". Strings follow the tokenizer's rules (a backslash
-// escapes the next byte; a name runs to the next back-quote); a string not
-// closed before the end of Text makes the statement not plain.
-bool PlainStatement(const std::string& Text, size_t From, size_t& End) {
+// it holds no control character other than a line feed between two
+// non-blank bytes, no two blanks in a row, no comment or comment end, no
+// macro bracket, and it is no DELIMITER command. Its tokens joined give
+// then exactly its text with each of those line feeds (their positions go
+// to Breaks) made a blank. End is the position of its ";". Strings follow
+// the tokenizer's rules (a backslash escapes the next byte; a name runs to
+// the next back-quote); a string not closed before the end of Text makes
+// the statement not plain. kUnended: nothing in the way up to the end of
+// Text, where the statement is not ended yet.
+enum PlainResult { kPlain, kNotPlain, kUnended };
+PlainResult PlainStatement(const std::string& Text, size_t From, size_t& End, std::vector<size_t>& Breaks) {
+  Breaks.clear();
   const size_t n = Text.size();
   const char* s = Text.data();
   if (n - From > 9 && (s[From + 9] == ' ' || s[From + 9] == '\t')) {
     static const char kWord[] = "DELIMITER";
     size_t k = 0;
     while (k < 9 && Upper(static_cast<unsigned char>(s[From + k])) == static_cast<unsigned char>(kWord[k])) ++k;
-    if (k == 9) return false;
+    if (k == 9) return kNotPlain;
   }
   for (size_t p = From; p < n; ++p) {
     const char c = s[p];
@@ -596,36 +601,46 @@ bool PlainStatement(const std::string& Text, size_t From, size_t& End) {
       case '"':
         for (++p; p < n && s[p] != c; ++p)
           if (s[p] == '\\') ++p;
-        if (p >= n) return false;
+        if (p >= n) return kUnended;
         break;
       case '`': {
         const void* q = std::memchr(s + p + 1, '`', n - p - 1);
-        if (q == nullptr) return false;
+        if (q == nullptr) return kUnended;
         p = static_cast<size_t>(static_cast<const char*>(q) - s);
         break;
       }
       case ';':
         End = p;
-        return true;
+        return kPlain;
       case ' ':
-        if (p + 1 >= n || static_cast<unsigned char>(s[p + 1]) <= ' ') return false;
+        if (p + 1 >= n) return kUnended;
+        if (static_cast<unsigned char>(s[p + 1]) <= ' ') return kNotPlain;
         break;
       case '#': case '[': case ']':
-        return false;
+        return kNotPlain;
       case '-':
-        if (p + 1 >= n || s[p + 1] == '-') return false;
+        if (p + 1 >= n) return kUnended;
+        if (s[p + 1] == '-') return kNotPlain;
         break;
       case '/':
-        if (p + 1 >= n || s[p + 1] == '*') return false;
+        if (p + 1 >= n) return kUnended;
+        if (s[p + 1] == '*') return kNotPlain;
         break;
       case '*':
-        if (p + 1 >= n || s[p + 1] == '/') return false;
+        if (p + 1 >= n) return kUnended;
+        if (s[p + 1] == '/') return kNotPlain;
+        break;
+      case '\n':
+        if (p + 1 >= n) return kUnended;
+        if (static_cast<unsigned char>(s[p + 1]) <= ' ' || static_cast<unsigned char>(s[p - 1]) <= ' ')
+          return kNotPlain;
+        Breaks.push_back(p);
         break;
       default:
-        if (static_cast<unsigned char>(c) < ' ') return false;
+        if (static_cast<unsigned char>(c) < ' ') return kNotPlain;
     }
   }
-  return false;
+  return kUnended;
 }
 
 }  // namespace
@@ -669,21 +684,31 @@ void TScriptSplitter::Split(bool Final, std::vector<TScriptStatement>& Out) {
   // Takes the plain statements that follow (see PlainStatement) as they
   // stand. Not after a string that runs to the end of the text: the
   // tokenizer then reads later strings of its quote differently.
+  // A statement that is plain as far as the window goes is not settled yet,
+  // and the tokenizer would not settle it either: the split ends there.
+  bool unended = false;
   auto plain = [&] {
     if (tokenize_all_ || delimiter != ";" || P.OpenStringStart() != SIZE_MAX) return;
     const size_t from = taken;
+    std::vector<size_t> breaks;
     for (;;) {
       size_t i = taken, end = 0;
       while (i < text.size() && static_cast<unsigned char>(text[i]) <= ' ') ++i;
-      if (i >= text.size() || !PlainStatement(text, i, end)) break;
+      if (i >= text.size()) break;
+      const PlainResult r = PlainStatement(text, i, end, breaks);
+      if (r == kUnended && !Final) unended = true;
+      if (r != kPlain) break;
       // A lone ";" is no statement.
-      if (end > i) Out.push_back(TScriptStatement{text.substr(i, end + 1 - i), line_at(i)});
+      if (end > i) {
+        Out.push_back(TScriptStatement{text.substr(i, end + 1 - i), line_at(i)});
+        for (size_t b : breaks) Out.back().Text[b - i] = ' ';
+      }
       taken = end + 1;
     }
     if (taken != from) P.SkipTo(static_cast<int64_t>(taken));
   };
   plain();
-  for (;;) {
+  while (!unended) {
     TTokenKind kind = P.NextToken(false);
     if (kind == tkBlockComment && IsExecutableComment(P.Token.Text)) kind = tkSymbol;
     if (kind == tkEnd && !Final) break;
@@ -736,6 +761,7 @@ void TScriptSplitter::Split(bool Final, std::vector<TScriptStatement>& Out) {
       const size_t end = static_cast<size_t>(P.Token.Position) + P.Token.Text.size();
       if (!finish(kind == tkEnd ? text.size() : end)) break;
       if (kind == tkSemicolon) plain();
+      if (unended) break;
     }
     if (kind == tkEnd) break;
   }

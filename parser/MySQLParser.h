@@ -240,9 +240,10 @@ struct TScriptStatement {
 // work stays linear in the script's length.
 //
 // A plain statement (outside its quoted strings and names only single
-// blanks, no line breaks, control characters, comments or macros) joins to
-// exactly its own text, so it is taken as it stands after a quick scan; the
-// tokenizer handles every other statement.
+// blanks or single line feeds between words, no other control characters,
+// comments or macros) joins to its own text with those line feeds made
+// blanks, so it is taken so after a quick scan; the tokenizer handles every
+// other statement.
 //
 // Flow: Feed each piece in order, then Finish once. Not thread-safe.
 class TScriptSplitter {
