@@ -117,8 +117,8 @@ int main(int argc, char** argv) {
   for (int round = 0; round < 3; ++round) {
     for (int who = 0; who < 2; ++who) {
       RootSql("DROP DATABASE IF EXISTS " + replay + "; CREATE DATABASE " + replay + ";");
-      if (who == 0) Measure(mariadb + " " + replay + " < " + Quote(dump.string()), m_load);
-      else Measure(login + " -D " + replay + " < " + Quote(dump.string()), r_load);
+      if (who == 0) Measure(mariadb + " " + replay + " < " + Quote(dump.string()) + " > /dev/null", m_load);
+      else Measure(login + " -D " + replay + " < " + Quote(dump.string()) + " > /dev/null", r_load);
     }
   }
   RootSql("DROP DATABASE IF EXISTS " + replay + ";");
