@@ -250,6 +250,8 @@ TMySQLEntryPoints TMySQLBase::StubTable() {
   ROWSET_STUB(mysql_affected_rows);
   ROWSET_STUB(mysql_info);
   ROWSET_STUB(mysql_character_set_name);
+  ROWSET_STUB(mysql_more_results);
+  ROWSET_STUB(mysql_next_result);
 #undef ROWSET_STUB
   return t;
 }
@@ -618,6 +620,7 @@ bool TMySQLBase::SelectDatabase(MySQLHandle handle, const std::string& name) {
   if (handle == nullptr) return false;
   CheckLoaded();
   HandleUse use(*this, handle);
+  DropPendingResults(handle);
   Check(handle, api_.mysql_select_db(handle, name.c_str()));
   return true;
 }
@@ -635,8 +638,13 @@ MySQLResultHandle TMySQLBase::OpenQuery(MySQLHandle handle,
   if (handle == nullptr) return nullptr;
   CheckLoaded();
   HandleUse use(*this, handle);
+  DropPendingResults(handle);
   Check(handle, api_.mysql_real_query(handle, sql.data(),
                                       static_cast<unsigned long>(sql.size())));
+  return TakeResult(handle);
+}
+
+MySQLResultHandle TMySQLBase::TakeResult(MySQLHandle handle) {
   MySQLResultHandle result = api_.mysql_use_result(handle);
   if (result == nullptr) {
     // No result set, or one that failed on its way (the embedded server
@@ -649,6 +657,33 @@ MySQLResultHandle TMySQLBase::OpenQuery(MySQLHandle handle,
     results_[result] = ResultEntry{handle, 0};
   }
   return result;
+}
+
+void TMySQLBase::DropPendingResults(MySQLHandle handle) {
+  while (api_.mysql_more_results(handle)) {
+    const int status = api_.mysql_next_result(handle);
+    if (status > 0) MySQLError(this, handle, -1, "", -1, -1);
+    if (status < 0) break;
+    MySQLResultHandle result = TakeResult(handle);
+    CloseQuery(result);
+  }
+}
+
+bool TMySQLBase::MoreResults(MySQLHandle handle) {
+  if (handle == nullptr) return false;
+  CheckLoaded();
+  HandleUse use(*this, handle);
+  return api_.mysql_more_results(handle) != 0;
+}
+
+MySQLResultHandle TMySQLBase::NextResult(MySQLHandle handle) {
+  if (handle == nullptr) return nullptr;
+  CheckLoaded();
+  HandleUse use(*this, handle);
+  const int status = api_.mysql_next_result(handle);
+  if (status > 0) MySQLError(this, handle, -1, "", -1, -1);
+  if (status < 0) return nullptr;
+  return TakeResult(handle);
 }
 
 void TMySQLBase::CloseQuery(MySQLResultHandle& result) {
@@ -707,6 +742,7 @@ void TMySQLBase::RetrieveField(MySQLResultHandle result, MYSQL_FIELD& field) {
     field.flags = f->flags;
     field.decimals = f->decimals;
     field.type = LowByte(f->type);
+    field.charsetnr = f->charsetnr;
   } else if (layout >= 40100) {
     const auto* f = static_cast<const Field410*>(p);
     field.name = f->name;

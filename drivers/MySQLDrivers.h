@@ -251,7 +251,8 @@ class TMySQLBase : public TPersistent {
   virtual uint64_t RetrieveRowCount(MySQLResultHandle result);
   // Reads the next column description into `field`, converted from the back
   // end's layout. Writes name, org_name, table, org_table, db, def, length,
-  // max_length, flags, decimals and type as the back end's version has them;
+  // max_length, flags, decimals, type and (4.1.1 layout) charsetnr as the
+  // back end's version has them;
   // the other members keep what `field` held. Past the last column only
   // `name` is written (an empty text). A nil result writes nothing.
   virtual void RetrieveField(MySQLResultHandle result, MYSQL_FIELD& field);
@@ -287,6 +288,20 @@ class TMySQLBase : public TPersistent {
   // Flushes the server caches named by options (mysql_refresh); raises on
   // failure; false for a nil handle.
   virtual bool Refresh(MySQLHandle handle, int32_t options);
+
+  // Multiple results. A statement may answer with several results (a CALL
+  // of a procedure that returns result sets answers with each of them and a
+  // final count); the library and embedded back ends ask for them at
+  // connect, the built-in client cannot (the server then refuses such a
+  // CALL with 1312). MoreResults tells whether another result follows the
+  // last one OpenQuery or NextResult gave (free that one first); NextResult
+  // moves to it and returns it as OpenQuery would (nullptr for a count:
+  // AffectedRows and LastInsertID then give it), raising the server's
+  // error when that result failed. Results nobody asked for are read and
+  // dropped before the next statement on the connection (OpenQuery,
+  // SelectDatabase); an error among them is raised there.
+  virtual bool MoreResults(MySQLHandle handle);
+  virtual MySQLResultHandle NextResult(MySQLHandle handle);
 
  protected:
   // Fills the table. The base only resets ClientVer.
@@ -365,6 +380,11 @@ class TMySQLBase : public TPersistent {
   MySQLHandle ResultConnection(MySQLResultHandle result) const;
   // Raises through MySQLError when `status` is not 0.
   void Check(MySQLHandle handle, int status);
+  // The result the back end has after a statement or mysql_next_result,
+  // registered; nullptr for a count. Raises the back end's error.
+  MySQLResultHandle TakeResult(MySQLHandle handle);
+  // Reads and drops the results still pending on the connection.
+  void DropPendingResults(MySQLHandle handle);
 
   // Worker threads open and close their own connections through the
   // driver of the main thread: the state is atomic, and loading, unloading
@@ -429,6 +449,11 @@ class TMySQLLibrary : public TMySQLBase {
   // first, since their memory belongs to the library.
   void UnLoad() override;
   void ThreadEnd() override;
+  // Connects asking also for multiple results (CLIENT_MULTI_RESULTS), so
+  // that a CALL of a procedure returning result sets is answered.
+  MySQLHandle Open(const std::string& host, const std::string& user,
+                   const std::string& password, int32_t port,
+                   int32_t client_flag, const std::string& db) override;
 
  protected:
   void Bind() override;

@@ -57,6 +57,12 @@ struct TMySQLEntryPoints {
   // The connection's character set name (the client library's view, which
   // follows SET NAMES sent through it).
   const char* (*mysql_character_set_name)(void* mysql);
+  // Multiple results (a CALL of a procedure that returns result sets): true
+  // when another result follows the current one; mysql_next_result moves to
+  // it (0), finds none (-1) or fails (above 0). A back end without them
+  // has none: false and -1.
+  char (*mysql_more_results)(void* mysql);
+  int (*mysql_next_result)(void* mysql);
 };
 
 // The table of the built-in wire client: its flat functions behind small

@@ -183,9 +183,23 @@ void TMySQLLibrary::Bind() {
   BindProc(api_.mysql_affected_rows, library_, "mysql_affected_rows");
   BindProc(api_.mysql_info, library_, "mysql_info");
   BindProc(api_.mysql_character_set_name, library_, "mysql_character_set_name");
+  // Libraries from before multiple results have none to give.
+  api_.mysql_more_results = [](void*) -> char { return 0; };
+  api_.mysql_next_result = [](void*) { return -1; };
+  if (library_.Symbol("mysql_more_results") != nullptr && library_.Symbol("mysql_next_result") != nullptr) {
+    BindProc(api_.mysql_more_results, library_, "mysql_more_results");
+    BindProc(api_.mysql_next_result, library_, "mysql_next_result");
+  }
   connector_c_ = library_.Symbol("mariadb_get_infov") != nullptr;
   // Optional: a library without it reports no SQL states.
   mysql_sqlstate_ = reinterpret_cast<const char* (*)(void*)>(library_.Symbol("mysql_sqlstate"));
+}
+
+MySQLHandle TMySQLLibrary::Open(const std::string& host, const std::string& user,
+                                const std::string& password, int32_t port,
+                                int32_t client_flag, const std::string& db) {
+  constexpr int32_t kClientMultiResults = 1 << 17;
+  return TMySQLBase::Open(host, user, password, port, client_flag | kClientMultiResults, db);
 }
 
 int32_t TMySQLLibrary::FieldLayoutVer() const {

@@ -150,7 +150,10 @@ void TBasicParser::SkipLine() {
 }
 
 bool TBasicParser::At(size_t p, const std::string& m) const {
-  return text_.size() - p >= m.size() && std::memcmp(text_.data() + p, m.data(), m.size()) == 0;
+  // The first byte decides most comparisons without a call.
+  if (m.empty()) return true;
+  return text_.size() - p >= m.size() && text_[p] == m[0] &&
+         std::memcmp(text_.data() + p, m.data(), m.size()) == 0;
 }
 
 // The length of the first operator that stands at P, or 0.
@@ -217,7 +220,7 @@ void TBasicParser::ScanString(char Quote) {
 }
 
 TTokenKind TBasicParser::NextToken(bool SkipLineBreaks) {
-  Prepare();
+  if (!markers_ || prepared_generation_ != generation_) Prepare();
   SkipBlanks(SkipLineBreaks);
   token_start_ = pos_;
   const size_t n = text_.size();
@@ -547,50 +550,197 @@ std::string DelimiterCommand(const TBasicParser& P) {
 
 }  // namespace
 
-std::vector<std::string> SplitScript(std::string_view Script) { return SplitScript(Script, nullptr); }
+void TScriptSplitter::Feed(std::string_view Piece, std::vector<TScriptStatement>& Out) {
+  window_.append(Piece.data(), Piece.size());
+  // The window is split again when it has doubled since the last try, or
+  // when the piece holds the delimiter (it may end the statement) while the
+  // window is not large: a long statement is then scanned a bounded number
+  // of times, not once per piece, yet a statement ended by a small piece (a
+  // pipe fed line by line) runs at once.
+  constexpr size_t kSmallWindow = 8u << 20;
+  const bool may_end = Piece.find(delimiter_[0]) != std::string_view::npos ||
+                       Piece.find(';') != std::string_view::npos;
+  if (window_.size() < 2 * tried_ && !(may_end && window_.size() <= kSmallWindow)) return;
+  Split(false, Out);
+}
 
-std::vector<std::string> SplitScript(std::string_view Script, std::vector<int64_t>* StartLines) {
-  TBasicParser P{std::string(Script)};
+void TScriptSplitter::Finish(std::vector<TScriptStatement>& Out) {
+  Split(true, Out);
+  window_.clear();
+  tried_ = 0;
+}
+
+namespace {
+
+// Whether the statement starting at From (a non-blank byte) is plain and
+// ends with ";" within Text: outside quoted strings and back-quoted names
+// it holds no control character other than a line feed between two
+// non-blank bytes, no two blanks in a row, no comment or comment end, no
+// macro bracket, and it is no DELIMITER command. Its tokens joined give
+// then exactly its text with each of those line feeds (their positions go
+// to Breaks) made a blank. End is the position of its ";". Strings follow
+// the tokenizer's rules (a backslash escapes the next byte; a name runs to
+// the next back-quote); a string not closed before the end of Text makes
+// the statement not plain. kUnended: nothing in the way up to the end of
+// Text, where the statement is not ended yet.
+enum PlainResult { kPlain, kNotPlain, kUnended };
+PlainResult PlainStatement(const std::string& Text, size_t From, size_t& End, std::vector<size_t>& Breaks) {
+  Breaks.clear();
+  const size_t n = Text.size();
+  const char* s = Text.data();
+  if (n - From > 9 && (s[From + 9] == ' ' || s[From + 9] == '\t')) {
+    static const char kWord[] = "DELIMITER";
+    size_t k = 0;
+    while (k < 9 && Upper(static_cast<unsigned char>(s[From + k])) == static_cast<unsigned char>(kWord[k])) ++k;
+    if (k == 9) return kNotPlain;
+  }
+  for (size_t p = From; p < n; ++p) {
+    const char c = s[p];
+    switch (c) {
+      case '\'':
+      case '"':
+        for (++p; p < n && s[p] != c; ++p)
+          if (s[p] == '\\') ++p;
+        if (p >= n) return kUnended;
+        break;
+      case '`': {
+        const void* q = std::memchr(s + p + 1, '`', n - p - 1);
+        if (q == nullptr) return kUnended;
+        p = static_cast<size_t>(static_cast<const char*>(q) - s);
+        break;
+      }
+      case ';':
+        End = p;
+        return kPlain;
+      case ' ':
+        if (p + 1 >= n) return kUnended;
+        if (static_cast<unsigned char>(s[p + 1]) <= ' ') return kNotPlain;
+        break;
+      case '#': case '[': case ']':
+        return kNotPlain;
+      case '-':
+        if (p + 1 >= n) return kUnended;
+        if (s[p + 1] == '-') return kNotPlain;
+        break;
+      case '/':
+        if (p + 1 >= n) return kUnended;
+        if (s[p + 1] == '*') return kNotPlain;
+        break;
+      case '*':
+        if (p + 1 >= n) return kUnended;
+        if (s[p + 1] == '/') return kNotPlain;
+        break;
+      case '\n':
+        if (p + 1 >= n) return kUnended;
+        if (static_cast<unsigned char>(s[p + 1]) <= ' ' || static_cast<unsigned char>(s[p - 1]) <= ' ')
+          return kNotPlain;
+        Breaks.push_back(p);
+        break;
+      default:
+        if (static_cast<unsigned char>(c) < ' ') return kNotPlain;
+    }
+  }
+  return kUnended;
+}
+
+}  // namespace
+
+void TScriptSplitter::Split(bool Final, std::vector<TScriptStatement>& Out) {
+  if (window_.empty()) return;
+  // The window is lent to the tokenizer and taken back at the end.
+  TBasicParser P{std::move(window_)};
   ConfigureForScripts(P);
-  std::vector<std::string> statements;
-  if (StartLines != nullptr) StartLines->clear();
-  std::string acc;
-  std::string delimiter = ";";
+  const std::string& text = P.Text();
+  std::string& acc = acc_;
+  acc.clear();
+  std::string delimiter = delimiter_;
   // A dropped block comment still separates the tokens around it.
   bool comment_gap = false;
-  // Where the statement being gathered starts, and the lines counted so far
-  // (positions only grow, so the text is counted once).
-  int64_t start = 0, counted_to = 0, line = 1;
-  auto finish = [&] {
+  size_t taken = 0;            // window bytes settled so far
+  int64_t first = -1;          // position of the statement's first token
+  size_t counted = 0;          // line feeds are counted up to here
+  int64_t line = line_;
+  auto line_at = [&](size_t Position) {
+    for (const char* p = text.data() + counted, *e = text.data() + Position;
+         (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(e - p)))) != nullptr; ++p)
+      ++line;
+    counted = Position;
+    return line;
+  };
+  // Ends the statement at End (the first byte after its end); false when
+  // it is not settled yet.
+  auto finish = [&](size_t End) {
+    if (!Final && P.OpenStringStart() != SIZE_MAX) return false;
     std::string_view statement = TrimControls(acc);
     // A lone ";" is no statement: the server would refuse it as empty.
-    if (!statement.empty() && statement != ";") {
-      statements.emplace_back(statement);
-      if (StartLines != nullptr) {
-        for (; counted_to < start; ++counted_to)
-          if (Script[static_cast<size_t>(counted_to)] == '\n') ++line;
-        StartLines->push_back(line);
-      }
-    }
+    if (!statement.empty() && statement != ";")
+      Out.push_back(TScriptStatement{std::string(statement), line_at(static_cast<size_t>(first))});
     acc.clear();
+    first = -1;
+    taken = End;
+    delimiter_ = delimiter;
+    return true;
   };
-  for (;;) {
+  // Takes the plain statements that follow (see PlainStatement) as they
+  // stand. Not after a string that runs to the end of the text: the
+  // tokenizer then reads later strings of its quote differently.
+  // A statement that is plain as far as the window goes is not settled yet,
+  // and the tokenizer would not settle it either: the split ends there.
+  bool unended = false;
+  auto plain = [&] {
+    if (tokenize_all_ || delimiter != ";" || P.OpenStringStart() != SIZE_MAX) return;
+    const size_t from = taken;
+    std::vector<size_t> breaks;
+    for (;;) {
+      size_t i = taken, end = 0;
+      while (i < text.size() && static_cast<unsigned char>(text[i]) <= ' ') ++i;
+      if (i >= text.size()) break;
+      const PlainResult r = PlainStatement(text, i, end, breaks);
+      if (r == kUnended && !Final) unended = true;
+      if (r != kPlain) break;
+      // A lone ";" is no statement.
+      if (end > i) {
+        Out.push_back(TScriptStatement{text.substr(i, end + 1 - i), line_at(i)});
+        for (size_t b : breaks) Out.back().Text[b - i] = ' ';
+      }
+      taken = end + 1;
+    }
+    if (taken != from) P.SkipTo(static_cast<int64_t>(taken));
+  };
+  plain();
+  while (!unended) {
     TTokenKind kind = P.NextToken(false);
     if (kind == tkBlockComment && IsExecutableComment(P.Token.Text)) kind = tkSymbol;
-    if (TrimControls(acc).empty() && kind == tkSymbol) {
+    if (kind == tkEnd && !Final) break;
+    // Only blanks so far (no token of the statement yet): a command may start.
+    if (first < 0 && kind == tkSymbol) {
+      // Whether a DELIMITER word is the command depends on the rest of its
+      // line: wait for the line break.
+      if (!Final && P.TokenSymbolIs("DELIMITER") &&
+          text.find('\n', static_cast<size_t>(P.Token.Position)) == std::string::npos)
+        break;
       std::string next = DelimiterCommand(P);
       if (!next.empty()) {
+        P.SkipLine();
+        // The command's word is settled by its line break.
+        const size_t end = static_cast<size_t>(P.SourcePos()) + P.TokenString().size();
+        if (!Final && text.find('\n', end) == std::string::npos) break;
         delimiter = std::move(next);
         acc.clear();
-        P.SkipLine();
+        first = -1;
+        if (!Final && P.OpenStringStart() != SIZE_MAX) break;
+        taken = text.find('\n', end);
+        if (taken == std::string::npos) taken = text.size();
+        delimiter_ = delimiter;
         continue;
       }
     }
     if (delimiter != ";" && kind != tkEnd && kind != tkLineBreak &&
-        P.Text().compare(static_cast<size_t>(P.Token.Position), delimiter.size(), delimiter) == 0) {
-      finish();
+        text.compare(static_cast<size_t>(P.Token.Position), delimiter.size(), delimiter) == 0) {
+      const size_t end = static_cast<size_t>(P.Token.Position) + delimiter.size();
+      if (!finish(end)) break;
       comment_gap = false;
-      P.SkipTo(P.Token.Position + static_cast<int64_t>(delimiter.size()));
+      P.SkipTo(static_cast<int64_t>(end));
       continue;
     }
     if (kind == tkLineComment) {
@@ -602,12 +752,44 @@ std::vector<std::string> SplitScript(std::string_view Script, std::vector<int64_
           kind != tkLineBreak && kind != tkEnd)
         acc += ' ';
       comment_gap = false;
-      if (kind != tkLineBreak && kind != tkEnd && TrimControls(acc).empty()) start = P.Token.Position;
+      if (first < 0 && kind != tkLineBreak && kind != tkEnd) first = P.Token.Position;
       acc += P.Token.Text;
       if (P.BlankAfterToken()) acc += ' ';
     }
-    if (((kind == tkSemicolon && delimiter == ";") || kind == tkEnd) && !acc.empty()) finish();
+    if (((kind == tkSemicolon && delimiter == ";") || kind == tkEnd) && !acc.empty()) {
+      if (first < 0) first = P.Token.Position;
+      const size_t end = static_cast<size_t>(P.Token.Position) + P.Token.Text.size();
+      if (!finish(kind == tkEnd ? text.size() : end)) break;
+      if (kind == tkSemicolon) plain();
+      if (unended) break;
+    }
     if (kind == tkEnd) break;
+  }
+  if (Final) taken = text.size();
+  line_at(taken);
+  line_ = line;
+  const size_t size = text.size();
+  window_ = P.TakeText();
+  window_.erase(0, taken);
+  tried_ = size - taken;  // the rest was read without settling anything
+}
+
+std::vector<std::string> SplitScript(std::string_view Script) { return SplitScript(Script, nullptr); }
+
+std::vector<std::string> SplitScript(std::string_view Script, std::vector<int64_t>* StartLines) {
+  TScriptSplitter splitter;
+  std::vector<TScriptStatement> found;
+  splitter.Feed(Script, found);
+  splitter.Finish(found);
+  std::vector<std::string> statements;
+  statements.reserve(found.size());
+  if (StartLines != nullptr) {
+    StartLines->clear();
+    StartLines->reserve(found.size());
+  }
+  for (TScriptStatement& s : found) {
+    statements.push_back(std::move(s.Text));
+    if (StartLines != nullptr) StartLines->push_back(s.Line);
   }
   return statements;
 }

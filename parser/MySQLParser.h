@@ -141,6 +141,17 @@ class TBasicParser {
 
   // The text being tokenized.
   const std::string& Text() const { return text_; }
+  // Gives the text back (the parser is then at the end of an empty text).
+  std::string TakeText() {
+    std::string t = std::move(text_);
+    Restart(std::string());
+    return t;
+  }
+  // Where the first quoted string that found no closing quote up to the end
+  // of the text starts; SIZE_MAX when every string read so far was closed.
+  // Such a string's extent depends on the end of the text (more text may
+  // close it), which a reader of a partial text needs to know.
+  size_t OpenStringStart() const { return open_single_ < open_double_ ? open_single_ : open_double_; }
 
  private:
   uint64_t generation_ = 1;  // bumped by every change of the lists below
@@ -212,6 +223,63 @@ std::vector<std::string> SplitScript(std::string_view Script);
 // The same, and in StartLines the line (from 1) on which each statement's
 // first token stands in the script, one entry per statement.
 std::vector<std::string> SplitScript(std::string_view Script, std::vector<int64_t>* StartLines);
+
+// One statement of a script as TScriptSplitter hands it out: its text as
+// SplitScript gives it, and the line (from 1) of the script on which it
+// starts.
+struct TScriptStatement {
+  std::string Text;
+  int64_t Line = 0;
+};
+
+// SplitScript over a script that arrives in pieces (a file or a pipe read
+// block by block): each statement is handed out as soon as the text read so
+// far settles it, and only the text from the start of the first unfinished
+// statement is held (the window), never the whole script. The statements
+// and their texts are exactly those SplitScript gives for the whole text.
+//
+// A statement is settled when its end (";" or the DELIMITER word) has been
+// read and nothing before that end could change with more text: a quoted
+// string that finds no closing quote in the window holds everything from
+// it back until the quote arrives (or the script ends), and a DELIMITER line
+// counts only once its line break has been read. A statement that runs
+// over many pieces is split again only when the window has doubled, or when
+// a piece holds the delimiter while the window is below 8 MB, so that the
+// work stays linear in the script's length.
+//
+// A plain statement (outside its quoted strings and names only single
+// blanks or single line feeds between words, no other control characters,
+// comments or macros) joins to its own text with those line feeds made
+// blanks, so it is taken so after a quick scan; the tokenizer handles every
+// other statement.
+//
+// Flow: Feed each piece in order, then Finish once. Not thread-safe.
+class TScriptSplitter {
+ public:
+  // TokenizeAll: every statement through the tokenizer, without the quick
+  // scan (the reference that the quick scan agrees with).
+  explicit TScriptSplitter(bool TokenizeAll = false) : tokenize_all_(TokenizeAll) {}
+
+  // Adds the next piece of the script; appends to Out each statement that
+  // the text so far settles, in order.
+  void Feed(std::string_view Piece, std::vector<TScriptStatement>& Out);
+  // The end of the script: appends the statements still held.
+  void Finish(std::vector<TScriptStatement>& Out);
+  // Bytes held in the window.
+  size_t Held() const { return window_.size(); }
+
+ private:
+  // Splits the window; with Final false only settled statements are taken.
+  // Drops the text taken from the window.
+  void Split(bool Final, std::vector<TScriptStatement>& Out);
+
+  std::string window_;
+  std::string acc_;  // the statement being joined; its room is kept
+  std::string delimiter_ = ";";
+  bool tokenize_all_;
+  int64_t line_ = 1;    // line of the window's first byte
+  size_t tried_ = 0;    // window size at the last split that settled nothing
+};
 
 // Replaces the lines by the statements of the script they hold (their text,
 // lines joined with "\r\n"), one per entry, as SplitScript cuts them. The

@@ -206,7 +206,7 @@ TEST(LibraryOperations, Queries) {
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(driver.RetrieveColCount(r), 3u);
   MYSQL_FIELD f;
-  f.charsetnr = 4242;  // not written by RetrieveField
+  f.charsetnr = 4242;
   driver.RetrieveField(r, f);
   EXPECT_STREQ(f.name, "id");
   EXPECT_STREQ(f.org_name, "id");
@@ -218,7 +218,7 @@ TEST(LibraryOperations, Queries) {
   EXPECT_NE(f.flags & 1, 0u);    // NOT NULL
   EXPECT_NE(f.flags & 2, 0u);    // primary key
   EXPECT_NE(f.flags & 512, 0u);  // auto increment
-  EXPECT_EQ(f.charsetnr, 4242u);
+  EXPECT_EQ(f.charsetnr, 63u);  // the 4.1 layout's character set: binary for a number
   driver.RetrieveField(r, f);
   EXPECT_STREQ(f.name, "w");
   EXPECT_STREQ(f.org_name, "v");
@@ -253,6 +253,80 @@ TEST(LibraryOperations, Queries) {
   EXPECT_EQ(driver.RetrieveRow(r), nullptr);
   driver.CloseQuery(r);
   driver.Close(h);
+}
+
+// A CALL of a procedure that returns result sets answers with each of them
+// and a final count; results left unread are dropped before the next
+// statement, raising an error among them. The built-in client has none.
+TEST(LibraryOperations, MultipleResultsOfACall) {
+  TMySQLLibrary driver;
+  MySQLHandle h = OpenUser(driver, Server().database);
+  driver.OpenQuery(h, "drop procedure if exists lib_two");
+  driver.OpenQuery(h, "drop procedure if exists lib_fails");
+  driver.OpenQuery(h, "create procedure lib_two() begin select 1 as a; select 2 as b, 'x' as c; end");
+  driver.OpenQuery(h, "create procedure lib_fails() begin select 1 as a; select * from lib_no_such_table; end");
+  auto single = [&](MySQLResultHandle r) {
+    std::vector<std::string> values;
+    const uint32_t n = driver.RetrieveColCount(r);
+    while (MySQLRow row = driver.RetrieveRow(r))
+      for (uint32_t i = 0; i < n; ++i) values.emplace_back(row[i] ? row[i] : "NULL");
+    driver.CloseQuery(r);
+    return values;
+  };
+
+  MySQLResultHandle r = driver.OpenQuery(h, "call lib_two()");
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(single(r), (std::vector<std::string>{"1"}));
+  ASSERT_TRUE(driver.MoreResults(h));
+  r = driver.NextResult(h);
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(single(r), (std::vector<std::string>{"2", "x"}));
+  ASSERT_TRUE(driver.MoreResults(h));
+  EXPECT_EQ(driver.NextResult(h), nullptr);  // the final count
+  EXPECT_FALSE(driver.MoreResults(h));
+
+  // Unread results go before the next statement.
+  r = driver.OpenQuery(h, "call lib_two()");
+  driver.CloseQuery(r);
+  EXPECT_EQ(single(driver.OpenQuery(h, "select 5")), (std::vector<std::string>{"5"}));
+
+  // A later result's error is raised by NextResult, or by the next
+  // statement when nobody read it; the connection goes on.
+  r = driver.OpenQuery(h, "call lib_fails()");
+  EXPECT_EQ(single(r), (std::vector<std::string>{"1"}));
+  ASSERT_TRUE(driver.MoreResults(h));
+  try {
+    driver.NextResult(h);
+    ADD_FAILURE() << "no error";
+  } catch (const EMySQLError& e) {
+    EXPECT_EQ(e.ErrorCode(), 1146);
+  }
+  r = driver.OpenQuery(h, "call lib_fails()");
+  driver.CloseQuery(r);
+  try {
+    driver.OpenQuery(h, "select 6");
+    ADD_FAILURE() << "no error";
+  } catch (const EMySQLError& e) {
+    EXPECT_EQ(e.ErrorCode(), 1146);
+  }
+  EXPECT_EQ(single(driver.OpenQuery(h, "select 7")), (std::vector<std::string>{"7"}));
+  driver.Close(h);
+
+  TViVURIzodor direct;
+  MySQLHandle d = direct.Open(Server().host, Server().user, "", Server().port, 0, Server().database);
+  try {
+    direct.OpenQuery(d, "call lib_two()");
+    ADD_FAILURE() << "no error";
+  } catch (const EMySQLError& e) {
+    EXPECT_EQ(e.ErrorCode(), 1312);  // the built-in client does not ask for the results
+  }
+  MySQLResultHandle one = direct.OpenQuery(d, "select 8");
+  while (direct.RetrieveRow(one)) {
+  }
+  direct.CloseQuery(one);
+  EXPECT_FALSE(direct.MoreResults(d));
+  EXPECT_EQ(direct.NextResult(d), nullptr);
+  direct.Close(d);
 }
 
 TEST(LibraryOperations, ServerErrors) {

@@ -1,6 +1,7 @@
 // Script splitting and classification.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -117,6 +118,118 @@ TEST(SplitScript, StartLinesOfTheStatements) {
   EXPECT_EQ(lines, (std::vector<int64_t>{1, 5, 7, 9, 11}));
   SplitScript("", &lines);
   EXPECT_TRUE(lines.empty());
+}
+
+// The statements of Script fed to a splitter in pieces of Size bytes.
+std::vector<std::string> SplitInPieces(const std::string& Script, size_t Size, bool TokenizeAll = false) {
+  TScriptSplitter splitter(TokenizeAll);
+  std::vector<TScriptStatement> found;
+  for (size_t i = 0; i < Script.size(); i += Size)
+    splitter.Feed(std::string_view(Script).substr(i, Size), found);
+  splitter.Finish(found);
+  std::vector<std::string> texts;
+  for (const TScriptStatement& s : found) texts.push_back(s.Text);
+  return texts;
+}
+
+TEST(TScriptSplitter, PiecesGiveTheStatementsOfTheWholeText) {
+  const std::vector<std::string> scripts = {
+      "select * from t; -- all\nupdate t set a=1;",
+      "insert into t values ('a;b', \"c;\\\"d\");\nselect 1",
+      "insert into t values ('a\nb');\ninsert into t values ('c\rd')",
+      "select 'x\r\n;y',\n\"q\n\";",
+      "select 'open; select 2;\nselect 3; select \"x;\";",  // never closed: ends at its line break
+      "DELIMITER ;;\n/*!50003 CREATE*/ /*!50003 TRIGGER tr BEFORE INSERT ON t FOR EACH ROW\n"
+      "BEGIN SET NEW.a = 1; SET NEW.b = 2; END */;;\nDELIMITER ;\nselect 1; delimiter //\n"
+      "create procedure p() begin select 1; end//\ndelimiter ;\nselect 2;",
+      "select delimiter ;;\nselect 1",
+      "; ; /* x */;select 1;;\n-- c\n#d\nselect 2 -- e",
+      "select `a;b` from t; select [m;] ; select 1 /* ; */; select 2 --",
+      "select 'a\\'; select 1;' ; select 3;",
+      "select 1e-5; select 0x1f;select 'z'",
+      // Plain statements and the near misses of the quick scan.
+      "insert into t values (1,'a''b;',\"x\\\"y;\"),(2,`c``d;`); select 2;select 3 ;",
+      "select  1; select\t2; select 3 \n; select 4 -1; select 5--1; select 6 --x\n;",
+      "select 7 */ 1; select 8/*c*/; select 9 # c\n; select [m]; DELIMITER $\nselect 1$",
+      "select 'a\nb;'; select \"\\\";\"; select 'x",
+      "select 'open;\nselect 'closed;'; select 1;",
+      "delimiter;\nselect 1;\n;;\n  ;select 2;",
+  };
+  for (const std::string& script : scripts) {
+    const std::vector<std::string> whole = SplitInPieces(script, script.size() + 1, true);
+    EXPECT_EQ(SplitScript(script), whole) << script;
+    for (size_t size = 1; size <= script.size(); ++size)
+      EXPECT_EQ(SplitInPieces(script, size), whole) << "pieces of " << size << " of: " << script;
+  }
+}
+
+TEST(TScriptSplitter, QuickScanAgreesWithTheTokenizerOnRandomScripts) {
+  // Scripts made of the pieces where the two could part: quotes, escapes,
+  // names, comment markers, blanks, line breaks, delimiters.
+  static const char* const kParts[] = {"select", " ", "  ", "\t", "\n", "\r\n", ";", "'", "\"", "`", "\\",
+                                       "a", "1", "--", "-- ", "#", "/*", "*/", "/*!4 x*/", "[", "]", "-",
+                                       "*", "/", ",", "(", ")", "delimiter ", "DELIMITER $$\n", "$$", "\xc3\xa9"};
+  uint32_t seed = 12345;
+  auto next = [&] {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) & 0x7fff;
+  };
+  for (int round = 0; round < 3000; ++round) {
+    std::string script;
+    const int parts = 1 + static_cast<int>(next() % 40);
+    for (int i = 0; i < parts; ++i) script += kParts[next() % (sizeof kParts / sizeof *kParts)];
+    const std::vector<std::string> reference = SplitInPieces(script, script.size() + 1, true);
+    ASSERT_EQ(SplitScript(script), reference) << script;
+    const size_t size = 1 + next() % 8;
+    ASSERT_EQ(SplitInPieces(script, size), reference) << "pieces of " << size << " of: " << script;
+  }
+}
+
+TEST(TScriptSplitter, HandsOutSettledStatementsAndHoldsOnlyTheRest) {
+  TScriptSplitter splitter;
+  std::vector<TScriptStatement> found;
+  splitter.Feed("select 1;\nselect\n 2; sel", found);
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(found[0].Text, "select 1;");
+  EXPECT_EQ(found[0].Line, 1);
+  EXPECT_EQ(found[1].Text, "select  2;");
+  EXPECT_EQ(found[1].Line, 2);
+  EXPECT_LE(splitter.Held(), 5u);
+  // A string not closed yet holds its statement back until its quote comes.
+  splitter.Feed("ect 'a;\nb'; select 'c;", found);
+  EXPECT_EQ(found.size(), 3u);
+  splitter.Feed("';\n", found);
+  ASSERT_EQ(found.size(), 4u);
+  EXPECT_EQ(found[2].Text, "select 'a;\nb';");
+  EXPECT_EQ(found[2].Line, 3);
+  EXPECT_EQ(found[3].Text, "select 'c;';");
+  EXPECT_EQ(found[3].Line, 4);
+  // A DELIMITER line counts once its line break is read.
+  splitter.Feed("delimiter $", found);
+  splitter.Feed("$\nselect 5; select 6$$", found);
+  ASSERT_EQ(found.size(), 5u);
+  EXPECT_EQ(found[4].Text, "select 5; select 6");
+  EXPECT_EQ(found[4].Line, 6);
+  splitter.Finish(found);
+  EXPECT_EQ(found.size(), 5u);
+}
+
+TEST(TScriptSplitter, ALongScriptIsHeldOneStatementAtATime) {
+  std::string script;
+  for (int i = 0; i < 20000; ++i) script += "insert into t values (" + std::to_string(i) + ",'x;y');\n";
+  TScriptSplitter splitter;
+  std::vector<TScriptStatement> found;
+  size_t most = 0, count = 0;
+  for (size_t i = 0; i < script.size(); i += 4096) {
+    splitter.Feed(std::string_view(script).substr(i, 4096), found);
+    most = std::max(most, splitter.Held());
+    count += found.size();
+    found.clear();
+  }
+  splitter.Finish(found);
+  count += found.size();
+  EXPECT_EQ(count, 20000u);
+  EXPECT_LT(most, 2 * 4096u);
 }
 
 TEST(ParseScript, EmptyStatementsAreDropped) {

@@ -18,7 +18,7 @@ TEST(RowsetProgramTest, HelpDocumentsEveryOption) {
   ASSERT_EQ(r.exit_code, 0) << r.err;
   for (const char* option : {"--driver", "--host", "--port", "--socket", "--user", "--password",
                              "--database", "--compress", "--datadir", "--execute", "--format",
-                             "--force", "--verbose", "--help", "--version", "demo", "MYSQL_PWD",
+                             "--force", "--quick", "--json-numbers", "--verbose", "--help", "--version", "demo", "MYSQL_PWD",
                              "\\edit", "XDG_DATA_HOME"})
     EXPECT_NE(r.out.find(option), std::string::npos) << option;
 }
@@ -138,6 +138,40 @@ TEST(RowsetProgramTest, CtrlCKillsAStatementOfTheEmbeddedServer) {
   Shell(tmux + "send-keys -t e Enter");
   EXPECT_TRUE(wait_for("EXITED 0")) << screen();
   Shell(tmux + "kill-server");
+}
+
+TEST(RowsetProgramTest, ASecondProcessOnTheSameDataDirectoryIsRefusedAtOnce) {
+  TempDir home, io;
+  const std::string datadir = (home.Path() / "data").string();
+  // The first program keeps its embedded server running while its input
+  // stays open.
+  const std::string first_cmd = "exec " + ShellQuote(RowsetBinary()) + " --datadir " + ShellQuote(datadir) +
+                                " --format tsv > " + ShellQuote((io.Path() / "out").string()) + " 2>&1";
+  FILE* first = popen(first_cmd.c_str(), "w");
+  ASSERT_NE(first, nullptr);
+  std::fputs("select 'up' as state;\n", first);
+  std::fflush(first);
+  bool up = false;
+  for (int i = 0; i < 600 && !up; ++i) {
+    up = ReadText(io.Path() / "out").find("up\n") != std::string::npos;
+    if (!up) usleep(100000);
+  }
+  ASSERT_TRUE(up) << ReadText(io.Path() / "out");
+
+  RowsetResult second = RunRowset("--datadir " + ShellQuote(datadir) + " -e 'select 1'");
+  EXPECT_EQ(second.exit_code, 1);
+  EXPECT_EQ(second.out, "");
+  EXPECT_NE(second.err.find("the data directory " + datadir + " is in use by process "), std::string::npos)
+      << second.err;
+  EXPECT_NE(second.err.find("(rowset)"), std::string::npos) << second.err;
+
+  std::fputs("select 'still' as state;\n", first);
+  EXPECT_EQ(pclose(first), 0);
+  EXPECT_NE(ReadText(io.Path() / "out").find("still\n"), std::string::npos);
+  // Once the first has ended, the directory is free again.
+  RowsetResult third = RunRowset("--datadir " + ShellQuote(datadir) + " --format tsv -e 'select 2 as two'");
+  EXPECT_EQ(third.exit_code, 0) << third.err;
+  EXPECT_EQ(third.out, "two\n2\n");
 }
 
 }  // namespace

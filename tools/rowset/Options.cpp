@@ -45,6 +45,10 @@ std::string HelpText() {
       "Running SQL:\n"
       "  -e, --execute SQL    run the statements of SQL (may be repeated)\n"
       "  --format KIND        table (aligned, the default), csv, tsv or json\n"
+      "  -q, --quick          print table rows as they arrive (column widths from\n"
+      "                       the declared lengths); csv, tsv and json rows are\n"
+      "                       always printed as they arrive\n"
+      "  --json-numbers       numeric columns as JSON numbers instead of strings\n"
       "  -f, --force          go on after a failing statement (exit code 1 at the end)\n"
       "  -v, --verbose        show the embedded server's start-up messages\n"
       "  --help               this text\n"
@@ -58,7 +62,10 @@ std::string HelpText() {
       "return, backslash and NUL escaped with a backslash. json: one object per\n"
       "line, {\"columns\":[...],\"rows\":[[...]]} for a result and\n"
       "{\"affected_rows\":N,\"insert_id\":N} for other statements; values are\n"
-      "strings, binary column values are given as {\"hex\":\"...\"}.\n"
+      "strings, every value of a binary column (binary character set, BIT,\n"
+      "GEOMETRY) is given as {\"hex\":\"...\"}; the built-in client is not told\n"
+      "character sets, so there a text column with a binary collation counts too.\n"
+      "A statement that answers with several results (CALL) prints each of them.\n"
       "\n"
       "Interactive commands (a statement ends with \";\"):\n"
       "  \\edit TABLE [WHERE ...]  edit the rows of a table (\\help there lists\n"
@@ -216,6 +223,12 @@ std::string ParseOptions(int argc, char** argv, Options& Out) {
         else if (text == "json") Out.format = Format::kJson;
         else error = "unknown format '" + text + "' (table, csv, tsv or json)";
       }
+    } else if (name == "--quick" || name == "-q") {
+      error = no_value();
+      Out.quick = true;
+    } else if (name == "--json-numbers") {
+      error = no_value();
+      Out.json_numbers = true;
     } else if (name == "--force" || name == "-f") {
       error = no_value();
       Out.force = true;

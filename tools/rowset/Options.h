@@ -37,6 +37,8 @@ struct Options {
   bool help = false;
   bool version = false;
   Format format = Format::kTable;
+  bool quick = false;         // --quick: table rows printed as they arrive
+  bool json_numbers = false;  // --json-numbers: numeric columns as JSON numbers
   std::vector<std::string> execute;  // -e texts, in order
   std::vector<std::string> files;    // script files; "-" is standard input
   bool demo = false;                 // the "demo" command

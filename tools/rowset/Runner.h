@@ -1,18 +1,33 @@
 // Runs SQL for the rowset program: single statements and whole scripts (cut
-// by the script splitter), through datasets bound to the session's
-// connection component. A statement that returns rows is opened as a query
-// and its rows printed; any other runs through the dataset's ExecSQL and
-// prints its affected rows and insert id. A failure prints one line on the
-// error stream in the mysql client's form, "ERROR 1146 (42S02) at line 3:
-// Table 't1.nonexist' doesn't exist" (the server's own number, SQLSTATE and
-// text; HY000 where the back end has no SQL states); a script stops at it
-// unless Force.
+// by the script splitter), on the session's connection (the connection
+// component's main connection, so that every statement shares one session:
+// its variables, temporary tables and transaction). Each statement goes
+// through the connection's driver and its results are printed as they are
+// read (unbuffered results; see Output.h for what the formats hold back):
+// every result of a statement that answers with several (a CALL of a
+// procedure), a result's rows whatever the statement's first word
+// (INSERT ... RETURNING), and for an answer without rows its affected rows
+// and insert id. A failure prints one line on the error stream in the mysql
+// client's form, "ERROR 1146 (42S02) at line 3: Table 't1.nonexist' doesn't
+// exist" (the server's own number, SQLSTATE and text; HY000 where the back
+// end has no SQL states); a script stops at it unless Force.
 //
-// Statements reach the server exactly as written (no macro expansion, line
-// breaks inside strings kept).
+// Scripts read from a file or a pipe are split and run as they are read
+// (TScriptSplitter): a statement runs as soon as its end has been read, and
+// only the unfinished statement is held.
 //
-// Flow: construct over a connected TMySQLServer, call Statement / Script,
-// read Failures() for the exit code. Not thread-safe.
+// A connection lost outside a transaction (the server went away, the
+// connection was killed) is made again once, with a note on the error
+// stream; a statement that failed because the server had gone away before
+// it was sent is run again on the new connection. Inside a transaction the
+// connection is not made again (the transaction's work is lost; the
+// following statements fail) so that the rest of a transaction never runs
+// in autocommit mode. The built-in client cannot read the results of a
+// procedure (its login cannot ask for them); such a CALL fails with a
+// message that says so.
+//
+// Flow: construct over a connected TMySQLServer, call Statement / Script /
+// Stream, read Failures() for the exit code. Not thread-safe.
 #ifndef ROWSET_TOOLS_ROWSET_RUNNER_H_
 #define ROWSET_TOOLS_ROWSET_RUNNER_H_
 
@@ -36,12 +51,17 @@ class Runner {
   // none).
   bool Statement(const std::string& Sql, const std::string& Where = "");
   // Splits Text into statements and runs them in order; stops at the first
-  // failure unless Force. ShowProgress draws statements done / total, MB/s
-  // and the time left on the error stream. False when any statement failed.
-  // Name says where the text comes from: "" typed at the terminal (errors
-  // without a line), "-e" or "standard input" (errors "at line N"), or a
-  // file name (errors "at line N in file: 'NAME'").
-  bool Script(const std::string& Text, const std::string& Name, bool ShowProgress);
+  // failure unless Force. False when any statement failed. Name says where
+  // the text comes from: "" typed at the terminal (errors without a line),
+  // "-e" or "standard input" (errors "at line N"), or a file name (errors
+  // "at line N in file: 'NAME'").
+  bool Script(std::string_view Text, const std::string& Name, bool ShowProgress = false);
+  // Reads a script from the file descriptor Fd to its end, block by block,
+  // and runs each statement as soon as it has been read. ShowProgress draws
+  // the statements done, the bytes read (of Size, when not 0), MB/s and the
+  // time left on the error stream. False when a statement failed or the
+  // input could not be read. Name as for Script.
+  bool Stream(int Fd, const std::string& Name, bool ShowProgress, uint64_t Size = 0);
   // Asked before each statement of a script: true ends the script there
   // (Ctrl-C pressed). Empty: never.
   std::function<bool()> Interrupted;
@@ -49,8 +69,6 @@ class Runner {
   bool Stopped() const { return failures_ > 0 && !force_; }
   int Failures() const { return failures_; }
 
-  // Whether a statement returns rows, by its first word.
-  static bool ReturnsRows(std::string_view Sql);
   // The columns and rows of an open dataset, values as the server sent them.
   static ResultTable TableOf(const TMySQLDatasetBase& Dataset);
   // An error text for the terminal (CR LF line breaks become LF).
@@ -62,16 +80,27 @@ class Runner {
   static std::string ErrorText(const std::exception& E, const std::string& Where);
 
  private:
+  // Sends Sql and prints every result of its answer. Raises.
+  void Run(const std::string& Sql);
+  void Print(MySQLResultHandle& Result);
   void Fail(const std::exception& E, const std::string& Where);
+  static std::string Where(const std::string& Name, int64_t Line);
+  // After a failure: makes the connection again when it was lost outside a
+  // transaction; true when it did and the statement may be run again.
+  bool Recover(const EMySQLError& E);
+  // Follows the session's transaction and current database by the
+  // statement's first words (for Recover).
+  void Track(std::string_view Sql);
 
   TMySQLServer& server_;
   Printer& out_;
   FILE* err_;
   bool force_;
   int failures_ = 0;
-  std::unique_ptr<TMySQLQuery> exec_;   // runs statements without rows
-  std::unique_ptr<TMySQLQuery> query_;  // opens statements with rows
-  std::string exact_;  // the statement being opened, as written
+  bool in_transaction_ = false;
+  bool autocommit_off_ = false;
+  bool lost_in_transaction_ = false;  // said so once
+  std::string database_;  // the current database, as far as known
 };
 
 }  // namespace rowset::cli

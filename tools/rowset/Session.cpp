@@ -2,9 +2,12 @@
 #include "tools/rowset/Session.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -29,6 +32,69 @@ void SendStandardErrorTo(const std::string& Log) {
   ::close(fd);
 }
 
+// The name a process runs under ("" when it cannot be read).
+std::string ProcessName(pid_t Pid) {
+  std::ifstream in("/proc/" + std::to_string(Pid) + "/cmdline", std::ios::binary);
+  std::string first;
+  std::getline(in, first, '\0');
+  const size_t slash = first.rfind('/');
+  return slash == std::string::npos ? first : first.substr(slash + 1);
+}
+
+// The process holding a write lock on File (the locks the embedded
+// server's storage engines take on their files, as any MariaDB server
+// does), or 0 when none does.
+pid_t LockHolder(const std::string& File) {
+  const int fd = ::open(File.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  struct flock l {};
+  l.l_type = F_WRLCK;
+  l.l_whence = SEEK_SET;
+  pid_t pid = 0;
+  if (::fcntl(fd, F_GETLK, &l) == 0 && l.l_type != F_UNLCK) pid = l.l_pid;
+  ::close(fd);  // this process holds no lock on it yet: nothing of ours is released
+  return pid;
+}
+
+[[noreturn]] void InUse(const std::string& Home, pid_t Pid) {
+  std::string who = Pid > 0 ? "process " + std::to_string(Pid) : "another process";
+  const std::string name = Pid > 0 ? ProcessName(Pid) : "";
+  if (!name.empty()) who += " (" + name + ")";
+  throw Exception("the data directory " + Home + " is in use by " + who +
+                  ": one embedded server per data directory; end that program or give another --datadir");
+}
+
+// One process at a time runs the embedded server on a data directory: the
+// server itself would wait for its files' locks and then fail without a
+// reason. The program holds an flock on "rowset.lock" in the data
+// directory (with its process id in it) for the rest of its run, and
+// refuses at once when another process holds that lock or the locks of the
+// server's files.
+void LockDataDirectory(const std::filesystem::path& Home, const std::filesystem::path& Db) {
+  static int held = -1;  // kept open (and locked) until the process ends
+  if (held >= 0) return;
+  const std::string file = (Home / "rowset.lock").string();
+  const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) throw Exception("cannot open " + file + ": " + std::strerror(errno));
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    char text[32] = {};
+    const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
+    ::close(fd);
+    InUse(Home.string(), n > 0 ? static_cast<pid_t>(std::atol(text)) : 0);
+  }
+  for (const char* f : {"aria_log_control", "ibdata1"}) {
+    if (pid_t other = LockHolder((Db / f).string())) {
+      ::close(fd);
+      InUse(Home.string(), other);
+    }
+  }
+  const std::string pid = std::to_string(::getpid()) + "\n";
+  if (::ftruncate(fd, 0) == 0 && ::pwrite(fd, pid.data(), pid.size(), 0) < 0) {
+    // the process id is a courtesy for the message of another process
+  }
+  held = fd;
+}
+
 void ConfigureEmbedded(TMySQLServer& Server, const Options& Opts) {
   namespace fs = std::filesystem;
   const fs::path home = fs::absolute(DataDirectory(Opts));
@@ -36,6 +102,7 @@ void ConfigureEmbedded(TMySQLServer& Server, const Options& Opts) {
   std::error_code ec;
   fs::create_directories(db, ec);
   if (ec) throw Exception("cannot make the data directory " + db.string() + ": " + ec.message());
+  LockDataDirectory(home, db);
   const std::string log = (home / "server.log").string();
   if (!Opts.verbose) SendStandardErrorTo(log);
   // Small buffers: the embedded server lives inside an interactive program.

@@ -12,6 +12,10 @@
 // tables (the "mysql" database) are made from the MariaDB server package's
 // mysql_system_tables.sql, so that stored procedures and the like work.
 //
+// One process at a time uses a data directory: a second one is refused at
+// once, naming the process that holds it (a lock file "rowset.lock" in the
+// data directory, and the locks of the server's own files).
+//
 // Not thread-safe; one session per process (the embedded server starts once
 // per process).
 #ifndef ROWSET_TOOLS_ROWSET_SESSION_H_

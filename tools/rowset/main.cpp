@@ -2,7 +2,9 @@
 // SQL from -e texts, files or standard input, edits tables interactively,
 // and shows the library at work ("rowset demo"); on the embedded server by
 // default, so it needs no running server. See Options.cpp for the options.
+#include <fcntl.h>
 #include <langinfo.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -33,17 +35,23 @@ using namespace rowset::cli;
 
 constexpr const char* kVersion = "0.1.0";
 
-bool ReadAll(const std::string& Name, std::string& Text) {
+// Runs the script of file Name ("-": standard input) as it is read.
+bool RunFile(Runner& Run, const std::string& Name, bool Progress) {
   if (Name == "-") {
-    std::ostringstream s;
-    s << std::cin.rdbuf();
-    Text = s.str();
-    return true;
+    struct stat st {};
+    const uint64_t size = ::fstat(0, &st) == 0 && S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+    return Run.Stream(0, "standard input", Progress, size);
   }
-  std::ifstream in(Name, std::ios::binary);
-  if (!in) return false;
-  Text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+  const int fd = ::open(Name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    std::fprintf(ErrorStream(), "rowset: cannot read %s: %s\n", Name.c_str(), std::strerror(errno));
+    return false;
+  }
+  struct stat st {};
+  const uint64_t size = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+  const bool ok = Run.Stream(fd, Name, Progress, size);
+  ::close(fd);
+  return ok;
 }
 
 // Characters as the terminal sends them: libedit reads multibyte input, and
@@ -105,7 +113,7 @@ int Run(const Options& Opts) {
   interrupts.SetServer(server.get());
   if (Opts.demo) return RunDemo(*server, stdout);
 
-  Printer printer(Opts.format, stdout);
+  Printer printer(Opts.format, stdout, Opts.quick, Opts.json_numbers);
   Runner runner(*server, printer, ErrorStream(), Opts.force);
   runner.Interrupted = [&interrupts] { return interrupts.StatementInterrupted(); };
   const bool progress = ErrorIsTerminal();
@@ -119,18 +127,17 @@ int Run(const Options& Opts) {
   }
   for (const std::string& f : Opts.files) {
     if (runner.Stopped() || interrupts.StatementInterrupted()) break;
-    std::string text;
-    if (!ReadAll(f, text)) {
-      std::fprintf(ErrorStream(), "rowset: cannot read %s\n", f.c_str());
-      return 1;
+    bool ok;
+    {
+      Interrupts::Running running(interrupts, ConnectionId(*server));
+      ok = RunFile(runner, f, progress);
     }
-    script(text, f == "-" ? "standard input" : f, progress);
+    if (!ok && runner.Failures() == 0) return 1;
   }
   if (Opts.execute.empty() && Opts.files.empty()) {
     if (interactive) return RunInteractive(*server, Opts, runner, printer, interrupts);
-    std::string text;
-    ReadAll("-", text);
-    script(text, "standard input", progress);
+    Interrupts::Running running(interrupts, ConnectionId(*server));
+    runner.Stream(0, "standard input", progress);
   }
   server->Disconnect();
   // A script stopped by Ctrl-C did not do all it was asked to.
