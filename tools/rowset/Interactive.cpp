@@ -203,6 +203,26 @@ class Editor {
     std::fflush(stdout);
   }
 
+  // Another user changed or deleted the record being posted: nothing was
+  // written. Shows the value the edit started from, the value being posted
+  // and the server's value now, column by column; the edit stays open.
+  void ShowConflict(const EMySQLRecordChanged& E) {
+    std::printf("%s: nothing was written\n", E.what());
+    ResultTable t;
+    t.numeric.assign(4, false);
+    t.columns = {"column", "when read", "yours", E.ServerRowFound ? "server now" : "server now (row gone)"};
+    auto at = [](const std::vector<std::optional<std::string>>& v, size_t i) {
+      return i < v.size() ? v[i] : std::nullopt;
+    };
+    for (size_t i = 0; i < E.Columns.size(); ++i) {
+      t.rows.push_back({E.Columns[i], at(E.HeldValues, i), at(E.PostedValues, i),
+                        E.ServerRowFound ? at(E.ServerValues, i) : std::nullopt});
+    }
+    out_.Result(t);
+    std::printf("cancel drops your change and reads the record again\n");
+    stale_ = true;
+  }
+
   void ShowRecord() {
     if (ds_->RecordCount() == 0 && ds_->State() != dsInsert) {
       std::printf("(no records)\n");
@@ -304,10 +324,24 @@ class Editor {
         if (!cached && (ds_->State() == dsEdit || ds_->State() == dsInsert) && InTransaction(server_))
           std::printf("note: a transaction is open on this connection: the change is made inside it, "
                       "and a ROLLBACK undoes it (COMMIT keeps it)\n");
-        ds_->Post();
+        try {
+          ds_->Post();
+        } catch (const EMySQLRecordChanged& conflict) {
+          ShowConflict(conflict);
+          return true;
+        }
         ShowRecord();
       } else if (word == "cancel") {
         ds_->Cancel();
+        if (stale_) {
+          // The held row is older than the server's: read the rows again,
+          // staying on the same record number.
+          const int at = ds_->RecNo();
+          ds_->Close();
+          ds_->Open();
+          if (at > 0 && at < ds_->RecordCount()) ds_->SetRecNo(at);
+          stale_ = false;
+        }
         ShowRecord();
       } else if (word == "insert" || word == "append") {
         ds_->Append();
@@ -353,6 +387,7 @@ class Editor {
   Interrupts& intr_;
   std::unique_ptr<TMySQLDataset> ds_;
   std::string name_;
+  bool stale_ = false;  // a conflict showed the held rows to be out of date
 };
 
 }  // namespace
