@@ -673,8 +673,11 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   //   one transaction of its own (held transaction brackets are dropped):
   //   a failure, a lost edit included (held UPDATEs and DELETEs are checked
   //   as a direct post is), rolls all of it back and leaves SQLCached as it
-  //   was. Inside a transaction the caller opened, or on a server without
-  //   transactions, what was sent stays sent and only the rest is kept.
+  //   was. Inside a transaction already open on the connection (the
+  //   dataset's, or the application's as @@in_transaction or autocommit off
+  //   tell) it runs under a savepoint of that transaction instead, so the
+  //   open work is neither committed nor lost. On a server without
+  //   transactions what was sent stays sent and only the rest is kept.
   //   Tables without transactions (MyISAM) cannot be rolled back.
   // - A cached post or delete that fails leaves no held lines behind.
   // - An auto-increment column of an inserted row takes the server's insert

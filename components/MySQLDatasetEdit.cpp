@@ -288,10 +288,26 @@ void TMySQLDatasetBase::ApplyUpdates() {
   // dropped: one transaction holds them all): a failure, a lost edit
   // included, undoes all of it and the list stays for a retry.
   ActivateConnection();
-  const bool own = server_ != nullptr && server_->ServerVer() >= 40011 && !in_transaction_;
+  // Inside a transaction already open on the connection (the dataset's or
+  // the application's own) a "start transaction" would commit that work
+  // first: the list then runs under a savepoint of it instead.
+  bool outer = in_transaction_;
+  const bool transactions = server_ != nullptr && server_->ServerVer() >= 40011;
+  if (transactions && !outer) {
+    try {
+      auto rows = QueryRows("select @@in_transaction, @@autocommit");
+      if (rows.size() == 1 && rows[0].size() == 2)
+        outer = (rows[0][0] && *rows[0][0] != "0") || (rows[0][1] && *rows[0][1] == "0");
+    } catch (const EMySQLError&) {
+      // A server without @@in_transaction: none is known to be open.
+    }
+  }
+  const bool own = transactions && !outer;
+  const bool savepoint = transactions && outer;
   size_t done = 0;
   try {
     if (own) ExecSQL("start transaction", false, false, "", "");
+    if (savepoint) ExecSQL("savepoint rowset_apply", false, false, "", "");
     for (; done < held.size(); ++done) {
       TFlagScope check(check_lost_edit_);
       apply_checks_ = &held[done].checks;
@@ -304,13 +320,14 @@ void TMySQLDatasetBase::ApplyUpdates() {
       apply_checks_ = nullptr;
     }
     if (own) ExecSQL("commit", false, false, "", "");
+    if (savepoint) ExecSQL("release savepoint rowset_apply", false, false, "", "");
   } catch (...) {
-    if (own) {
+    if (own || savepoint) {
       try {
         if (connection_handle_ != nullptr &&
             server_->GetDriver()->ErrorNo(connection_handle_) != CR_SERVER_LOST &&
             server_->GetDriver()->ErrorNo(connection_handle_) != CR_SERVER_GONE_ERROR) {
-          ExecSQL("rollback", false, false, "", "");
+          ExecSQL(own ? "rollback" : "rollback to savepoint rowset_apply", false, false, "", "");
         }
       } catch (...) {
       }
