@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <initializer_list>
 
+#include <zlib.h>
+
 #include "components/MySQLDataset.h"
 #include "drivers/DriverText.h"
 #include "host/SysUtils.h"
@@ -129,6 +131,10 @@ std::string DateText(TDateTime Value, bool Date, bool Time) {
 // Blob fields whose values are written as binary literals. Memos hold text in
 // the connection's character set as they were read, so they are written as
 // escaped strings for the server to convert back as it converted them.
+// Binary values longer than this are matched in a condition by length and
+// checksum instead of by value.
+constexpr size_t kLongBinaryMatch = 1024;
+
 bool WrittenInHex(const TField* Field) {
   if (Field == nullptr || !Field->IsBlob()) return false;
   TFieldType type = Field->DataType();
@@ -627,6 +633,17 @@ std::string TMySQLDatasetBase::ColumnMatch(int Column) {
     // The held text is the server's rounded text of the stored number: as a
     // number it would not equal the stored one, as the server's text it does.
     return "(CONCAT(" + name + ")=" + StringLiteral(std::string(values->Value(Column))) + ")";
+  }
+  // A long binary value is matched by its length and checksum: written out
+  // it would double the statement (a large blob then no longer fits the
+  // server's packet limit). The bytes of a binary column are the held
+  // bytes, so the server's CRC32 of the column is the checksum of the value.
+  const std::string_view held = values->Value(Column);
+  if (held.size() > kLongBinaryMatch && WrittenInHex(FieldOfColumn(Column))) {
+    const uLong crc = crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(held.data()),
+                            static_cast<uInt>(held.size()));
+    return "(LENGTH(" + name + ")=" + std::to_string(held.size()) + " AND CRC32(" + name +
+           ")=" + std::to_string(crc) + ")";
   }
   return "(" + name + "=" + ColumnLiteral(Column, true) + ")";
 }

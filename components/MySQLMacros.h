@@ -26,7 +26,9 @@
 // - A NULL old value in a key condition is written "(col IS NULL)", so rows
 //   holding NULLs in a table without a primary key can still be matched.
 // - Key conditions take every type (FLOAT and DOUBLE compared as the
-//   server's text, blobs and memos by value, BIT as b'...'), and
+//   server's text, blobs and memos by value, binary values over 1 KiB by
+//   LENGTH and CRC32 so that the condition does not double the statement,
+//   BIT as b'...'), and
 //   "$PRIMARYFIELDS&VALUES" is built from a complete key only, with the
 //   held values of the columns an edit changed; "$TABLENAME" is the edited
 //   table's own name, never an alias. See the editing notes in
