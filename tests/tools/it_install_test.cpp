@@ -150,7 +150,7 @@ TEST_F(InstallTest, EditExampleChangesTheTableAndShowsItsStatements) {
   // Each statement is printed as it was sent, in order.
   size_t at = 0;
   for (const char* line : {"SQL: select * from fruit",
-                           "SQL: update fruit set qty='4' where (id='1')\n",
+                           "SQL: update fruit set qty='4' where (id='1') AND (qty='3')\n",
                            "SQL: delete from fruit where (id='2')\n",
                            "SQL: insert into fruit set name='kiwi',qty='7'\n"}) {
     at = r.out.find(line, at);

@@ -540,7 +540,7 @@ TEST_F(RowsetServerTest, EditorChangesARowOnATerminal) {
   ASSERT_TRUE(t.WaitFor("-- record 2 of 2")) << t.Screen();
   t.Line("set qty 70");
   t.Line("post");
-  ASSERT_TRUE(t.WaitFor("held: update fruit set qty='70' where (id='3');")) << t.Screen();
+  ASSERT_TRUE(t.WaitFor("held: update fruit set qty='70' where (id='3') AND (qty='7');")) << t.Screen();
   EXPECT_EQ(RootSql("SELECT qty FROM " + db_ + ".fruit WHERE id = 3;"), "7\n");
   t.Line("\\apply");
   ASSERT_TRUE(t.WaitFor("applied 1 statements")) << t.Screen();
@@ -747,6 +747,33 @@ TEST_F(InteractiveTest, EditorSaysWhenItPostsInsideAnOpenTransaction) {
   t.Line("\\q");
   ASSERT_TRUE(t.WaitFor("EXITED 0")) << t.Screen();
   EXPECT_EQ(RootSql("SELECT qty FROM " + db_ + ".stock;"), "6\n");
+}
+
+TEST_F(InteractiveTest, EditorShowsBothVersionsWhenAnotherUserChangedTheRecord) {
+  RootSql("USE " + db_ + "; CREATE TABLE lot (id INT PRIMARY KEY, qty INT, note VARCHAR(10)) ENGINE=InnoDB;"
+          "INSERT INTO lot VALUES (1, 5, 'a');");
+  Terminal t(Command());
+  ASSERT_TRUE(t.WaitFor("rowset>")) << t.Screen();
+  t.Line("\\edit lot");
+  ASSERT_TRUE(t.WaitFor("editing lot")) << t.Screen();
+  // Another connection changes the same column after the editor read it.
+  RootSql("UPDATE " + db_ + ".lot SET qty = 99 WHERE id = 1;");
+  t.Line("set qty 31");
+  t.Line("post");
+  ASSERT_TRUE(t.WaitFor("nothing was written")) << t.Screen();
+  ASSERT_TRUE(t.WaitFor("server now")) << t.Screen();
+  const std::string screen = t.Screen();
+  EXPECT_NE(screen.find("changed by another user"), std::string::npos) << screen;
+  // The row: column, the value read, the value posted, the server's value.
+  EXPECT_NE(screen.find("| qty    | 5         | 31    | 99         |"), std::string::npos) << screen;
+  EXPECT_EQ(RootSql("SELECT qty FROM " + db_ + ".lot;"), "99\n");
+  // Cancel shows the record as the server has it now.
+  t.Line("cancel");
+  ASSERT_TRUE(t.WaitFor(" qty: 99")) << t.Screen();
+  t.Line("\\q");
+  t.Line("\\q");
+  ASSERT_TRUE(t.WaitFor("EXITED 0")) << t.Screen();
+  EXPECT_EQ(RootSql("SELECT qty FROM " + db_ + ".lot;"), "99\n");
 }
 
 TEST_F(InteractiveTest, PasswordIsAskedOnTheTerminalWhenInputIsPiped) {

@@ -64,7 +64,7 @@ TEST(RowsetProgramTest, DemoRunsOnTheEmbeddedServerFromAFreshDataDirectory) {
   // The edit's generated statement, and the cached updates sent in a transaction.
   EXPECT_NE(r.out.find("SQL> update orders set qty='24' where (id='2')"), std::string::npos) << r.out;
   const size_t start = r.out.find("SQL> start transaction");
-  const size_t del = r.out.find("SQL> delete from orders where (id='4');");
+  const size_t del = r.out.find("SQL> delete from orders where (id='4')");
   const size_t commit = r.out.find("SQL> commit");
   ASSERT_NE(start, std::string::npos) << r.out;
   EXPECT_LT(start, del);
