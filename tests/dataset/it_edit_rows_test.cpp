@@ -284,6 +284,63 @@ INSTANTIATE_TEST_SUITE_P(Sessions, HeldStatementsTest, ::testing::Values(false, 
                                              : std::string("Default");
                          });
 
+// The application opened a transaction on the connection: applying the held
+// statements neither commits its work nor loses it, also when the apply
+// fails.
+TEST_F(EditRowsTest, ApplyInsideTheApplicationsTransaction) {
+  Sql("DROP TABLE IF EXISTS at1, at2; CREATE TABLE at1 (id INT PRIMARY KEY, v VARCHAR(20)) ENGINE=InnoDB;"
+      "CREATE TABLE at2 (n INT) ENGINE=InnoDB; INSERT INTO at1 VALUES (1, 'a'), (2, 'b');");
+  server_->Connect();
+  // What the application's own connection sees.
+  auto Own = [&](const std::string& sql) {
+    auto q = NewDataset<TMySQLQuery>(sql);
+    q->Open();
+    std::string text = q->Fields()[0]->AsString();
+    q->Close();
+    return text;
+  };
+  auto ds = Open("select id, v from at1 order by id");
+  ds->SetCachedUpdates(true);
+  auto EditBoth = [&](const char* v1, const char* v2) {
+    ds->First();
+    ds->Edit();
+    ds->FieldByName("v")->SetAsString(v1);
+    ds->Post();
+    ds->Next();
+    ds->Edit();
+    ds->FieldByName("v")->SetAsString(v2);
+    ds->Post();
+  };
+  EditBoth("a2", "b2");
+  server_->ExecSQL("start transaction");
+  server_->ExecSQL("insert into at2 values (7)");
+  ds->ApplyUpdates();
+  EXPECT_EQ(ds->SQLCached()->Count(), 0);
+  // Nothing committed by the apply: another connection sees the old rows.
+  EXPECT_EQ(Read("SELECT GROUP_CONCAT(v ORDER BY id) FROM at1"), "a,b");
+  EXPECT_EQ(Read("SELECT COUNT(*) FROM at2"), "0");
+  server_->ExecSQL("commit");
+  EXPECT_EQ(Read("SELECT GROUP_CONCAT(v ORDER BY id) FROM at1"), "a2,b2");
+  EXPECT_EQ(Read("SELECT COUNT(*) FROM at2"), "1");
+
+  // A conflict on the second held statement: the first is undone, the
+  // application's insert stays in its transaction.
+  EditBoth("a3", "b3");
+  Sql("UPDATE at1 SET v = 'other' WHERE id = 2;");
+  server_->ExecSQL("start transaction");
+  server_->ExecSQL("insert into at2 values (8)");
+  EXPECT_THROW(ds->ApplyUpdates(), EMySQLRecordChanged);
+  EXPECT_EQ(ds->SQLCached()->Count(), 2);
+  EXPECT_EQ(Own("select count(*) from at2"), "2");
+  EXPECT_EQ(Own("select v from at1 where id = 1"), "a2");
+  server_->ExecSQL("rollback");
+  EXPECT_EQ(Read("SELECT GROUP_CONCAT(v ORDER BY id) FROM at1"), "a2,other");
+  EXPECT_EQ(Read("SELECT COUNT(*) FROM at2"), "1");
+  ds->SQLCached()->Clear();
+  ds->Close();
+  server_->Close();
+}
+
 TEST_F(EditRowsTest, ValidationErrorsAreRaised) {
   Sql("DROP TABLE IF EXISTS vr; CREATE TABLE vr (id INT PRIMARY KEY, v VARCHAR(10));"
       "INSERT INTO vr VALUES (1, 'keep');");
