@@ -461,7 +461,7 @@ void TMySQLDatasetBase::InternalOpenResultBlock() {
 
 void TMySQLDatasetBase::RunStatements() {
   TMySQLBase* driver = server_->GetDriver();
-  const std::vector<std::string> statements = SplitScript(sql_->Text());
+  const std::vector<std::string> statements = SplitScript(sql_->Text(), nullptr, BackslashEscapes());
   for (size_t i = 0; i < statements.size(); ++i) {
     bool go_on = true;
     std::string text = statements[i];

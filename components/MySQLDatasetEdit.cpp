@@ -223,7 +223,7 @@ void TMySQLDatasetBase::RaiseRecordChanged(const TRowCheck& Check) {
 
 bool TMySQLDatasetBase::ExecSQLBatch(const TStrings* Lines, bool Expand, bool Cache, bool /*Flag*/,
                                      const std::string& DatabaseArg, const std::string& TableArg) {
-  const std::vector<std::string> statements = SplitScript(Lines->Text());
+  const std::vector<std::string> statements = SplitScript(Lines->Text(), nullptr, BackslashEscapes());
   bool ok = true;
   for (size_t i = 0; i < statements.size() && ok; ++i) {
     ok = ExecSQL(statements[i], Expand, Cache, DatabaseArg, TableArg);

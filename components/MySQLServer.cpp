@@ -622,13 +622,16 @@ void TMySQLServer::RunOn(MySQLHandle Handle, const std::string& SQL) {
 }
 
 bool TMySQLServer::ExecSQLBatch(const TStrings& Lines) {
-  const std::vector<std::string> script = SplitScript(Lines.Text());
-  if (script.empty()) return false;
+  const std::string text = Lines.Text();
+  if (SplitScript(text).empty()) return false;
   // One service: every statement runs on the same connection (a "use", a
   // temporary table, a lock or a transaction holds for the statements after
   // it); close-on-children is looked at once, after the last one.
   ActivateConnection();
   if (!connection_) return false;
+  // Strings end where the session says: under NO_BACKSLASH_ESCAPES a
+  // backslash before a quote does not keep the string open.
+  const std::vector<std::string> script = SplitScript(text, nullptr, EscapeStr("\\") != "\\");
   try {
     for (const std::string& statement : script) {
       std::string text = statement;

@@ -1,10 +1,12 @@
 #include "parser/MySQLParser.h"
 #include "host/SysUtils.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
 #include <string_view>
 
 namespace rowset {
@@ -551,6 +553,7 @@ std::string DelimiterCommand(const TBasicParser& P) {
 }  // namespace
 
 void TScriptSplitter::Feed(std::string_view Piece, std::vector<TScriptStatement>& Out) {
+  Drop();
   window_.append(Piece.data(), Piece.size());
   // The window is split again when it has doubled since the last try, or
   // when the piece holds the delimiter (it may end the statement) while the
@@ -564,9 +567,30 @@ void TScriptSplitter::Feed(std::string_view Piece, std::vector<TScriptStatement>
   Split(false, Out);
 }
 
-void TScriptSplitter::Finish(std::vector<TScriptStatement>& Out) {
+void TScriptSplitter::Finish(std::vector<TScriptStatement>& Out) { Finish({}, Out); }
+
+void TScriptSplitter::Finish(std::string_view Last, std::vector<TScriptStatement>& Out) {
+  Drop();
+  window_.append(Last.data(), Last.size());
   Split(true, Out);
-  window_.clear();
+  tried_ = 0;
+}
+
+void TScriptSplitter::Drop() {
+  if (consumed_ == 0) return;
+  window_.erase(0, consumed_);
+  base_ += consumed_;
+  consumed_ = 0;
+}
+
+void TScriptSplitter::Rewind(const TScriptStatement& After) {
+  if (After.End < base_ || After.End > base_ + consumed_)
+    throw std::logic_error("TScriptSplitter::Rewind: the statement was not handed out by the last split");
+  const size_t pos = static_cast<size_t>(After.End - base_);
+  line_ -= std::count(window_.begin() + static_cast<std::ptrdiff_t>(pos),
+                      window_.begin() + static_cast<std::ptrdiff_t>(consumed_), '\n');
+  consumed_ = pos;
+  delimiter_ = After.Delimiter;
   tried_ = 0;
 }
 
@@ -584,7 +608,8 @@ namespace {
 // the statement not plain. kUnended: nothing in the way up to the end of
 // Text, where the statement is not ended yet.
 enum PlainResult { kPlain, kNotPlain, kUnended };
-PlainResult PlainStatement(const std::string& Text, size_t From, size_t& End, std::vector<size_t>& Breaks) {
+PlainResult PlainStatement(const std::string& Text, size_t From, size_t& End, std::vector<size_t>& Breaks,
+                           bool BackslashEscapes) {
   Breaks.clear();
   const size_t n = Text.size();
   const char* s = Text.data();
@@ -600,7 +625,7 @@ PlainResult PlainStatement(const std::string& Text, size_t From, size_t& End, st
       case '\'':
       case '"':
         for (++p; p < n && s[p] != c; ++p)
-          if (s[p] == '\\') ++p;
+          if (s[p] == '\\' && BackslashEscapes) ++p;
         if (p >= n) return kUnended;
         break;
       case '`': {
@@ -647,9 +672,11 @@ PlainResult PlainStatement(const std::string& Text, size_t From, size_t& End, st
 
 void TScriptSplitter::Split(bool Final, std::vector<TScriptStatement>& Out) {
   if (window_.empty()) return;
+  const uint64_t base = base_;
   // The window is lent to the tokenizer and taken back at the end.
   TBasicParser P{std::move(window_)};
   ConfigureForScripts(P);
+  P.BackslashEscapes = backslash_escapes_;
   const std::string& text = P.Text();
   std::string& acc = acc_;
   acc.clear();
@@ -674,7 +701,8 @@ void TScriptSplitter::Split(bool Final, std::vector<TScriptStatement>& Out) {
     std::string_view statement = TrimControls(acc);
     // A lone ";" is no statement: the server would refuse it as empty.
     if (!statement.empty() && statement != ";")
-      Out.push_back(TScriptStatement{std::string(statement), line_at(static_cast<size_t>(first))});
+      Out.push_back(TScriptStatement{std::string(statement), line_at(static_cast<size_t>(first)), base + End,
+                                     delimiter});
     acc.clear();
     first = -1;
     taken = End;
@@ -695,12 +723,12 @@ void TScriptSplitter::Split(bool Final, std::vector<TScriptStatement>& Out) {
       size_t i = taken, end = 0;
       while (i < text.size() && static_cast<unsigned char>(text[i]) <= ' ') ++i;
       if (i >= text.size()) break;
-      const PlainResult r = PlainStatement(text, i, end, breaks);
+      const PlainResult r = PlainStatement(text, i, end, breaks, backslash_escapes_);
       if (r == kUnended && !Final) unended = true;
       if (r != kPlain) break;
       // A lone ";" is no statement.
       if (end > i) {
-        Out.push_back(TScriptStatement{text.substr(i, end + 1 - i), line_at(i)});
+        Out.push_back(TScriptStatement{text.substr(i, end + 1 - i), line_at(i), base + end + 1, delimiter});
         for (size_t b : breaks) Out.back().Text[b - i] = ' ';
       }
       taken = end + 1;
@@ -770,17 +798,23 @@ void TScriptSplitter::Split(bool Final, std::vector<TScriptStatement>& Out) {
   line_ = line;
   const size_t size = text.size();
   window_ = P.TakeText();
-  window_.erase(0, taken);
+  // The text handed out stays until the next piece, for Rewind.
+  consumed_ = taken;
   tried_ = size - taken;  // the rest was read without settling anything
 }
 
 std::vector<std::string> SplitScript(std::string_view Script) { return SplitScript(Script, nullptr); }
 
 std::vector<std::string> SplitScript(std::string_view Script, std::vector<int64_t>* StartLines) {
+  return SplitScript(Script, StartLines, true);
+}
+
+std::vector<std::string> SplitScript(std::string_view Script, std::vector<int64_t>* StartLines,
+                                     bool BackslashEscapes) {
   TScriptSplitter splitter;
+  splitter.SetBackslashEscapes(BackslashEscapes);
   std::vector<TScriptStatement> found;
-  splitter.Feed(Script, found);
-  splitter.Finish(found);
+  splitter.Finish(Script, found);
   std::vector<std::string> statements;
   statements.reserve(found.size());
   if (StartLines != nullptr) {

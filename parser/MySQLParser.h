@@ -223,6 +223,11 @@ std::vector<std::string> SplitScript(std::string_view Script);
 // The same, and in StartLines the line (from 1) on which each statement's
 // first token stands in the script, one entry per statement.
 std::vector<std::string> SplitScript(std::string_view Script, std::vector<int64_t>* StartLines);
+// The same for a session in which backslashes in strings escape or not
+// (false under NO_BACKSLASH_ESCAPES: a string then ends at its first
+// single quote even after a backslash).
+std::vector<std::string> SplitScript(std::string_view Script, std::vector<int64_t>* StartLines,
+                                     bool BackslashEscapes);
 
 // One statement of a script as TScriptSplitter hands it out: its text as
 // SplitScript gives it, and the line (from 1) of the script on which it
@@ -230,6 +235,10 @@ std::vector<std::string> SplitScript(std::string_view Script, std::vector<int64_
 struct TScriptStatement {
   std::string Text;
   int64_t Line = 0;
+  // Where the statement's end lies in the text fed so far (the offset of
+  // the byte after its delimiter), and the delimiter in force after it.
+  uint64_t End = 0;
+  std::string Delimiter = ";";
 };
 
 // SplitScript over a script that arrives in pieces (a file or a pipe read
@@ -260,24 +269,48 @@ class TScriptSplitter {
   // scan (the reference that the quick scan agrees with).
   explicit TScriptSplitter(bool TokenizeAll = false) : tokenize_all_(TokenizeAll) {}
 
+  // Whether a backslash escapes the next byte inside a string, as the
+  // session's NO_BACKSLASH_ESCAPES state says (default true). Applies to
+  // the text not yet handed out; a caller that runs the statements sets it
+  // again when a statement changes the session's sql_mode.
+  void SetBackslashEscapes(bool Value) { backslash_escapes_ = Value; }
+  bool BackslashEscapes() const { return backslash_escapes_; }
+
   // Adds the next piece of the script; appends to Out each statement that
   // the text so far settles, in order.
   void Feed(std::string_view Piece, std::vector<TScriptStatement>& Out);
   // The end of the script: appends the statements still held.
   void Finish(std::vector<TScriptStatement>& Out);
-  // Bytes held in the window.
-  size_t Held() const { return window_.size(); }
+  // Feeds Last, the script's last piece, and finishes: the statements of a
+  // whole script in one split.
+  void Finish(std::string_view Last, std::vector<TScriptStatement>& Out);
+  // Splits again after the statement After, one that the last Feed or
+  // Finish handed out: the statements it handed out after that one are
+  // taken back, and the next Feed (an empty piece will do) or Finish hands
+  // them out again as the splitter's settings now say. For a caller that
+  // runs each statement before the next and finds that one changed how
+  // strings end (SetBackslashEscapes). Raises std::logic_error for any
+  // other statement.
+  void Rewind(const TScriptStatement& After);
+  // Bytes of the script not handed out yet.
+  size_t Held() const { return window_.size() - consumed_; }
 
  private:
   // Splits the window; with Final false only settled statements are taken.
   // Drops the text taken from the window.
   void Split(bool Final, std::vector<TScriptStatement>& Out);
+  // Forgets the text handed out by the last split.
+  void Drop();
 
-  std::string window_;
+  std::string window_;   // from the end of the last statement handed out
+                         // before the last split
+  size_t consumed_ = 0;  // bytes of the window that split handed out
+  uint64_t base_ = 0;    // offset of the window's first byte in the script
   std::string acc_;  // the statement being joined; its room is kept
   std::string delimiter_ = ";";
   bool tokenize_all_;
-  int64_t line_ = 1;    // line of the window's first byte
+  bool backslash_escapes_ = true;
+  int64_t line_ = 1;    // line of the first byte not handed out
   size_t tried_ = 0;    // window size at the last split that settled nothing
 };
 

@@ -69,6 +69,34 @@ TEST_P(ScriptOnServer, LineBreaksInsideLiteralsArriveUnchanged) {
   EXPECT_EQ(q.FieldByName("l")->AsString(), "720D73");
 }
 
+TEST_P(ScriptOnServer, StringsEndAsTheSessionsEscapeModeSays) {
+  ASSERT_TRUE(server_->ExecSQL("create table t (id int primary key, c varchar(20))"));
+  ASSERT_TRUE(server_->ExecSQL("set sql_mode = concat(@@sql_mode, ',NO_BACKSLASH_ESCAPES')"));
+  // Under NO_BACKSLASH_ESCAPES the backslash is a character of the string
+  // and the quote after it ends the string: two statements, two rows.
+  TStringList script;
+  script.Add("insert into t values (1, 'a\\'); insert into t values (2, 'b');");
+  ASSERT_TRUE(server_->ExecSQLBatch(script));
+  EXPECT_EQ(Hex("id = 1"), "615C");
+  EXPECT_EQ(Hex("id = 2"), "62");
+
+  // The same through a dataset's script on the connection's session.
+  TMySQLQuery q;
+  q.SetServer(server_.get());
+  TStringList more;
+  more.Add("insert into t values (3, 'c\\'); insert into t values (4, 'd');");
+  ASSERT_TRUE(q.ExecSQLBatch(&more, false, false, false, "", ""));
+  EXPECT_EQ(Hex("id = 3"), "635C");
+  EXPECT_EQ(Hex("id = 4"), "64");
+
+  // Back to backslash escapes: the same text is one string again.
+  ASSERT_TRUE(server_->ExecSQL("set sql_mode = replace(@@sql_mode, 'NO_BACKSLASH_ESCAPES', '')"));
+  TStringList escaped;
+  escaped.Add("insert into t values (5, 'e\\');f');");
+  ASSERT_TRUE(server_->ExecSQLBatch(escaped));
+  EXPECT_EQ(Hex("id = 5"), "6527293B66");
+}
+
 std::string KindName(const ::testing::TestParamInfo<TMySQLDriverType>& info) {
   return info.param == dtDirect ? "Direct" : "Library";
 }

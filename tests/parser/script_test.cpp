@@ -121,8 +121,10 @@ TEST(SplitScript, StartLinesOfTheStatements) {
 }
 
 // The statements of Script fed to a splitter in pieces of Size bytes.
-std::vector<std::string> SplitInPieces(const std::string& Script, size_t Size, bool TokenizeAll = false) {
+std::vector<std::string> SplitInPieces(const std::string& Script, size_t Size, bool TokenizeAll = false,
+                                       bool BackslashEscapes = true) {
   TScriptSplitter splitter(TokenizeAll);
+  splitter.SetBackslashEscapes(BackslashEscapes);
   std::vector<TScriptStatement> found;
   for (size_t i = 0; i < Script.size(); i += Size)
     splitter.Feed(std::string_view(Script).substr(i, Size), found);
@@ -178,10 +180,67 @@ TEST(TScriptSplitter, QuickScanAgreesWithTheTokenizerOnRandomScripts) {
     std::string script;
     const int parts = 1 + static_cast<int>(next() % 40);
     for (int i = 0; i < parts; ++i) script += kParts[next() % (sizeof kParts / sizeof *kParts)];
-    const std::vector<std::string> reference = SplitInPieces(script, script.size() + 1, true);
-    ASSERT_EQ(SplitScript(script), reference) << script;
-    const size_t size = 1 + next() % 8;
-    ASSERT_EQ(SplitInPieces(script, size), reference) << "pieces of " << size << " of: " << script;
+    for (const bool escapes : {true, false}) {
+      const std::vector<std::string> reference = SplitInPieces(script, script.size() + 1, true, escapes);
+      ASSERT_EQ(SplitScript(script, nullptr, escapes), reference) << script;
+      const size_t size = 1 + next() % 8;
+      ASSERT_EQ(SplitInPieces(script, size, false, escapes), reference)
+          << "pieces of " << size << " of: " << script << (escapes ? "" : " (no backslash escapes)");
+    }
+  }
+}
+
+TEST(SplitScript, BackslashesFollowTheSessionsEscapeMode) {
+  // With backslash escapes a backslash keeps the quote that follows it in
+  // the string; under NO_BACKSLASH_ESCAPES the quote ends the string, and
+  // the statement after it is a statement of its own.
+  const std::string script = "insert into t values ('a\\'); insert into t values ('b');\nselect 'c\\\\';";
+  EXPECT_EQ(SplitScript("select 'a\\';b'; select 2;"), (V{"select 'a\\';b';", "select 2;"}));
+  EXPECT_EQ(SplitScript(script, nullptr, false),
+            (V{"insert into t values ('a\\');", "insert into t values ('b');", "select 'c\\\\';"}));
+  for (size_t size = 1; size <= script.size(); ++size)
+    EXPECT_EQ(SplitInPieces(script, size, false, false), SplitScript(script, nullptr, false)) << size;
+  // Doubled quotes stand for a quote in both modes.
+  EXPECT_EQ(SplitScript("select 'x'';y'; select 2", nullptr, false), (V{"select 'x'';y';", "select 2"}));
+}
+
+TEST(TScriptSplitter, RewindSplitsTheRestAgainInTheNewMode) {
+  const std::string script =
+      "set sql_mode = 'NO_BACKSLASH_ESCAPES';\nDELIMITER //\nselect 'a\\'//\nselect 'b'//\n"
+      "select 'c\\'//select 'd'//\n";
+  for (size_t size : {script.size(), size_t{7}}) {
+    TScriptSplitter splitter;
+    std::vector<TScriptStatement> run, found;
+    for (size_t i = 0; i < script.size(); i += size) {
+      splitter.Feed(std::string_view(script).substr(i, size), found);
+      for (size_t k = 0; k < found.size(); ++k) {
+        run.push_back(found[k]);
+        // The first statement changes the mode: the rest is split again.
+        if (run.size() == 1) {
+          splitter.SetBackslashEscapes(false);
+          splitter.Rewind(found[k]);
+          found.clear();
+          splitter.Feed({}, found);
+          k = static_cast<size_t>(-1);
+        }
+      }
+      found.clear();
+    }
+    splitter.Finish(found);
+    run.insert(run.end(), found.begin(), found.end());
+    std::vector<std::string> texts;
+    std::vector<int64_t> lines;
+    for (const TScriptStatement& s : run) {
+      texts.push_back(s.Text);
+      lines.push_back(s.Line);
+    }
+    EXPECT_EQ(texts, (V{"set sql_mode = 'NO_BACKSLASH_ESCAPES';", "select 'a\\'", "select 'b'", "select 'c\\'",
+                        "select 'd'"}))
+        << size;
+    EXPECT_EQ(lines, (std::vector<int64_t>{1, 3, 4, 5, 5})) << size;
+    EXPECT_EQ(splitter.Held(), 0u);
+    // Only a statement of the last split can be gone back to.
+    EXPECT_THROW(splitter.Rewind(run[0]), std::logic_error);
   }
 }
 

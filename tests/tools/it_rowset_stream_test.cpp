@@ -154,6 +154,27 @@ TEST_F(RowsetStreamTest, ReturningRowsAreShown) {
   }
 }
 
+TEST_F(RowsetStreamTest, StringsEndAsTheSessionsSqlModeSaysAfterEachStatement) {
+  // The script turns NO_BACKSLASH_ESCAPES on and off again: each statement
+  // is cut as the session reads strings when it arrives.
+  const std::string script =
+      "set sql_mode = concat(@@sql_mode, ',NO_BACKSLASH_ESCAPES');\n"
+      "insert into nbe values (1, 'a\\');\n"
+      "insert into nbe values (2, 'b');\n"
+      "set sql_mode = replace(@@sql_mode, 'NO_BACKSLASH_ESCAPES', '');\n"
+      "insert into nbe values (3, 'c\\');d');\n"
+      "select id, hex(v) as h from nbe order by id;\n";
+  for (const char* driver : {"direct", "library"}) {
+    for (const bool piped : {true, false}) {
+      RootSql("USE " + db_ + "; CREATE OR REPLACE TABLE nbe (id INT PRIMARY KEY, v VARCHAR(9));");
+      RowsetResult r = piped ? RunRowset(Login(driver) + " -D " + db_ + " --format tsv", script)
+                             : RunRowset(Login(driver) + " -D " + db_ + " --format tsv -e " + ShellQuote(script));
+      ASSERT_EQ(r.exit_code, 0) << driver << (piped ? " piped: " : " -e: ") << r.err;
+      EXPECT_EQ(r.out, "id\th\n1\t615C\n2\t62\n3\t6327293B64\n") << driver << (piped ? " piped" : " -e");
+    }
+  }
+}
+
 TEST_F(RowsetStreamTest, ScriptsRunWhileTheyAreStillBeingWritten) {
   PipedRowset run(Login("direct") + " -D " + db_ + " --format tsv");
   ASSERT_TRUE(run.Started());

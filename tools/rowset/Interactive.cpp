@@ -68,13 +68,15 @@ std::string FirstWord(const std::string& S, std::string& Rest) {
 
 // What a scan of typed text found outside strings, quoted names and
 // comments: the end of the last complete statement (just past its
-// delimiter), and the first backslash command \c or \q.
+// delimiter), and the first backslash command \c or \q. A backslash in a
+// string escapes the next byte only when the session lets it
+// (BackslashEscapes false under NO_BACKSLASH_ESCAPES).
 struct Scanned {
   size_t end = std::string::npos;
   char command = 0;
 };
 
-Scanned Scan(const std::string& Text, const std::string& Delimiter) {
+Scanned Scan(const std::string& Text, const std::string& Delimiter, bool BackslashEscapes) {
   Scanned r;
   char quote = 0;
   bool block = false;
@@ -85,7 +87,7 @@ Scanned Scan(const std::string& Text, const std::string& Delimiter) {
       continue;
     }
     if (quote) {
-      if (c == '\\' && quote != '`') ++i;
+      if (c == '\\' && quote != '`' && BackslashEscapes) ++i;
       else if (c == quote) quote = 0;
       continue;
     }
@@ -464,7 +466,8 @@ int RunInteractive(TMySQLServer& Server, const Options& Opts, Runner& Run, Print
       if (word.empty()) continue;
     }
     const std::string text = buffer.empty() ? line : buffer + "\n" + line;
-    const Scanned scan = Scan(text, delimiter);
+    const bool escapes = Server.EscapeStr("\\") != "\\";
+    const Scanned scan = Scan(text, delimiter, escapes);
     if (scan.command == 'q') break;
     if (scan.command == 'c') {  // the statement typed so far is dropped
       buffer.clear();
@@ -478,7 +481,7 @@ int RunInteractive(TMySQLServer& Server, const Options& Opts, Runner& Run, Print
     // What follows the last delimiter starts the next statement, unless it
     // is only blanks and comments.
     const std::string rest = text.substr(scan.end);
-    buffer = SplitScript(rest).empty() ? std::string() : rest;
+    buffer = SplitScript(rest, nullptr, escapes).empty() ? std::string() : rest;
     std::fflush(stdout);
     if (Intr.QuitRequested()) break;
   }

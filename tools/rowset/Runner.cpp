@@ -321,21 +321,48 @@ bool Runner::Statement(const std::string& Sql, const std::string& Where) {
   }
 }
 
+bool Runner::BackslashEscapes() {
+  try {
+    return server_.EscapeStr("\\") != "\\";
+  } catch (const std::exception&) {
+    return true;  // no session: the server's default
+  }
+}
+
+bool Runner::Resplit(TScriptSplitter& Splitter, std::vector<TScriptStatement>& Statements, size_t Done) {
+  const bool escapes = BackslashEscapes();
+  if (escapes == Splitter.BackslashEscapes()) return false;
+  Splitter.SetBackslashEscapes(escapes);
+  if (Done + 1 >= Statements.size()) return false;
+  Splitter.Rewind(Statements[Done]);
+  Statements.clear();
+  return true;
+}
+
 bool Runner::Script(std::string_view Text, const std::string& Name, bool ShowProgress) {
   TScriptSplitter splitter;
+  splitter.SetBackslashEscapes(BackslashEscapes());
   std::vector<TScriptStatement> statements;
-  splitter.Feed(Text, statements);
-  splitter.Finish(statements);
+  splitter.Finish(Text, statements);
   Progress progress(err_, Text.size(), ShowProgress);
   bool ok = true;
+  size_t done = 0;
   for (size_t i = 0; i < statements.size(); ++i) {
     if (Interrupted && Interrupted()) return false;
+    ++done;
     progress.Clear();
     if (!Statement(statements[i].Text, Where(Name, statements[i].Line))) {
       ok = false;
       if (!force_) break;
     }
-    progress.Update(i + 1, Text.size() * (i + 1) / statements.size());
+    const uint64_t end = statements[i].End;
+    // A statement that changed how strings end (SET sql_mode): the rest of
+    // the script is split again.
+    if (Resplit(splitter, statements, i)) {
+      splitter.Finish(statements);
+      i = static_cast<size_t>(-1);
+    }
+    progress.Update(done, end);
   }
   return ok;
 }
@@ -359,18 +386,29 @@ bool Runner::Stream(int Fd, const std::string& Name, bool ShowProgress, uint64_t
     }
     if (n == 0) {
       end = true;
+      splitter.SetBackslashEscapes(BackslashEscapes());
       splitter.Finish(statements);
     } else {
       read_bytes += static_cast<uint64_t>(n);
+      splitter.SetBackslashEscapes(BackslashEscapes());
       splitter.Feed(std::string_view(block.data(), static_cast<size_t>(n)), statements);
     }
-    for (const TScriptStatement& s : statements) {
+    for (size_t i = 0; i < statements.size(); ++i) {
       if (Interrupted && Interrupted()) return false;
       ++done;
       progress.Clear();
-      if (!Statement(s.Text, Where(Name, s.Line))) {
+      if (!Statement(statements[i].Text, Where(Name, statements[i].Line))) {
         ok = false;
         if (!force_) return false;
+      }
+      // A statement that changed how strings end (SET sql_mode): the rest
+      // read so far is split again.
+      if (Resplit(splitter, statements, i)) {
+        if (end)
+          splitter.Finish(statements);
+        else
+          splitter.Feed({}, statements);
+        i = static_cast<size_t>(-1);
       }
       progress.Update(done, read_bytes);
     }

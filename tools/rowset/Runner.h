@@ -14,7 +14,9 @@
 //
 // Scripts read from a file or a pipe are split and run as they are read
 // (TScriptSplitter): a statement runs as soon as its end has been read, and
-// only the unfinished statement is held.
+// only the unfinished statement is held. Strings end as the session's
+// NO_BACKSLASH_ESCAPES state says: a statement that changes it (SET
+// sql_mode) has the rest of the script split again.
 //
 // A connection lost outside a transaction (the server went away, the
 // connection was killed) is made again once, with a note on the error
@@ -36,8 +38,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "components/MySQLDataset.h"
+#include "parser/MySQLParser.h"
 #include "tools/rowset/Output.h"
 
 namespace rowset::cli {
@@ -91,6 +95,14 @@ class Runner {
   // Follows the session's transaction and current database by the
   // statement's first words (for Recover).
   void Track(std::string_view Sql);
+  // Whether backslashes escape in strings in the session now (false under
+  // NO_BACKSLASH_ESCAPES); scripts are split accordingly.
+  bool BackslashEscapes();
+  // After Statements[Done] has run: when the session's escape mode is no
+  // longer the splitter's, the splitter takes the new mode and, if
+  // statements after Done were handed out, takes them back (Statements is
+  // emptied) to hand them out split anew; true then.
+  bool Resplit(TScriptSplitter& Splitter, std::vector<TScriptStatement>& Statements, size_t Done);
 
   TMySQLServer& server_;
   Printer& out_;
