@@ -706,6 +706,23 @@ TEST_F(InteractiveTest, CtrlCTwiceWhileAStatementRunsEndsTheProgramAndKillsIt) {
   EXPECT_NE(history.find("sleep(31)"), std::string::npos) << history;
 }
 
+TEST_F(InteractiveTest, TerminateAndHangUpSaveTheHistory) {
+  for (const std::string signal : {"TERM", "HUP"}) {
+    Terminal t(Command());
+    ASSERT_TRUE(t.WaitFor("rowset>")) << t.Screen();
+    t.Line("select 'before " + signal + "' as a;");
+    ASSERT_TRUE(t.WaitFor("| before " + signal + " |")) << t.Screen();
+    // The program of this test: the one whose environment names its data
+    // directory.
+    Shell("for p in $(pgrep -x rowset); do grep -qz '^XDG_DATA_HOME=" + home_.Path().string() +
+          "$' /proc/$p/environ && kill -" + signal + " $p; done");
+    ASSERT_TRUE(t.WaitFor(signal == "TERM" ? "EXITED 143" : "EXITED 129")) << t.Screen();
+    // (libedit's history file writes blanks as \040.)
+    const std::string history = ReadText(home_.Path() / "rowset" / "history");
+    EXPECT_NE(history.find("'before\\040" + signal + "'"), std::string::npos) << history;
+  }
+}
+
 TEST_F(InteractiveTest, CtrlCStopsAPipedScriptAndItsRunningStatement) {
   RootSql("USE " + db_ + "; CREATE TABLE piped (v INT);");
   TempDir dir;

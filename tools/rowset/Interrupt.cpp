@@ -29,6 +29,9 @@ std::atomic<bool> g_statement_hit{false};
 std::atomic<bool> g_quit{false};
 std::atomic<bool> g_stopping{false};
 std::atomic<int64_t> g_last_ms{0};
+// SIGHUP and SIGTERM, when the program did not start with them ignored:
+// taken by the watcher too, so that the history is saved before leaving.
+sigset_t g_ending_set;
 
 constexpr int64_t kTwiceMs = 1000;  // two presses within this end the program
 
@@ -63,10 +66,36 @@ extern "C" void OnPromptInterrupt(int) {
   errno = saved;
 }
 
+// A thread that unblocked an ending signal for itself (the embedded
+// server's) hands it on to the watcher.
+extern "C" void OnEndingSignal(int Signal) {
+  const int saved = errno;
+  if (g_watcher_started) ::pthread_kill(g_watcher_thread, Signal);
+  errno = saved;
+}
+
+void InstallEndingHandlers() {
+  for (int signal : {SIGHUP, SIGTERM}) {
+    if (!sigismember(&g_ending_set, signal)) continue;
+    struct sigaction sa {};
+    sa.sa_handler = OnEndingSignal;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(signal, &sa, nullptr);
+  }
+}
+
 sigset_t InterruptSet() {
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
+  return set;
+}
+
+// SIGINT and the ending signals: what the watcher waits for.
+sigset_t WatchedSet() {
+  sigset_t set = InterruptSet();
+  for (int signal : {SIGHUP, SIGTERM})
+    if (sigismember(&g_ending_set, signal)) sigaddset(&set, signal);
   return set;
 }
 
@@ -82,16 +111,30 @@ void Interrupts::BlockInThisThread() {
 Interrupts::Interrupts(bool Interactive, FILE* Err) : interactive_(Interactive), err_(Err) {
   g_main_thread = ::pthread_self();
   BlockInThisThread();
+  // A hang-up or a request to terminate ends the program as a second
+  // Ctrl-C does (the history saved), unless started with it ignored
+  // (nohup). They are blocked here, before any server thread starts, so
+  // that only the watcher takes them.
+  sigemptyset(&g_ending_set);
+  for (int signal : {SIGHUP, SIGTERM}) {
+    struct sigaction current {};
+    ::sigaction(signal, nullptr, &current);
+    if (current.sa_handler != SIG_IGN) sigaddset(&g_ending_set, signal);
+  }
+  ::pthread_sigmask(SIG_BLOCK, &g_ending_set, nullptr);
   // A program started with Ctrl-C ignored (in the background of a shell
   // without job control) keeps ignoring it.
   struct sigaction current {};
   ::sigaction(SIGINT, nullptr, &current);
-  if (current.sa_handler == SIG_IGN) return;
-  struct sigaction sa {};
-  sa.sa_handler = OnPromptInterrupt;
-  sigemptyset(&sa.sa_mask);
-  sa.sa_flags = 0;  // no SA_RESTART: the prompt's read must end
-  ::sigaction(SIGINT, &sa, &g_previous);
+  if (current.sa_handler != SIG_IGN) {
+    struct sigaction sa {};
+    sa.sa_handler = OnPromptInterrupt;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0;  // no SA_RESTART: the prompt's read must end
+    ::sigaction(SIGINT, &sa, &g_previous);
+    sigint_handled_ = true;
+  }
+  InstallEndingHandlers();
   watcher_ = std::thread([this] { Watch(); });
   g_watcher_thread = watcher_.native_handle();
   g_watcher_started = true;
@@ -103,15 +146,20 @@ Interrupts::~Interrupts() {
   ::pthread_kill(watcher_.native_handle(), SIGINT);
   watcher_.join();
   g_watcher_started = false;
-  ::sigaction(SIGINT, &g_previous, nullptr);
+  if (sigint_handled_) ::sigaction(SIGINT, &g_previous, nullptr);
   g_stopping = false;
+  // An ending signal that arrives from here on has its default effect.
+  for (int signal : {SIGHUP, SIGTERM})
+    if (sigismember(&g_ending_set, signal)) ::signal(signal, SIG_DFL);
+  ::pthread_sigmask(SIG_UNBLOCK, &g_ending_set, nullptr);
 }
 
 void Interrupts::SetServer(TMySQLServer* Server) {
   server_ = Server;
   // The embedded server installs handlers of its own when it starts, and
   // starts threads that let signals through: ours goes back in place.
-  if (watcher_.joinable()) {
+  InstallEndingHandlers();
+  if (sigint_handled_) {
     struct sigaction sa {};
     sa.sa_handler = OnPromptInterrupt;
     sigemptyset(&sa.sa_mask);
@@ -121,11 +169,23 @@ void Interrupts::SetServer(TMySQLServer* Server) {
 }
 
 void Interrupts::Watch() {
-  const sigset_t set = InterruptSet();
+  const sigset_t set = WatchedSet();
   while (true) {
     int signal = 0;
     if (::sigwait(&set, &signal) != 0) continue;
     if (g_stopping) break;
+    if (signal != SIGINT) {
+      // Hang-up or terminate: the running statement is killed, the history
+      // saved, and the program ends with the shell's code for the signal.
+      const uint32_t id = g_connection;
+      if (g_executing && id != 0 && server_ != nullptr) {
+        try {
+          KillQuery(id);
+        } catch (...) {
+        }
+      }
+      Exit(128 + signal);
+    }
     if (g_in_prompt) {
       // Meant for the read at the prompt, which only the main thread can end.
       ::pthread_kill(g_main_thread, SIGINT);
@@ -179,7 +239,7 @@ void Interrupts::KillQuery(uint32_t Id) {
   server->FreeConnection(handle);
 }
 
-void Interrupts::Exit() {
+void Interrupts::Exit(int Code) {
   if (!exiting_.exchange(true) && OnExit) {
     try {
       OnExit();
@@ -187,7 +247,7 @@ void Interrupts::Exit() {
     }
   }
   std::fflush(err_);
-  ::_exit(130);
+  ::_exit(Code);
 }
 
 Interrupts::Running::Running(Interrupts&, uint32_t ConnectionId) {

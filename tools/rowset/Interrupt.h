@@ -13,6 +13,9 @@
 //   running, it ends the program the same way.
 // A program started with SIGINT ignored (in the background of a shell
 // without job control) keeps ignoring it.
+// SIGHUP (the terminal closed) and SIGTERM end the program like a second
+// Ctrl-C, with the history saved, exiting with 128 + the signal's number;
+// one started with them ignored (nohup) keeps ignoring them.
 //
 // SIGINT is blocked in every thread (BlockInThisThread, first thing in main,
 // so that threads started later, the embedded server's too, inherit it) and
@@ -88,12 +91,14 @@ class Interrupts {
  private:
   void Watch();
   void KillQuery(uint32_t Id);
-  [[noreturn]] void Exit();
+  // Runs OnExit once and ends the process with Code.
+  [[noreturn]] void Exit(int Code = 130);
 
   std::atomic<TMySQLServer*> server_{nullptr};
   bool interactive_;
   FILE* err_;
   std::atomic<bool> exiting_{false};
+  bool sigint_handled_ = false;  // false when started with SIGINT ignored
   std::thread watcher_;
 };
 
