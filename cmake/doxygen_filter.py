@@ -3,7 +3,8 @@
 
 The headers are commented with // only. For the API reference:
 - the block that opens a header becomes the file's description (\\file);
-- a block of // lines directly above a declaration becomes its description;
+- a block of // lines directly above a declaration (or a #define) becomes
+  its description;
 - a // comment after a member or enumerator on the same line becomes that
   member's description (///<).
 Blocks followed by a blank line, separator lines and comments inside function
@@ -39,7 +40,8 @@ def main(path):
             while j < len(lines) and COMMENT.match(lines[j]) and not SEPARATOR.match(lines[j]):
                 j += 1
             follows = lines[j].strip() if j < len(lines) else ''
-            if follows and not follows.startswith('#') and not follows.startswith('}'):
+            if follows and (not follows.startswith('#') or follows.startswith('#define')) \
+                    and not follows.startswith('}'):
                 for k in range(i, j):
                     m = COMMENT.match(lines[k])
                     out[k] = m.group(1) + '/// ' + m.group(2)
