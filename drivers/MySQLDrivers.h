@@ -128,6 +128,8 @@ class EMySQLError : public EDatabaseError {
   // The five-character SQLSTATE; empty when the back end gave none (the
   // built-in client speaks the protocol from before SQL states).
   const std::string& SqlState() const { return sql_state_; }
+  // Records the back end's error number, text and SQLSTATE (the three
+  // getters above).
   void SetServerError(uint32_t code, const std::string& message, const std::string& sql_state) {
     server_code_ = code;
     server_message_ = message;
@@ -301,6 +303,7 @@ class TMySQLBase : public TPersistent {
   // dropped before the next statement on the connection (OpenQuery,
   // SelectDatabase); an error among them is raised there.
   virtual bool MoreResults(MySQLHandle handle);
+  // Moves to the next result and returns it (see MoreResults).
   virtual MySQLResultHandle NextResult(MySQLHandle handle);
 
  protected:

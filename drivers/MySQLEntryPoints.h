@@ -62,6 +62,7 @@ struct TMySQLEntryPoints {
   // it (0), finds none (-1) or fails (above 0). A back end without them
   // has none: false and -1.
   char (*mysql_more_results)(void* mysql);
+  // Moves to the next result: 0, -1 for none, above 0 on failure (above).
   int (*mysql_next_result)(void* mysql);
 };
 
