@@ -86,9 +86,16 @@ class TLocateSearch;
 // How rows are fetched.
 enum TMySQLResultOptions { rtLocal, rtIncremental, rtUnidirectional };
 
+// What LocateRecordOption searches: loFirst or loLast choose where it starts,
+// loNext or loPrior its direction, loTextSearch compares the one key value
+// with every key field, loMatchAll needs every key field to match (else any).
 enum TMySQLLocateOption { loFirst, loNext, loPrior, loLast, loTextSearch, loMatchAll };
+// A set of TMySQLLocateOption.
 using TMySQLLocateOptions = Set<TMySQLLocateOption>;
 
+// What column a string field shows (TMySQLStringField::StringType): stEnum an
+// ENUM, stSet a SET, stNormal any other; stNone when the field shows no
+// column of a MySQL dataset.
 enum TMySQLStringTypes { stNone, stNormal, stEnum, stSet };
 
 // Dataset options, stored as one word (bit n = member n).
@@ -114,16 +121,24 @@ enum TMySQLDatasetOption {
   doEditCalcFields,       // expression columns stay editable
   doUseCursor             // show Cursor while statements run
 };
+// The options of a dataset (the Options property); bit n of the stored word
+// is member n.
 using TMySQLDatasetOptions = Set<TMySQLDatasetOption>;
 
-// 0x83801 and 0x83E01.
+// The default options of TMySQLDataset and TMySQLQuery (stored word
+// 0x83801).
 inline constexpr TMySQLDatasetOptions kDefaultDatasetOptions{
     doShareConnection, doMacrosEnabled, doMacroCheck, do2KStrToMemo, doUseCursor};
+// The default options of TMySQLTable (stored word 0x83E01): the dataset
+// defaults plus learning the column values and indexes after the last row.
 inline constexpr TMySQLDatasetOptions kDefaultTableOptions =
     kDefaultDatasetOptions + TMySQLDatasetOptions{doRetrieveFieldValues, doRetrieveIndexDefs};
 
 // Events. The first argument is the dataset.
 using TMySQLEvent = std::function<void(TMySQLDatasetBase* Dataset, std::string& SQL, bool& Continue)>;
+// OnMacro: asked for the text of macro AMacro before the dataset looks it up;
+// setting ADefault false makes AValue the text (inserted as it stands),
+// leaving it true keeps the dataset's own value.
 using TMySQLMacroEvent = std::function<void(TMySQLDatasetBase* Dataset, const std::string& AMacro,
                                             std::string& AValue, bool& ADefault)>;
 // AField is the column name, AIndex the record's row index.
@@ -132,16 +147,35 @@ using TMySQLFieldValue = std::function<void(TMySQLDatasetBase* Dataset, const st
 
 // Column type codes and flags of the column descriptions.
 namespace mysql_column {
+// Column type codes, as a column description carries them: kTiny TINYINT,
+// kShort SMALLINT, kInt24 MEDIUMINT, kLong INT, kLongLong BIGINT, kDecimal
+// and kNewDecimal DECIMAL (old and current form), kFloat FLOAT, kDouble
+// DOUBLE, kBit BIT, kNull a NULL literal; kDate, kNewDate, kTime, kDateTime,
+// kTimestamp and kYear the date and time types; kVarString VARCHAR and
+// VARBINARY, kString CHAR and BINARY (ENUM and SET too, told apart by their
+// flags), kVarChar the server's internal VARCHAR code; kEnum and kSet ENUM
+// and SET; kTinyBlob, kBlob, kMediumBlob and kLongBlob the BLOB and TEXT
+// types; kJson JSON; kGeometry the spatial types.
+//@{
 inline constexpr uint8_t kDecimal = 0, kTiny = 1, kShort = 2, kLong = 3, kFloat = 4, kDouble = 5,
                          kNull = 6, kTimestamp = 7, kLongLong = 8, kInt24 = 9, kDate = 10,
                          kTime = 11, kDateTime = 12, kYear = 13, kNewDate = 14, kVarChar = 15,
                          kBit = 16, kJson = 245, kNewDecimal = 246, kEnum = 247,
                          kSet = 248, kTinyBlob = 249, kMediumBlob = 250, kLongBlob = 251,
                          kBlob = 252, kVarString = 253, kString = 254, kGeometry = 255;
+//@}
+// Column flag bits of a column description: kNotNullFlag NOT NULL,
+// kPriKeyFlag part of the primary key, kUniqueKeyFlag part of a unique key,
+// kMultipleKeyFlag part of a non-unique index, kBlobFlag a BLOB or TEXT
+// column, kUnsignedFlag UNSIGNED, kBinaryFlag binary data (binary
+// collation), kEnumFlag an ENUM, kAutoIncrementFlag AUTO_INCREMENT,
+// kSetFlag a SET.
+//@{
 inline constexpr uint32_t kNotNullFlag = 1, kPriKeyFlag = 2, kUniqueKeyFlag = 4,
                           kMultipleKeyFlag = 8, kBlobFlag = 16, kUnsignedFlag = 32,
                           kBinaryFlag = 128, kEnumFlag = 256, kAutoIncrementFlag = 512,
                           kSetFlag = 2048;
+//@}
 }  // namespace mysql_column
 
 // ---------------------------------------------------------------------------
@@ -154,12 +188,18 @@ inline constexpr uint32_t kNotNullFlag = 1, kPriKeyFlag = 2, kUniqueKeyFlag = 4,
 // afterwards.
 class TRowArena {
  public:
+  // An arena holding no blocks.
   TRowArena() = default;
+  // Not copyable: rows point into its blocks.
   TRowArena(const TRowArena&) = delete;
+  // Not copyable.
   TRowArena& operator=(const TRowArena&) = delete;
   // Size bytes, 8-byte aligned.
   char* Allocate(size_t Size);
+  // Frees every block at once; nothing may refer to a row carved from them
+  // afterwards. The next block is again the first size.
   void Clear();
+  // Bytes of all blocks held; 0 after Clear.
   size_t AllocatedSize() const { return allocated_; }
 
  private:
@@ -180,12 +220,18 @@ class TRowArena {
 // block of its own.
 class TRowValues {
  public:
+  // A released row: no storage, Count 0.
   TRowValues() = default;
   // Columns values, all NULL.
   explicit TRowValues(int Columns);
+  // A copy in a block of its own, also of a row carved from an arena.
   TRowValues(const TRowValues& Other);
   TRowValues& operator=(const TRowValues& Other);  // reuses its own storage when it fits
+  // Takes over the storage (a row in an arena stays there); the moved-from
+  // row is released.
   TRowValues(TRowValues&&) noexcept = default;
+  // Takes over the storage, releasing its own; the moved-from row is
+  // released.
   TRowValues& operator=(TRowValues&&) noexcept = default;
 
   // A row of a result: Values[i] of Lengths[i] bytes, nullptr for NULL;
@@ -193,11 +239,16 @@ class TRowValues {
   static TRowValues FromRow(int Columns, const char* const* Values, const unsigned long* Lengths,
                             TRowArena* Arena = nullptr);
 
+  // Whether the row has no storage (made empty, moved from, or Release).
   bool Released() const { return block_ == nullptr; }
+  // The number of columns; 0 for a released row.
   int Count() const;
+  // Whether value Index is NULL; true for an index out of range.
   bool IsNull(int Index) const;
   // The value's bytes; empty for NULL or an index out of range.
   std::string_view Value(int Index) const;
+  // The value's bytes; std::nullopt for NULL or an index out of range. The
+  // view is valid until the row is changed, released or destroyed.
   std::optional<std::string_view> Get(int Index) const;
   // Replaces one value (std::nullopt: NULL). The new storage is built before
   // the old one is given up, so a failure leaves the row as it was. An index
@@ -242,8 +293,12 @@ class TRowValues {
 // lookup field has DataSize + 1 bytes at its offset, a byte that is non-zero
 // when the field has a value, then the value in the field's native layout.
 struct TRecInfo {
+  // Every column's value, in FieldInfos order.
   TRowValues Data;
+  // The calculated-fields area described above; nullptr without calculated
+  // fields.
   std::unique_ptr<char[]> CalcBuffer;
+  // The index of the row the record shows (its bookmark).
   int64_t Bookmark = 0;
   uint8_t BookmarkFlag = 0;  // a TBookmarkFlag
 };
@@ -274,20 +329,29 @@ class TFieldInfo : public TObject {
 // One table alias of the result.
 class TTableInfo : public TObject {
  public:
+  // The alias the select gives the table (its name when it has none).
   std::string Table;
+  // The table's own name; Table when the server sends none.
   std::string OrgTable;
+  // Quoted Database "." quoted OrgTable, as generated SQL names the table;
+  // the database is left out when it is the result's only one and the
+  // dataset works in it.
   std::string QualifiedName;
+  // The table's database; empty when the server sends none.
   std::string Database;
-  // Comma lists of the column names of this table with each key flag.
+  // Comma list of the names of this table's columns with the primary-key
+  // flag.
   std::string PrimaryKeyFields;
+  // The same with the unique-key flag.
   std::string UniqueKeyFields;
+  // The same with the multiple-key (non-unique index) flag.
   std::string IndexKeyFields;
-  // Learnt from the server at the first generated change that needs them
-  // (TMySQLDatasetBase::TableKeyColumns): the FieldInfos indexes of the
-  // columns of this table occurrence that make up its primary key, else a
-  // unique key of NOT NULL columns, when every column of that key is in the
-  // result; empty when none is complete.
+  // Whether KeyColumns has been learnt: the server is asked at the first
+  // generated change that needs it (TMySQLDatasetBase::TableKeyColumns).
   bool KeysLearnt = false;
+  // The FieldInfos indexes of the columns of this table occurrence that
+  // make up its primary key, else a unique key of NOT NULL columns, when
+  // every column of that key is in the result; empty when none is complete.
   std::vector<int> KeyColumns;
 };
 
@@ -304,11 +368,19 @@ class TTableInfo : public TObject {
 // std::nullopt. Nothing was changed on the server by the refused statement.
 class EMySQLRecordChanged : public EMySQLError {
  public:
+  // The error (number -1, the message above) with no rows yet.
   EMySQLRecordChanged();
+  // The field names of the edited table's columns in the result.
   std::vector<std::string> Columns;
+  // Per column: the value the edit started from, as read from the server.
   std::vector<std::optional<std::string>> HeldValues;
+  // Per column: what the post tried to write (the held value where it
+  // changed nothing).
   std::vector<std::optional<std::string>> PostedValues;
+  // Whether a row still holds the key; false also when it cannot be re-read.
   bool ServerRowFound = false;
+  // Per column: the row as the server holds it now; every value
+  // std::nullopt unless ServerRowFound.
   std::vector<std::optional<std::string>> ServerValues;
 };
 
@@ -319,10 +391,13 @@ struct TRowCheck {
   std::string Condition;     // this table's part of the generated condition
   std::string KeyCondition;  // its complete-key part alone; empty: none
   bool Verified = false;     // Condition holds a complete unique key
-  // For the conflict report: field names, names in SQL, values.
+  // For the conflict report: the field names of the columns,
   std::vector<std::string> Columns;
+  // their names in the generated SQL,
   std::vector<std::string> SqlNames;
+  // the values the edit started from
   std::vector<std::optional<std::string>> Held;
+  // and the values the post writes.
   std::vector<std::optional<std::string>> Posted;
 };
 
@@ -358,12 +433,18 @@ class TFieldInfoList {
 // TableInfos: sorted by alias, ignoring case; adding a known alias is ignored.
 class TTableInfoList {
  public:
+  // The number of tables.
   int Count() const { return static_cast<int>(items_.size()); }
+  // Table Index in alias order, owned by the list.
+  // REQUIRES: 0 <= Index < Count().
   TTableInfo* Info(int Index) const { return items_[static_cast<size_t>(Index)].get(); }
+  // Info(Index).
   TTableInfo* operator[](int Index) const { return Info(Index); }
+  // The entry of that alias (letter case ignored); nullptr when none.
   TTableInfo* Find(const std::string& Alias) const;
   // The entry of that alias, created when missing.
   TTableInfo* Obtain(const std::string& Alias);
+  // Frees every entry.
   void Clear() { items_.clear(); }
 
  private:
@@ -374,16 +455,22 @@ class TTableInfoList {
 // whether the column is an ENUM or SET and its members.
 class TMySQLStringField : public TStringField {
  public:
+  // A string field of type stNormal with no members.
   explicit TMySQLStringField(TComponent* AOwner = nullptr);
+  // Frees the member list.
   ~TMySQLStringField() override;
 
   // stEnum / stSet / stNormal as the dataset's column says (the stored
   // value once the field belongs to none).
   TMySQLStringTypes StringType();
+  // The type StringType gives while the field shows no column of a MySQL
+  // dataset.
   void SetStringType(TMySQLStringTypes Value) { string_type_ = Value; }
   // The members (filled from the column once the dataset learned them,
   // doRetrieveFieldValues); owned by the field, valid as long as it.
   TStrings* StringValues();
+  // Copies Value's members into the field's list (nullptr: nothing); the
+  // column's members replace them once the dataset has learnt them.
   void SetStringValues(TStrings* Value);
   // True when Value occurs anywhere in the field's text, letters a to z
   // compared ignoring case. A substring test by design: a member that is
@@ -410,7 +497,12 @@ class TMySQLStringField : public TStringField {
 // from another such list it takes that list's text.
 class TSQLStringList : public TStringList {
  public:
+  // The text last given to SetText while the lines are still the ones it was
+  // split into ("\r\n" added when it did not end in a line break); otherwise
+  // the lines joined with "\r\n".
   std::string Text() const override;
+  // Splits Value into lines and keeps Value for Text; when splitting fails
+  // the kept text stays as it was.
   void SetText(const std::string& Value) override;
   void Assign(TPersistent* Source) override;
 
@@ -427,14 +519,22 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   friend class TMySQLThreadedOpen;
 
  public:
+  // Closed, with the options kDefaultDatasetOptions, result type rtLocal,
+  // macro delimiters "[" and "]" and the default SQL, SQLUpdate, SQLInsert
+  // and SQLDelete templates, whose macros are already in Macros.
   explicit TMySQLDatasetBase(TComponent* AOwner = nullptr);
   // Closes, unregisters from Server and releases the connection; never
   // throws (see the top of this header).
   ~TMySQLDatasetBase() override;
 
   // --- published by every class
+
+  // The database the statements run in; empty (the default): the component's.
   const std::string& DatabaseName() const { return database_name_; }
+  // Closes an open dataset when Value differs (letter case counts), then
+  // assigns.
   void SetDatabaseName(const std::string& Value);
+  // The connection component the statements run through; nullptr without one.
   TMySQLServer* Server() const { return server_; }
   // Binds the dataset and registers it with the component. Bound on a
   // worker thread (the background threads' own datasets) it is not
@@ -444,24 +544,47 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   void SetServer(TMySQLServer* Value) override;
 
   // --- state shared with the statement, editing and thread code
+
+  // The connection the statements run on; nullptr while the dataset has none.
   MySQLHandle ConnectionHandle() const { return connection_handle_; }
+  // The result of the last statement while rows are still to be read from it;
+  // nullptr when none is open.
   MySQLResultHandle ResultHandle() const { return result_handle_; }
   // The fetched rows; nullptr while closed. A unidirectional result holds
   // only its newest row here (its bookmark is FetchedCount() - 1).
   const std::vector<TRowValues>* Rows() const { return rows_.get(); }
   // Rows read so far, including those a unidirectional result let go.
   int64_t FetchedCount() const;
+  // The result's columns, then the custom columns (CustomFieldDefs); filled
+  // at open and emptied at close.
   const TFieldInfoList& FieldInfos() const { return field_infos_; }
+  // The tables of the result's columns, by alias (a table whose name holds
+  // "#" is left out).
   const TTableInfoList& TableInfos() const { return table_infos_; }
+  // The databases of the result's columns, sorted, each once.
   const TStringList& Databases() const { return *databases_; }
+  // The bookmark (row index) of the cursor's row; -1 before the first row.
   int64_t CurrentRec() const { return current_rec_; }
+  // Whether the result has no more rows to read (true when there was none).
   bool AllFetched() const { return all_fetched_; }
+  // The statement of SQL that opening sends now or sent last, after macro
+  // expansion and OnExecSQL.
   const std::string& StatementText() const { return statement_text_; }
+  // The last statement sent, by an open or by ExecSQL (held statements and
+  // skipped ones are not).
   const std::string& LastStatement() const { return last_statement_; }
+  // Comma list of the result's columns with the primary-key flag, each by
+  // its name when that is unique in the result, else by its DisplayName.
   const std::string& PrimaryKeyFields() const { return primary_key_fields_; }
+  // The same for the unique-key flag.
   const std::string& UniqueKeyFields() const { return unique_key_fields_; }
+  // The same for the multiple-key (non-unique index) flag.
   const std::string& IndexKeyFields() const { return index_key_fields_; }
+  // Decimal text of the rows the last statement sent affected; "0" at
+  // creation.
   const std::string& AffectedRowsText() const { return affected_rows_text_; }
+  // Decimal text of the insert id after the last statement ExecSQL sent (an
+  // insert of a new record sets it too); "0" at creation.
   const std::string& InsertIDText() const { return insert_id_text_; }
 
   // The driver of Server; nullptr without one.
@@ -478,6 +601,8 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // Installed by the thread unit: opens Dataset on a worker thread, calls
   // OnOpened when done; returns when it is done if Wait is set.
   using TThreadedOpen = std::function<void(TMySQLDatasetBase* Dataset, TNotifyEvent OnOpened, bool Wait)>;
+  // The hook Execute uses under doThreadedUpdate (ThreadDatasetOpen unless
+  // replaced).
   static TThreadedOpen& ThreadedOpen();
 
   // As GetFieldData without conversion: the stored text, as a string field
@@ -496,15 +621,22 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // the dataset creates its table (doAutoCreate, a TableName) and they are
   // not empty.
   bool ConstraintsStored();
+  // CustomFieldDefs when not empty.
   bool CustomFieldDefsStored() const;
+  // FieldDefs with doAutoCreate, a TableName and at least one definition.
   bool FieldDefsStored();
+  // IndexDefs with doAutoCreate, a TableName and at least one definition.
   bool IndexDefsStored();
   // Reads the Boolean properties of older stored forms: "AllFieldValues"
   // (doRetrieveFieldValues) and "MacrosEnabled" (doMacrosEnabled); writes
   // nothing.
   void DefineProperties(TFiler* Filer) override;
 
+  // stEnum or stSet for a field showing an ENUM or SET column, stNormal for
+  // another column; stNone when Field shows no column of this dataset.
   TMySQLStringTypes GetStringType(TField* Field);
+  // The members of Field's ENUM or SET column as comma text of quoted items;
+  // empty until learnt (doRetrieveFieldValues) or when Field shows no column.
   std::string GetStringValues(TField* Field);
 
   // --- Blob streams (MySQLDatasetBlobs.cpp)
@@ -521,6 +653,7 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // Buffer is not the active buffer. The view is valid until the value or
   // the row changes.
   std::string_view BlobView(TField* Field, TRecordBuffer Buffer);
+  // BlobView as a copy.
   std::string GetBlobData(TField* Field, TRecordBuffer Buffer) { return std::string(BlobView(Field, Buffer)); }
   // Stores Value as the column's value in Buffer and, editing a held row,
   // in that row (the row of Buffer's bookmark, as field assignments do);
@@ -578,16 +711,23 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // (a changed string literal or a lower-case macro name is a change).
   // Assigning SQL closes an open dataset first.
   void SetSQL(const TStrings* Value);
+  // The update template; nullptr empties it.
   void SetSQLUpdate(const TStrings* Value);
+  // The insert template; nullptr empties it.
   void SetSQLInsert(const TStrings* Value);
+  // The delete template; nullptr empties it.
   void SetSQLDelete(const TStrings* Value);
+  // The statements ExecBatch runs; nullptr empties them.
   void SetSQLBatch(const TStrings* Value);
+  // The held statements of cached updates; nullptr empties them. Their macros
+  // are not collected.
   void SetSQLCached(const TStrings* Value);
   // Copies the values of Value into the macros of the same names.
   void SetMacros(const TParams& Value);
   // The macro of that name (letter case ignored); raises the parameter
   // not-found error when there is none.
   TParam* MacroByName(const std::string& Name) const;
+  // The number of macros.
   int GetMacroCount() const;
   // Every macro's value becomes the empty text; the names stay.
   void ClearMacros();
@@ -613,12 +753,20 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   void SetMacroString(const std::string& Value);
   // Whether each property is written with the component.
   bool SQLStored() const;
+  // SQLUpdate when it is not the default template.
   bool SQLUpdateStored() const;
+  // SQLInsert when it is not the default template.
   bool SQLInsertStored() const;
+  // SQLDelete when it is not the default template.
   bool SQLDeleteStored() const;
+  // SQLBatch when not empty.
   bool SQLBatchStored() const { return sql_batch_->Count() > 0; }
+  // SQLCached always.
   bool SQLCachedStored() const { return true; }
+  // MacroDel when it is not "[,]" (letter case ignored).
   bool MacroDelStored() const;
+  // Macros when not empty, with doMacrosEnabled and without doMacroCheck
+  // (which collects them again from the texts).
   bool MacrosStored() const;
 
   // --- Editing, posting, cached updates and transactions
@@ -714,8 +862,13 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // the dataset connects first (a failing connect raises), rather than let
   // the change run outside a transaction.
   void StartTransaction();
+  // Sends "commit" (held in SQLCached under cached updates), starting a
+  // transaction first when none is open; nothing unless transactions apply
+  // (as StartTransaction).
   void CommitTransaction();
+  // As CommitTransaction, with "rollback".
   void RollbackTransaction();
+  // Whether a transaction begun by StartTransaction is open.
   bool InTransaction() const { return in_transaction_; }
   // Whether a column outside FieldName and the primary key was changed.
   bool CheckChanged();
@@ -733,12 +886,17 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // Filtered. Master values are escaped; a closed or empty master, or a
   // NULL master value, gives "(detail=NULL)" so that no row matches.
   std::string GetMasterAndFilter();
+  // The master's record changed: re-reads an open dataset with its controls
+  // disabled, unless the master is being edited.
   void MasterChanged(TObject* Sender);
+  // The master link went inactive: re-reads an open dataset.
   void MasterDisabled(TObject* Sender);
   // Filter is an SQL condition; a change re-runs the select when open (and,
   // for the text, Filtered). When that re-run fails the property keeps its
   // old value.
   void SetFiltered(bool Value) override;
+  // Collects the macro names of the new text (doMacrosEnabled), then as
+  // SetFiltered says.
   void SetFilterText(const std::string& Value) override;
 
   // --- Table auto-creation (MySQLDatasetCreate.cpp)
@@ -805,22 +963,43 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   //   ignored), not substrings: "ID" is not an index field because of
   //   "USERID".
   void PSEndTransaction(bool Commit) override;
+  // Opens through Execute, not waiting.
   void PSExecute() override;
+  // Runs ASQL with AParams as its "?" parameters and returns the affected row
+  // count (0 when that is not a number); ResultSet is not used.
   int PSExecuteStatement(const std::string& ASQL, TParams* AParams, void* ResultSet = nullptr) override;
+  // The first of IndexDefs; nullptr when there is none.
   TIndexDef* PSGetDefaultOrder() override;
+  // The complete key columns of the result's tables (see the editing notes),
+  // each followed by ";".
   std::string PSGetKeyFields() override;
+  // Macros.
   TParams* PSGetParams() override;
+  // The back-quote.
   std::string PSGetQuoteChar() override;
+  // TableName, else the edited table's own name (with its database when that
+  // is not the dataset's), else "PleaseSpecifyATableNameProperty".
   std::string PSGetTableName() override;
+  // IndexDefs, whatever IndexTypes asks for.
   TIndexDefs* PSGetIndexDefs(TIndexOptions IndexTypes) override;
+  // InTransaction().
   bool PSInTransaction() override;
+  // True: the dataset works with SQL.
   bool PSIsSQLBased() override { return true; }
+  // True: the provider may send SQL.
   bool PSIsSQLSupported() override { return true; }
+  // The host's reset, then Refresh when open.
   void PSReset() override;
+  // Replaces Macros by AParams when it holds any.
   void PSSetParams(TParams* AParams) override;
+  // Makes CommandText the SQL text; an empty text is ignored.
   void PSSetCommandText(const std::string& CommandText) override;
+  // StartTransaction, connecting first under doTransactions.
   void PSStartTransaction() override;
+  // False: the provider applies the change itself.
   bool PSUpdateRecord(TUpdateKind UpdateKind, TDataSet* Delta) override { return false; }
+  // Whether Field's name is a whole entry of IndexKeyFields (letter case
+  // ignored).
   bool GetIsIndexField(TField* Field) override;
   // ASQL with each parameter "?" replaced by its numbered macro.
   std::string PositionalToMacros(const std::string& ASQL, TParams* AParams);
@@ -828,8 +1007,16 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // --- host hooks
   bool GetFieldData(TField* Field, void* Buffer) override;
   void SetFieldData(TField* Field, const void* Buffer) override;
+  // Whether Bookmark is 8 bytes naming a row read so far of an open dataset
+  // that has records.
   bool BookmarkValid(const TBookmark& Bookmark) override;
+  // -1, 0 or 1 as the rows compare; -1 when Bookmark1 is not valid, else 1
+  // when Bookmark2 is not.
   int CompareBookmarks(const TBookmark& Bookmark1, const TBookmark& Bookmark2) override;
+  // Makes the row of index Value current (record numbers count from 0, as
+  // bookmarks), reading an incremental result as far as needed; leaves edit
+  // or insert state first (CheckBrowseMode). A number off the rows is
+  // ignored.
   void SetRecNo(int Value) override;
   TDataSource* GetDataSource() const override;
 
@@ -875,14 +1062,31 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   void GotoRow(int64_t Index);
 
   // --- properties the published classes publish (see each class)
+
+  // doCachedUpdates: the statements of posts and deletes are held in
+  // SQLCached until ApplyUpdates instead of being sent; default false.
   bool CachedUpdates() const { return options_.Contains(doCachedUpdates); }
+  // Turning it off while open first re-reads the dataset, which applies the
+  // held statements, then notifies the controls.
   void SetCachedUpdates(bool Value);
+  // The screen cursor shown while statements run, with UseCursor; default
+  // crSQLWait.
   TCursor Cursor() const { return cursor_; }
+  // Used from the next statement on.
   void SetCursor(TCursor Value) { cursor_ = Value; }
+  // Extra columns after the result's: each definition adds a column whose
+  // values OnCustomValue supplies. Owned by the dataset.
   TFieldDefs* CustomFieldDefs() const { return custom_field_defs_.get(); }
+  // A comma list of key columns the application names: the "$FIELDNAME..."
+  // macros use it, and a generated change identifies its row by these columns
+  // when the result holds no complete key. Empty by default.
   const std::string& FieldName() const { return field_name_; }
+  // Assigns when Value differs ignoring letter case; an open dataset stays
+  // open.
   void SetFieldName(const std::string& Value);
+  // The macro delimiters as "start,end"; default "[,]".
   std::string MacroDel() const { return macro_start_ + "," + macro_end_; }
+  // SetMacroString: the templates are rewritten to the new delimiters.
   void SetMacroDel(const std::string& Value) { SetMacroString(Value); }
   // The user macros. A macro of a string type (ftString, ftFixedChar,
   // ftWideString, or one never given a value) is inserted as raw SQL text,
@@ -895,32 +1099,80 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // (or SetAsInteger, SetAsFloat, SetAsDateTime, SetAsBlob for numbers,
   // dates and bytes).
   TParams* Macros() const { return macros_.get(); }
+  // The options; default kDefaultDatasetOptions (TMySQLTable:
+  // kDefaultTableOptions).
   TMySQLDatasetOptions Options() const { return options_; }
+  // Closes an open dataset, then assigns; with doShareConnection the result
+  // type becomes rtLocal.
   void SetOptions(TMySQLDatasetOptions Value);
+  // doMacroCheck: Macros is emptied before the macro names of the texts are
+  // collected again (ParseAllSQL); default true.
   bool ParamCheck() const { return options_.Contains(doMacroCheck); }
+  // Sets or clears doMacroCheck; an open dataset stays open.
   void SetParamCheck(bool Value);
+  // doFieldsAsString: every column but blobs is a string field of its own
+  // length, and auto-increment columns are plain fields; default false.
   bool RawData() const { return options_.Contains(doFieldsAsString); }
+  // Even when unchanged: closes an open dataset, clears FieldDefs and the
+  // fields, then sets or clears doFieldsAsString.
   void SetRawData(bool Value);
+  // Whether records cannot be edited, inserted or deleted; default false.
   bool ReadOnly() const { return read_only_; }
+  // A change notifies the controls; an open dataset stays open.
   void SetReadOnly(bool Value);
+  // How rows are fetched (see the top of this header); default rtLocal.
   TMySQLResultOptions ResultType() const { return result_type_; }
+  // A change closes an open dataset; any type but rtLocal clears
+  // ShareConnection.
   void SetResultType(TMySQLResultOptions Value);
+  // doShareConnection: statements run on the component's main connection
+  // instead of a connection of the dataset's own; default true.
   bool ShareConnection() const { return options_.Contains(doShareConnection); }
+  // A change closes an open dataset; true makes the result type rtLocal.
   void SetShareConnection(bool Value);
+  // The template of a post's UPDATE; default "update [$TABLENAME] set
+  // [$MODIFIED$FIELDS&VALUES] where [$PRIMARYFIELDS&VALUES]".
   TStrings* SQLUpdate() const { return sql_update_.get(); }
+  // The template of a post's INSERT; default "insert into [$TABLENAME] set
+  // [$MODIFIED$FIELDS&VALUES]".
   TStrings* SQLInsert() const { return sql_insert_.get(); }
+  // The template of a delete; default "delete from [$TABLENAME] where
+  // [$PRIMARYFIELDS&VALUES]".
   TStrings* SQLDelete() const { return sql_delete_.get(); }
+  // Statements ExecBatch runs; empty by default.
   TStrings* SQLBatch() const { return sql_batch_.get(); }
+  // The statements cached updates hold back, one a line, until ApplyUpdates
+  // sends them.
   TStrings* SQLCached() const { return sql_cached_.get(); }
+  // The table generated statements work on ("$TABLENAME") and that
+  // doAutoCreate creates; empty by default: the table of the result's first
+  // column is edited. Setting another name (letter case counts) closes an
+  // open dataset.
   const std::string& TableName() const { return table_name_; }
+  // doUseCursor: Cursor is shown while statements run; default true.
   bool UseCursor() const { return options_.Contains(doUseCursor); }
+  // Sets or clears doUseCursor; an open dataset stays open.
   void SetUseCursor(bool Value);
 
+  // Called before each statement is sent, with its text after macro
+  // expansion: it may change SQL; Continue false skips the statement (while
+  // opening: ends the open with a silent abort).
   TMySQLEvent OnExecSQL;
+  // Asked for each macro's text first; see TMySQLMacroEvent.
   TMySQLMacroEvent OnMacro;
+  // Called for each non-blob column when a new record is initialised, with
+  // AValue the column's default text: a non-empty AValue becomes the new
+  // record's value, and a change is kept as the column's default.
   TMySQLFieldValue OnDefaultValue;
+  // Called as a row is read, for each custom column and each NULL server
+  // column: a non-empty AValue becomes the value (empty leaves it NULL).
   TMySQLFieldValue OnCustomValue;
+  // Called on the main thread with the dataset as sender when Execute's open
+  // is done; under doThreadedUpdate also when the worker's open failed.
   TNotifyEvent OnThreadOpened;
+  // Under doThreadedUpdate: called on the main thread, with the worker thread
+  // as sender, when a worker has run what ExecSQL handed it (one statement,
+  // or a whole transaction bracket), also when that failed.
   TNotifyEvent OnThreadPosted;
 
   // --- connection and result (opening, fetching)
@@ -1250,6 +1502,10 @@ class TMySQLBlobStream : public TStream {
 
 // The published classes.
 
+// The members every published class publishes from TMySQLDatasetBase:
+// CachedUpdates, Options, ReadOnly and TableName with their setters and the
+// events OnExecSQL, OnMacro, OnDefaultValue, OnThreadOpened and
+// OnThreadPosted. Undefined again after the three classes below.
 #define ROWSET_PUBLISH_COMMON_                                                        \
   using TMySQLDatasetBase::CachedUpdates;                                             \
   using TMySQLDatasetBase::SetCachedUpdates;                                          \
@@ -1269,6 +1525,7 @@ class TMySQLBlobStream : public TStream {
 // result type, connection sharing and the statement templates.
 class TMySQLDataset : public TMySQLDatasetBase {
  public:
+  // Closed, with the default options kDefaultDatasetOptions.
   explicit TMySQLDataset(TComponent* AOwner = nullptr) : TMySQLDatasetBase(AOwner) {}
   ROWSET_PUBLISH_COMMON_;
   using TMySQLDatasetBase::Cursor;
@@ -1301,10 +1558,14 @@ class TMySQLDataset : public TMySQLDatasetBase {
 // names) and a master source for a detail query.
 class TMySQLQuery : public TMySQLDatasetBase {
  public:
+  // Closed, with the default options kDefaultDatasetOptions.
   explicit TMySQLQuery(TComponent* AOwner = nullptr) : TMySQLDatasetBase(AOwner) {}
   ROWSET_PUBLISH_COMMON_;
+  // MacroDel: the parameter delimiters as "start,end"; default "[,]".
   std::string ParamDelimiters() const { return MacroDel(); }
+  // SetMacroDel.
   void SetParamDelimiters(const std::string& Value) { SetMacroDel(Value); }
+  // Macros: the parameters of the query's text.
   TParams* Params() const { return Macros(); }
   using TMySQLDatasetBase::ParamCheck;
   using TMySQLDatasetBase::SetParamCheck;
@@ -1313,7 +1574,9 @@ class TMySQLQuery : public TMySQLDatasetBase {
   using TMySQLDatasetBase::SQLUpdate;
   using TMySQLDatasetBase::SQLInsert;
   using TMySQLDatasetBase::SQLDelete;
+  // MasterSource: the source of the master of a detail query.
   TDataSource* DataSource() const { return MasterSource(); }
+  // SetMasterSource.
   void SetDataSource(TDataSource* Value) { SetMasterSource(Value); }
 };
 
@@ -1325,7 +1588,9 @@ class TMySQLTable : public TMySQLDatasetBase {
   // The default options also learn column values and indexes.
   explicit TMySQLTable(TComponent* AOwner = nullptr);
   ROWSET_PUBLISH_COMMON_;
+  // FieldName: the key columns the application names for the table.
   const std::string& IndexFieldNames() const { return FieldName(); }
+  // SetFieldName.
   void SetIndexFieldNames(const std::string& Value) { SetFieldName(Value); }
 };
 
