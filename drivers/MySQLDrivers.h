@@ -289,6 +289,17 @@ class TMySQLBase : public TPersistent {
   // failure; false for a nil handle.
   virtual bool Refresh(MySQLHandle handle, int32_t options);
 
+  // Resets the connection's session: session variables, user variables,
+  // temporary tables, locks and an open transaction (rolled back) go, the
+  // login and the connection stay. The library and embedded back ends send
+  // mysql_reset_connection; the built-in client logs in again with the same
+  // account and database (a change of user to itself), which the server
+  // answers with a fresh session too. The character set returns to the
+  // server's default: set it again where it matters. Raises on failure (the
+  // connection is then best closed) and where the back end has no way to
+  // reset; nothing for a nil handle.
+  virtual void ResetConnection(MySQLHandle handle);
+
   // Multiple results. A statement may answer with several results (a CALL
   // of a procedure that returns result sets answers with each of them and a
   // final count); the library and embedded back ends ask for them at

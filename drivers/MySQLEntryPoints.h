@@ -63,6 +63,10 @@ struct TMySQLEntryPoints {
   // has none: false and -1.
   char (*mysql_more_results)(void* mysql);
   int (*mysql_next_result)(void* mysql);
+  // Resets the session (variables, temporary tables, locks, an open
+  // transaction) and keeps the login; 0 on success. nullptr where the back
+  // end has no such call.
+  int (*mysql_reset_connection)(void* mysql);
 };
 
 // The table of the built-in wire client: its flat functions behind small
