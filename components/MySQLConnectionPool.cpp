@@ -149,6 +149,16 @@ void TMySQLConnectionPool::SetIdleCheckTime(int32_t Value) {
   idle_check_time_ = std::max<int32_t>(0, Value);
 }
 
+bool TMySQLConnectionPool::ReadOnly() const {
+  std::lock_guard<std::mutex> lock(lock_);
+  return read_only_;
+}
+
+void TMySQLConnectionPool::SetReadOnly(bool Value) {
+  std::lock_guard<std::mutex> lock(lock_);
+  read_only_ = Value;
+}
+
 TMySQLPoolStatistics TMySQLConnectionPool::Statistics() const {
   std::lock_guard<std::mutex> lock(lock_);
   TMySQLPoolStatistics s = counters_;
@@ -230,11 +240,13 @@ TMySQLPooledConnection TMySQLConnectionPool::Acquire() {
 std::unique_ptr<TMySQLPooledConnection::Entry> TMySQLConnectionPool::Open() {
   auto item = std::make_unique<TMySQLPooledConnection::Entry>();
   item->driver = server_->GetDriver();
+  bool read_only;
   {
     std::lock_guard<std::mutex> lock(lock_);
     item->generation = generation_;
+    read_only = read_only_;
   }
-  item->handle = server_->AllocConnection();
+  item->handle = server_->AllocConnection(read_only);
   try {
     MySQLResultHandle result = item->driver->OpenQuery(
         item->handle, "SELECT @@character_set_client, @@collation_connection, DATABASE()");
@@ -290,8 +302,7 @@ void TMySQLConnectionPool::Close(TMySQLPooledConnection::Entry& Item) {
   // Through the driver, not FreeConnection: giving a pooled connection back
   // is no reason for the component's close-on-children check (which could
   // disconnect it from inside its own disconnect notice).
-  if (Item.handle != nullptr) Item.driver->Close(Item.handle);
-  Item.handle = nullptr;
+  server_->ForgetConnection(Item.handle);
 }
 
 void TMySQLConnectionPool::Return(std::unique_ptr<TMySQLPooledConnection::Entry> Item,
@@ -302,6 +313,11 @@ void TMySQLConnectionPool::Return(std::unique_ptr<TMySQLPooledConnection::Entry>
     std::lock_guard<std::mutex> lock(lock_);
     generation = generation_;
     max_size = max_size_;
+  }
+  if (Item->generation != generation && server_->DriverKind() != dtDirect) {
+    // Lent while the component disconnected: a library back end closed it
+    // then, and its address may belong to a newer connection by now.
+    Item->handle = nullptr;
   }
   bool keep = Reusable && Item->generation == generation && Reset(*Item);
   if (!keep) {
@@ -318,7 +334,8 @@ void TMySQLConnectionPool::Return(std::unique_ptr<TMySQLPooledConnection::Entry>
     idle_.push_back(std::move(Item));
   } else {
     if (Reusable && !keep && Item->generation == generation_) ++counters_.Dropped;
-    if (Item && Item->handle != nullptr) {
+    if (Item->generation != generation_ && server_->DriverKind() != dtDirect) Item->handle = nullptr;
+    if (Item->handle != nullptr) {
       // Over the size, or the component reconnected while it was lent.
       try {
         Close(*Item);

@@ -153,6 +153,12 @@ class TMySQLConnectionPool : public TComponent {
   // Sets IdleCheckTime; negative values count as 0.
   void SetIdleCheckTime(int32_t Value);
 
+  // Whether new connections are opened for reading only: under the
+  // component's hmReplication they go to a replica (false).
+  bool ReadOnly() const;
+  // Sets ReadOnly for connections opened from now on.
+  void SetReadOnly(bool Value);
+
   // Lends a connection (see the top of this header). Raises
   // EMySQLPoolExhausted after WaitTimeout ms without a free connection, the
   // connect error when a new connection cannot be opened, and EMySQLError
@@ -192,6 +198,7 @@ class TMySQLConnectionPool : public TComponent {
   int32_t max_size_ = 10;
   int32_t wait_timeout_ = 5000;
   int32_t idle_check_time_ = 10000;
+  bool read_only_ = false;
   // Raised each time the component disconnects: entries of an older
   // generation are closed when they come back, never lent again.
   uint64_t generation_ = 0;

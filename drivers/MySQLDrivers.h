@@ -128,6 +128,14 @@ class EMySQLError : public EDatabaseError {
   // The five-character SQLSTATE; empty when the back end gave none (the
   // built-in client speaks the protocol from before SQL states).
   const std::string& SqlState() const { return sql_state_; }
+  // Whether running the whole transaction again may succeed: a deadlock or
+  // a Galera certification failure (1213, also at COMMIT) and a cluster
+  // node that is not ready (1047 "WSREP has not yet prepared node for
+  // application use"). The transaction was rolled back by the server.
+  bool Retryable() const {
+    const int64_t code = server_code_ != 0 ? server_code_ : error_code_;
+    return code == 1213 || code == 1047;
+  }
   void SetServerError(uint32_t code, const std::string& message, const std::string& sql_state) {
     server_code_ = code;
     server_message_ = message;
