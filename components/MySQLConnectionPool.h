@@ -92,9 +92,13 @@ class TMySQLPooledConnection {
   TMySQLPooledConnection() = default;
   // Gives the connection back (Release); never throws.
   ~TMySQLPooledConnection();
+  // Takes Other's connection; Other holds nothing afterwards.
   TMySQLPooledConnection(TMySQLPooledConnection&& Other) noexcept;
+  // Gives back the connection held (Release), then takes Other's.
   TMySQLPooledConnection& operator=(TMySQLPooledConnection&& Other) noexcept;
+  // Not copyable: one borrower per connection.
   TMySQLPooledConnection(const TMySQLPooledConnection&) = delete;
+  // Not copyable.
   TMySQLPooledConnection& operator=(const TMySQLPooledConnection&) = delete;
 
   // Whether it holds a connection.

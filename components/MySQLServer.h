@@ -474,7 +474,9 @@ class TMySQLServer : public TCustomConnection {
   std::atomic<int32_t> deny_time_{30000};
   std::atomic<bool> causal_reads_{false};
   std::atomic<int32_t> transaction_retries_{0};
-  std::atomic<uint32_t> next_host_{0};  // the rotation of hmLoadBalance and replica reads
+  // The rotation of hmLoadBalance and of replica reads, shared by every
+  // component of the process so that their connects spread too.
+  static inline std::atomic<uint32_t> next_host_{0};
   // Skipped hosts ("host:port") with the time they failed, and
   // the host of each open connection; under hosts_lock_.
   mutable std::mutex hosts_lock_;
