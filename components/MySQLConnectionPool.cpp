@@ -14,7 +14,8 @@ struct TMySQLPooledConnection::Entry {
   MySQLHandle handle = nullptr;
   TMySQLBase* driver = nullptr;
   // "SET NAMES '<charset>' COLLATE '<collation>'" as the session had it
-  // when it was opened; empty when the server did not say.
+  // when it was opened; empty when the server did not say or when that is
+  // the server's default (which the reset restores).
   std::string names;
   std::string database;  // the session's database at open; empty for none
   uint64_t generation = 0;
@@ -249,14 +250,20 @@ std::unique_ptr<TMySQLPooledConnection::Entry> TMySQLConnectionPool::Open() {
   item->handle = server_->AllocConnection(read_only);
   try {
     MySQLResultHandle result = item->driver->OpenQuery(
-        item->handle, "SELECT @@character_set_client, @@collation_connection, DATABASE()");
+        item->handle,
+        "SELECT @@character_set_client, @@collation_connection, DATABASE(), "
+        "@@character_set_client = @@GLOBAL.character_set_client AND "
+        "@@collation_connection = @@GLOBAL.collation_connection");
     try {
       MySQLRow row = item->driver->RetrieveRow(result);
-      if (row != nullptr && row[0] != nullptr && row[1] != nullptr) {
+      // A session whose character set is the server's default gets it back
+      // from the reset itself: no statement needed on each return.
+      const bool server_default = row != nullptr && row[3] != nullptr && std::string(row[3]) == "1";
+      if (row != nullptr && row[0] != nullptr && row[1] != nullptr && !server_default) {
         item->names = "SET NAMES '" + item->driver->EscapeStr(row[0]) + "' COLLATE '" +
                       item->driver->EscapeStr(row[1]) + "'";
-        if (row[2] != nullptr) item->database = row[2];
       }
+      if (row != nullptr && row[2] != nullptr) item->database = row[2];
       while (item->driver->RetrieveRow(result) != nullptr) {
       }
     } catch (...) {
