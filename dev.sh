@@ -11,6 +11,9 @@
 #                    sanitizer build (build-asan), stopping at a finding
 #   ./dev.sh test-tsan  thread, driver and host thread tests in a thread
 #                    sanitizer build (build-tsan)
+#   ./dev.sh test-cluster  the tests against replicated servers (a three-node
+#                    Galera cluster, a primary with a replica; label
+#                    `cluster`), which the other stages leave out
 #   ./dev.sh fuzz [seconds]  each libFuzzer target for that long (default
 #                    60) in build-fuzz (installs clang when it is missing)
 set -euo pipefail
@@ -22,7 +25,7 @@ export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD} CCACHE_NOHASHDIR=${CCACHE_NOHASHDI
 BUILD_DIR=${ROWSET_BUILD_DIR:-build}
 PACKAGES=(build-essential cmake g++ python3 zlib1g-dev libgtest-dev googletest
   mariadb-server mariadb-client libmariadb3 libmariadb-dev libmariadbd19 ccache pkgconf tmux
-  libedit-dev dpkg-dev)
+  libedit-dev dpkg-dev galera-4 rsync iproute2)
 
 deps() {
   install_packages "${PACKAGES[@]}"
@@ -84,7 +87,7 @@ sanitized_tests() {
   for t in "$@"; do targets+=(--target "$t"); done
   cmake --build "$dir" -j "$(nproc)" "${targets[@]}"
   # shellcheck disable=SC2086
-  ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" $select
+  ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" -LE cluster $select
 }
 
 # The test programs of the thread-sanitizer stage: the worker threads, the
@@ -128,7 +131,11 @@ case ${1:-test} in
   build) deps; build ;;
   test)
     deps; build
-    ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$(nproc)" ;;
+    ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$(nproc)" -LE cluster ;;
+  test-cluster)
+    deps; build
+    # One at a time: each test drives the whole cluster.
+    ctest --test-dir "$BUILD_DIR" --output-on-failure -L cluster ;;
   demo)
     deps; build
     shift
@@ -138,5 +145,5 @@ case ${1:-test} in
   test-tsan) deps; mapfile -t tsan < <(tsan_targets)
     sanitized_tests build-tsan ROWSET_TSAN "-R ^(threads\.|drivers\.|host\.threads_test)" "${tsan[@]}" ;;
   fuzz) deps; shift; fuzz "$@" ;;
-  *) echo "usage: ./dev.sh test|demo|build|deps|docs|test-asan|test-tsan|fuzz [seconds]" >&2; exit 2 ;;
+  *) echo "usage: ./dev.sh test|demo|build|deps|docs|test-asan|test-tsan|test-cluster|fuzz [seconds]" >&2; exit 2 ;;
 esac

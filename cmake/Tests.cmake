@@ -57,3 +57,27 @@ foreach(sub IN LISTS ROWSET_TEST_SUBSYSTEMS)
     include(${PROJECT_SOURCE_DIR}/tests/${sub}/tests.cmake)
   endif()
 endforeach()
+
+# Tests against replicated servers (a three-node Galera cluster, a primary
+# with a replica: scripts/cluster.sh), labelled `cluster`. They take minutes,
+# so the quick runs leave them out (ctest -LE cluster); ./dev.sh test-cluster
+# runs them.
+set(ROWSET_CLUSTER_DIR ${CMAKE_BINARY_DIR}/cluster)
+file(GLOB _cluster_tests CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/cluster/*.cpp)
+if(_cluster_tests)
+  add_test(NAME cluster_start
+    COMMAND ${PROJECT_SOURCE_DIR}/scripts/cluster.sh start ${ROWSET_CLUSTER_DIR})
+  add_test(NAME cluster_stop
+    COMMAND ${PROJECT_SOURCE_DIR}/scripts/cluster.sh stop ${ROWSET_CLUSTER_DIR})
+  set_tests_properties(cluster_start PROPERTIES FIXTURES_SETUP galera LABELS "cluster;integration" TIMEOUT 600)
+  set_tests_properties(cluster_stop PROPERTIES FIXTURES_CLEANUP galera LABELS "cluster;integration")
+endif()
+foreach(src IN LISTS _cluster_tests)
+  get_filename_component(stem ${src} NAME_WE)
+  add_executable(test_cluster_${stem} ${src})
+  target_link_libraries(test_cluster_${stem} PRIVATE rowset_testsupport GTest::gtest_main)
+  add_test(NAME cluster.${stem} COMMAND test_cluster_${stem})
+  set_tests_properties(cluster.${stem} PROPERTIES
+    FIXTURES_REQUIRED galera LABELS "cluster;server;dataset;integration" TIMEOUT 900
+    ENVIRONMENT "${ROWSET_TEST_ENV};ROWSET_CLUSTER_ENV=${ROWSET_CLUSTER_DIR}/cluster.env")
+endforeach()

@@ -346,7 +346,8 @@ void TMySQLDatasetBase::ActivateConnection() {
   if (ShareConnection()) {
     connection_handle_ = server_->GetDriver()->GetConnection();
   } else if (connection_handle_ == nullptr) {
-    connection_handle_ = server_->AllocConnection();
+    // A read-only dataset reads from a replica under hmReplication.
+    connection_handle_ = server_->AllocConnection(read_only_);
   }
   if (connection_handle_ == nullptr) {
     MySQLError(server_->GetDriver(), nullptr, -1, "No server connection", -1, -1);

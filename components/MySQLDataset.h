@@ -856,6 +856,10 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // Runs SQLBatch.
   bool ExecBatch();
   // Sends the held-back statements (cached updates), see above.
+  // A run in a transaction of its own that fails with a retryable error
+  // (EMySQLError::Retryable) is run again up to the component's
+  // TransactionRetries times. A connection lost inside the transaction
+  // raises EMySQLTransactionLost; the statements stay held.
   virtual void ApplyUpdates();
   // With doTransactions on a server of 4.0.11 or later; otherwise nothing.
   // The version is that of the connected server: without a connection yet
@@ -1383,6 +1387,10 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   // The checks of held-back statements (by their SQLCached line), applied
   // with them by ApplyUpdates.
   std::vector<std::pair<std::string, std::vector<TRowCheck>>> held_checks_;
+  // One run of ApplyUpdates over the held statements.
+  void ApplyHeldOnce();
+  // Whether the last run of ApplyHeldOnce opened a transaction of its own.
+  bool apply_own_transaction_ = false;
   // Set by ApplyUpdates for the held statement it runs.
   std::vector<TRowCheck>* apply_checks_ = nullptr;
   // Counts the statements really sent (not held back or suppressed).

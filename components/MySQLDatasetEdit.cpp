@@ -262,6 +262,23 @@ bool TMySQLDatasetBase::ExecBatch() {
 }
 
 void TMySQLDatasetBase::ApplyUpdates() {
+  // A transaction of its own that the server rolled back as a deadlock or a
+  // Galera certification failure (or a node not ready) is run again as a
+  // whole, up to the component's TransactionRetries times; the list is
+  // kept intact by a failed run.
+  const int32_t retries = server_ != nullptr ? server_->TransactionRetries() : 0;
+  for (int32_t attempt = 0;; ++attempt) {
+    try {
+      ApplyHeldOnce();
+      return;
+    } catch (const EMySQLError& e) {
+      if (!e.Retryable() || !apply_own_transaction_ || attempt >= retries) throw;
+    }
+  }
+}
+
+void TMySQLDatasetBase::ApplyHeldOnce() {
+  apply_own_transaction_ = false;
   if (sql_cached_->Count() == 0) return;
   // One held statement per line, run as it stands: never cut again by a
   // tokenizer, whose reading of quotes and backslashes need not be the
@@ -304,6 +321,7 @@ void TMySQLDatasetBase::ApplyUpdates() {
   }
   const bool own = transactions && !outer;
   const bool savepoint = transactions && outer;
+  apply_own_transaction_ = own;
   size_t done = 0;
   try {
     if (own) ExecSQL("start transaction", false, false, "", "");
@@ -323,13 +341,32 @@ void TMySQLDatasetBase::ApplyUpdates() {
     if (savepoint) ExecSQL("release savepoint rowset_apply", false, false, "", "");
   } catch (...) {
     if (own || savepoint) {
+      bool lost = false;
       try {
-        if (connection_handle_ != nullptr &&
-            server_->GetDriver()->ErrorNo(connection_handle_) != CR_SERVER_LOST &&
-            server_->GetDriver()->ErrorNo(connection_handle_) != CR_SERVER_GONE_ERROR) {
+        const uint32_t code = connection_handle_ != nullptr
+                                  ? server_->GetDriver()->ErrorNo(connection_handle_)
+                                  : 0;
+        lost = code == CR_SERVER_LOST || code == CR_SERVER_GONE_ERROR || code == 2055;
+        if (connection_handle_ != nullptr && !lost) {
           ExecSQL(own ? "rollback" : "rollback to savepoint rowset_apply", false, false, "", "");
         }
       } catch (...) {
+      }
+      if (lost) {
+        // The transaction went with the session; the list stays for the
+        // application to run again on a new connection, never replayed here.
+        std::string reason;
+        int32_t code = -1;
+        try {
+          throw;
+        } catch (const EMySQLError& e) {
+          reason = e.what();
+          code = e.ErrorCode();
+        } catch (const std::exception& e) {
+          reason = e.what();
+        } catch (...) {
+        }
+        throw EMySQLTransactionLost(reason, code);
       }
     } else {
       // Without a transaction what was sent stays sent: keep the rest only,

@@ -2,6 +2,8 @@
 
 #include "components/MySQLScriptNames.h"
 
+#include <algorithm>
+#include <cctype>
 #include <exception>
 #include <utility>
 
@@ -381,6 +383,11 @@ void TMySQLServer::DoConnect() {
 }
 
 void TMySQLServer::DoDisconnect() {
+  exec_transaction_ = false;
+  {
+    std::lock_guard<std::mutex> lock(hosts_lock_);
+    handle_hosts_.clear();
+  }
   if (driver_ && connection_) {
     std::lock_guard<std::mutex> lock(driver_lock_);
     CloseMain();
@@ -391,7 +398,132 @@ void TMySQLServer::DoDisconnect() {
 // ---------------------------------------------------------------------------
 // Connection sharing
 
-MySQLHandle TMySQLServer::AllocConnection() {
+namespace {
+
+struct HostEntry {
+  std::string host;
+  uint16_t port;
+};
+
+// The hosts of a list "a,b:3307,[::1]:3306"; a host without a port takes
+// Port. Empty entries are dropped.
+std::vector<HostEntry> ParseHosts(const std::string& Text, uint16_t Port) {
+  std::vector<HostEntry> hosts;
+  size_t start = 0;
+  while (start <= Text.size()) {
+    size_t comma = Text.find(',', start);
+    if (comma == std::string::npos) comma = Text.size();
+    std::string item = Trim(Text.substr(start, comma - start));
+    start = comma + 1;
+    if (item.empty()) continue;
+    HostEntry entry{item, Port};
+    size_t colon = std::string::npos;
+    if (item.front() == '[') {
+      const size_t close = item.find(']');
+      if (close != std::string::npos) {
+        entry.host = item.substr(1, close - 1);
+        if (close + 1 < item.size() && item[close + 1] == ':') colon = close + 1;
+      }
+    } else if (item.find(':') == item.rfind(':')) {
+      colon = item.find(':');
+      if (colon != std::string::npos) entry.host = item.substr(0, colon);
+    }
+    if (colon != std::string::npos) {
+      int32_t port = 0;
+      if (!TryStrToInt(item.substr(colon + 1), port) || port <= 0 || port > 65535)
+        throw EMySQLError(-1, "Invalid port in host list: " + item);
+      entry.port = static_cast<uint16_t>(port);
+    }
+    hosts.push_back(entry);
+  }
+  return hosts;
+}
+
+std::string HostPort(const HostEntry& Entry) {
+  return Entry.host + ":" + std::to_string(Entry.port);
+}
+
+// The word of SQL at From (after blanks), lower case; End is set past it.
+std::string LeadingWord(const std::string& SQL, size_t From, size_t& End) {
+  size_t i = std::min(From, SQL.size());
+  while (i < SQL.size() && std::isspace(static_cast<unsigned char>(SQL[i]))) ++i;
+  size_t j = i;
+  while (j < SQL.size() && std::isalpha(static_cast<unsigned char>(SQL[j]))) ++j;
+  End = j;
+  return LowerCase(SQL.substr(i, j - i));
+}
+std::string LeadingWord(const std::string& SQL) {
+  size_t end;
+  return LeadingWord(SQL, 0, end);
+}
+
+bool ConnectionLostCode(int64_t Code) {
+  return Code == CR_SERVER_GONE_ERROR || Code == CR_SERVER_LOST || Code == 2055;
+}
+
+// The rows of a statement's result, first two columns ("" for NULL).
+std::vector<std::pair<std::string, std::string>> Pairs(TMySQLBase* Driver, MySQLHandle Handle,
+                                                       const std::string& SQL) {
+  std::vector<std::pair<std::string, std::string>> rows;
+  ResultGuard result(Driver, Driver->OpenQuery(Handle, SQL));
+  if (result.get() == nullptr) return rows;
+  const uint32_t columns = Driver->RetrieveColCount(result.get());
+  while (MySQLRow row = Driver->RetrieveRow(result.get())) {
+    rows.emplace_back(row[0] ? row[0] : "", columns > 1 && row[1] ? row[1] : "");
+  }
+  return rows;
+}
+
+}  // namespace
+
+EMySQLTransactionLost::EMySQLTransactionLost(const std::string& Reason, int32_t ErrorCode)
+    : EMySQLError(ErrorCode, "Transaction lost: " + Reason) {
+  SetServerError(0, "Transaction lost: " + Reason, "25S03");
+}
+
+MySQLHandle TMySQLServer::OpenOn(const std::string& Host, uint16_t Port,
+                                 const std::string& User, const std::string& Password,
+                                 TMySQLServerOptions Options, const std::string& Database,
+                                 bool CheckNode) {
+  MySQLHandle handle;
+  {
+    std::lock_guard<std::mutex> lock(driver_lock_);
+    handle = driver_->Open(Host, User, Password, Port,
+                           static_cast<int32_t>(MySQLClientFlags(Options)), Database);
+  }
+  if (!CheckNode) return handle;
+  try {
+    bool wsrep = false;
+    try {
+      auto on = Pairs(driver_.get(), handle, "SELECT @@wsrep_on");
+      wsrep = !on.empty() && (on[0].first == "1" || UpperCase(on[0].first) == "ON");
+    } catch (const EMySQLError& e) {
+      // A server without the variable (MySQL) is no Galera node.
+      if (ConnectionLostCode(e.ErrorCode())) throw;
+    }
+    if (wsrep) {
+      std::string ready, state;
+      for (const auto& row : Pairs(driver_.get(), handle,
+                                   "SHOW GLOBAL STATUS WHERE Variable_name IN "
+                                   "('wsrep_ready', 'wsrep_local_state')")) {
+        if (LowerCase(row.first) == "wsrep_ready") ready = UpperCase(row.second);
+        if (LowerCase(row.first) == "wsrep_local_state") state = row.second;
+      }
+      if (ready != "ON" || state != "4")
+        throw EMySQLError(-1, "Galera node " + Host + ":" + std::to_string(Port) +
+                                  " is not ready (wsrep_ready " + ready +
+                                  ", wsrep_local_state " + state + ")");
+      if (causal_reads_) RunOn(handle, "SET SESSION wsrep_sync_wait = 1");
+    }
+  } catch (...) {
+    std::lock_guard<std::mutex> lock(driver_lock_);
+    driver_->Close(handle);
+    throw;
+  }
+  return handle;
+}
+
+MySQLHandle TMySQLServer::AllocConnection(bool ReadOnly) {
   // The main thread may change the parameters meanwhile: open with one
   // consistent copy of them.
   std::string host, user, password, database;
@@ -406,12 +538,103 @@ MySQLHandle TMySQLServer::AllocConnection() {
     port = port_;
     options = options_;
   }
+  if (host.find(',') == std::string::npos)
+    return OpenOn(host, port, user, password, options, database, causal_reads_);
+
+  std::vector<HostEntry> hosts = ParseHosts(host, port);
+  if (hosts.empty()) throw EMySQLError(-1, "The host list names no host");
+  std::vector<HostEntry> order;
+  const TMySQLHostMode mode = host_mode_;
+  if (mode == hmReplication) {
+    if (ReadOnly && hosts.size() > 1) {
+      // Replicas in turn, the primary last.
+      const size_t replicas = hosts.size() - 1;
+      const size_t first = next_host_++ % replicas;
+      for (size_t i = 0; i < replicas; ++i) order.push_back(hosts[1 + (first + i) % replicas]);
+    }
+    order.push_back(hosts[0]);
+  } else {
+    const size_t first = mode == hmLoadBalance ? next_host_++ % hosts.size() : 0;
+    for (size_t i = 0; i < hosts.size(); ++i) order.push_back(hosts[(first + i) % hosts.size()]);
+  }
+  // Skipped hosts go last: tried only when no other answers.
+  std::stable_partition(order.begin(), order.end(),
+                        [this](const HostEntry& e) { return !HostDenied(HostPort(e)); });
+  std::exception_ptr last;
+  for (const HostEntry& entry : order) {
+    try {
+      MySQLHandle handle =
+          OpenOn(entry.host, entry.port, user, password, options, database, true);
+      std::lock_guard<std::mutex> lock(hosts_lock_);
+      handle_hosts_[handle] = HostPort(entry);
+      return handle;
+    } catch (const EMySQLError&) {
+      DenyHost(HostPort(entry));
+      last = std::current_exception();
+    }
+  }
+  std::rethrow_exception(last);
+}
+
+void TMySQLServer::SetHostMode(TMySQLHostMode Value) {
+  if (Value == host_mode_) return;
+  SetConnected(false);
+  host_mode_ = Value;
+}
+
+void TMySQLServer::SetCausalReads(bool Value) {
+  if (Value == causal_reads_) return;
+  SetConnected(false);
+  causal_reads_ = Value;
+}
+
+std::string TMySQLServer::ConnectedHost() const {
+  MySQLHandle handle = connection_;
+  if (handle == nullptr) return std::string();
+  std::string known = HostOf(handle);
+  if (!known.empty()) return known;
+  std::lock_guard<std::mutex> lock(params_lock_);
+  return host_ + ":" + std::to_string(port_);
+}
+
+std::string TMySQLServer::HostOf(MySQLHandle Handle) const {
+  std::lock_guard<std::mutex> lock(hosts_lock_);
+  auto it = handle_hosts_.find(Handle);
+  return it == handle_hosts_.end() ? std::string() : it->second;
+}
+
+void TMySQLServer::DenyHost(const std::string& HostPort) {
+  std::lock_guard<std::mutex> lock(hosts_lock_);
+  denied_[HostPort] = std::chrono::steady_clock::now();
+}
+
+bool TMySQLServer::HostDenied(const std::string& HostPort) const {
+  std::lock_guard<std::mutex> lock(hosts_lock_);
+  auto it = denied_.find(HostPort);
+  return it != denied_.end() &&
+         std::chrono::steady_clock::now() < it->second + std::chrono::milliseconds(deny_time_.load());
+}
+
+void TMySQLServer::ForgetConnection(MySQLHandle& Handle) {
+  if (Handle == nullptr) return;
+  {
+    std::lock_guard<std::mutex> lock(hosts_lock_);
+    handle_hosts_.erase(Handle);
+  }
+  if (Handle == connection_) {
+    Handle = nullptr;
+    return;
+  }
   std::lock_guard<std::mutex> lock(driver_lock_);
-  return driver_->Open(host, user, password, port,
-                       static_cast<int32_t>(MySQLClientFlags(options)), database);
+  driver_->Close(Handle);
+  Handle = nullptr;
 }
 
 void TMySQLServer::FreeConnection(MySQLHandle& Handle) {
+  if (Handle != nullptr) {
+    std::lock_guard<std::mutex> lock(hosts_lock_);
+    handle_hosts_.erase(Handle);
+  }
   {
     std::lock_guard<std::mutex> lock(driver_lock_);
     if (driver_ && connection_ && Handle && Handle != connection_) {
@@ -608,9 +831,47 @@ bool TMySQLServer::ExecSQL(const std::string& SQL) {
   if (!connection_) return false;
   std::string text = SQL;
   if (driver_->ServerVer() < 32200 && !text.empty() && text.back() == ';') text.pop_back();
-  RunOn(connection_, text);
+  try {
+    ExecOnce(text);
+  } catch (const EMySQLError& e) {
+    if (!ConnectionLostCode(e.ErrorCode())) throw;
+    const bool in_transaction = exec_transaction_;
+    exec_transaction_ = false;
+    const bool list = Host().find(',') != std::string::npos;
+    if (list) {
+      // Skip the broken host and move to the next one.
+      const std::string lost = ConnectedHost();
+      if (!lost.empty()) DenyHost(lost);
+      try {
+        SetConnected(false);
+        SetConnected(true);
+      } catch (...) {
+        if (in_transaction) throw EMySQLTransactionLost(e.what(), e.ErrorCode());
+        throw;
+      }
+    }
+    // The session and with it the transaction's work are gone: never
+    // replayed behind the application's back.
+    if (in_transaction) throw EMySQLTransactionLost(e.what(), e.ErrorCode());
+    const std::string word = LeadingWord(text);
+    if (!list || (word != "select" && word != "show")) throw;
+    ExecOnce(text);
+  }
   CloseOnChildren();
   return true;
+}
+
+void TMySQLServer::ExecOnce(const std::string& Text) {
+  RunOn(connection_, Text);
+  // What the statement did to the session's transaction.
+  size_t end;
+  const std::string word = LeadingWord(Text, 0, end);
+  const std::string next = LeadingWord(Text, end, end);
+  if (word == "begin" || (word == "start" && next == "transaction")) {
+    exec_transaction_ = true;
+  } else if (word == "commit" || (word == "rollback" && next != "to")) {
+    exec_transaction_ = false;
+  }
 }
 
 void TMySQLServer::RunOn(MySQLHandle Handle, const std::string& SQL) {

@@ -20,7 +20,9 @@
 #define ROWSET_COMPONENTS_MYSQLSERVER_H_
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <map>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -42,6 +44,23 @@ enum TMySQLDriverType {
   dtDirect,    // the built-in client (TViVURIzodor)
   dtEmbedded,  // the embedded server library (TMySQLEmbedded)
   dtLibrary    // the external client library (TMySQLLibrary)
+};
+
+// How a host list (Host "a,b:3307,c") is used.
+enum TMySQLHostMode {
+  hmSequential,   // the first host that answers, in list order
+  hmLoadBalance,  // each connect starts at the next host of the list
+  hmReplication   // the first host is the primary (writes), the others replicas (reads)
+};
+
+// Raised when the connection broke while a transaction was open on it: the
+// transaction's work is gone with the session and nothing of it is sent
+// again; the application decides whether to run it anew. SqlState "25S03".
+class EMySQLTransactionLost : public EMySQLError {
+ public:
+  // Message: "Transaction lost: " followed by the connection error's text;
+  // ErrorCode that of the connection error (2013, 2006, ...).
+  explicit EMySQLTransactionLost(const std::string& Reason, int32_t ErrorCode = -1);
 };
 
 // Connection options. The first 15 are client capability flags sent at
@@ -182,7 +201,15 @@ class TMySQLServer : public TCustomConnection {
   // connection, also when it did not change, and stores it only once the
   // selection succeeded: a refused name raises and the old one stays.
   void SetDatabaseName(const std::string& Value);
-  // The server's host name or address, for the next connect.
+  // The server's host name or address, for the next connect. A list of
+  // hosts separated by commas, each optionally with its own port
+  // ("db1,db2:3307,10.0.0.3"), is used as HostMode says: a host whose
+  // connect fails (or a Galera node that is not ready, see below) is
+  // skipped by later connects for DenyTime ms, the next one is tried; when
+  // every host is skipped they are all tried again. With more than one host
+  // each new connection to a server that has wsrep on is checked: a node
+  // whose wsrep_ready is not ON or whose wsrep_local_state is not 4
+  // (Synced) is not used.
   const std::string& Host() const { return host_; }
   // Sets Host; a change disconnects first.
   void SetHost(const std::string& Value);
@@ -190,6 +217,37 @@ class TMySQLServer : public TCustomConnection {
   uint16_t Port() const { return port_; }
   // Sets Port; a change disconnects first.
   void SetPort(uint16_t Value);
+  // How a host list is used (hmSequential).
+  TMySQLHostMode HostMode() const { return host_mode_.load(); }
+  // Sets HostMode; a change disconnects first.
+  void SetHostMode(TMySQLHostMode Value);
+  // Milliseconds a failed host is skipped (30000), counted from its failure
+  // (a change applies to hosts that failed before it too).
+  int32_t DenyTime() const { return deny_time_.load(); }
+  // Sets DenyTime (negative counts as 0: never skipped).
+  void SetDenyTime(int32_t Value) { deny_time_ = Value < 0 ? 0 : Value; }
+  // Causal reads on Galera: each new connection to a wsrep node sets
+  // wsrep_sync_wait = 1, so a read sees every write committed anywhere in
+  // the cluster before it (false).
+  bool CausalReads() const { return causal_reads_.load(); }
+  // Sets CausalReads; a change disconnects first.
+  void SetCausalReads(bool Value);
+  // How often a dataset's ApplyUpdates runs its transaction again after a
+  // retryable failure (EMySQLError::Retryable: a deadlock or certification
+  // failure, a Galera node not ready); 0, the default, never.
+  int32_t TransactionRetries() const { return transaction_retries_.load(); }
+  // Sets TransactionRetries (negative counts as 0).
+  void SetTransactionRetries(int32_t Value) { transaction_retries_ = Value < 0 ? 0 : Value; }
+  // The "host:port" the main connection went to; empty when disconnected.
+  std::string ConnectedHost() const;
+  // The "host:port" a connection of this component went to; empty for an
+  // unknown handle.
+  std::string HostOf(MySQLHandle Handle) const;
+  // Skips "host:port" (as HostOf gives it) for DenyTime ms from now.
+  void DenyHost(const std::string& HostPort);
+  // Whether "host:port" is being skipped now.
+  bool HostDenied(const std::string& HostPort) const;
+
   // The login name, for the next connect.
   const std::string& UserName() const { return user_name_; }
   // Sets UserName; a change disconnects first.
@@ -242,7 +300,11 @@ class TMySQLServer : public TCustomConnection {
   // driver's connect message on failure. Safe to call from worker threads:
   // it opens with one consistent copy of the parameters, taken under a lock
   // while the main thread may be changing them.
-  MySQLHandle AllocConnection();
+  MySQLHandle AllocConnection() { return AllocConnection(false); }
+  // As above; with ReadOnly under hmReplication the connection goes to a
+  // replica (the next in turn that answers), to the primary only when no
+  // replica does. Writes (ReadOnly false) go to the primary only.
+  MySQLHandle AllocConnection(bool ReadOnly);
   // Closes Handle when it is a connection of its own (not the main one) and
   // clears the variable; the main handle, or any handle while the component
   // is disconnected, is only cleared. Then, with soCloseOnChildren, the
@@ -250,6 +312,11 @@ class TMySQLServer : public TCustomConnection {
   // worker thread it only closes the handle (the component and its datasets
   // are closed on the main thread only).
   void FreeConnection(MySQLHandle& Handle);
+  // Closes a connection of AllocConnection through the driver, without the
+  // close-on-children check of FreeConnection (for owners of connections
+  // that are not datasets, such as a connection pool); the main handle is
+  // only cleared. Clears the variable.
+  void ForgetConnection(MySQLHandle& Handle);
   // True when every named dataset and every registered dataset is inactive;
   // a dataset that is opening counts as open (it holds the handle it is
   // about to send on).
@@ -309,6 +376,14 @@ class TMySQLServer : public TCustomConnection {
   // Runs one statement (any result is read and released); false when there
   // is no connection. Before 3.22 servers a trailing ";" is removed. A server
   // error anywhere in the result (also after some rows) is raised.
+  // When the main connection is found lost (2006, 2013) its host is skipped
+  // (DenyHost) and the component reconnects to the next host. Inside a
+  // transaction begun by a statement sent here ("start transaction",
+  // "begin", up to "commit" or "rollback") EMySQLTransactionLost is raised
+  // and nothing is sent again. Outside one, a statement that only reads
+  // ("select", "show") is run again on the new connection; any other is
+  // not (it may have been carried out before the connection broke) and the
+  // connection error is raised after the reconnect.
   bool ExecSQL(const std::string& SQL);
   // Splits the script into statements (comments dropped, quoted ";" kept)
   // and runs them in order; false for a script without statements or
@@ -395,6 +470,26 @@ class TMySQLServer : public TCustomConnection {
   std::string database_name_;
   std::string host_ = "localhost";
   uint16_t port_ = 3306;
+  std::atomic<TMySQLHostMode> host_mode_{hmSequential};
+  std::atomic<int32_t> deny_time_{30000};
+  std::atomic<bool> causal_reads_{false};
+  std::atomic<int32_t> transaction_retries_{0};
+  // The rotation of hmLoadBalance and of replica reads, shared by every
+  // component of the process so that their connects spread too.
+  static inline std::atomic<uint32_t> next_host_{0};
+  // Skipped hosts ("host:port") with the time they failed, and
+  // the host of each open connection; under hosts_lock_.
+  mutable std::mutex hosts_lock_;
+  std::map<std::string, std::chrono::steady_clock::time_point> denied_;
+  std::map<MySQLHandle, std::string> handle_hosts_;
+  // A transaction begun by ExecSQL is open on the main connection.
+  bool exec_transaction_ = false;
+  // Opens one connection to host:port and checks a Galera node's state.
+  MySQLHandle OpenOn(const std::string& Host, uint16_t Port, const std::string& User,
+                     const std::string& Password, TMySQLServerOptions Options,
+                     const std::string& Database, bool CheckNode);
+  // Runs ExecSQL's statement once, on the main connection.
+  void ExecOnce(const std::string& Text);
   std::string user_name_ = "root";
   std::string password_;
   TMySQLServerOptions options_{coInteractive};
@@ -412,7 +507,7 @@ class TMySQLServer : public TCustomConnection {
   // Guards the connect parameters (host, port, user, password, database,
   // options): the main thread writes them, AllocConnection on any thread
   // copies them.
-  std::mutex params_lock_;
+  mutable std::mutex params_lock_;
   template <typename T, typename V>
   void SetParam(T& Field, V&& Value) {
     std::lock_guard<std::mutex> lock(params_lock_);

@@ -252,6 +252,7 @@ TMySQLEntryPoints TMySQLBase::StubTable() {
   ROWSET_STUB(mysql_character_set_name);
   ROWSET_STUB(mysql_more_results);
   ROWSET_STUB(mysql_next_result);
+  t.mysql_reset_connection = nullptr;
 #undef ROWSET_STUB
   return t;
 }
@@ -920,6 +921,16 @@ std::string TMySQLBase::CharacterSetName() {
   HandleUse use(*this, handle);
   const char* name = api_.mysql_character_set_name(handle);
   return name == nullptr ? std::string() : std::string(name);
+}
+
+void TMySQLBase::ResetConnection(MySQLHandle handle) {
+  if (handle == nullptr) return;
+  CheckLoaded();
+  HandleUse use(*this, handle);
+  if (api_.mysql_reset_connection == nullptr)
+    MySQLError(this, nullptr, -1, "Resetting a connection is not supported by this client", -1, -1);
+  DropPendingResults(handle);
+  Check(handle, api_.mysql_reset_connection(handle));
 }
 
 bool TMySQLBase::Refresh(MySQLHandle handle, int32_t options) {

@@ -128,8 +128,16 @@ class EMySQLError : public EDatabaseError {
   // The five-character SQLSTATE; empty when the back end gave none (the
   // built-in client speaks the protocol from before SQL states).
   const std::string& SqlState() const { return sql_state_; }
-  // Records the back end's error number, text and SQLSTATE (the three
-  // getters above).
+  // Whether running the whole transaction again may succeed: a deadlock or
+  // a Galera certification failure (1213, also at COMMIT) and a cluster
+  // node that is not ready (1047 "WSREP has not yet prepared node for
+  // application use"). The transaction was rolled back by the server.
+  bool Retryable() const {
+    const int64_t code = server_code_ != 0 ? server_code_ : error_code_;
+    return code == 1213 || code == 1047;
+  }
+  // Records the back end's error number, text and SQLSTATE
+  // (ServerErrorCode, ServerMessage, SqlState).
   void SetServerError(uint32_t code, const std::string& message, const std::string& sql_state) {
     server_code_ = code;
     server_message_ = message;
@@ -290,6 +298,17 @@ class TMySQLBase : public TPersistent {
   // Flushes the server caches named by options (mysql_refresh); raises on
   // failure; false for a nil handle.
   virtual bool Refresh(MySQLHandle handle, int32_t options);
+
+  // Resets the connection's session: session variables, user variables,
+  // temporary tables, locks and an open transaction (rolled back) go, the
+  // login and the connection stay. The library and embedded back ends send
+  // mysql_reset_connection; the built-in client logs in again with the same
+  // account and database (a change of user to itself), which the server
+  // answers with a fresh session too. The character set returns to the
+  // server's default: set it again where it matters. Raises on failure (the
+  // connection is then best closed) and where the back end has no way to
+  // reset; nothing for a nil handle.
+  virtual void ResetConnection(MySQLHandle handle);
 
   // Multiple results. A statement may answer with several results (a CALL
   // of a procedure that returns result sets answers with each of them and a

@@ -64,6 +64,10 @@ struct TMySQLEntryPoints {
   char (*mysql_more_results)(void* mysql);
   // Moves to the next result: 0, -1 for none, above 0 on failure (above).
   int (*mysql_next_result)(void* mysql);
+  // Resets the session (variables, temporary tables, locks, an open
+  // transaction) and keeps the login; 0 on success. nullptr where the back
+  // end has no such call.
+  int (*mysql_reset_connection)(void* mysql);
 };
 
 // The table of the built-in wire client: its flat functions behind small

@@ -190,6 +190,9 @@ void TMySQLLibrary::Bind() {
     BindProc(api_.mysql_more_results, library_, "mysql_more_results");
     BindProc(api_.mysql_next_result, library_, "mysql_next_result");
   }
+  // Optional: older libraries cannot reset a session.
+  api_.mysql_reset_connection =
+      reinterpret_cast<int (*)(void*)>(library_.Symbol("mysql_reset_connection"));
   connector_c_ = library_.Symbol("mariadb_get_infov") != nullptr;
   // Optional: a library without it reports no SQL states.
   mysql_sqlstate_ = reinterpret_cast<const char* (*)(void*)>(library_.Symbol("mysql_sqlstate"));

@@ -79,6 +79,13 @@ TMySQLEntryPoints ViVURIzodorEntryPoints() {
   // The built-in client does not ask for multiple results.
   t.mysql_more_results = [](void*) -> char { return 0; };
   t.mysql_next_result = [](void*) { return -1; };
+  // A new login with the same account and database: the server starts a
+  // fresh session (variables, temporary tables, locks and any open
+  // transaction go), as a reset would.
+  t.mysql_reset_connection = [](void* h) {
+    TViVURIzodorClient* s = Session(h);
+    return s->change_user(s->user, s->passwd, s->db) ? 0 : 1;
+  };
   return t;
 }
 

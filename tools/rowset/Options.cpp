@@ -26,7 +26,14 @@ std::string HelpText() {
       "  --driver KIND        direct (built-in client), library (libmariadb.so.3)\n"
       "                       or embedded (libmariadbd.so.19, the default when no\n"
       "                       --host, --port, --socket or --user is given)\n"
-      "  -h, --host NAME      server host (default 127.0.0.1)\n"
+      "  -h, --host NAME      server host (default 127.0.0.1), or a list of hosts\n"
+      "                       \"db1,db2:3307,db3\" used as --mode says; a host that\n"
+      "                       fails is skipped for 30 s and the next one is taken\n"
+      "  --mode KIND          for a host list: sequential (the first that answers,\n"
+      "                       the default), loadbalance (connects spread over the\n"
+      "                       hosts) or replication (the first host is the primary;\n"
+      "                       SELECT and SHOW outside a transaction run on a\n"
+      "                       replica, in a session of their own)\n"
       "  -P, --port NUMBER    TCP port (default 3306)\n"
       "  -S, --socket PATH    Unix socket of a local server (library driver)\n"
       "  -u, --user NAME      user name (default root)\n"
@@ -109,7 +116,7 @@ void HidePasswordArguments(int argc, char** argv) {
       continue;
     }
     // Options whose value is the next word: that word is not an option.
-    static const char* const kTakesNext[] = {"--driver", "--host", "-h", "--port", "-P", "--socket", "-S",
+    static const char* const kTakesNext[] = {"--driver", "--host", "-h", "--mode", "--port", "-P", "--socket", "-S",
                                              "--user", "-u", "--database", "-D", "--datadir",
                                              "--execute", "-e", "--format"};
     bool next = false;
@@ -187,6 +194,10 @@ std::string ParseOptions(int argc, char** argv, Options& Out) {
     } else if (name == "--host" || name == "-h") {
       error = take(Out.host);
       if (error.empty() && Out.host.empty()) error = "option " + name + " needs a host name";
+    } else if (name == "--mode") {
+      if ((error = take(Out.mode)).empty() && Out.mode != "sequential" && Out.mode != "loadbalance" &&
+          Out.mode != "replication")
+        error = "unknown mode '" + Out.mode + "' (sequential, loadbalance or replication)";
     } else if (name == "--port" || name == "-P") {
       if ((error = take(text)).empty() && !ParsePort(text, Out.port))
         error = "bad port '" + text + "' (a number from 1 to 65535)";

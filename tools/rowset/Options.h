@@ -28,6 +28,7 @@ struct Options {
   Driver driver = Driver::kDefault;
   std::string host, user, socket, database, datadir;
   uint16_t port = 0;  // 0: not given
+  std::string mode;   // --mode: sequential, loadbalance or replication; empty: not given
   bool compress = false;
   bool prompt_password = false;  // --password: ask through the login dialog
   std::string password;          // -pTEXT / --password=TEXT

@@ -130,6 +130,36 @@ bool LostConnection(int32_t Code) {
 Runner::Runner(TMySQLServer& Server, Printer& Out, FILE* Err, bool Force)
     : server_(Server), out_(Out), err_(Err), force_(Force), database_(Server.DatabaseName()) {}
 
+Runner::~Runner() {
+  try {
+    if (read_ != nullptr) server_.FreeConnection(read_);
+  } catch (...) {
+  }
+}
+
+MySQLHandle Runner::ConnectionFor(const std::string& Sql) {
+  if (server_.HostMode() != hmReplication || server_.Host().find(',') == std::string::npos ||
+      in_transaction_ || autocommit_off_)
+    return server_.Connection();
+  const std::vector<std::string> w = FirstWords(Sql, 1);
+  if (w.empty() || (w[0] != "select" && w[0] != "show")) return server_.Connection();
+  if (read_ == nullptr) {
+    read_ = server_.AllocConnection(true);
+    TMySQLBase* d = server_.GetDriver();
+    try {
+      if (server_.ServerVer() >= 50503) {
+        MySQLResultHandle r = d->OpenQuery(read_, "set names utf8mb4");
+        d->CloseQuery(r);
+      }
+      if (!database_.empty()) d->SelectDatabase(read_, database_);
+    } catch (...) {
+      server_.FreeConnection(read_);
+      throw;
+    }
+  }
+  return read_;
+}
+
 ResultTable Runner::TableOf(const TMySQLDatasetBase& Ds) {
   ResultTable t;
   const TFieldInfoList& infos = Ds.FieldInfos();
@@ -221,7 +251,9 @@ void Runner::Print(MySQLResultHandle& Result) {
 void Runner::Run(const std::string& Sql) {
   TMySQLBase* d = server_.GetDriver();
   if (!server_.Connected()) server_.Connect();
-  MySQLHandle h = server_.Connection();
+  last_on_read_ = false;
+  MySQLHandle h = ConnectionFor(Sql);
+  last_on_read_ = h != nullptr && h == read_;
   MySQLResultHandle result = d->OpenQuery(h, Sql);
   for (;;) {
     {
@@ -259,6 +291,8 @@ void Runner::Track(std::string_view Sql) {
       break;
     }
   } else if (a == "use") {
+    // A replica connection follows on its next use.
+    if (read_ != nullptr) server_.FreeConnection(read_);
     // The server knows best what the name it was given means.
     TMySQLBase* d = server_.GetDriver();
     MySQLHandle h = server_.Connection();
@@ -275,6 +309,19 @@ void Runner::Track(std::string_view Sql) {
 
 bool Runner::Recover(const EMySQLError& E) {
   if (!LostConnection(E.ErrorCode())) return false;
+  if (last_on_read_ && read_ != nullptr) {
+    // The replica went: skip it; the next read takes another one (or the
+    // primary). The main session is untouched.
+    const std::string lost = server_.HostOf(read_);
+    if (!lost.empty()) server_.DenyHost(lost);
+    try {
+      server_.FreeConnection(read_);
+    } catch (...) {
+    }
+    read_ = nullptr;
+    std::fprintf(err_, "rowset: the connection to replica %s was lost\n", lost.c_str());
+    return true;  // a read: safe to run again
+  }
   if (in_transaction_ || autocommit_off_) {
     if (!lost_in_transaction_)
       std::fprintf(err_,
@@ -285,6 +332,13 @@ bool Runner::Recover(const EMySQLError& E) {
   }
   try {
     try {
+      // On a host list the lost host is skipped, so the new connection goes
+      // to the next one.
+      if (server_.Host().find(',') != std::string::npos) {
+        const std::string lost = server_.ConnectedHost();
+        if (!lost.empty()) server_.DenyHost(lost);
+      }
+      if (read_ != nullptr) server_.FreeConnection(read_);
       server_.Disconnect();
     } catch (...) {
       // the old connection is gone either way

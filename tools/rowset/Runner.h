@@ -28,6 +28,13 @@
 // procedure (its login cannot ask for them); such a CALL fails with a
 // message that says so.
 //
+// With a host list in replication mode (TMySQLServer::HostMode), a SELECT or
+// SHOW outside a transaction runs on a connection to a replica of its own
+// (opened on first use, with the session's database): it does not see the
+// main session's variables or temporary tables, and may lag behind the
+// primary. A connection lost on a host list makes the host skipped, so the
+// new connection goes to the next host.
+//
 // Flow: construct over a connected TMySQLServer, call Statement / Script /
 // Stream, read Failures() for the exit code. Not thread-safe.
 #ifndef ROWSET_TOOLS_ROWSET_RUNNER_H_
@@ -49,6 +56,10 @@ namespace rowset::cli {
 class Runner {
  public:
   Runner(TMySQLServer& Server, Printer& Out, FILE* Err, bool Force);
+  // Closes the replica connection, if one was opened.
+  ~Runner();
+  Runner(const Runner&) = delete;
+  Runner& operator=(const Runner&) = delete;
 
   // Runs one statement; false when it failed (the message is printed).
   // Where follows "ERROR n (state)" in the message (" at line 3"; "" for
@@ -113,6 +124,12 @@ class Runner {
   bool autocommit_off_ = false;
   bool lost_in_transaction_ = false;  // said so once
   std::string database_;  // the current database, as far as known
+  // The connection reads go to in replication mode; nullptr until needed.
+  MySQLHandle read_ = nullptr;
+  bool last_on_read_ = false;  // the last statement ran on read_
+  // The connection Sql runs on: the replica connection for a read outside a
+  // transaction in replication mode, else the main one.
+  MySQLHandle ConnectionFor(const std::string& Sql);
 };
 
 }  // namespace rowset::cli

@@ -165,6 +165,8 @@ void ConfigureRemote(TMySQLServer& Server, const Options& Opts, Driver Kind) {
     Server.SetHost(Opts.host.empty() ? "127.0.0.1" : Opts.host);
   }
   Server.SetPort(Opts.port != 0 ? Opts.port : 3306);
+  if (Opts.mode == "loadbalance") Server.SetHostMode(hmLoadBalance);
+  else if (Opts.mode == "replication") Server.SetHostMode(hmReplication);
   Server.SetUserName(Opts.user.empty() ? "root" : Opts.user);
   if (Opts.has_password) Server.SetPassword(Opts.password);
   else if (const char* pwd = std::getenv("MYSQL_PWD")) Server.SetPassword(pwd);
