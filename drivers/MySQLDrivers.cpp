@@ -2,6 +2,9 @@
 
 #include <charconv>
 #include <cstring>
+#include <iterator>
+#include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "drivers/DriverText.h"
@@ -883,11 +886,18 @@ std::string TMySQLBase::FormatIdentifier(const std::string& s) {
 }
 
 bool TMySQLBase::IsReservedWord(const std::string& s) const {
-  std::string probe = "," + s + ",";
+  std::string probe = s;
   for (char& c : probe) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   }
-  return reserved_words_.find(probe) != std::string::npos;
+  if (probe.find(',') == std::string::npos) {
+    // Every name a generated statement holds comes here: a hash lookup.
+    static const std::unordered_set<std::string_view> kSet(std::begin(kReservedWords),
+                                                           std::end(kReservedWords));
+    return kSet.count(probe) != 0;
+  }
+  // A text with commas matches where it is a run of the list's words.
+  return reserved_words_.find("," + probe + ",") != std::string::npos;
 }
 
 std::string TMySQLBase::LastInsertID(MySQLHandle handle) {
