@@ -809,6 +809,26 @@ MySQLRow TMySQLBase::RetrieveRow(MySQLResultHandle result) {
   return nullptr;
 }
 
+MySQLRow TMySQLBase::RetrieveRowWithLengths(MySQLResultHandle result, MySQLLengths& lengths) {
+  lengths = nullptr;
+  if (result == nullptr) return nullptr;
+  CheckLoaded();
+  MySQLHandle handle = nullptr;
+  {
+    ResultUse use(*this, result);
+    MySQLRow row = api_.mysql_fetch_row(result);
+    if (row != nullptr) {
+      lengths = api_.mysql_fetch_lengths(result);
+      return row;
+    }
+    handle = ResultConnection(result);
+  }
+  // As in RetrieveRow: a nil row after an error is no end of the rows.
+  if (handle != nullptr && KnowsHandle(handle) && ErrorNo(handle) != 0)
+    MySQLError(this, handle, -1, "", -1, -1);
+  return nullptr;
+}
+
 MySQLLengths TMySQLBase::RetrieveRowFieldLenghts(MySQLResultHandle result) {
   if (result == nullptr) return nullptr;
   CheckLoaded();

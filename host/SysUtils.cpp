@@ -495,12 +495,24 @@ TDateTime StrToDateTime(const std::string& S) { return StrToDateTime(S, *Current
 namespace {
 
 // Appends V (non-negative here) in decimal, at least Width digits.
-void AppendNum(std::string& out, int v, int width) {
-  char buf[16];
-  auto res = std::to_chars(buf, buf + sizeof buf, v);
-  int len = static_cast<int>(res.ptr - buf);
+template <typename Out>
+void AppendNum(Out& out, int v, int width) {
+  char buf[24];
+  char* end = buf + sizeof buf;
+  char* p = end;
+  if (v >= 0) {
+    unsigned u = static_cast<unsigned>(v);
+    do {
+      *--p = static_cast<char>('0' + u % 10);
+      u /= 10;
+    } while (u != 0);
+  } else {
+    p = buf + 8;
+    end = std::to_chars(p, buf + sizeof buf, v).ptr;
+  }
+  const int len = static_cast<int>(end - p);
   if (len < width) out.append(static_cast<size_t>(width - len), '0');
-  out.append(buf, res.ptr);
+  out.append(p, static_cast<size_t>(end - p));
 }
 
 // Whether F holds Word at Pos, in any letter case (Word is lower case).
@@ -706,13 +718,53 @@ void Compile(FormatProgram& prog, const std::string& f, const TFormatSettings& F
   }
 }
 
+// Collects a formatted text in a buffer on the stack, so that each step
+// costs a copy of a few bytes; the whole goes to the string at the end.
+class TextOut {
+ public:
+  explicit TextOut(std::string& Text) : text_(Text) {}
+  TextOut(const TextOut&) = delete;
+  TextOut& operator=(const TextOut&) = delete;
+  void append(const char* p, size_t n) {
+    if (n > sizeof buf_ - len_) {
+      Flush();
+      if (n > sizeof buf_) {
+        text_.append(p, n);
+        return;
+      }
+    }
+    std::memcpy(buf_ + len_, p, n);
+    len_ += n;
+  }
+  void append(size_t n, char c) {
+    for (size_t k = 0; k < n; ++k) append(&c, 1);
+  }
+  TextOut& operator+=(const std::string& t) {
+    append(t.data(), t.size());
+    return *this;
+  }
+  TextOut& operator+=(const char* t) {
+    append(t, std::strlen(t));
+    return *this;
+  }
+  void Flush() {
+    text_.append(buf_, len_);
+    len_ = 0;
+  }
+
+ private:
+  std::string& text_;
+  char buf_[96];
+  size_t len_ = 0;
+};
+
 // Two digits of V (0 to 99) without a conversion call: the common case.
-void AppendNum2(std::string& out, int v) {
+void AppendNum2(TextOut& out, int v) {
   char two[2] = {static_cast<char>('0' + v / 10), static_cast<char>('0' + v % 10)};
   out.append(two, 2);
 }
 
-void Run(std::string& out, const FormatProgram& prog, TDateTime dt, const DateTimeParts& parts) {
+void Run(TextOut& out, const FormatProgram& prog, TDateTime dt, const DateTimeParts& parts) {
   const bool has_time = parts.hour || parts.min || parts.sec || parts.msec;
   for (size_t i = 0; i < prog.size(); ++i) {
     const FormatStep& s = prog[i];
@@ -785,13 +837,14 @@ void Run(std::string& out, const FormatProgram& prog, TDateTime dt, const DateTi
 }
 
 std::string FormatWith(const FormatProgram& prog, TDateTime DateTime) {
-  std::string out;
-  out.reserve(32);
+  std::string text;
   DateTimeParts parts;
   DecodeDate(DateTime, parts.year, parts.month, parts.day);
   DecodeTime(DateTime, parts.hour, parts.min, parts.sec, parts.msec);
+  TextOut out(text);
   Run(out, prog, DateTime, parts);
-  return out;
+  out.Flush();
+  return text;
 }
 
 // The calling thread's last few formats, compiled against the locale
