@@ -510,8 +510,9 @@ void TMySQLDatasetBase::GetNextRow() {
   }
   TMySQLBase* driver = server_->GetDriver();
   MySQLRow row = nullptr;
+  MySQLLengths lengths = nullptr;
   try {
-    row = driver->RetrieveRow(result_handle_);
+    row = driver->RetrieveRowWithLengths(result_handle_, lengths);
   } catch (...) {
     // The driver raised the server's error: the result is over, the rows read
     // so far stay.
@@ -520,7 +521,6 @@ void TMySQLDatasetBase::GetNextRow() {
   }
   all_fetched_ = row == nullptr;
   if (row != nullptr) {
-    MySQLLengths lengths = driver->RetrieveRowFieldLenghts(result_handle_);
     int columns = field_infos_.Count();
     int64_t bookmark = FetchedCount();
     // A unidirectional result frees each row on its own as the next arrives.

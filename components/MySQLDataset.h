@@ -1010,6 +1010,7 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
 
   // --- host hooks
   bool GetFieldData(TField* Field, void* Buffer) override;
+  bool GetHeldFieldText(TField* Field, std::string_view& Text, bool& IsNull) override;
   void SetFieldData(TField* Field, const void* Buffer) override;
   // Whether Bookmark is 8 bytes naming a row read so far of an open dataset
   // that has records.
@@ -1395,6 +1396,29 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   std::vector<TRowCheck>* apply_checks_ = nullptr;
   // Counts the statements really sent (not held back or suppressed).
   uint64_t sent_count_ = 0;
+  // Statement templates read once: every Post expands the same templates,
+  // so the last few are kept with what reading them gave (the tokens of an
+  // expansion, the macro names, the statements of a batch) and the markers
+  // they were read with. Shared pointers, so that an entry replaced during
+  // a nested expansion stays alive for the one using it.
+  struct TTemplateToken {
+    uint8_t Kind;  // a TTokenKind
+    bool BlankAfter;
+    std::string Text;
+  };
+  struct TReadTemplate {
+    std::string Text, Start, End;
+    bool BackslashEscapes = true;
+    std::shared_ptr<const std::vector<TTemplateToken>> Tokens;
+    std::shared_ptr<const std::vector<std::string>> MacroNames;
+    std::shared_ptr<const std::vector<std::string>> Statements;
+  };
+  // The entry for Text read with Start/End and the session's backslash
+  // rule; nullptr for a text too long to keep.
+  TReadTemplate* ReadTemplate(const std::string& Text, const std::string& Start,
+                              const std::string& End);
+  std::vector<TReadTemplate> read_templates_;
+  size_t next_read_template_ = 0;
   std::string field_name_;
   std::string table_name_;
   std::string macro_start_;

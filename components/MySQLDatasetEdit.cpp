@@ -223,10 +223,19 @@ void TMySQLDatasetBase::RaiseRecordChanged(const TRowCheck& Check) {
 
 bool TMySQLDatasetBase::ExecSQLBatch(const TStrings* Lines, bool Expand, bool Cache, bool /*Flag*/,
                                      const std::string& DatabaseArg, const std::string& TableArg) {
-  const std::vector<std::string> statements = SplitScript(Lines->Text(), nullptr, BackslashEscapes());
+  // The change templates are split once (the split does not depend on the
+  // macro markers: the entry is the text's alone).
+  const std::string text = Lines->Text();
+  TReadTemplate* read = ReadTemplate(text, std::string(), std::string());
+  std::shared_ptr<const std::vector<std::string>> statements = read ? read->Statements : nullptr;
+  if (!statements) {
+    statements =
+        std::make_shared<const std::vector<std::string>>(SplitScript(text, nullptr, BackslashEscapes()));
+    if (read != nullptr) read->Statements = statements;
+  }
   bool ok = true;
-  for (size_t i = 0; i < statements.size() && ok; ++i) {
-    ok = ExecSQL(statements[i], Expand, Cache, DatabaseArg, TableArg);
+  for (size_t i = 0; i < statements->size() && ok; ++i) {
+    ok = ExecSQL((*statements)[i], Expand, Cache, DatabaseArg, TableArg);
   }
   return ok;
 }

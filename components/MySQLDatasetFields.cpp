@@ -848,6 +848,21 @@ bool TMySQLDatasetBase::GetFieldData(TField* Field, void* Buffer) {
   return true;
 }
 
+bool TMySQLDatasetBase::GetHeldFieldText(TField* Field, std::string_view& Text, bool& IsNull) {
+  // The cases GetFieldData converts from the text alone; calculated, blob
+  // and BIT fields go through it.
+  TRecInfo* rec = nullptr;
+  if (Field == nullptr || Field->FieldNo() < 1 || Field->IsBlob() || !GetActiveRecBuf(rec)) return false;
+  int column = ColumnOf(Field);
+  if (column < 0) return false;
+  if (field_infos_[column]->ColumnType == kBit && Field->DataType() == ftLargeint) return false;
+  std::optional<std::string_view> value = rec->Data.Get(column);
+  std::string_view trimmed = value ? TrimBlanks(*value) : std::string_view();
+  IsNull = trimmed.empty();
+  if (!IsNull) Text = Field->DataType() == ftString ? *value : trimmed;
+  return true;
+}
+
 bool TMySQLDatasetBase::GetRawFieldData(TField* Field, void* Buffer) {
   if (Field != nullptr && Buffer != nullptr && Field->FieldNo() >= 1 && !Field->IsBlob() &&
       dynamic_cast<TStringField*>(Field) != nullptr) {

@@ -171,8 +171,12 @@ std::string_view TRowValues::Value(int Index) const {
 }
 
 std::optional<std::string_view> TRowValues::Get(int Index) const {
-  if (IsNull(Index)) return std::nullopt;
-  return Value(Index);
+  if (block_ == nullptr || Index < 0 || static_cast<uint32_t>(Index) >= header()->count ||
+      BitSet(nulls(), static_cast<uint32_t>(Index)))
+    return std::nullopt;
+  const uint32_t* e = ends();
+  uint32_t start = Index == 0 ? 0 : e[Index - 1];
+  return std::string_view(data() + start, e[Index] - start);
 }
 
 void TRowValues::Set(int Index, std::optional<std::string_view> NewValue) {

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdio>
 #include <initializer_list>
+#include <memory>
 
 #include <zlib.h>
 
@@ -23,9 +24,8 @@ namespace {
 constexpr const char* kExpandOperators = "+,-,*,/,=,||,&&,&,<>,<<,>>,>,|,<,~,!,%";
 constexpr const char* kCollectOperators = "+,-,*,/,=,||,&&,&,<>,<<,|,>>,>,<,~,!,%";
 
-void ConfigureParser(TBasicParser& Parser, const std::string& Start, const std::string& End,
-                     const char* Operators, bool BackslashEscapes = true) {
-  Parser.BackslashEscapes = BackslashEscapes;
+void FillMarkers(TBasicParser& Parser, const std::string& Start, const std::string& End,
+                 const char* Operators) {
   Parser.Operators.SetCommaText(Operators);
   Parser.HexPrefix = "0x";
   Parser.LineComments.Add("-- ");
@@ -34,6 +34,39 @@ void ConfigureParser(TBasicParser& Parser, const std::string& Start, const std::
   Parser.CommentEnds.Add("*/");
   Parser.MacroStarts.Add(Start);
   Parser.MacroEnds.Add(End);
+}
+
+// Sets the markers up. Each posted record expands its statement templates
+// with the same markers, so the calling thread keeps them prepared for its
+// last few delimiter pairs.
+void ConfigureParser(TBasicParser& Parser, const std::string& Start, const std::string& End,
+                     const char* Operators, bool BackslashEscapes = true) {
+  struct Configured {
+    std::string start, end;
+    const char* operators = nullptr;
+    std::unique_ptr<TBasicParser> parser;
+  };
+  thread_local Configured kept[4];
+  thread_local unsigned next = 0;
+  Configured* found = nullptr;
+  for (Configured& c : kept) {
+    if (c.parser && c.operators == Operators && c.start == Start && c.end == End) {
+      found = &c;
+      break;
+    }
+  }
+  if (found == nullptr) {
+    auto parser = std::make_unique<TBasicParser>();
+    FillMarkers(*parser, Start, End, Operators);
+    parser->NextToken(false);  // prepares the markers
+    found = &kept[next++ % 4];
+    found->start = Start;
+    found->end = End;
+    found->operators = Operators;
+    found->parser = std::move(parser);
+  }
+  Parser.UseMarkersOf(*found->parser);
+  Parser.BackslashEscapes = BackslashEscapes;
 }
 
 std::string MacroName(const std::string& Token, const std::string& Start, const std::string& End) {
@@ -342,16 +375,53 @@ void TMySQLDatasetBase::ParseAllSQL() {
   }
 }
 
+TMySQLDatasetBase::TReadTemplate* TMySQLDatasetBase::ReadTemplate(const std::string& Text,
+                                                                  const std::string& Start,
+                                                                  const std::string& End) {
+  // Templates are short; a long text (a statement with its values in it)
+  // is read each time rather than kept.
+  constexpr size_t kLongest = 64 * 1024;
+  constexpr size_t kKept = 8;
+  if (Text.size() > kLongest) return nullptr;
+  const bool backslash = BackslashEscapes();
+  for (TReadTemplate& t : read_templates_) {
+    if (t.BackslashEscapes == backslash && t.Text == Text && t.Start == Start && t.End == End)
+      return &t;
+  }
+  TReadTemplate fresh;
+  fresh.Text = Text;
+  fresh.Start = Start;
+  fresh.End = End;
+  fresh.BackslashEscapes = backslash;
+  if (read_templates_.size() < kKept) {
+    read_templates_.reserve(kKept);
+    read_templates_.push_back(std::move(fresh));
+    return &read_templates_.back();
+  }
+  TReadTemplate& slot = read_templates_[next_read_template_++ % kKept];
+  slot = std::move(fresh);
+  return &slot;
+}
+
 void TMySQLDatasetBase::ParseMacros(const std::string& Text, const std::string& StartDelimiter,
                                     const std::string& EndDelimiter, bool Add) {
   if (!Add || Text.empty()) return;
-  TBasicParser parser(Text);
-  ConfigureParser(parser, StartDelimiter, EndDelimiter, kCollectOperators, BackslashEscapes());
-  while (parser.NextToken(false) != tkEnd) {
-    if (parser.Token.Kind != tkMacro) continue;
-    std::string name = MacroName(parser.TokenString(), StartDelimiter, EndDelimiter);
-    if (name.empty() || macros_->FindParam(name) != nullptr) continue;
-    macros_->Add()->SetName(name);
+  TReadTemplate* read = ReadTemplate(Text, StartDelimiter, EndDelimiter);
+  std::shared_ptr<const std::vector<std::string>> names = read ? read->MacroNames : nullptr;
+  if (!names) {
+    auto found = std::make_shared<std::vector<std::string>>();
+    TBasicParser parser(Text);
+    ConfigureParser(parser, StartDelimiter, EndDelimiter, kCollectOperators, BackslashEscapes());
+    while (parser.NextToken(false) != tkEnd) {
+      if (parser.Token.Kind != tkMacro) continue;
+      std::string name = MacroName(parser.TokenString(), StartDelimiter, EndDelimiter);
+      if (!name.empty()) found->push_back(std::move(name));
+    }
+    names = found;
+    if (read != nullptr) read->MacroNames = names;
+  }
+  for (const std::string& name : *names) {
+    if (macros_->FindParam(name) == nullptr) macros_->Add()->SetName(name);
   }
 }
 
@@ -386,8 +456,22 @@ void TMySQLDatasetBase::SetMacroString(const std::string& Value) {
 std::string TMySQLDatasetBase::SQLPopulate(const std::string& Text, bool FirstPass, bool NoFilter,
                                            const std::string& DatabaseArg,
                                            const std::string& TableArg) {
-  TBasicParser parser(Text);
-  ConfigureParser(parser, macro_start_, macro_end_, kExpandOperators, BackslashEscapes());
+  // The template's tokens: read once for a template (the first pass),
+  // each time for a text with values in it.
+  TReadTemplate* read = FirstPass ? ReadTemplate(Text, macro_start_, macro_end_) : nullptr;
+  std::shared_ptr<const std::vector<TTemplateToken>> tokens = read ? read->Tokens : nullptr;
+  if (!tokens) {
+    auto found = std::make_shared<std::vector<TTemplateToken>>();
+    TBasicParser parser(Text);
+    ConfigureParser(parser, macro_start_, macro_end_, kExpandOperators, BackslashEscapes());
+    for (;;) {
+      TTokenKind kind = parser.NextToken(false);
+      found->push_back(TTemplateToken{kind, kind != tkEnd && parser.BlankAfterToken(), parser.TokenString()});
+      if (kind == tkEnd) break;
+    }
+    tokens = found;
+    if (read != nullptr) read->Tokens = tokens;
+  }
   std::string out;
   out.reserve(Text.size() + 32);
   bool counted = false;    // the first word was seen
@@ -397,8 +481,9 @@ std::string TMySQLDatasetBase::SQLPopulate(const std::string& Text, bool FirstPa
   int depth = 0;           // parentheses open at the current token
   std::string condition;   // master and filter condition, unexpanded
   std::string expanded;    // the same with its macros expanded, on first use
+  const TTemplateToken* at = nullptr;
   auto blank = [&] {
-    if (parser.BlankAfterToken()) out += ' ';
+    if (at->BlankAfter) out += ' ';
   };
   auto expanded_condition = [&]() -> const std::string& {
     if (expanded.empty()) expanded = SQLPopulate(condition, false, true, "", "");
@@ -415,9 +500,10 @@ std::string TMySQLDatasetBase::SQLPopulate(const std::string& Text, bool FirstPa
     wrapped = false;
   };
 
-  for (;;) {
-    TTokenKind kind = parser.NextToken(false);
-    const std::string& token = parser.TokenString();
+  for (const TTemplateToken& t : *tokens) {
+    at = &t;
+    const TTokenKind kind = static_cast<TTokenKind>(t.Kind);
+    const std::string& token = t.Text;
     if ((kind == tkSymbol || kind == tkEnd) && !counted) {
       counted = true;
       is_select = kind == tkSymbol && UpperTrim(token) == "SELECT";

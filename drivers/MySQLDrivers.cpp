@@ -2,6 +2,9 @@
 
 #include <charconv>
 #include <cstring>
+#include <iterator>
+#include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "drivers/DriverText.h"
@@ -807,6 +810,26 @@ MySQLRow TMySQLBase::RetrieveRow(MySQLResultHandle result) {
   return nullptr;
 }
 
+MySQLRow TMySQLBase::RetrieveRowWithLengths(MySQLResultHandle result, MySQLLengths& lengths) {
+  lengths = nullptr;
+  if (result == nullptr) return nullptr;
+  CheckLoaded();
+  MySQLHandle handle = nullptr;
+  {
+    ResultUse use(*this, result);
+    MySQLRow row = api_.mysql_fetch_row(result);
+    if (row != nullptr) {
+      lengths = api_.mysql_fetch_lengths(result);
+      return row;
+    }
+    handle = ResultConnection(result);
+  }
+  // As in RetrieveRow: a nil row after an error is no end of the rows.
+  if (handle != nullptr && KnowsHandle(handle) && ErrorNo(handle) != 0)
+    MySQLError(this, handle, -1, "", -1, -1);
+  return nullptr;
+}
+
 MySQLLengths TMySQLBase::RetrieveRowFieldLenghts(MySQLResultHandle result) {
   if (result == nullptr) return nullptr;
   CheckLoaded();
@@ -884,11 +907,18 @@ std::string TMySQLBase::FormatIdentifier(const std::string& s) {
 }
 
 bool TMySQLBase::IsReservedWord(const std::string& s) const {
-  std::string probe = "," + s + ",";
+  std::string probe = s;
   for (char& c : probe) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   }
-  return reserved_words_.find(probe) != std::string::npos;
+  if (probe.find(',') == std::string::npos) {
+    // Every name a generated statement holds comes here: a hash lookup.
+    static const std::unordered_set<std::string_view> kSet(std::begin(kReservedWords),
+                                                           std::end(kReservedWords));
+    return kSet.count(probe) != 0;
+  }
+  // A text with commas matches where it is a run of the list's words.
+  return reserved_words_.find("," + probe + ",") != std::string::npos;
 }
 
 std::string TMySQLBase::LastInsertID(MySQLHandle handle) {

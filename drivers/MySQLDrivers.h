@@ -275,6 +275,10 @@ class TMySQLBase : public TPersistent {
   // Byte lengths of the current row's values, valid until the next row;
   // nullptr for a nil result.
   virtual MySQLLengths RetrieveRowFieldLenghts(MySQLResultHandle result);
+  // RetrieveRow and RetrieveRowFieldLenghts in one step, for a reader of
+  // many rows: the result is checked and marked in use once. Lengths is
+  // nullptr when there is no row.
+  MySQLRow RetrieveRowWithLengths(MySQLResultHandle result, MySQLLengths& lengths);
   // Escapes for the main connection (without one, by the built-in rule),
   // keeping every byte the back end wrote (NUL included).
   virtual std::string EscapeStr(const std::string& s);

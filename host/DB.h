@@ -239,6 +239,15 @@ class TDataSet : public TComponent {
   // True when the field has a value in the active record; fills Buffer
   // (DataSize bytes, native layout) when it is not nullptr.
   virtual bool GetFieldData(TField* Field, void* Buffer) { return false; }
+  // For a dataset that holds values as text: the text GetFieldData would
+  // convert for Field in the active record, so that a field can give it back
+  // without the round trip through its native layout. Returns false when the
+  // dataset cannot say (GetFieldData is then the way). Otherwise IsNull is
+  // true where GetFieldData with a buffer would return false; else Text
+  // holds the exact bytes of a string field's value or, for other types,
+  // the text with blanks removed. Text is valid until the record or its
+  // value changes.
+  virtual bool GetHeldFieldText(TField* Field, std::string_view& Text, bool& IsNull) { return false; }
   // Stores the value at Buffer (nullptr: NULL). The dataset validates
   // (Field->Validate) and sends DataEvent(deFieldChange, Field).
   virtual void SetFieldData(TField* Field, const void* Buffer) {}

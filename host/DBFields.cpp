@@ -1,5 +1,6 @@
 #include "host/DBFields.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -13,18 +14,48 @@ namespace {
 
 bool IsStringFieldType(TFieldType t) { return t == ftString || t == ftFixedChar || t == ftWideString; }
 
-// A zero-filled buffer for one value in a field's native layout.
-struct ValueBuffer {
-  explicit ValueBuffer(const TField* f) : bytes(static_cast<size_t>(f->DataSize() > 0 ? f->DataSize() : 1), 0) {}
-  void* data() { return bytes.data(); }
-  std::vector<char> bytes;
+// A zero-filled buffer for one value in a field's native layout: on the
+// stack for the fixed-size types and short strings, else on the heap.
+class ValueBuffer {
+ public:
+  explicit ValueBuffer(const TField* f) {
+    size_t n = static_cast<size_t>(f->DataSize() > 0 ? f->DataSize() : 1);
+    if (n <= sizeof local_) {
+      std::memset(local_, 0, n);
+      data_ = local_;
+    } else {
+      heap_.assign(n, 0);
+      data_ = heap_.data();
+    }
+  }
+  ValueBuffer(const ValueBuffer&) = delete;
+  ValueBuffer& operator=(const ValueBuffer&) = delete;
+  void* data() { return data_; }
+  const char* bytes() const { return data_; }
+
+ private:
+  alignas(16) char local_[128];
+  std::vector<char> heap_;
+  char* data_;
 };
 
 template <typename T>
 T ReadAs(const ValueBuffer& b) {
   T v;
-  std::memcpy(&v, b.bytes.data(), sizeof(T));
+  std::memcpy(&v, b.bytes(), sizeof(T));
   return v;
+}
+
+// Whether Text is what IntToStr gives for the value of type T it holds: a
+// sign only for a negative value, no leading zeros, within T's range.
+template <typename T>
+bool IsIntToStrText(std::string_view Text) {
+  T v;
+  const char* end = Text.data() + Text.size();
+  auto [ptr, ec] = std::from_chars(Text.data(), end, v);
+  if (ec != std::errc() || ptr != end) return false;
+  size_t first = Text[0] == '-' ? 1 : 0;
+  return Text[first] != '0' || (first == 0 && Text.size() == 1);
 }
 
 // Date-time value <-> day number / milliseconds, without raising on reads.
@@ -175,6 +206,11 @@ void TField::Change() {
 
 bool TField::IsNull() { return !GetData(nullptr); }
 
+bool TField::HeldText(std::string_view& Text, bool& IsNull) {
+  if (dataset_ == nullptr || validating_) return false;
+  return dataset_->GetHeldFieldText(this, Text, IsNull);
+}
+
 std::string TField::AsString() { AccessError("String"); }
 void TField::SetAsString(const std::string&) { AccessError("String"); }
 int32_t TField::AsInteger() { AccessError("Integer"); }
@@ -293,6 +329,14 @@ std::string TStringField::BufferToString(const TField* Field, const void* Buffer
 }
 
 std::string TStringField::AsString() {
+  std::string_view held;
+  bool null = false;
+  if (DataType() == ftString && HeldText(held, null)) {
+    // What the round trip through the buffer gives: at most Size bytes.
+    if (null) return "";
+    size_t size = Size() > 0 ? static_cast<size_t>(Size()) : 0;
+    return std::string(held.substr(0, size));
+  }
   ValueBuffer b(this);
   if (!GetData(b.data())) return "";
   return BufferToString(this, b.data());
@@ -399,6 +443,12 @@ void TIntegerField::SetAsInteger(int32_t Value) { SetAsLargeInt(Value); }
 int64_t TIntegerField::AsLargeInt() { return AsInteger(); }
 
 std::string TIntegerField::AsString() {
+  std::string_view held;
+  bool null = false;
+  if (HeldText(held, null)) {
+    if (null) return "";
+    if (IsIntToStrText<int32_t>(held)) return std::string(held);
+  }
   ValueBuffer b(this);
   if (!GetData(b.data())) return "";
   return IntToStr(ReadAs<int32_t>(b));
@@ -467,6 +517,12 @@ int32_t TLargeintField::AsInteger() {
 void TLargeintField::SetAsInteger(int32_t Value) { SetAsLargeInt(Value); }
 
 std::string TLargeintField::AsString() {
+  std::string_view held;
+  bool null = false;
+  if (HeldText(held, null)) {
+    if (null) return "";
+    if (IsIntToStrText<int64_t>(held)) return std::string(held);
+  }
   ValueBuffer b(this);
   if (!GetData(b.data())) return "";
   return IntToStr(ReadAs<int64_t>(b));
@@ -524,6 +580,12 @@ double TFloatField::AsFloat() {
 void TFloatField::SetAsFloat(double Value) { SetData(&Value); }
 
 std::string TFloatField::AsString() {
+  std::string_view held;
+  bool null = false;
+  if (HeldText(held, null)) {
+    if (null) return "";
+    if (IsFloatToStrText(held) && CurrentDecimalSeparator() == '.') return std::string(held);
+  }
   ValueBuffer b(this);
   if (!GetData(b.data())) return "";
   return FloatToStr(ReadAs<double>(b));
@@ -657,13 +719,24 @@ int TDateTimeField::DataSize() const { return DataType() == ftDateTime ? 8 : 4; 
 TDateTime TDateTimeField::AsDateTime() {
   ValueBuffer b(this);
   if (!GetData(b.data())) return 0;
+  return ToDateTime(b.bytes());
+}
+
+TDateTime TDateTimeField::ToDateTime(const void* Buffer) const {
   switch (DataType()) {
-    case ftDate:
-      return DateTimeFromStamp(ReadAs<int32_t>(b), 0);
-    case ftTime:
-      return static_cast<double>(ReadAs<int32_t>(b)) / MSecsPerDay;
+    case ftDate: {
+      int32_t d;
+      std::memcpy(&d, Buffer, sizeof d);
+      return DateTimeFromStamp(d, 0);
+    }
+    case ftTime: {
+      int32_t t;
+      std::memcpy(&t, Buffer, sizeof t);
+      return static_cast<double>(t) / MSecsPerDay;
+    }
     default: {
-      double ms = ReadAs<double>(b);
+      double ms;
+      std::memcpy(&ms, Buffer, sizeof ms);
       if (!std::isfinite(ms) || std::fabs(ms) > 1e15) return 0;
       double days = std::trunc(ms / MSecsPerDay);
       return DateTimeFromStamp(static_cast<int64_t>(days), static_cast<int64_t>(ms - days * MSecsPerDay));
@@ -693,8 +766,12 @@ void TDateTimeField::SetAsDateTime(TDateTime Value) {
 }
 
 std::string TDateTimeField::AsString() {
-  if (IsNull()) return "";
-  TDateTime v = AsDateTime();
+  ValueBuffer b(this);
+  TDateTime v = 0;
+  if (GetData(b.data()))
+    v = ToDateTime(b.bytes());
+  else if (IsNull())  // a value without a date in it reads as 0
+    return "";
   switch (DataType()) {
     case ftDate:
       return DateToStr(v);

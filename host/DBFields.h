@@ -199,6 +199,9 @@ class TField : public TComponent {
   virtual void GetText(std::string& Text, bool DisplayText) { Text = AsString(); }
   // Copies a value in the native layout (for the value being validated).
   virtual void CopyData(void* Dest, const void* Source) const;
+  // The dataset's held text for this field (TDataSet::GetHeldFieldText);
+  // false when there is none to go by, also while OnValidate runs.
+  bool HeldText(std::string_view& Text, bool& IsNull);
   [[noreturn]] void AccessError(const std::string& TypeName);
   [[noreturn]] void RangeError(double Value, double Min, double Max);
   void Notification(TComponent* AComponent, TOperation Operation) override;
@@ -393,6 +396,10 @@ class TDateTimeField : public TField {
   void SetAsFloat(double Value) override { SetAsDateTime(Value); }
   Variant AsVariant() override;
   void SetAsVariant(const Variant& Value) override;
+
+ private:
+  // The value of a buffer in the native layout of this field's type.
+  TDateTime ToDateTime(const void* Buffer) const;
 };
 
 class TDateField : public TDateTimeField {

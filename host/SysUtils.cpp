@@ -10,6 +10,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace rowset {
 
@@ -66,6 +67,8 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 }  // namespace
 
 TFormatSettings GetFormatSettings() { return *CurrentSettings(); }
+
+char CurrentDecimalSeparator() { return CurrentSettings()->DecimalSeparator; }
 
 void SetFormatSettings(const TFormatSettings& Settings) {
   auto fresh = std::make_shared<const TFormatSettings>(Settings);
@@ -492,12 +495,24 @@ TDateTime StrToDateTime(const std::string& S) { return StrToDateTime(S, *Current
 namespace {
 
 // Appends V (non-negative here) in decimal, at least Width digits.
-void AppendNum(std::string& out, int v, int width) {
-  char buf[16];
-  auto res = std::to_chars(buf, buf + sizeof buf, v);
-  int len = static_cast<int>(res.ptr - buf);
+template <typename Out>
+void AppendNum(Out& out, int v, int width) {
+  char buf[24];
+  char* end = buf + sizeof buf;
+  char* p = end;
+  if (v >= 0) {
+    unsigned u = static_cast<unsigned>(v);
+    do {
+      *--p = static_cast<char>('0' + u % 10);
+      u /= 10;
+    } while (u != 0);
+  } else {
+    p = buf + 8;
+    end = std::to_chars(p, buf + sizeof buf, v).ptr;
+  }
+  const int len = static_cast<int>(end - p);
   if (len < width) out.append(static_cast<size_t>(width - len), '0');
-  out.append(buf, res.ptr);
+  out.append(p, static_cast<size_t>(end - p));
 }
 
 // Whether F holds Word at Pos, in any letter case (Word is lower case).
@@ -514,11 +529,56 @@ struct DateTimeParts {
   int year, month, day, hour, min, sec, msec;
 };
 
-void AppendFormat(std::string& out, const std::string& f, TDateTime dt, const DateTimeParts& parts,
-                  const TFormatSettings& FS, int depth) {
+// A format turned into steps once, so that formatting many values reads the
+// format (and the locale formats it refers to) a single time.
+enum class Step : uint8_t {
+  kText,          // text
+  kYear2,
+  kYear4,
+  kMonth,         // width
+  kMonthShort,
+  kMonthLong,
+  kDay,           // width
+  kDayShort,
+  kDayLong,
+  kHour,          // width, twelve-hour clock when flag
+  kMinute,        // width
+  kSecond,        // width
+  kMSec,          // width
+  kAmPm,          // text before noon, text2 after
+  kIfTime,        // the next `width` steps only when the value has a time
+};
+
+struct FormatStep {
+  explicit FormatStep(Step s) : step(s) {}
+  Step step;
+  bool flag = false;
+  int width = 0;
+  std::string text, text2;
+};
+
+using FormatProgram = std::vector<FormatStep>;
+
+void AddText(FormatProgram& prog, std::string_view text) {
+  if (text.empty()) return;
+  if (!prog.empty() && prog.back().step == Step::kText) {
+    prog.back().text.append(text);
+    return;
+  }
+  FormatStep s(Step::kText);
+  s.text.assign(text);
+  prog.push_back(std::move(s));
+}
+
+void AddStep(FormatProgram& prog, Step step, int width = 0, bool flag = false) {
+  FormatStep s(step);
+  s.width = width;
+  s.flag = flag;
+  prog.push_back(std::move(s));
+}
+
+void Compile(FormatProgram& prog, const std::string& f, const TFormatSettings& FS, int depth) {
   if (depth > 2) return;  // formats that refer to themselves
-  const int year = parts.year, month = parts.month, day = parts.day, hour = parts.hour,
-            min = parts.min, sec = parts.sec, msec = parts.msec;
   // Any AM/PM marker switches the hours to the 12-hour clock.
   bool use_12h = false;
   for (size_t p = 0; p < f.size() && !use_12h; ++p)
@@ -531,160 +591,296 @@ void AppendFormat(std::string& out, const std::string& f, TDateTime dt, const Da
     while (j < n && Lower(f[j]) == c) ++j;
     return static_cast<int>(j - i);
   };
+  auto am_pm = [&](std::string_view am, std::string_view pm) {
+    FormatStep s(Step::kAmPm);
+    s.text.assign(am);
+    s.text2.assign(pm);
+    prog.push_back(std::move(s));
+  };
   while (i < n) {
     char c = f[i];
     char lc = Lower(c);
     if (c == '\'' || c == '"') {
       size_t j = f.find(c, i + 1);
       if (j == std::string::npos) j = n;
-      out.append(f, i + 1, j - i - 1);
+      AddText(prog, std::string_view(f).substr(i + 1, j - i - 1));
       i = j < n ? j + 1 : n;
       continue;
     }
     switch (lc) {
       case 'c': {
-        AppendFormat(out, FS.ShortDateFormat, dt, parts, FS, depth + 1);
-        if (hour || min || sec || msec) {
-          out += ' ';
-          AppendFormat(out, FS.LongTimeFormat, dt, parts, FS, depth + 1);
-        }
+        Compile(prog, FS.ShortDateFormat, FS, depth + 1);
+        size_t at = prog.size();
+        AddStep(prog, Step::kIfTime);
+        // A step of its own, so that the blank is not merged into the text
+        // before the condition.
+        FormatStep blank(Step::kText);
+        blank.text = " ";
+        prog.push_back(std::move(blank));
+        Compile(prog, FS.LongTimeFormat, FS, depth + 1);
+        prog[at].width = static_cast<int>(prog.size() - at - 1);
+        // Nothing after the condition may merge into its last step.
+        AddStep(prog, Step::kText);
         i += 1;
         last_was_hour = false;
         continue;
       }
       case 'y': {
         int k = count('y');
-        if (k <= 2)
-          AppendNum(out, year % 100, 2);
-        else
-          AppendNum(out, year, 4);
+        AddStep(prog, k <= 2 ? Step::kYear2 : Step::kYear4);
         i += k;
         last_was_hour = false;
         continue;
       }
       case 'm': {
         int k = count('m');
-        if (last_was_hour && k <= 2) {
-          AppendNum(out, min, k == 1 ? 1 : 2);
-        } else if (k == 1) {
-          AppendNum(out, month, 1);
-        } else if (k == 2) {
-          AppendNum(out, month, 2);
-        } else if (month >= 1) {
-          out += k == 3 ? kShortMonthNames[month - 1] : kLongMonthNames[month - 1];
-        }
+        if (last_was_hour && k <= 2)
+          AddStep(prog, Step::kMinute, k == 1 ? 1 : 2);
+        else if (k <= 2)
+          AddStep(prog, Step::kMonth, k);
+        else
+          AddStep(prog, k == 3 ? Step::kMonthShort : Step::kMonthLong);
         i += k;
         last_was_hour = false;
         continue;
       }
       case 'd': {
         int k = count('d');
-        int dow = k == 3 || k == 4 ? DayOfWeek(dt) : 0;
-        if (k == 1)
-          AppendNum(out, day, 1);
-        else if (k == 2)
-          AppendNum(out, day, 2);
-        else if (k == 3 && dow >= 1)
-          out += kShortDayNames[dow - 1];
-        else if (k == 4 && dow >= 1)
-          out += kLongDayNames[dow - 1];
+        if (k <= 2)
+          AddStep(prog, Step::kDay, k);
+        else if (k == 3)
+          AddStep(prog, Step::kDayShort);
+        else if (k == 4)
+          AddStep(prog, Step::kDayLong);
         else if (k == 5)
-          AppendFormat(out, FS.ShortDateFormat, dt, parts, FS, depth + 1);
-        else if (k >= 6)
-          AppendFormat(out, FS.LongDateFormat, dt, parts, FS, depth + 1);
+          Compile(prog, FS.ShortDateFormat, FS, depth + 1);
+        else
+          Compile(prog, FS.LongDateFormat, FS, depth + 1);
         i += k;
         last_was_hour = false;
         continue;
       }
       case 'h': {
         int k = count('h');
-        int h = hour;
-        if (use_12h) {
-          h = hour % 12;
-          if (h == 0) h = 12;
-        }
-        AppendNum(out, h, k == 1 ? 1 : 2);
+        AddStep(prog, Step::kHour, k == 1 ? 1 : 2, use_12h);
         i += k;
         last_was_hour = true;
         continue;
       }
-      case 'n': {
-        int k = count('n');
-        AppendNum(out, min, k == 1 ? 1 : 2);
-        i += k;
-        last_was_hour = false;
-        continue;
-      }
-      case 's': {
-        int k = count('s');
-        AppendNum(out, sec, k == 1 ? 1 : 2);
-        i += k;
-        last_was_hour = false;
-        continue;
-      }
+      case 'n':
+      case 's':
       case 'z': {
-        int k = count('z');
-        AppendNum(out, msec, k == 1 ? 1 : 3);
+        int k = count(lc);
+        if (lc == 'z')
+          AddStep(prog, Step::kMSec, k == 1 ? 1 : 3);
+        else
+          AddStep(prog, lc == 'n' ? Step::kMinute : Step::kSecond, k == 1 ? 1 : 2);
         i += k;
         last_was_hour = false;
         continue;
       }
       case 't': {
         int k = count('t');
-        AppendFormat(out, k == 1 ? FS.ShortTimeFormat : FS.LongTimeFormat, dt, parts, FS, depth + 1);
+        Compile(prog, k == 1 ? FS.ShortTimeFormat : FS.LongTimeFormat, FS, depth + 1);
         i += k;
         last_was_hour = false;
         continue;
       }
       case 'a': {
         if (HasTextAt(f, i, "am/pm", 5)) {
-          out += hour < 12 ? (c == 'a' ? "am" : "AM") : (c == 'a' ? "pm" : "PM");
+          c == 'a' ? am_pm("am", "pm") : am_pm("AM", "PM");
           i += 5;
         } else if (HasTextAt(f, i, "a/p", 3)) {
-          out += hour < 12 ? (c == 'a' ? "a" : "A") : (c == 'a' ? "p" : "P");
+          c == 'a' ? am_pm("a", "p") : am_pm("A", "P");
           i += 3;
         } else if (HasTextAt(f, i, "ampm", 4)) {
-          out += hour < 12 ? FS.TimeAMString : FS.TimePMString;
+          am_pm(FS.TimeAMString, FS.TimePMString);
           i += 4;
         } else {
-          out += c;
+          AddText(prog, std::string_view(&c, 1));
           i += 1;
         }
         continue;
       }
       case '/':
-        out += FS.DateSeparator;
+        AddText(prog, std::string_view(&FS.DateSeparator, 1));
         i += 1;
         continue;
       case ':':
-        out += FS.TimeSeparator;
+        AddText(prog, std::string_view(&FS.TimeSeparator, 1));
         i += 1;
         continue;
       default:
-        out += c;
+        AddText(prog, std::string_view(&c, 1));
         i += 1;
         continue;
     }
   }
 }
 
-}  // namespace
+// Collects a formatted text in a buffer on the stack, so that each step
+// costs a copy of a few bytes; the whole goes to the string at the end.
+class TextOut {
+ public:
+  explicit TextOut(std::string& Text) : text_(Text) {}
+  TextOut(const TextOut&) = delete;
+  TextOut& operator=(const TextOut&) = delete;
+  void append(const char* p, size_t n) {
+    if (n > sizeof buf_ - len_) {
+      Flush();
+      if (n > sizeof buf_) {
+        text_.append(p, n);
+        return;
+      }
+    }
+    std::memcpy(buf_ + len_, p, n);
+    len_ += n;
+  }
+  void append(size_t n, char c) {
+    for (size_t k = 0; k < n; ++k) append(&c, 1);
+  }
+  TextOut& operator+=(const std::string& t) {
+    append(t.data(), t.size());
+    return *this;
+  }
+  TextOut& operator+=(const char* t) {
+    append(t, std::strlen(t));
+    return *this;
+  }
+  void Flush() {
+    text_.append(buf_, len_);
+    len_ = 0;
+  }
 
-std::string FormatDateTime(const std::string& Format, TDateTime DateTime, const TFormatSettings& FS) {
-  std::string out;
-  out.reserve(32);
+ private:
+  std::string& text_;
+  char buf_[96];
+  size_t len_ = 0;
+};
+
+// Two digits of V (0 to 99) without a conversion call: the common case.
+void AppendNum2(TextOut& out, int v) {
+  char two[2] = {static_cast<char>('0' + v / 10), static_cast<char>('0' + v % 10)};
+  out.append(two, 2);
+}
+
+void Run(TextOut& out, const FormatProgram& prog, TDateTime dt, const DateTimeParts& parts) {
+  const bool has_time = parts.hour || parts.min || parts.sec || parts.msec;
+  for (size_t i = 0; i < prog.size(); ++i) {
+    const FormatStep& s = prog[i];
+    switch (s.step) {
+      case Step::kText:
+        out += s.text;
+        break;
+      case Step::kYear2:
+        AppendNum(out, parts.year % 100, 2);
+        break;
+      case Step::kYear4:
+        AppendNum(out, parts.year, 4);
+        break;
+      case Step::kMonth:
+        if (s.width == 2 && parts.month >= 0 && parts.month < 100)
+          AppendNum2(out, parts.month);
+        else
+          AppendNum(out, parts.month, s.width);
+        break;
+      case Step::kMonthShort:
+      case Step::kMonthLong:
+        if (parts.month >= 1)
+          out += s.step == Step::kMonthShort ? kShortMonthNames[parts.month - 1]
+                                             : kLongMonthNames[parts.month - 1];
+        break;
+      case Step::kDay:
+        if (s.width == 2 && parts.day >= 0 && parts.day < 100)
+          AppendNum2(out, parts.day);
+        else
+          AppendNum(out, parts.day, s.width);
+        break;
+      case Step::kDayShort:
+      case Step::kDayLong: {
+        int dow = DayOfWeek(dt);
+        if (dow >= 1) out += s.step == Step::kDayShort ? kShortDayNames[dow - 1] : kLongDayNames[dow - 1];
+        break;
+      }
+      case Step::kHour: {
+        int h = parts.hour;
+        if (s.flag) {
+          h = parts.hour % 12;
+          if (h == 0) h = 12;
+        }
+        if (s.width == 2 && h >= 0 && h < 100)
+          AppendNum2(out, h);
+        else
+          AppendNum(out, h, s.width);
+        break;
+      }
+      case Step::kMinute:
+      case Step::kSecond: {
+        int v = s.step == Step::kMinute ? parts.min : parts.sec;
+        if (s.width == 2 && v >= 0 && v < 100)
+          AppendNum2(out, v);
+        else
+          AppendNum(out, v, s.width);
+        break;
+      }
+      case Step::kMSec:
+        AppendNum(out, parts.msec, s.width);
+        break;
+      case Step::kAmPm:
+        out += parts.hour < 12 ? s.text : s.text2;
+        break;
+      case Step::kIfTime:
+        if (!has_time) i += static_cast<size_t>(s.width);
+        break;
+    }
+  }
+}
+
+std::string FormatWith(const FormatProgram& prog, TDateTime DateTime) {
+  std::string text;
   DateTimeParts parts;
   DecodeDate(DateTime, parts.year, parts.month, parts.day);
   DecodeTime(DateTime, parts.hour, parts.min, parts.sec, parts.msec);
-  if (Format.empty())
-    AppendFormat(out, std::string("c"), DateTime, parts, FS, 0);
-  else
-    AppendFormat(out, Format, DateTime, parts, FS, 0);
-  return out;
+  TextOut out(text);
+  Run(out, prog, DateTime, parts);
+  out.Flush();
+  return text;
+}
+
+// The calling thread's last few formats, compiled against the locale
+// snapshot they were compiled for (held, so its address is never reused
+// while the entry lives).
+const FormatProgram& CompiledFormat(const std::string& Format,
+                                    const std::shared_ptr<const TFormatSettings>& FS) {
+  struct Entry {
+    std::shared_ptr<const TFormatSettings> settings;
+    std::string format;
+    FormatProgram program;
+  };
+  thread_local Entry cache[4];
+  thread_local unsigned next = 0;
+  for (Entry& e : cache)
+    if (e.settings == FS && e.format == Format) return e.program;
+  Entry& e = cache[next++ % 4];
+  FormatProgram program;
+  Compile(program, Format.empty() ? std::string("c") : Format, *FS, 0);
+  e.program = std::move(program);
+  e.format = Format;
+  e.settings = FS;
+  return e.program;
+}
+
+}  // namespace
+
+std::string FormatDateTime(const std::string& Format, TDateTime DateTime, const TFormatSettings& FS) {
+  FormatProgram program;
+  Compile(program, Format.empty() ? std::string("c") : Format, FS, 0);
+  return FormatWith(program, DateTime);
 }
 
 std::string FormatDateTime(const std::string& Format, TDateTime DateTime) {
-  return FormatDateTime(Format, DateTime, *CurrentSettings());
+  std::shared_ptr<const TFormatSettings> fs = CurrentSettings();
+  return FormatWith(CompiledFormat(Format, fs), DateTime);
 }
 
 std::string DateToStr(TDateTime Date) { return FormatDateTime("ddddd", Date); }
@@ -756,6 +952,46 @@ std::string GeneralFloat(double Value, char DecimalSeparator, int Precision) {
 }  // namespace
 
 std::string FloatToStr(double Value, char DecimalSeparator) { return GeneralFloat(Value, DecimalSeparator, 15); }
+
+bool IsFloatToStrText(std::string_view Text) {
+  const size_t n = Text.size();
+  size_t i = Text.empty() || Text[0] != '-' ? 0 : 1;
+  const bool negative = i == 1;
+  const size_t int_start = i;
+  while (i < n && IsDigit(Text[i])) ++i;
+  const size_t int_len = i - int_start;
+  if (int_len == 0 || (int_len > 1 && Text[int_start] == '0')) return false;
+  size_t frac_start = n, frac_len = 0;
+  if (i < n) {
+    if (Text[i] != '.') return false;
+    frac_start = ++i;
+    while (i < n && IsDigit(Text[i])) ++i;
+    frac_len = i - frac_start;
+    if (frac_len == 0 || i != n || Text[n - 1] == '0') return false;
+  }
+  int exp10 = 0;
+  size_t significant = 0;
+  if (Text[int_start] != '0') {
+    exp10 = static_cast<int>(int_len) - 1;
+    if (frac_len > 0) {
+      significant = int_len + frac_len;
+    } else {
+      size_t end = int_start + int_len;
+      while (Text[end - 1] == '0') --end;
+      significant = end - int_start;
+    }
+  } else if (frac_len == 0) {
+    return !negative;  // "0"; "-0" gives "0"
+  } else {
+    size_t zeros = 0;
+    while (Text[frac_start + zeros] == '0') ++zeros;
+    exp10 = -static_cast<int>(zeros) - 1;
+    significant = frac_len - zeros;
+  }
+  // Fifteen significant digits always read back unchanged from the nearest
+  // double; the exponent range is the one FloatToStr writes without "E".
+  return significant <= 15 && exp10 >= -4 && exp10 < 15;
+}
 
 std::string FloatToStrExact(double Value, char DecimalSeparator) {
   return GeneralFloat(Value, DecimalSeparator, 0);

@@ -61,6 +61,8 @@ struct TFormatSettings {
 // affects only later calls.
 TFormatSettings GetFormatSettings();
 void SetFormatSettings(const TFormatSettings& Settings);
+// The decimal separator of the locale, without copying the settings.
+char CurrentDecimalSeparator();
 
 // Restores the process-wide locale at the end of a scope.
 class TFormatSettingsScope {
@@ -159,6 +161,11 @@ std::string DateTimeToStr(TDateTime DateTime);
 std::string FloatToStr(double Value);  // locale separator
 std::string FloatToStr(double Value, char DecimalSeparator);
 std::string FloatToStr(double Value, const TFormatSettings& FS);
+// Whether FloatToStr with the separator '.' gives Text back for the double
+// nearest to it: a plain decimal ("-12.5", "0.001", "300") of at most 15
+// significant digits, without leading zeros or trailing fraction zeros,
+// from 0.0001 to below 1E15 in size, or "0".
+bool IsFloatToStrText(std::string_view Text);
 // The same layout with the fewest significant digits (up to 17) that read
 // back to exactly the same double: "0.30000000000000004", "1.5", "1E20".
 std::string FloatToStrExact(double Value, char DecimalSeparator);

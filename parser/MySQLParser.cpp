@@ -96,16 +96,29 @@ struct TBasicParser::Markers {
   }
 };
 
+std::shared_ptr<const TBasicParser::Markers> TBasicParser::PrepareFrom(const TBasicParser& P) {
+  auto m = std::make_shared<Markers>();
+  m->AddList(m->line_comments, P.LineComments);
+  m->AddPairs(m->comments, P.CommentStarts, P.CommentEnds);
+  m->AddList(m->comment_ends, P.CommentEnds);
+  m->AddPairs(m->macros, P.MacroStarts, P.MacroEnds);
+  m->AddList(m->macro_ends, P.MacroEnds);
+  m->AddList(m->operators, P.Operators);
+  return m;
+}
+
 void TBasicParser::Prepare() {
   if (markers_ && prepared_generation_ == generation_) return;
-  auto m = std::make_unique<Markers>();
-  m->AddList(m->line_comments, LineComments);
-  m->AddPairs(m->comments, CommentStarts, CommentEnds);
-  m->AddList(m->comment_ends, CommentEnds);
-  m->AddPairs(m->macros, MacroStarts, MacroEnds);
-  m->AddList(m->macro_ends, MacroEnds);
-  m->AddList(m->operators, Operators);
-  markers_ = std::move(m);
+  markers_ = PrepareFrom(*this);
+  prepared_generation_ = generation_;
+}
+
+void TBasicParser::UseMarkersOf(const TBasicParser& Configured) {
+  if (Configured.markers_ && Configured.prepared_generation_ == Configured.generation_)
+    markers_ = Configured.markers_;
+  else
+    markers_ = PrepareFrom(Configured);
+  HexPrefix = Configured.HexPrefix;
   prepared_generation_ = generation_;
 }
 
@@ -503,6 +516,19 @@ void TBasicParser::TokenAtPosition(int64_t P) {
 
 namespace {
 
+void ConfigureForScripts(TBasicParser& P);
+
+// The script markers, prepared once per thread.
+void UseScriptMarkers(TBasicParser& P) {
+  thread_local const std::unique_ptr<TBasicParser> configured = [] {
+    auto c = std::make_unique<TBasicParser>();
+    ConfigureForScripts(*c);
+    c->NextToken(false);  // prepares the markers
+    return c;
+  }();
+  P.UseMarkersOf(*configured);
+}
+
 void ConfigureForScripts(TBasicParser& P) {
   // The operator list "+,-,*,/,=,||,&&,&,<>,|,<<,>>,>,<,~,!,%", the line
   // comments "-- " and "#", block comments /* */ and macros [ ].
@@ -675,7 +701,7 @@ void TScriptSplitter::Split(bool Final, std::vector<TScriptStatement>& Out) {
   const uint64_t base = base_;
   // The window is lent to the tokenizer and taken back at the end.
   TBasicParser P{std::move(window_)};
-  ConfigureForScripts(P);
+  UseScriptMarkers(P);
   P.BackslashEscapes = backslash_escapes_;
   const std::string& text = P.Text();
   std::string& acc = acc_;
@@ -846,7 +872,7 @@ void ParseScript(TStrings& Lines) {
 
 std::string GetScriptType(const TStrings& Lines) {
   TBasicParser P(Lines.Text());
-  ConfigureForScripts(P);
+  UseScriptMarkers(P);
   std::string result = "NONE";
   for (;;) {
     TTokenKind kind;

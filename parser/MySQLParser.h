@@ -95,6 +95,16 @@ class TBasicParser {
   // Starts over on a new text: position 0, Line 0, Token = (0, "", 'c').
   void Restart(std::string Text);
 
+  // Reads with the markers of Configured (its marker lists and HexPrefix as
+  // they stand now), so that parsers made often with the same markers
+  // prepare them once: the prepared form is shared when Configured has read
+  // a token since its lists last changed, else prepared here. This parser's
+  // own lists are not filled: they stay as they are, unused until one of
+  // them changes, which makes them the markers again. Configured may be
+  // destroyed afterwards.
+  // REQUIRES: no other thread changes Configured meanwhile.
+  void UseMarkersOf(const TBasicParser& Configured);
+
   // Reads the next token into Token and returns its kind. With
   // SkipLineBreaks false a line feed is a token of its own (tkLineBreak).
   TTokenKind NextToken(bool SkipLineBreaks);
@@ -182,6 +192,7 @@ class TBasicParser {
  private:
   struct Markers;
   void Prepare();
+  static std::shared_ptr<const Markers> PrepareFrom(const TBasicParser& P);
   bool At(size_t P, const std::string& Marker) const;
   size_t OperatorAt(size_t P) const;
   bool LineCommentAt(size_t P, const std::string& Marker, size_t& From) const;
@@ -196,7 +207,7 @@ class TBasicParser {
   // quote character has none either, so it is not searched for again.
   size_t open_single_ = SIZE_MAX;
   size_t open_double_ = SIZE_MAX;
-  std::unique_ptr<Markers> markers_;
+  std::shared_ptr<const Markers> markers_;
   uint64_t prepared_generation_ = 0;
 };
 

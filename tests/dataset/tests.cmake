@@ -4,6 +4,7 @@ foreach(stem
     it_fields_test
     it_records_test
     it_values_test
+    it_read_once_test
     it_macros_test
     it_edit_test
     it_edit_rows_test

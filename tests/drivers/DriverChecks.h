@@ -73,29 +73,49 @@ inline void ExpectEscapingFollowsSqlMode(TMySQLBase& driver, MySQLHandle h) {
   driver.OpenQuery(h, "drop table chk_esc");
 }
 
-// A server error within the rows raises (through RetrieveRow where the rows
-// are streamed) instead of ending the rows as if complete.
+// A server error within the rows raises (through RetrieveRow, or
+// RetrieveRowWithLengths, where the rows are streamed) instead of ending the
+// rows as if complete.
 inline void ExpectErrorWithinRowsRaises(TMySQLBase& driver, MySQLHandle h) {
   driver.OpenQuery(h, "drop table if exists chk_rows");
   driver.OpenQuery(h, "create table chk_rows (id int)");
   driver.OpenQuery(h, "insert into chk_rows values (1), (2), (3), (4), (5)");
-  MySQLResultHandle r = nullptr;
-  int rows = 0;
-  try {
-    // The embedded server runs the whole statement before the first row:
-    // there the error comes with the statement itself.
-    r = driver.OpenQuery(
-        h, "select if(id = 3, (select 1 union select 2), id) from chk_rows order by id");
-    ASSERT_NE(r, nullptr);
-    while (driver.RetrieveRow(r) != nullptr) ++rows;
-    ADD_FAILURE() << "the rows ended without an error after " << rows;
-  } catch (const EMySQLError& e) {
-    EXPECT_EQ(e.ErrorCode(), 1242) << e.Message();
+  for (bool with_lengths : {false, true}) {
+    SCOPED_TRACE(with_lengths ? "RetrieveRowWithLengths" : "RetrieveRow");
+    auto next = [&](MySQLResultHandle r) {
+      MySQLLengths lengths = nullptr;
+      if (!with_lengths) return driver.RetrieveRow(r);
+      MySQLRow row = driver.RetrieveRowWithLengths(r, lengths);
+      EXPECT_EQ(row == nullptr, lengths == nullptr);
+      return row;
+    };
+    MySQLResultHandle r = nullptr;
+    int rows = 0;
+    try {
+      // The embedded server runs the whole statement before the first row:
+      // there the error comes with the statement itself.
+      r = driver.OpenQuery(
+          h, "select if(id = 3, (select 1 union select 2), id) from chk_rows order by id");
+      ASSERT_NE(r, nullptr);
+      while (next(r) != nullptr) ++rows;
+      ADD_FAILURE() << "the rows ended without an error after " << rows;
+    } catch (const EMySQLError& e) {
+      EXPECT_EQ(e.ErrorCode(), 1242) << e.Message();
+    }
+    EXPECT_LT(rows, 5);
+    driver.CloseQuery(r);
+    // A complete result still ends quietly, and the connection goes on.
+    EXPECT_EQ(Scalar(driver, h, "select count(*) from chk_rows"), "5");
+    r = driver.OpenQuery(h, "select repeat('x', id) from chk_rows order by id");
+    rows = 0;
+    MySQLLengths lengths = nullptr;
+    while (MySQLRow row = driver.RetrieveRowWithLengths(r, lengths)) {
+      ++rows;
+      EXPECT_EQ(std::string(row[0], lengths[0]), std::string(static_cast<size_t>(rows), 'x'));
+    }
+    EXPECT_EQ(rows, 5);
+    driver.CloseQuery(r);
   }
-  EXPECT_LT(rows, 5);
-  driver.CloseQuery(r);
-  // A complete result still ends quietly, and the connection goes on.
-  EXPECT_EQ(Scalar(driver, h, "select count(*) from chk_rows"), "5");
   driver.OpenQuery(h, "drop table chk_rows");
 }
 

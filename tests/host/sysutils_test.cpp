@@ -205,6 +205,103 @@ TEST(DateTest, Formatting) {
   EXPECT_EQ(FormatDateTime("yyyy-mm-dd", EncodeDate(1, 1, 1), fs), "0001-01-01");
 }
 
+// Every kind of format step, through the locale's formats and through a
+// locale given with the call; the two roads agree.
+TEST(DateTest, FormatStepsThroughTheLocaleAndGiven) {
+  TFormatSettings fs = Locale("dd.MM.yyyy", '.');
+  fs.LongDateFormat = "dddd, d. mmmm yyyy";
+  fs.ShortTimeFormat = "hh:nn";
+  fs.LongTimeFormat = "hh:nn:ss";
+  fs.TimeAMString = "vorm.";
+  fs.TimePMString = "nachm.";
+  TFormatSettingsScope scope(fs);
+  const TDateTime v = EncodeDate(2004, 3, 5) + EncodeTime(19, 8, 9, 45);
+  const TDateTime midnight = EncodeDate(2004, 3, 5);
+  const struct {
+    const char* format;
+    TDateTime value;
+    const char* text;
+  } cases[] = {
+      {"c", v, "05.03.2004 19:08:09"},
+      {"c", midnight, "05.03.2004"},
+      {"'c:' c|", midnight, "c: 05.03.2004|"},
+      {"ddddd", v, "05.03.2004"},
+      {"dddddd", v, "Friday, 5. March 2004"},
+      {"ddd d/m/yy", v, "Fri 5.3.04"},
+      {"mmm mmmm", v, "Mar March"},
+      {"h:m:s", v, "19:8:9"},
+      {"hh:mm", v, "19:08"},
+      {"h am/pm A/P ampm", v, "7 pm P nachm."},
+      {"h AM/PM a/p", midnight, "12 AM a"},
+      {"t|tt", v, "19:08|19:08:09"},
+      {"z zzz", v, "45 045"},
+      {"\"yyyy\" yyyy", v, "yyyy 2004"},
+      {"", v, "05.03.2004 19:08:09"},
+      {"x", v, "x"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.format);
+    EXPECT_EQ(FormatDateTime(c.format, c.value), c.text);
+    EXPECT_EQ(FormatDateTime(c.format, c.value, fs), c.text);
+  }
+  EXPECT_EQ(DateTimeToStr(v), "05.03.2004 19:08:09");
+  EXPECT_EQ(DateToStr(v), "05.03.2004");
+  EXPECT_EQ(TimeToStr(v), "19:08:09");
+  // A locale format that names itself ends after a few levels.
+  fs.ShortDateFormat = "c";
+  EXPECT_EQ(FormatDateTime("c", midnight, fs), FormatDateTime("c", midnight, fs));
+}
+
+// A format used before is read again when the locale changes, and the
+// earlier locale's form is right again after switching back.
+TEST(DateTest, FormatsFollowLocaleChanges) {
+  const TDateTime v = EncodeDate(2004, 3, 5) + EncodeTime(7, 8, 9, 0);
+  TFormatSettingsScope scope(Locale("dd.MM.yyyy", '.'));
+  EXPECT_EQ(DateTimeToStr(v), "05.03.2004 7:08:09 AM");
+  SetFormatSettings(Locale("yyyy-mm-dd", '-'));
+  EXPECT_EQ(DateTimeToStr(v), "2004-03-05 7:08:09 AM");
+  for (int i = 0; i < 6; ++i) {
+    TFormatSettings fs = Locale(i % 2 ? "d/m/yyyy" : "m/d/yyyy", i < 3 ? '/' : '-');
+    SetFormatSettings(fs);
+    EXPECT_EQ(DateToStr(v), FormatDateTime("ddddd", v, fs));
+  }
+  SetFormatSettings(Locale("dd.MM.yyyy", '.'));
+  EXPECT_EQ(DateTimeToStr(v), "05.03.2004 7:08:09 AM");
+}
+
+// Texts that FloatToStr gives back unchanged are recognised; a text taken
+// for one always reads back as itself.
+TEST(NumberTest, TextsThatFloatToStrGivesBack) {
+  for (const char* t : {"0", "1", "-1", "0.1", "-12.5", "100", "123456789012345", "0.0001",
+                        "0.000123456789012", "0.123456789012345", "99999999999999.9", "3.25",
+                        "100000000000000"})
+    EXPECT_TRUE(IsFloatToStrText(t)) << t;
+  for (const char* t : {"", "-", "-0", "00", "01", "1.", ".5", "1.0", "1.50", "+1", " 1", "1e5",
+                        "1E5", "0.00001", "1234567890123456", "1000000000000000",
+                        "0.1234567890123456", "12345678.90123456", "1,5", "0x10", "1.2.3"})
+    EXPECT_FALSE(IsFloatToStrText(t)) << t;
+  // Decimals of up to 16 digits at every exponent FloatToStr writes plainly.
+  uint64_t seed = 12345;
+  for (int i = 0; i < 20000; ++i) {
+    seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+    const int digits = 1 + static_cast<int>((seed >> 33) % 16);
+    const int point = static_cast<int>((seed >> 40) % 24) - 5;
+    std::string d;
+    for (int k = 0; k < digits; ++k) {
+      seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+      d += static_cast<char>('0' + (seed >> 59) % 10);
+    }
+    std::string t = point <= 0 ? "0." + std::string(static_cast<size_t>(-point), '0') + d
+                    : point >= digits ? d + std::string(static_cast<size_t>(point - digits), '0')
+                                      : d.substr(0, static_cast<size_t>(point)) + "." +
+                                            d.substr(static_cast<size_t>(point));
+    if (i % 3 == 0) t = "-" + t;
+    if (IsFloatToStrText(t)) {
+      EXPECT_EQ(FloatToStr(StrToFloat(t, '.'), '.'), t);
+    }
+  }
+}
+
 TEST(NumberTest, FloatTextHasFifteenDigitsAndTheGivenSeparator) {
   EXPECT_EQ(FloatToStr(1.5, '.'), "1.5");
   EXPECT_EQ(FloatToStr(1.5, ','), "1,5");

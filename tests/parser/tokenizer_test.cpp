@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -95,6 +96,34 @@ TEST(Tokenizer, ListsMayChangeBetweenTokens) {
   q.MacroEnds.Add("");
   EXPECT_EQ(q.NextToken(false), tkSymbol);
   EXPECT_EQ(q.NextToken(false), tkEnd);
+}
+
+// A parser reading with another's markers tokenizes as that one does, also
+// after the other is gone, until a list of its own changes.
+TEST(Tokenizer, MarkersOfAnotherParser) {
+  const std::string text = "select [m] -- c\n/* b */ x<<1, 0x1F || 'it''s' # e";
+  const Tokens expected = Scan(text);
+  auto configured = std::make_unique<TBasicParser>();
+  Configure(*configured);
+  for (bool read_first : {false, true}) {
+    if (read_first) configured->NextToken(false);  // its own markers prepared
+    TBasicParser p(text);
+    p.UseMarkersOf(*configured);
+    Tokens got;
+    while (p.NextToken(false) != tkEnd) got.emplace_back(p.Token.Kind, p.Token.Text);
+    EXPECT_EQ(got, expected);
+  }
+  TBasicParser p(text);
+  p.UseMarkersOf(*configured);
+  configured.reset();
+  EXPECT_EQ(p.NextToken(false), tkSymbol);
+  EXPECT_EQ(p.NextToken(false), tkMacro);
+  // Its own lists (empty but for this one) are the markers from here on.
+  p.Operators.Add("-");
+  EXPECT_EQ(p.NextToken(false), tkOperator);
+  EXPECT_EQ(p.Token.Text, "-");
+  EXPECT_EQ(p.NextToken(false), tkOperator);
+  EXPECT_EQ(p.NextToken(false), tkSymbol);  // "c": no line comments any more
 }
 
 TEST(Tokenizer, Numbers) {
