@@ -291,8 +291,8 @@ class TMySQLBase : public TPersistent {
 
   // Multiple results. A statement may answer with several results (a CALL
   // of a procedure that returns result sets answers with each of them and a
-  // final count); the library and embedded back ends ask for them at
-  // connect, the built-in client cannot (the server then refuses such a
+  // final count); every back end asks for them at connect (the built-in
+  // client on the 4.1 protocol; on the old one the server refuses such a
   // CALL with 1312). MoreResults tells whether another result follows the
   // last one OpenQuery or NextResult gave (free that one first); NextResult
   // moves to it and returns it as OpenQuery would (nullptr for a count:

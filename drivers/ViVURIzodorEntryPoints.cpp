@@ -76,9 +76,10 @@ TMySQLEntryPoints ViVURIzodorEntryPoints() {
   t.mysql_character_set_name = [](void* h) -> const char* {
     return rowset::mysql_character_set_name(Session(h));
   };
-  // The built-in client does not ask for multiple results.
-  t.mysql_more_results = [](void*) -> char { return 0; };
-  t.mysql_next_result = [](void*) { return -1; };
+  t.mysql_more_results = [](void* h) -> char {
+    return rowset::mysql_more_results(Session(h)) ? 1 : 0;
+  };
+  t.mysql_next_result = [](void* h) { return rowset::mysql_next_result(Session(h)); };
   return t;
 }
 

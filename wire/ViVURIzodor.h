@@ -153,6 +153,23 @@ const char* mysql_info(ViVURIzodorHandle mysql);
 const char* mysql_sqlstate(ViVURIzodorHandle mysql);
 // Warnings of the last statement (4.1 protocol; 0 before).
 unsigned int mysql_warning_count(ViVURIzodorHandle mysql);
+// Multiple results (4.1 protocol; asked for at every 4.1 login, several
+// statements in one query only with CLIENT_MULTI_STATEMENTS): true when
+// another result of the last statement follows the current one. Read or
+// free the current result first; mysql_next_result then reads the next
+// one's head (mysql_use_result gives its rows, or mysql_affected_rows its
+// count): 0 on success, -1 when there is none, above 0 on an error (the
+// statement's answer ends there). No other statement can be sent while
+// results are pending (2014).
+bool mysql_more_results(ViVURIzodorHandle mysql);
+int mysql_next_result(ViVURIzodorHandle mysql);
+// Resets the session to its state after the login (TMysqlClient::
+// reset_connection); 0 on success, 1 on failure or for an absent handle.
+int mysql_reset_connection(ViVURIzodorHandle mysql);
+// Changes the session's user and database (logging in again); 0 on
+// success, 1 on failure (the old user stays) or for an absent handle.
+int mysql_change_user(ViVURIzodorHandle mysql, const char* user, const char* passwd,
+                      const char* db);
 
 }  // namespace rowset
 

@@ -29,16 +29,19 @@ constexpr uint32_t kNeverFlags = CLIENT_CHANGE_USER | CLIENT_SSL | 0xFFFF0000u;
 // Asked for by the 4.1 login where the server has them.
 constexpr uint32_t kFlags41 = CLIENT_PROTOCOL_41 | CLIENT_SECURE_CONNECTION |
                               CLIENT_PLUGIN_AUTH | CLIENT_LONG_FLAG |
-                              CLIENT_TRANSACTIONS;
+                              CLIENT_TRANSACTIONS | CLIENT_MULTI_RESULTS |
+                              CLIENT_PS_MULTI_RESULTS;
 // Of the upper bits only these are ever sent (multiple statements only when
 // the caller asks).
-constexpr uint32_t kUpperFlags41 = CLIENT_MULTI_STATEMENTS | CLIENT_PLUGIN_AUTH;
+constexpr uint32_t kUpperFlags41 = CLIENT_MULTI_STATEMENTS | CLIENT_MULTI_RESULTS |
+                                   CLIENT_PS_MULTI_RESULTS | CLIENT_PLUGIN_AUTH;
 // The largest packet this client takes, as the 4.1 login announces it.
 constexpr uint32_t kMaxPacket41 = 0x40000000;
 constexpr uint8_t kMoreData = 1;
 constexpr uint8_t kSwitchRequest = 254;
-// A command's packet holds at most this many bytes (command byte included).
-constexpr size_t kMaxCommandPayload = 0xFFFFFF;
+// A command holds at most this many bytes (command byte included), sent as
+// packets of 0xFFFFFF bytes and a shorter last one.
+constexpr size_t kMaxCommandPayload = kMaxLogicalPacket;
 
 uint16_t Load2(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t Load4(const uint8_t* p) {
@@ -162,6 +165,7 @@ void TMysqlClient::reset_session_state() {
   challenge_.clear();
   auth_plugin.clear();
   warning_count = 0;
+  login_charset_nr_ = 0;
   thread_id = 0;
   affected_rows = 0;
   insert_id = 0;
@@ -392,7 +396,8 @@ bool TMysqlClient::send_login41() {
   std::string name = charset_name;
   if (name.empty()) name = VersionNumber(server_version) >= 50503 ? "utf8mb4" : "utf8";
   const uint32_t number = CharsetNumber(name);
-  packet += static_cast<char>(number != 0 && number < 256 ? number : 33);
+  login_charset_nr_ = number != 0 && number < 256 ? number : 33;
+  packet += static_cast<char>(login_charset_nr_);
   packet.append(23, '\0');
   packet += user.substr(0, kMaxUser);
   packet += '\0';
@@ -574,7 +579,8 @@ int TMysqlClient::simple_command(TEnumServerCommand command, const void* argumen
       return -1;
     }
   }
-  if (status != MYSQL_STATUS_READY) {
+  if (status != MYSQL_STATUS_READY || more_results()) {
+    // Results of the last statement are still to be read (next_result).
     set_error(CR_COMMANDS_OUT_OF_SYNC, ClientErrorText(CR_COMMANDS_OUT_OF_SYNC));
     return -1;
   }
@@ -627,6 +633,20 @@ int TMysqlClient::simple_command(TEnumServerCommand command, const void* argumen
     return rc;
   }
   return -1;
+}
+
+int TMysqlClient::next_result() {
+  Guard guard = Lock(lock);
+  if (!more_results()) return -1;
+  if (status != MYSQL_STATUS_READY) {
+    set_error(CR_COMMANDS_OUT_OF_SYNC, ClientErrorText(CR_COMMANDS_OUT_OF_SYNC));
+    return 1;
+  }
+  set_error(0, std::string());
+  info.clear();
+  affected_rows = 0;
+  insert_id = 0;
+  return read_query_result() == 0 ? 0 : 1;
 }
 
 int TMysqlClient::realquery(std::string_view statement) {
@@ -747,6 +767,23 @@ std::unique_ptr<TMysqlResult> TMysqlClient::list_processes() {
   field_count = static_cast<uint32_t>(count);
   status = MYSQL_STATUS_GET_RESULT;
   return store_result();
+}
+
+bool TMysqlClient::reset_connection() {
+  Guard guard = Lock(lock);
+  if (simple_command(COM_RESET_CONNECTION, nullptr, 0, false, false) != 0) return false;
+  read_ok_packet(net.read_ptr(), answer_length_);
+  // The server goes back to the character set of the login packet; when
+  // that was not the one in use, name it again.
+  if (!charset_in_use.empty() && CharsetNumber(charset_in_use) != login_charset_nr_) {
+    const std::string name = charset_in_use;
+    const std::string kept = charset_name;
+    charset_name = name;
+    const bool ok = set_character_set();
+    charset_name = kept;
+    return ok;
+  }
+  return true;
 }
 
 bool TMysqlClient::change_user(const std::string& new_user, const std::string& new_password,

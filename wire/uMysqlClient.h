@@ -191,9 +191,10 @@ class TMysqlClient {
 
   // Sends one command. With `skip_check` the caller reads the answer;
   // otherwise the answer has been read and its payload is at the packet
-  // layer's read_ptr(). 0 on success, -1 on failure. A command too large for
-  // one packet is refused with CR_NET_PACKET_TOO_LARGE before anything is
-  // sent and keeps the connection; on a closed session that cannot (or may
+  // layer's read_ptr(). 0 on success, -1 on failure. A command longer than
+  // kMaxLogicalPacket is refused with CR_NET_PACKET_TOO_LARGE before anything
+  // is sent and keeps the connection (one the server's max_allowed_packet
+  // refuses gets the server's error); on a closed session that cannot (or may
   // not) reconnect the error is CR_SERVER_GONE_ERROR.
   int simple_command(TEnumServerCommand command, const void* argument,
                      size_t length, bool skip_check, bool retry);
@@ -212,8 +213,18 @@ class TMysqlClient {
   bool dump_debug_info();
   // The server's statistics text; empty on failure.
   std::string stat();
+  // Changes the session's user (and database), logging in again; on the
+  // 4.1 protocol in its 4.1 form, answering a plugin switch as the login
+  // does. The old user stays when the server refuses.
   bool change_user(const std::string& user, const std::string& password,
                    const std::string& database);
+  // Resets the session on the server to the state right after the login
+  // (COM_RESET_CONNECTION, servers from MySQL 5.7 and MariaDB 10.2 on):
+  // variables, temporary tables, locks, prepared statements and an open
+  // transaction (rolled back) go; the user and the database stay, and so
+  // does the connection's character set. False with the server's error
+  // when it refuses (older servers: unknown command).
+  bool reset_connection();
   // Sends a statement and opens its result: stored (every row read, the
   // packet buffer shrunk back) or unbuffered. `completed` turns true when the
   // call ran to its end. nullptr for a statement without rows or on failure.
@@ -226,6 +237,18 @@ class TMysqlClient {
   // the file that statement names; any other request gets the empty packet
   // and none of the file's bytes. 0 or -1.
   int send_file_to_server(const std::string& file_name);
+  // Multiple results (4.1: a CALL of a procedure returning rows, or several
+  // statements when the caller asked for CLIENT_MULTI_STATEMENTS): true when
+  // another result of the last statement follows the one just read. Until
+  // it is read (next_result) no other command may be sent
+  // (CR_COMMANDS_OUT_OF_SYNC).
+  bool more_results() const {
+    return (server_status & SERVER_MORE_RESULTS_EXISTS) != 0;
+  }
+  // Reads the head of the next result as read_query_result does: 0 on
+  // success, -1 when there is none, 1 on failure (the error recorded).
+  // The current result must have been read or freed first.
+  int next_result();
   // Reads the answer to a login or change of user, following the server's
   // requests to switch the authentication plugin or to give the plugin more
   // data. True unless the server refused or the plugin is unknown
@@ -258,6 +281,9 @@ class TMysqlClient {
   std::unique_ptr<TMysqlResult> use_result();
   // Frees the announced column descriptions.
   void free_old_query();
+  // Records that the statement's answer ended in an error (no further
+  // result follows); returns -1.
+  int answer_failed();
   // Reads an end packet's warnings and status (4.1; nothing before).
   void read_end_packet(const uint8_t* payload, uint32_t length);
 
@@ -365,6 +391,7 @@ class TMysqlClient {
   std::string challenge_;       // full challenge of the greeting (8 or 20 bytes)
   std::string plugin_answer_;   // the login's answer for auth_plugin
   uint32_t sent_flags_ = 0;     // client flags of the last login
+  uint32_t login_charset_nr_ = 0;  // character set number the 4.1 login sent
   bool local_load_sent_ = false;  // last statement was LOAD DATA LOCAL
   std::string local_load_file_;   // the file that statement names
   uint32_t answer_length_ = 0;    // payload length of the answer last read

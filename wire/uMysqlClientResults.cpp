@@ -160,6 +160,7 @@ std::unique_ptr<TMysqlResult> TMysqlResult::Create(TMysqlClient* client,
 }
 
 int TMysqlClient::malformed_answer() {
+  answer_failed();
   net.net_close();
   net.set_error(CR_MALFORMED_PACKET, "Malformed packet");
   return -1;
@@ -193,6 +194,12 @@ void TMysqlClient::read_ok_packet(const uint8_t* payload, uint32_t length) {
   }
 }
 
+int TMysqlClient::answer_failed() {
+  // An error ends the statement's answer: no result follows it.
+  server_status &= ~SERVER_MORE_RESULTS_EXISTS;
+  return -1;
+}
+
 void TMysqlClient::read_end_packet(const uint8_t* payload, uint32_t length) {
   if (!protocol41() || length < 5) return;
   warning_count = uint32_t{payload[1]} | (uint32_t{payload[2]} << 8);
@@ -201,7 +208,7 @@ void TMysqlClient::read_end_packet(const uint8_t* payload, uint32_t length) {
 
 int TMysqlClient::read_query_result() {
   uint32_t length = net.net_safe_read();
-  if (length == packet_error) return -1;
+  if (length == packet_error) return answer_failed();
   free_old_query();
   for (;;) {
     TPacketReader reader(net.read_ptr(), length);
@@ -214,7 +221,7 @@ int TMysqlClient::read_query_result() {
                                reader.Left()));
       int sent = send_file_to_server(file);
       length = net.net_safe_read();
-      if (length == packet_error || sent != 0) return -1;
+      if (length == packet_error || sent != 0) return answer_failed();
       continue;
     }
     if (first == 0) {
@@ -340,7 +347,10 @@ std::unique_ptr<TMYSQL_DATA> TMysqlClient::read_rows(TMysql_FieldDefs* defs,
                                                      bool& incomplete) {
   incomplete = true;
   uint32_t length = net.net_safe_read();
-  if (length == packet_error) return nullptr;
+  if (length == packet_error) {
+    answer_failed();
+    return nullptr;
+  }
   std::unique_ptr<TMYSQL_DATA> data;
   try {
     data = std::make_unique<TMYSQL_DATA>();
@@ -372,7 +382,10 @@ std::unique_ptr<TMYSQL_DATA> TMysqlClient::read_rows(TMysql_FieldDefs* defs,
       }
       ++data->rows;
       length = net.net_safe_read();
-      if (length == packet_error) return nullptr;
+      if (length == packet_error) {
+        answer_failed();
+        return nullptr;
+      }
     }
     read_end_packet(net.read_ptr(), length);
   } catch (const std::bad_alloc&) {
@@ -387,7 +400,7 @@ int TMysqlClient::read_one_row(uint32_t count, char** values,
                                unsigned long* lengths,
                                std::vector<char>& storage) {
   uint32_t length = net.net_safe_read();
-  if (length == packet_error) return -1;
+  if (length == packet_error) return answer_failed();
   const uint8_t* payload = net.read_ptr();
   if (IsEndPacket(payload, length)) {
     read_end_packet(payload, length);
@@ -511,7 +524,10 @@ TMysqlResult::~TMysqlResult() {
       // Read and drop the rest of the rows so the session can go on.
       for (;;) {
         uint32_t length = client->net.net_safe_read();
-        if (length == packet_error) break;
+        if (length == packet_error) {
+          client->answer_failed();
+          break;
+        }
         if (IsEndPacket(client->net.read_ptr(), length)) {
           client->read_end_packet(client->net.read_ptr(), length);
           break;

@@ -160,5 +160,112 @@ TEST_F(Protocol41Test, ChangeOfUser) {
   EXPECT_EQ(mysql_errno(h_), 1045u);
 }
 
+// The first value of a statement's first row; "NULL" for NULL, "error n"
+// when it fails.
+std::string FirstValue(ViVURIzodorHandle h, const std::string& sql) {
+  if (mysql_real_query(h, sql.data(), sql.size()) != 0)
+    return "error " + std::to_string(mysql_errno(h));
+  ViVURIzodorResultHandle r = mysql_use_result(h);
+  if (r == nullptr) return "no rows";
+  MYSQL_ROW row = mysql_fetch_row(r);
+  std::string value = row == nullptr ? "no row" : row[0] == nullptr ? "NULL" : row[0];
+  mysql_free_result(r);
+  return value;
+}
+
+TEST_F(Protocol41Test, ResetConnectionForgetsTheSessionStateOnly) {
+  const auto& s = Server();
+  for (const char* charset : {"", "latin1", "cp1251"}) {
+    SCOPED_TRACE(charset);
+    if (h_ != nullptr) mysql_close(h_);
+    h_ = mysql_init(nullptr);
+    if (*charset != '\0') mysql_options(h_, MYSQL_SET_CHARSET_NAME, charset);
+    ASSERT_EQ(mysql_real_connect(h_, s.host.c_str(), s.pw_user.c_str(), s.pw_password.c_str(),
+                                 s.database.c_str(), s.port, nullptr, 0),
+              1)
+        << mysql_error(h_);
+    const std::string names = FirstValue(h_, "select @@character_set_client");
+    ASSERT_EQ(Query("set @v = 42"), 0);
+    ASSERT_EQ(Query("create temporary table reset41 (a int)"), 0);
+    ASSERT_EQ(Query("start transaction"), 0);
+    ASSERT_EQ(Query("insert into reset41 values (1)"), 0);
+    EXPECT_NE(h_->server_status & SERVER_STATUS_IN_TRANS, 0u);
+    ASSERT_EQ(mysql_reset_connection(h_), 0) << mysql_error(h_);
+    EXPECT_EQ(h_->server_status & SERVER_STATUS_IN_TRANS, 0u);
+    EXPECT_EQ(FirstValue(h_, "select @v"), "NULL");
+    EXPECT_EQ(FirstValue(h_, "select count(*) from reset41"), "error 1146");
+    EXPECT_EQ(FirstValue(h_, "select database()"), s.database);
+    EXPECT_EQ(FirstValue(h_, "select substring_index(current_user(), '@', 1)"), s.pw_user);
+    EXPECT_EQ(FirstValue(h_, "select @@character_set_client"), names);
+    EXPECT_EQ(FirstValue(h_, "select @@character_set_results"), names);
+  }
+  EXPECT_EQ(mysql_reset_connection(nullptr), 1);
+}
+
+// The first column of every row of the current result, "NULL" for NULL;
+// "#n" for a result without rows (its affected rows).
+std::vector<std::string> ReadResult(ViVURIzodorHandle h) {
+  std::vector<std::string> out;
+  ViVURIzodorResultHandle r = mysql_use_result(h);
+  if (r == nullptr) {
+    if (mysql_errno(h) == 0) out.push_back("#" + std::to_string(mysql_affected_rows(h)));
+    return out;
+  }
+  while (MYSQL_ROW row = mysql_fetch_row(r)) out.push_back(row[0] ? row[0] : "NULL");
+  mysql_free_result(r);
+  return out;
+}
+
+TEST_F(Protocol41Test, ProceduresAnswerWithEveryResult) {
+  const auto& s = Server();
+  const std::string db = test::FreshDatabase("proto41_call");
+  ASSERT_TRUE(Connect(s.user, "", 0, db)) << mysql_error(h_);
+  ASSERT_EQ(Query("create procedure two() begin select 1 as one; "
+                  "select 'a' union all select 'b'; end"), 0) << mysql_error(h_);
+  ASSERT_EQ(Query("create procedure fails() begin select 1 as one; "
+                  "select * from no_such_table; end"), 0) << mysql_error(h_);
+  ASSERT_EQ(mysql_real_query(h_, "call two()", 10), 0) << mysql_error(h_);
+  std::vector<std::vector<std::string>> results;
+  results.push_back(ReadResult(h_));
+  // Nothing else may be sent before the remaining results are read.
+  EXPECT_TRUE(mysql_more_results(h_));
+  EXPECT_NE(mysql_real_query(h_, "select 2", 8), 0);
+  EXPECT_EQ(mysql_errno(h_), 2014u);
+  while (mysql_more_results(h_)) {
+    ASSERT_EQ(mysql_next_result(h_), 0) << mysql_error(h_);
+    results.push_back(ReadResult(h_));
+  }
+  EXPECT_EQ(mysql_next_result(h_), -1);
+  const std::vector<std::vector<std::string>> expected = {{"1"}, {"a", "b"}, {"#0"}};
+  EXPECT_EQ(results, expected);
+  EXPECT_EQ(Query("select 2"), 0);
+
+  // An error in a later result ends the answer there.
+  ASSERT_EQ(mysql_real_query(h_, "call fails()", 12), 0) << mysql_error(h_);
+  EXPECT_EQ(ReadResult(h_), std::vector<std::string>{"1"});
+  ASSERT_TRUE(mysql_more_results(h_));
+  EXPECT_GT(mysql_next_result(h_), 0);
+  EXPECT_EQ(mysql_errno(h_), 1146u);
+  EXPECT_STREQ(mysql_sqlstate(h_), "42S02");
+  EXPECT_FALSE(mysql_more_results(h_));
+  EXPECT_EQ(Query("select 3"), 0) << mysql_error(h_);
+}
+
+TEST_F(Protocol41Test, SeveralStatementsOnlyWhenAskedFor) {
+  const auto& s = Server();
+  ASSERT_TRUE(Connect(s.user, "")) << mysql_error(h_);
+  EXPECT_NE(mysql_real_query(h_, "select 1; select 2", 17), 0);
+  EXPECT_EQ(mysql_errno(h_), 1064u);
+  ASSERT_TRUE(Connect(s.user, "", CLIENT_MULTI_STATEMENTS)) << mysql_error(h_);
+  ASSERT_EQ(mysql_real_query(h_, "select 1; do 0; select 2", 24), 0) << mysql_error(h_);
+  std::vector<std::vector<std::string>> results{ReadResult(h_)};
+  while (mysql_more_results(h_)) {
+    ASSERT_EQ(mysql_next_result(h_), 0) << mysql_error(h_);
+    results.push_back(ReadResult(h_));
+  }
+  const std::vector<std::vector<std::string>> expected = {{"1"}, {"#0"}, {"2"}};
+  EXPECT_EQ(results, expected);
+}
+
 }  // namespace
 }  // namespace rowset

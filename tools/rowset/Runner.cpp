@@ -181,10 +181,6 @@ std::string Runner::ErrorText(const std::exception& E, const std::string& Where)
 void Runner::Fail(const std::exception& E, const std::string& Where) {
   ++failures_;
   std::string text = ErrorText(E, Where);
-  const auto* my = dynamic_cast<const EMySQLError*>(&E);
-  if (my != nullptr && my->ServerErrorCode() == 1312 && dynamic_cast<TViVURIzodor*>(server_.GetDriver()) != nullptr)
-    text += "\n(the built-in client cannot read the results of a procedure yet: use --driver library or the "
-            "embedded server for such a CALL)";
   std::fprintf(err_, "%s\n", text.c_str());
 }
 
