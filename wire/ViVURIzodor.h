@@ -72,8 +72,6 @@ enum mysql_option : uint8_t {
   MYSQL_SECURE_AUTH,
 };
 
-// The client flag that keeps the old (3.23) protocol with a server that
-// offers 4.1 (CLIENT_PROTOCOL_323 of wire/uMysqlCT.h).
 
 // A new session (the argument is ignored); no automatic reconnect, no
 // compression unless asked for through mysql_options.
@@ -92,7 +90,10 @@ int mysql_options(ViVURIzodorHandle mysql, mysql_option option, const void* arg)
 // for utf8mb4, 0 when not known).
 const char* mysql_character_set_name(ViVURIzodorHandle mysql);
 unsigned int mysql_charset_number(ViVURIzodorHandle mysql);
-// 1 when connected, 0 otherwise (not the handle).
+// 1 when connected, 0 otherwise (not the handle). A server that offers the
+// 4.1 protocol is spoken to in it; CLIENT_PROTOCOL_323 in `client_flag`
+// keeps the old (3.23) protocol, and CLIENT_MULTI_STATEMENTS allows several
+// statements in one query (4.1 only).
 int mysql_real_connect(ViVURIzodorHandle mysql, const char* host, const char* user,
                        const char* passwd, const char* db, unsigned int port,
                        const char* unix_socket, unsigned long client_flag);
