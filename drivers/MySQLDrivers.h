@@ -126,7 +126,7 @@ class EMySQLError : public EDatabaseError {
   // The back end's error text alone, without the component's additions.
   const std::string& ServerMessage() const { return server_message_; }
   // The five-character SQLSTATE; empty when the back end gave none (the
-  // built-in client speaks the protocol from before SQL states).
+  // built-in client under the old protocol gives "HY000").
   const std::string& SqlState() const { return sql_state_; }
   // Whether running the whole transaction again may succeed: a deadlock or
   // a Galera certification failure (1213, also at COMMIT) and a cluster
@@ -209,7 +209,7 @@ class TMySQLBase : public TPersistent {
   // The handle's last error text; empty for none or a nil handle.
   virtual std::string ErrorMsg(MySQLHandle handle);
   // The SQLSTATE of the handle's last error ("00000" after success); empty
-  // for a nil handle or a back end without SQL states (the built-in client).
+  // for a nil handle or a back end without SQL states.
   std::string SqlState(MySQLHandle handle);
   // Connects; the first successful handle becomes the main connection.
   // Raises the connect message on failure, followed by the back end's error
@@ -306,18 +306,20 @@ class TMySQLBase : public TPersistent {
   // Resets the connection's session: session variables, user variables,
   // temporary tables, locks and an open transaction (rolled back) go, the
   // login and the connection stay. The library and embedded back ends send
-  // mysql_reset_connection; the built-in client logs in again with the same
-  // account and database (a change of user to itself), which the server
-  // answers with a fresh session too. The character set returns to the
-  // server's default: set it again where it matters. Raises on failure (the
+  // mysql_reset_connection, as does the built-in client on the 4.1
+  // protocol (it names its character set again when the reset dropped it);
+  // on the old protocol it logs in again with the same account and database
+  // (a change of user to itself), which the server answers with a fresh
+  // session too. On the library and embedded back ends the character set
+  // returns to the login's: set it again where it matters. Raises on failure (the
   // connection is then best closed) and where the back end has no way to
   // reset; nothing for a nil handle.
   virtual void ResetConnection(MySQLHandle handle);
 
   // Multiple results. A statement may answer with several results (a CALL
   // of a procedure that returns result sets answers with each of them and a
-  // final count); the library and embedded back ends ask for them at
-  // connect, the built-in client cannot (the server then refuses such a
+  // final count); every back end asks for them at connect (the built-in
+  // client on the 4.1 protocol; on the old one the server refuses such a
   // CALL with 1312). MoreResults tells whether another result follows the
   // last one OpenQuery or NextResult gave (free that one first); NextResult
   // moves to it and returns it as OpenQuery would (nullptr for a count:
@@ -439,8 +441,11 @@ class TMySQLBase : public TPersistent {
 };
 
 // The driver of the built-in wire client. It reports client version
-// 3.23.38 and hands out column descriptions in the 3.23 layout; its
-// connections outlive an unload of the driver (nothing is released).
+// 3.23.38 and hands out column descriptions in the 4.1 layout (under the old
+// protocol without original names); its connections outlive an unload of
+// the driver (nothing is released). It speaks the 4.1 protocol with servers
+// that offer it; the option line "old_protocol=1" (or the client flag
+// CLIENT_PROTOCOL_323 given to Open) keeps the old one.
 class TViVURIzodor : public TMySQLBase {
  public:
   // A driver with the option text options, not loaded yet.
@@ -450,6 +455,8 @@ class TViVURIzodor : public TMySQLBase {
 
  protected:
   void Bind() override;
+  int32_t FieldLayoutVer() const override;
+  void PrepareConnection(MySQLHandle handle) override;
 };
 
 // The driver of a MySQL client library loaded at run time.

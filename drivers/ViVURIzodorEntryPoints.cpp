@@ -76,14 +76,17 @@ TMySQLEntryPoints ViVURIzodorEntryPoints() {
   t.mysql_character_set_name = [](void* h) -> const char* {
     return rowset::mysql_character_set_name(Session(h));
   };
-  // The built-in client does not ask for multiple results.
-  t.mysql_more_results = [](void*) -> char { return 0; };
-  t.mysql_next_result = [](void*) { return -1; };
-  // A new login with the same account and database: the server starts a
-  // fresh session (variables, temporary tables, locks and any open
+  t.mysql_more_results = [](void* h) -> char {
+    return rowset::mysql_more_results(Session(h)) ? 1 : 0;
+  };
+  t.mysql_next_result = [](void* h) { return rowset::mysql_next_result(Session(h)); };
+  // COM_RESET_CONNECTION on the 4.1 protocol. The old protocol has no
+  // such command: a new login with the same account and database gives the
+  // server's fresh session (variables, temporary tables, locks and any open
   // transaction go), as a reset would.
   t.mysql_reset_connection = [](void* h) {
     TViVURIzodorClient* s = Session(h);
+    if (s->protocol41()) return rowset::mysql_reset_connection(s);
     return s->change_user(s->user, s->passwd, s->db) ? 0 : 1;
   };
   return t;

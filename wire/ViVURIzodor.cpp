@@ -217,3 +217,40 @@ const char* mysql_info(ViVURIzodorHandle mysql) {
 }
 
 }  // namespace rowset
+
+namespace rowset {
+
+const char* mysql_sqlstate(ViVURIzodorHandle mysql) {
+  if (mysql == nullptr) return nullptr;
+  if (mysql->GetLastErrorNo() == 0)
+    mysql->sql_state_text = "00000";
+  else if (!mysql->net.vio.sql_state.empty())
+    mysql->sql_state_text = mysql->net.vio.sql_state;
+  else
+    mysql->sql_state_text = "HY000";
+  return mysql->sql_state_text.c_str();
+}
+
+unsigned int mysql_warning_count(ViVURIzodorHandle mysql) {
+  return mysql == nullptr ? 0 : mysql->warning_count;
+}
+
+bool mysql_more_results(ViVURIzodorHandle mysql) {
+  return mysql != nullptr && mysql->more_results();
+}
+
+int mysql_next_result(ViVURIzodorHandle mysql) {
+  return mysql == nullptr ? -1 : mysql->next_result();
+}
+
+int mysql_reset_connection(ViVURIzodorHandle mysql) {
+  return mysql != nullptr && mysql->reset_connection() ? 0 : 1;
+}
+
+int mysql_change_user(ViVURIzodorHandle mysql, const char* user, const char* passwd,
+                      const char* db) {
+  if (mysql == nullptr) return 1;
+  return mysql->change_user(OrEmpty(user), OrEmpty(passwd), OrEmpty(db)) ? 0 : 1;
+}
+
+}  // namespace rowset

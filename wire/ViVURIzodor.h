@@ -29,6 +29,7 @@ class TViVURIzodorClient : public TMysqlClient {
  public:
   TViVURIzodorClient();
   std::string error_text;
+  std::string sql_state_text;
 };
 
 // A result of the flat interface: remembers the column last handed out by
@@ -71,6 +72,7 @@ enum mysql_option : uint8_t {
   MYSQL_SECURE_AUTH,
 };
 
+
 // A new session (the argument is ignored); no automatic reconnect, no
 // compression unless asked for through mysql_options.
 ViVURIzodorHandle mysql_init(ViVURIzodorHandle mysql);
@@ -88,7 +90,10 @@ int mysql_options(ViVURIzodorHandle mysql, mysql_option option, const void* arg)
 // for utf8mb4, 0 when not known).
 const char* mysql_character_set_name(ViVURIzodorHandle mysql);
 unsigned int mysql_charset_number(ViVURIzodorHandle mysql);
-// 1 when connected, 0 otherwise (not the handle).
+// 1 when connected, 0 otherwise (not the handle). A server that offers the
+// 4.1 protocol is spoken to in it; CLIENT_PROTOCOL_323 in `client_flag`
+// keeps the old (3.23) protocol, and CLIENT_MULTI_STATEMENTS allows several
+// statements in one query (4.1 only).
 int mysql_real_connect(ViVURIzodorHandle mysql, const char* host, const char* user,
                        const char* passwd, const char* db, unsigned int port,
                        const char* unix_socket, unsigned long client_flag);
@@ -122,8 +127,8 @@ unsigned int mysql_num_fields(ViVURIzodorResultHandle result);
 // Rows fetched so far.
 uint64_t mysql_num_rows(ViVURIzodorResultHandle result);
 unsigned long* mysql_fetch_lengths(ViVURIzodorResultHandle result);
-// The next column description (in the 3.23 field record layout), nullptr
-// past the last one.
+// The next column description (in the 4.1 field record layout, as the
+// client library's MYSQL_FIELD), nullptr past the last one.
 TMysql_FieldDef* mysql_fetch_field(ViVURIzodorResultHandle result);
 // The next row, nullptr at the end. After nullptr, mysql_errno tells an
 // error from the end of the rows.
@@ -143,6 +148,29 @@ uint64_t mysql_affected_rows(ViVURIzodorHandle mysql);
 // The info text of the last statement's OK packet ("Rows matched: 1  Changed:
 // 0  Warnings: 0"); nullptr when there is none or for an absent handle.
 const char* mysql_info(ViVURIzodorHandle mysql);
+// The SQL state of the last error: the server's (4.1 protocol), "HY000" for
+// a client error or a server error without one, "00000" after success;
+// nullptr for an absent handle. Valid until the next call on the session.
+const char* mysql_sqlstate(ViVURIzodorHandle mysql);
+// Warnings of the last statement (4.1 protocol; 0 before).
+unsigned int mysql_warning_count(ViVURIzodorHandle mysql);
+// Multiple results (4.1 protocol; asked for at every 4.1 login, several
+// statements in one query only with CLIENT_MULTI_STATEMENTS): true when
+// another result of the last statement follows the current one. Read or
+// free the current result first; mysql_next_result then reads the next
+// one's head (mysql_use_result gives its rows, or mysql_affected_rows its
+// count): 0 on success, -1 when there is none, above 0 on an error (the
+// statement's answer ends there). No other statement can be sent while
+// results are pending (2014).
+bool mysql_more_results(ViVURIzodorHandle mysql);
+int mysql_next_result(ViVURIzodorHandle mysql);
+// Resets the session to its state after the login (TMysqlClient::
+// reset_connection); 0 on success, 1 on failure or for an absent handle.
+int mysql_reset_connection(ViVURIzodorHandle mysql);
+// Changes the session's user and database (logging in again); 0 on
+// success, 1 on failure (the old user stays) or for an absent handle.
+int mysql_change_user(ViVURIzodorHandle mysql, const char* user, const char* passwd,
+                      const char* db);
 
 }  // namespace rowset
 

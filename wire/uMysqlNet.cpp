@@ -13,8 +13,11 @@ namespace rowset {
 namespace {
 
 constexpr uint32_t kInitialBuffer = 8192;
-constexpr uint32_t kMaxPayload = 0xFFFFFF;      // not sendable from here on
-constexpr size_t kMaxBuffer = 0x1000000;        // 16 MiB
+// A packet of this length says "more of the same follows".
+constexpr uint32_t kMaxPayload = 0xFFFFFF;
+// The buffer holds one packet of the largest size, or (compressed) the
+// unread rest of one frame and the next frame.
+constexpr size_t kMaxBuffer = 2 * size_t{kMaxPayload} + 0x10000;
 constexpr size_t kCompressThreshold = 50;
 // The most bytes one write sends straight from a caller's data.
 constexpr size_t kDirectWrite = 1024 * 1024;
@@ -77,10 +80,13 @@ int TMysqlNet::net_open(TEnumVioType type, const std::string& host,
   saved_byte = 0;
   io_state = 0;
   protocol_version = 10;
+  protocol41 = false;
   return 0;
 }
 
 int TMysqlNet::net_close() {
+  big_active_ = false;
+  std::vector<uint8_t>().swap(big_);
   if (!NetConnected()) return 0;
   int rc = vio.vio_close();
   std::vector<uint8_t>().swap(buff);
@@ -128,49 +134,68 @@ int TMysqlNet::net_buffer_append(const uint8_t* data, size_t length) {
   return 0;
 }
 
-int TMysqlNet::my_net_write(const void* payload, size_t length) {
-  if (length >= kMaxPayload) {
+int TMysqlNet::write_packets(uint8_t command, bool with_command, const void* payload,
+                             size_t length) {
+  if (length + (with_command ? 1 : 0) > kMaxLogicalPacket) {
     vio.last_errorno = ER_NET_PACKET_TOO_LARGE;
     return 1;
   }
-  uint8_t header[4];
-  Store3(header, static_cast<uint32_t>(length));
-  header[3] = compress ? 0 : seq_nr++;
-  if (net_buffer_append(header, 4) != 0) return 1;
-  return net_buffer_append(static_cast<const uint8_t*>(payload), length) != 0 ? 1 : 0;
+  // Packets of the largest size, then a shorter (possibly empty) one: that
+  // is how the receiver knows where the payload ends.
+  const uint8_t* data = static_cast<const uint8_t*>(payload);
+  size_t left = length + (with_command ? 1 : 0);
+  bool first = true;
+  for (;;) {
+    const size_t chunk = std::min<size_t>(left, kMaxPayload);
+    uint8_t header[5];
+    Store3(header, static_cast<uint32_t>(chunk));
+    header[3] = compress ? 0 : seq_nr++;
+    size_t bytes = chunk;
+    if (first && with_command) {
+      header[4] = command;
+      if (net_buffer_append(header, 5) != 0) return 1;
+      --bytes;
+    } else if (net_buffer_append(header, 4) != 0) {
+      return 1;
+    }
+    if (bytes > 0 && net_buffer_append(data, bytes) != 0) return 1;
+    data += bytes;
+    left -= chunk;
+    first = false;
+    if (chunk < kMaxPayload) return 0;
+  }
+}
+
+int TMysqlNet::my_net_write(const void* payload, size_t length) {
+  return write_packets(0, false, payload, length);
 }
 
 int TMysqlNet::net_write_command(uint8_t command, const void* argument, size_t length) {
-  if (length >= kMaxPayload) {
-    vio.last_errorno = ER_NET_PACKET_TOO_LARGE;
-    return 1;
-  }
-  uint8_t header[5];
-  Store3(header, static_cast<uint32_t>(length + 1));
-  header[3] = compress ? 0 : seq_nr++;
-  header[4] = command;
-  if (net_buffer_append(header, 5) != 0) return 1;
-  if (length > 0 && net_buffer_append(static_cast<const uint8_t*>(argument), length) != 0)
-    return 1;
-  if (length + 1 == kMaxPayload) {
-    // A packet of the largest size says "more follows": the empty packet
-    // ends the command, else the server would wait for its rest.
-    uint8_t end[4] = {0, 0, 0, static_cast<uint8_t>(compress ? 0 : seq_nr++)};
-    if (net_buffer_append(end, 4) != 0) return 1;
-  }
+  if (write_packets(command, true, argument, length) != 0) return 1;
   return net_flush() != 0 ? 1 : 0;
 }
 
 int TMysqlNet::net_real_write(const uint8_t* data, size_t length) {
   if (!NetConnected()) return -1;
+  if (compress) {
+    // A frame's lengths have three bytes: longer writes go as several.
+    while (length > 0) {
+      const size_t piece = std::min<size_t>(length, kMaxPayload);
+      const int rc = send_bytes(data, piece);
+      if (rc != 0) return rc;
+      data += piece;
+      length -= piece;
+    }
+    return 0;
+  }
+  return send_bytes(data, length);
+}
+
+int TMysqlNet::send_bytes(const uint8_t* data, size_t length) {
   const bool was_blocking = (vio.nonblocking & 1) == 0;
   io_state = 2;
   std::vector<uint8_t> block;
   if (compress) {
-    if (length >= kMaxBuffer) {
-      io_state = 0;
-      return 1;
-    }
     try {
       block.resize(length + 7);
     } catch (const std::bad_alloc&) {
@@ -249,13 +274,39 @@ uint32_t TMysqlNet::my_real_read(uint32_t& uncompressed_length) {
   return length;
 }
 
-uint32_t TMysqlNet::my_net_read() {
+uint32_t TMysqlNet::my_net_read_one() {
   if (compress) return my_net_read_compressed();
   uint32_t unused;
   uint32_t length = my_real_read(unused);
   read_pos = read_start;
   if (length != packet_error) buff[read_pos + length] = 0;
   return length;
+}
+
+uint32_t TMysqlNet::my_net_read() {
+  big_active_ = false;
+  uint32_t length = my_net_read_one();
+  if (length != kMaxPayload) return length;
+  // A payload of several packets: joined in a buffer of its own.
+  try {
+    big_.assign(buff.data() + read_pos, buff.data() + read_pos + length);
+    for (;;) {
+      const uint32_t more = my_net_read_one();
+      if (more == packet_error) return packet_error;
+      if (big_.size() + more > kMaxLogicalPacket) {
+        vio.last_errorno = ER_NET_PACKET_TOO_LARGE;
+        return packet_error;
+      }
+      big_.insert(big_.end(), buff.data() + read_pos, buff.data() + read_pos + more);
+      if (more < kMaxPayload) break;
+    }
+    big_.push_back(0);
+  } catch (const std::bad_alloc&) {
+    std::vector<uint8_t>().swap(big_);
+    return packet_error;
+  }
+  big_active_ = true;
+  return static_cast<uint32_t>(big_.size() - 1);
 }
 
 uint32_t TMysqlNet::my_net_read_compressed() {
@@ -329,9 +380,15 @@ uint32_t TMysqlNet::net_safe_read() {
       // command or a broken result as a success or the end of the rows.
       if (number == 0) number = CR_UNKNOWN_ERROR;
     }
+    std::string state;
+    if (protocol41 && length >= offset + 6 && p[offset] == '#') {
+      state.assign(reinterpret_cast<const char*>(p + offset + 1), 5);
+      offset += 6;
+    }
     const char* text = reinterpret_cast<const char*>(p + offset);
     size_t n = strnlen(text, length - offset);
     vio.set_error(number, std::string(text, std::min(n, kMaxErrorMessage)));
+    vio.sql_state = state;
   } else {
     vio.set_error(CR_UNKNOWN_ERROR, ClientErrorText(CR_UNKNOWN_ERROR));
   }
@@ -355,6 +412,7 @@ bool TMysqlNet::net_realloc(size_t size) {
 }
 
 bool TMysqlNet::net_pack() {
+  if (io_state == 0 && !big_active_) std::vector<uint8_t>().swap(big_);
   // Compressed data not yet handed out stays where it is.
   if (io_state != 0 || buff_size <= kInitialBuffer || (compress && remaining > 0))
     return true;

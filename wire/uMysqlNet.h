@@ -19,6 +19,9 @@
 namespace rowset {
 
 constexpr uint32_t packet_error = 0xFFFFFFFF;
+// The longest payload sent or taken, over as many packets as it needs
+// (the largest max_allowed_packet a server has).
+constexpr size_t kMaxLogicalPacket = 0x40000000;
 
 class TMysqlNet {
  public:
@@ -34,27 +37,32 @@ class TMysqlNet {
   int net_close();
   void net_clear();
   int net_flush();
-  // Appends one packet to the send buffer (no flush); 0 or 1.
+  // Appends one payload to the send buffer (no flush); 0 or 1. A payload of
+  // 0xFFFFFF bytes or more goes as packets of that size followed by a
+  // shorter one (empty when nothing is left), as the protocol has it.
   int my_net_write(const void* payload, size_t length);
-  // Appends one command packet and flushes; 0 or 1. A command whose packet
-  // has the largest size (0xFFFFFF) is followed by the empty packet that ends
-  // it. A longer argument is refused before anything is sent (1, with
-  // ER_NET_PACKET_TOO_LARGE recorded), so the connection stays usable.
+  // Appends one command (its byte and argument, split as my_net_write
+  // splits) and flushes; 0 or 1. An argument longer than kMaxLogicalPacket
+  // is refused before anything is sent (1, with ER_NET_PACKET_TOO_LARGE
+  // recorded), so the connection stays usable.
   int net_write_command(uint8_t command, const void* argument, size_t length);
-  // Payload length of the next packet or `packet_error`; the payload starts
-  // at read_ptr().
+  // Payload length of the next payload or `packet_error`; the payload starts
+  // at read_ptr(). A payload sent as several packets (0xFFFFFF bytes each
+  // but the last) is returned joined.
   uint32_t my_net_read();
   // As my_net_read, and decodes error packets. A failed read (or an empty
   // packet) closes the transport and records 2013 (2020 for a packet too
   // large); an error packet records the server's number and text and keeps
   // the connection. An error packet numbered 0 is recorded as
   // CR_UNKNOWN_ERROR with its text, so that it can never pass for success.
+  // Under the 4.1 protocol the SQL state after the number goes to
+  // vio.sql_state.
   uint32_t net_safe_read();
   bool net_realloc(size_t size);
   bool net_pack();
   void setcompress(bool on) { compress = on; }
 
-  uint8_t* read_ptr() { return buff.data() + read_pos; }
+  uint8_t* read_ptr() { return big_active_ ? big_.data() : buff.data() + read_pos; }
 
   const std::string& last_error() const { return vio.last_error(); }
   void set_last_error(const std::string& text) { vio.set_last_error(text); }
@@ -79,13 +87,24 @@ class TMysqlNet {
   uint32_t remaining = 0;
   uint8_t saved_byte = 0;
   uint32_t protocol_version = 10;
+  // Error packets carry "#" and a five-character SQL state before their
+  // text (set once a 4.1 login has been sent).
+  bool protocol41 = false;
 
  private:
   int net_buffer_append(const uint8_t* data, size_t length);
   int net_real_write(const uint8_t* data, size_t length);
+  int send_bytes(const uint8_t* data, size_t length);
+  int write_packets(uint8_t command, bool with_command, const void* payload, size_t length);
+  uint32_t my_net_read_one();
   uint32_t my_real_read(uint32_t& uncompressed_length);
   bool read_fully(uint8_t* to, size_t length, int& retries);
   uint32_t my_net_read_compressed();
+
+  // A payload joined from several packets, handed out by read_ptr() until
+  // the next read.
+  std::vector<uint8_t> big_;
+  bool big_active_ = false;
 };
 
 }  // namespace rowset

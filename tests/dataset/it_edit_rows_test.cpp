@@ -141,6 +141,30 @@ TEST_F(EditRowsTest, AliasesNameTheTableItself) {
   }
 }
 
+// Renamed columns are written under their names in the table (every back
+// end reports them, the built-in client through the 4.1 protocol).
+TEST_F(EditRowsTest, RenamedColumnsAreWrittenUnderTheirOwnNames) {
+  Sql("DROP TABLE IF EXISTS rn; CREATE TABLE rn (id INT PRIMARY KEY, v VARCHAR(10));"
+      "INSERT INTO rn VALUES (1, 'one'), (2, 'two');");
+  auto ds = Open("select r.id as k, r.v as label from rn r order by k");
+  EXPECT_EQ(ds->PSGetTableName(), "rn");
+  ds->Edit();
+  ds->FieldByName("label")->SetAsString("uno");
+  ds->Post();
+  EXPECT_EQ(Read("SELECT GROUP_CONCAT(v ORDER BY id) FROM rn"), "uno,two");
+  ds->Next();
+  ds->Edit();
+  ds->FieldByName("k")->SetAsInteger(20);
+  ds->Post();
+  ds->Append();
+  ds->FieldByName("k")->SetAsInteger(3);
+  ds->FieldByName("label")->SetAsString("three");
+  ds->Post();
+  EXPECT_EQ(Read("SELECT GROUP_CONCAT(CONCAT(id, v) ORDER BY id) FROM rn"), "1uno,3three,20two");
+  ds->Delete();
+  EXPECT_EQ(Read("SELECT GROUP_CONCAT(id ORDER BY id) FROM rn"), "1,20");
+}
+
 TEST_F(EditRowsTest, TwoUsersChangingOneRow) {
   Sql("DROP TABLE IF EXISTS acct; CREATE TABLE acct (id INT PRIMARY KEY, owner VARCHAR(10),"
       " balance INT) ENGINE=InnoDB; INSERT INTO acct VALUES (1, 'ann', 100), (2, 'bob', 200);");

@@ -49,6 +49,10 @@ class LibMariaDb {
   unsigned long* (*mysql_fetch_lengths)(MYSQL_RES*) = nullptr;
   unsigned long long (*mysql_affected_rows)(MYSQL*) = nullptr;
   unsigned long long (*mysql_insert_id)(MYSQL*) = nullptr;
+  // The library's MYSQL_FIELD (the 4.1 field record).
+  const void* (*mysql_fetch_field)(MYSQL_RES*) = nullptr;
+  const char* (*mysql_sqlstate)(MYSQL*) = nullptr;
+  unsigned int (*mysql_warning_count)(MYSQL*) = nullptr;
 
  private:
   LibMariaDb() {
@@ -71,6 +75,9 @@ class LibMariaDb {
     ROWSET_LIBMARIADB_BIND(mysql_fetch_lengths)
     ROWSET_LIBMARIADB_BIND(mysql_affected_rows)
     ROWSET_LIBMARIADB_BIND(mysql_insert_id)
+    ROWSET_LIBMARIADB_BIND(mysql_fetch_field)
+    ROWSET_LIBMARIADB_BIND(mysql_sqlstate)
+    ROWSET_LIBMARIADB_BIND(mysql_warning_count)
 #undef ROWSET_LIBMARIADB_BIND
   }
 

@@ -55,6 +55,9 @@ class FlatDifferentialTest : public ::testing::TestWithParam<bool> {
     const auto& s = test::Server();
     ref_.Connect(s.host, s.port, s.user, "", db_, GetParam());
     h_ = mysql_init(nullptr);
+    // The reference's character set, so that lengths and character set
+    // numbers of the column descriptions can be compared.
+    mysql_options(h_, MYSQL_SET_CHARSET_NAME, "latin1");
     if (GetParam()) mysql_options(h_, MYSQL_OPT_COMPRESS, nullptr);
     ASSERT_EQ(mysql_real_connect(h_, s.host.c_str(), s.user.c_str(), "",
                                  db_.c_str(), s.port, nullptr, 0),
@@ -126,6 +129,77 @@ TEST_P(FlatDifferentialTest, ExpressionsAndFunctions) {
   Compare("select k, hex(bl), length(lt), bit_count(b64), en + 0, st + 0 "
           "from every order by k");
   Compare("select * from every where k < 0");
+}
+
+// Every member of the 4.1 column descriptions equals the library's (the
+// record has the library's layout, so its pointer is read as ours).
+void CompareFields(ViVURIzodorHandle h, test::MariaDbConnection& ref, const std::string& sql) {
+  SCOPED_TRACE(sql);
+  const test::LibMariaDb& lib = ref.Lib();
+  ASSERT_EQ(lib.mysql_real_query(ref.Handle(), sql.data(), sql.size()), 0);
+  test::MYSQL_RES* theirs = lib.mysql_use_result(ref.Handle());
+  ASSERT_EQ(mysql_real_query(h, sql.data(), sql.size()), 0) << mysql_error(h);
+  ViVURIzodorResultHandle ours = mysql_use_result(h);
+  ASSERT_NE(theirs, nullptr);
+  ASSERT_NE(ours, nullptr);
+  ASSERT_EQ(mysql_num_fields(ours), lib.mysql_num_fields(theirs));
+  auto text = [](const char* p, unsigned n) {
+    return p == nullptr ? std::string("(null)") : std::string(p, n);
+  };
+  for (unsigned i = 0; i < mysql_num_fields(ours); ++i) {
+    const TMysql_FieldDef* a = mysql_fetch_field(ours);
+    const auto* b = static_cast<const TMysql_FieldDef*>(lib.mysql_fetch_field(theirs));
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    SCOPED_TRACE(b->name);
+    EXPECT_EQ(text(a->name, a->name_length), text(b->name, b->name_length));
+    EXPECT_EQ(text(a->org_name, a->org_name_length), text(b->org_name, b->org_name_length));
+    EXPECT_EQ(text(a->table, a->table_length), text(b->table, b->table_length));
+    EXPECT_EQ(text(a->org_table, a->org_table_length), text(b->org_table, b->org_table_length));
+    EXPECT_EQ(text(a->db, a->db_length), text(b->db, b->db_length));
+    EXPECT_EQ(text(a->catalog, a->catalog_length), text(b->catalog, b->catalog_length));
+    EXPECT_EQ(a->def == nullptr, b->def == nullptr);
+    EXPECT_EQ(a->length, b->length);
+    EXPECT_EQ(a->max_length, b->max_length);
+    EXPECT_EQ(a->flags, b->flags);
+    EXPECT_EQ(a->decimals, b->decimals);
+    EXPECT_EQ(a->charsetnr, b->charsetnr);
+    EXPECT_EQ(a->type, b->type);  // the low byte of the library's enum
+  }
+  EXPECT_EQ(mysql_fetch_field(ours), nullptr);
+  while (mysql_fetch_row(ours) != nullptr) {
+  }
+  while (lib.mysql_fetch_row(theirs) != nullptr) {
+  }
+  mysql_free_result(ours);
+  lib.mysql_free_result(theirs);
+}
+
+TEST_P(FlatDifferentialTest, FieldDescriptions) {
+  CompareFields(h_, ref_, "select * from every");
+  CompareFields(h_, ref_, "select k as kk, e.vc as alias, 1 + 1, null, 'x', 1.5, now(), "
+                          "group_concat(en), count(*) from every e group by k");
+  CompareFields(h_, ref_, "select a.k, b.tx from every a join every b on a.k = b.k");
+  CompareFields(h_, ref_, "select * from (select k, bl from every) d");
+  CompareFields(h_, ref_, "show tables");
+}
+
+TEST_P(FlatDifferentialTest, StatusWarningsAndSqlStates) {
+  const test::LibMariaDb& lib = ref_.Lib();
+  for (const std::string sql : {"selec 1", "select * from nonexist", "select 1 from every where k = (select k from every)",
+                                "insert into every (k) values (1)"}) {
+    SCOPED_TRACE(sql);
+    EXPECT_NE(mysql_real_query(h_, sql.data(), sql.size()), 0);
+    EXPECT_NE(lib.mysql_real_query(ref_.Handle(), sql.data(), sql.size()), 0);
+    EXPECT_EQ(mysql_errno(h_), lib.mysql_errno(ref_.Handle()));
+    EXPECT_STREQ(mysql_sqlstate(h_), lib.mysql_sqlstate(ref_.Handle()));
+    EXPECT_STREQ(mysql_error(h_), lib.mysql_error(ref_.Handle()));
+  }
+  const std::string sql = "select cast('1x' as signed), cast('2y' as signed)";
+  ASSERT_EQ(Compare(sql), 1u);
+  EXPECT_EQ(mysql_warning_count(h_), lib.mysql_warning_count(ref_.Handle()));
+  EXPECT_EQ(mysql_warning_count(h_), 2u);
+  EXPECT_STREQ(mysql_sqlstate(h_), "00000");
 }
 
 TEST_P(FlatDifferentialTest, ManyRows) {

@@ -131,16 +131,58 @@ TEST(Net, ZeroLengthAndDroppedPacketsLoseTheConnection) {
   }
 }
 
-TEST(Net, OversizedLengthsAreRefusedWithoutReading) {
+TEST(Net, LargestPacketWithoutItsBytesIsALostConnection) {
   ScriptedPeer peer;
-  peer.Send(std::string("\xff\xff\xff\x00", 4)).Pause(300);
+  peer.Send(std::string("\xff\xff\xff\x00", 4) + "abc").Pause(100).Drop();
   TMysqlNet net;
   Open(net, peer);
   EXPECT_EQ(net.net_safe_read(), packet_error);
-  EXPECT_EQ(net.last_errorno(), 2020u);
-  EXPECT_EQ(net.last_error(), "Got packet bigger than 'max_allowed_packet'");
+  EXPECT_EQ(net.last_errorno(), 2013u);
   EXPECT_FALSE(net.NetConnected());
   peer.Join();
+}
+
+// A payload of 0xFFFFFF bytes or more arrives as packets of that size and a
+// shorter last one (empty when nothing is left); the reader joins them.
+TEST(Net, PayloadsOverSeveralPacketsAreJoined) {
+  for (bool compressed : {false, true}) {
+    SCOPED_TRACE(compressed ? "compressed" : "plain");
+    std::string first(0xFFFFFF, 'a');
+    first[0] = 'A';
+    std::string stream = Packet(0, first) + Packet(1, "tail") +
+                         Packet(2, std::string(0xFFFFFF, 'b')) + Packet(3, "") +
+                         Packet(4, "after");
+    ScriptedPeer peer;
+    if (compressed) {
+      // Frames cut the packet stream anywhere.
+      uint8_t seq = 0;
+      for (size_t at = 0; at < stream.size(); at += 5000000) {
+        std::string part = stream.substr(at, 5000000);
+        peer.Send(Frame(seq++, Zip(part), static_cast<uint32_t>(part.size())));
+      }
+    } else {
+      peer.Send(stream);
+    }
+    peer.Pause(200).Drop();
+    peer.Start();
+    TMysqlNet net;
+    ASSERT_EQ(net.net_open(VIO_TYPE_TCPIP, "127.0.0.1", "", peer.port(), 5, true), 0);
+    net.setcompress(compressed);
+    uint32_t n = net.my_net_read();
+    ASSERT_EQ(n, 0xFFFFFFu + 4);
+    std::string got(reinterpret_cast<const char*>(net.read_ptr()), n);
+    EXPECT_EQ(got.substr(0, 2), "Aa");
+    EXPECT_EQ(got.substr(0xFFFFFF), "tail");
+    EXPECT_EQ(net.read_ptr()[n], 0);
+    n = net.my_net_read();
+    ASSERT_EQ(n, 0xFFFFFFu);
+    EXPECT_EQ(net.read_ptr()[n - 1], 'b');
+    n = net.my_net_read();
+    ASSERT_EQ(n, 5u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(net.read_ptr()), n), "after");
+    net.net_close();
+    peer.Join();
+  }
 }
 
 TEST(Net, GrowsForLargePacketsAndPacksBack) {
@@ -240,25 +282,29 @@ TEST(Net, BufferFilledExactlyWaitsForFlush) {
   EXPECT_EQ(r.substr(8192, 4), std::string("\x00\x20\x00\x01", 4));
 }
 
-// A command packet of the largest size is followed by the empty packet that
-// ends it (else the server waits for more); a longer one is refused unsent.
-TEST(Net, LongestCommandIsSentAndLongerFails) {
+// A command longer than one packet goes as packets of the largest size and
+// a shorter last one; a command that fills packets exactly ends with the
+// empty packet (else the server waits for more).
+TEST(Net, LongCommandsAreSplitIntoPackets) {
   ScriptedPeer peer;
-  peer.Send("g").Read(4).Read(0xFFFFFF).Read(4);
+  peer.Send("g").Read(4 + 0xFFFFFF + 4).Read(4 + 0xFFFFFF + 4 + 2).Drop();
   TMysqlNet net;
   Open(net, peer);
   std::string arg(0xFFFFFE, 'a');
   EXPECT_EQ(net.net_write_command(3, arg.data(), arg.size()), 0);
+  net.net_clear();
   arg.push_back('b');
-  EXPECT_EQ(net.net_write_command(3, arg.data(), arg.size()), 1);
-  EXPECT_EQ(net.last_errorno(), 1153u);
-  EXPECT_EQ(net.my_net_write(arg.data(), arg.size()), 1);
+  arg.push_back('c');
+  EXPECT_EQ(net.net_write_command(3, arg.data(), arg.size()), 0);
+  peer.Join();  // everything read before the close
   net.net_close();
-  peer.Join();
   std::string r = peer.Received();
-  ASSERT_EQ(r.size(), 4u + 0xFFFFFF + 4u);  // nothing of the refused ones
+  ASSERT_EQ(r.size(), 2 * (4u + 0xFFFFFF + 4u) + 2);
   EXPECT_EQ(r.substr(0, 5), std::string("\xff\xff\xff\x00\x03", 5));
-  EXPECT_EQ(r.substr(4 + 0xFFFFFF), std::string("\0\0\0\x01", 4));
+  EXPECT_EQ(r.substr(4 + 0xFFFFFF, 4), std::string("\0\0\0\x01", 4));
+  const std::string second = r.substr(4 + 0xFFFFFF + 4);
+  EXPECT_EQ(second.substr(0, 5), std::string("\xff\xff\xff\x00\x03", 5));
+  EXPECT_EQ(second.substr(4 + 0xFFFFFF), std::string("\x02\0\0\x01", 4) + "bc");
 }
 
 TEST(NetCompressed, SmallAndIncompressibleBodiesGoOutPlain) {

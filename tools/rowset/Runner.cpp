@@ -201,8 +201,8 @@ bool Runner::FromServer(const std::exception& E) {
 std::string Runner::ErrorText(const std::exception& E, const std::string& Where) {
   if (!FromServer(E)) return "ERROR" + Where + ": " + MessageText(E);
   const auto& m = dynamic_cast<const EMySQLError&>(E);
-  // Without SQL states (the built-in client) the general state, as the
-  // mysql client shows for errors that have none.
+  // Without an SQL state (the built-in client on the old protocol) the
+  // general one, as the mysql client shows for errors that have none.
   const std::string state = m.SqlState().empty() ? "HY000" : m.SqlState();
   return "ERROR " + std::to_string(m.ServerErrorCode()) + " (" + state + ")" + Where + ": " +
          m.ServerMessage();
@@ -211,10 +211,6 @@ std::string Runner::ErrorText(const std::exception& E, const std::string& Where)
 void Runner::Fail(const std::exception& E, const std::string& Where) {
   ++failures_;
   std::string text = ErrorText(E, Where);
-  const auto* my = dynamic_cast<const EMySQLError*>(&E);
-  if (my != nullptr && my->ServerErrorCode() == 1312 && dynamic_cast<TViVURIzodor*>(server_.GetDriver()) != nullptr)
-    text += "\n(the built-in client cannot read the results of a procedure yet: use --driver library or the "
-            "embedded server for such a CALL)";
   std::fprintf(err_, "%s\n", text.c_str());
 }
 

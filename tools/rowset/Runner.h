@@ -10,7 +10,8 @@
 // and insert id. A failure prints one line on the error stream in the mysql
 // client's form, "ERROR 1146 (42S02) at line 3: Table 't1.nonexist' doesn't
 // exist" (the server's own number, SQLSTATE and text; HY000 where the back
-// end has no SQL states); a script stops at it unless Force.
+// end has none, as the built-in client on the old protocol); a script stops
+// at it unless Force.
 //
 // Scripts read from a file or a pipe are split and run as they are read
 // (TScriptSplitter): a statement runs as soon as its end has been read, and
@@ -24,9 +25,7 @@
 // it was sent is run again on the new connection. Inside a transaction the
 // connection is not made again (the transaction's work is lost; the
 // following statements fail) so that the rest of a transaction never runs
-// in autocommit mode. The built-in client cannot read the results of a
-// procedure (its login cannot ask for them); such a CALL fails with a
-// message that says so.
+// in autocommit mode.
 //
 // With a host list in replication mode (TMySQLServer::HostMode), a SELECT or
 // SHOW outside a transaction runs on a connection to a replica of its own
