@@ -22,7 +22,7 @@ export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD} CCACHE_NOHASHDIR=${CCACHE_NOHASHDI
 BUILD_DIR=${ROWSET_BUILD_DIR:-build}
 PACKAGES=(build-essential cmake g++ python3 zlib1g-dev libgtest-dev googletest
   mariadb-server mariadb-client libmariadb3 libmariadb-dev libmariadbd19 ccache pkgconf tmux
-  libedit-dev dpkg-dev)
+  libedit-dev dpkg-dev libssl-dev openssl)
 
 deps() {
   install_packages "${PACKAGES[@]}"
