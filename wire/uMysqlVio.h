@@ -15,11 +15,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "host/Sockets.h"
 #include "wire/uMysqlCT.h"
+#include "wire/uMysqlTls.h"
 
 namespace rowset {
 
@@ -44,8 +46,17 @@ class TMysqlVio {
   long vio_write(const void* buffer, size_t size);
   // True at once while received bytes wait in the read-ahead buffer.
   bool vio_poll_read(uint32_t timeout);
-  // Bytes received but not yet handed out by vio_read.
-  size_t vio_pending() const { return read_end_ - read_begin_; }
+  // Bytes received but not yet handed out by vio_read (decrypted ones
+  // under TLS).
+  size_t vio_pending() const;
+  // Runs the TLS handshake on the open connection; `host` is the name or
+  // address connected to (checked in SSL_MODE_VERIFY_IDENTITY). 0, or -1
+  // with CR_SSL_CONNECTION_ERROR recorded (the connection is then unusable).
+  int vio_start_tls(const TSslOptions& options, const std::string& host);
+  // True while the connection runs over TLS.
+  bool vio_tls() const { return tls_ != nullptr; }
+  // The TLS session, nullptr without TLS.
+  const TMysqlTls* tls() const { return tls_.get(); }
   int vio_blocking(bool blocking);
   bool vio_should_retry() const;
   bool vio_intrerupted() const;
@@ -78,6 +89,9 @@ class TMysqlVio {
  private:
   int open_pipe(const std::string& host, const std::string& pipe_name);
   long take_buffered(void* buffer, size_t size);
+  // The socket's own bytes, without TLS.
+  long raw_read(void* buffer, size_t size);
+  long raw_write(const void* buffer, size_t size);
   void discard_buffered() { read_begin_ = read_end_ = 0; }
 
   std::string last_error_;
@@ -87,6 +101,15 @@ class TMysqlVio {
   std::vector<uint8_t> read_buffer_;
   size_t read_begin_ = 0;
   size_t read_end_ = 0;
+  // The TLS session's way to the socket.
+  struct TRawSocket : TTlsSocket {
+    explicit TRawSocket(TMysqlVio& v) : vio(v) {}
+    long RawRead(void* buffer, size_t size) override { return vio.raw_read(buffer, size); }
+    long RawWrite(const void* buffer, size_t size) override { return vio.raw_write(buffer, size); }
+    TMysqlVio& vio;
+  };
+  TRawSocket raw_{*this};
+  std::unique_ptr<TMysqlTls> tls_;
 };
 
 }  // namespace rowset
