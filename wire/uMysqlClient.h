@@ -20,6 +20,7 @@
 
 #include "wire/uMysqlCT.h"
 #include "wire/uMysqlNet.h"
+#include "wire/uMysqlTls.h"
 
 namespace rowset {
 
@@ -305,6 +306,14 @@ class TMysqlClient {
   std::unique_ptr<TMysql_FieldDefs> fields;  // of the announced result
   TMysqlResult* current_result = nullptr;     // unbuffered result being read
   bool use_ssl = false;
+  // TLS for the next connect: mode, CA, client certificate and key, and the
+  // server's RSA public key file for caching_sha2_password (see
+  // wire/uMysqlTls.h). TLS runs only with the 4.1 login.
+  TSslOptions ssl;
+  // The cipher of the connection's TLS session; empty without TLS.
+  std::string GetSslCipher() const {
+    return net.vio.tls() != nullptr ? net.vio.tls()->Cipher() : std::string();
+  }
   std::unique_ptr<std::recursive_mutex> lock;
   TResultClass result_class = &TMysqlResult::Create;
 
