@@ -368,104 +368,161 @@ bool CachingSha2Encrypt(std::string_view password, std::string_view nonce,
   return ok;
 }
 
-TAuthNext TAuthPlugin::More(std::string_view, std::string&, std::string& error) {
-  error = "Unexpected data from the server in authentication method " + name_;
-  return TAuthNext::kFail;
+bool TAuthPlugin::MoreData(std::string_view, std::string&, bool& send, std::string& error) {
+  send = false;
+  error = "the authentication plugin takes no further data";
+  return false;
 }
 
 namespace {
 
+// mysql_native_password: the 20-byte SHA1 answer (empty for an empty
+// password).
 class TNativePassword : public TAuthPlugin {
  public:
-  explicit TNativePassword(const TAuthContext& c) : TAuthPlugin("mysql_native_password", c) {}
-  TAuthNext Start(std::string_view challenge, std::string& answer, std::string& error) override {
+  explicit TNativePassword(const TAuthParams& params) : password_(params.password) {}
+  bool Answer(std::string_view challenge, std::string& answer, std::string& error) override {
     if (challenge.size() < SCRAMBLE_LENGTH) {
-      error = "The server's challenge for " + name_ + " is too short";
-      return TAuthNext::kFail;
+      error = "mysql_native_password: the server's challenge is too short";
+      return false;
     }
-    answer = mysql_scramble_native(context_.password, challenge.substr(0, SCRAMBLE_LENGTH));
-    return TAuthNext::kSend;
-  }
-};
-
-class TEd25519 : public TAuthPlugin {
- public:
-  explicit TEd25519(const TAuthContext& c) : TAuthPlugin("client_ed25519", c) {}
-  TAuthNext Start(std::string_view challenge, std::string& answer, std::string& error) override {
-    if (challenge.size() < 32) {
-      error = "The server's challenge for " + name_ + " is too short";
-      return TAuthNext::kFail;
-    }
-    answer = Ed25519Sign(context_.password, challenge.substr(0, 32));
-    return TAuthNext::kSend;
-  }
-};
-
-class TCachingSha2 : public TAuthPlugin {
- public:
-  explicit TCachingSha2(const TAuthContext& c) : TAuthPlugin("caching_sha2_password", c) {}
-
-  TAuthNext Start(std::string_view challenge, std::string& answer, std::string& error) override {
-    if (challenge.size() < 20) {
-      error = "The server's challenge for " + name_ + " is too short";
-      return TAuthNext::kFail;
-    }
-    nonce_.assign(challenge.substr(0, 20));
-    answer = CachingSha2Scramble(context_.password, nonce_);
-    return TAuthNext::kSend;
-  }
-
-  TAuthNext More(std::string_view data, std::string& answer, std::string& error) override {
-    if (awaiting_key_) {
-      awaiting_key_ = false;
-      return Encrypted(data, answer, error);
-    }
-    if (data.size() == 1 && data[0] == 3) return TAuthNext::kWait;  // fast path passed
-    if (data.size() != 1 || data[0] != 4) return TAuthPlugin::More(data, answer, error);
-    // The full exchange.
-    if (context_.secure_transport) {
-      answer = context_.password;
-      answer += '\0';
-      return TAuthNext::kSend;
-    }
-    if (!context_.server_public_key_file.empty()) {
-      std::ifstream in(context_.server_public_key_file, std::ios::binary);
-      std::ostringstream text;
-      if (!in || !(text << in.rdbuf())) {
-        error = "The server's RSA public key file " + context_.server_public_key_file +
-                " cannot be read";
-        return TAuthNext::kFail;
-      }
-      return Encrypted(text.str(), answer, error);
-    }
-    if (!context_.get_server_public_key) {
-      error = "Authentication method " + name_ +
-              " needs a secure connection or the server's RSA public key";
-      return TAuthNext::kFail;
-    }
-    awaiting_key_ = true;
-    answer.assign(1, '\2');
-    return TAuthNext::kSend;
+    answer = mysql_scramble_native(password_, challenge.substr(0, SCRAMBLE_LENGTH));
+    return true;
   }
 
  private:
-  TAuthNext Encrypted(std::string_view pem, std::string& answer, std::string& error) {
-    return CachingSha2Encrypt(context_.password, nonce_, pem, answer, error) ? TAuthNext::kSend
-                                                                              : TAuthNext::kFail;
+  std::string password_;
+};
+
+// mysql_old_password: the pre-4.1 answer to the first 8 bytes of the
+// challenge, zero-terminated.
+class TOldPassword : public TAuthPlugin {
+ public:
+  explicit TOldPassword(const TAuthParams& params) : password_(params.password) {}
+  bool Answer(std::string_view challenge, std::string& answer, std::string& error) override {
+    if (challenge.size() < SCRAMBLE_LENGTH_323) {
+      error = "mysql_old_password: the server's challenge is too short";
+      return false;
+    }
+    std::string message(challenge.substr(0, SCRAMBLE_LENGTH_323));
+    message.resize(strnlen(message.c_str(), message.size()));
+    std::unique_ptr<char[]> s = mysql_scramble(password_.c_str(), message.c_str());
+    answer = s ? std::string(s.get()) : std::string();
+    answer += '\0';
+    return true;
   }
 
+ private:
+  std::string password_;
+};
+
+// client_ed25519: the signature of the 32-byte challenge.
+class TEd25519 : public TAuthPlugin {
+ public:
+  explicit TEd25519(const TAuthParams& params) : password_(params.password) {}
+  ~TEd25519() override { OPENSSL_cleanse(password_.data(), password_.size()); }
+  bool Answer(std::string_view challenge, std::string& answer, std::string& error) override {
+    if (challenge.size() < 32) {
+      error = "client_ed25519: the server's challenge is too short";
+      return false;
+    }
+    answer = Ed25519Sign(password_, challenge.substr(0, 32));
+    return true;
+  }
+
+ private:
+  std::string password_;
+};
+
+// caching_sha2_password: the fast answer; on the server's request the full
+// exchange (the password in clear over a secure transport, else encrypted
+// with the server's RSA key).
+class TCachingSha2 : public TAuthPlugin {
+ public:
+  explicit TCachingSha2(const TAuthParams& params) : params_(params) {}
+  ~TCachingSha2() override { OPENSSL_cleanse(params_.password.data(), params_.password.size()); }
+
+  bool Answer(std::string_view challenge, std::string& answer, std::string& error) override {
+    if (challenge.size() < 20) {
+      error = "caching_sha2_password: the server's challenge is too short";
+      return false;
+    }
+    nonce_.assign(challenge.substr(0, 20));
+    awaiting_key_ = false;
+    answer = CachingSha2Scramble(params_.password, nonce_);
+    return true;
+  }
+
+  bool MoreData(std::string_view data, std::string& answer, bool& send,
+                std::string& error) override {
+    send = false;
+    if (awaiting_key_) {
+      awaiting_key_ = false;
+      return Encrypted(data, answer, send, error);
+    }
+    if (data.size() == 1 && data[0] == 3) return true;  // fast path passed: OK follows
+    if (data.size() != 1 || data[0] != 4) {
+      error = "caching_sha2_password: unexpected data from the server";
+      return false;
+    }
+    // The full exchange.
+    if (params_.secure_transport) {
+      answer = params_.password;
+      answer += '\0';
+      send = true;
+      return true;
+    }
+    if (!params_.server_public_key_file.empty()) {
+      std::ifstream in(params_.server_public_key_file, std::ios::binary);
+      std::ostringstream text;
+      if (!in || !(text << in.rdbuf())) {
+        error = "caching_sha2_password: the server's RSA public key file '" +
+                params_.server_public_key_file + "' cannot be read";
+        return false;
+      }
+      return Encrypted(text.str(), answer, send, error);
+    }
+    if (!params_.get_server_public_key) {
+      error = "caching_sha2_password: the full authentication needs TLS or the server's "
+              "RSA public key";
+      return false;
+    }
+    awaiting_key_ = true;
+    answer.assign(1, '\2');
+    send = true;
+    return true;
+  }
+
+ private:
+  bool Encrypted(std::string_view pem, std::string& answer, bool& send, std::string& error) {
+    std::string reason;
+    if (!CachingSha2Encrypt(params_.password, nonce_, pem, answer, reason)) {
+      error = "caching_sha2_password: " + reason;
+      return false;
+    }
+    send = true;
+    return true;
+  }
+
+  TAuthParams params_;
   std::string nonce_;
   bool awaiting_key_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<TAuthPlugin> CreateAuthPlugin(std::string_view name,
-                                              const TAuthContext& context) {
-  if (name == "mysql_native_password") return std::make_unique<TNativePassword>(context);
-  if (name == "client_ed25519") return std::make_unique<TEd25519>(context);
-  if (name == "caching_sha2_password") return std::make_unique<TCachingSha2>(context);
+std::unique_ptr<TAuthPlugin> CreateAuthPlugin(const std::string& name,
+                                              const TAuthParams& params) {
+  if (name == "mysql_native_password") return std::make_unique<TNativePassword>(params);
+  if (name == "mysql_old_password") return std::make_unique<TOldPassword>(params);
+  if (name == "client_ed25519") return std::make_unique<TEd25519>(params);
+  if (name == "caching_sha2_password") return std::make_unique<TCachingSha2>(params);
   return nullptr;
+}
+
+std::string UnknownAuthPluginText(const std::string& name) {
+  return "Authentication plugin '" + name.substr(0, 64) +
+         "' cannot be loaded: not supported by this client";
 }
 
 }  // namespace rowset

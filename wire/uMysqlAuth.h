@@ -1,7 +1,9 @@
-// Authentication methods of the login: how the client proves it knows the
-// account's password to a server that names a method ("plugin") in its
-// greeting or in a request to switch methods.
+// Authentication plugins of the 4.1 login: how the client answers the
+// server's challenge for the plugin the server names (in its greeting or in
+// a request to switch plugins), and what it sends when the server asks the
+// plugin for more (a packet starting with 0x01).
 //
+//  - mysql_old_password: the pre-4.1 answer to the first 8 challenge bytes.
 //  - mysql_native_password: SHA1 answer to a 20-byte challenge.
 //  - client_ed25519 (MariaDB): an Ed25519 signature of the 32-byte challenge
 //    with a key made from the password: the password as a whole takes the
@@ -14,9 +16,11 @@
 //    (TLS or the local socket), else RSA-OAEP of (password + NUL) XOR nonce
 //    with the server's public key (a configured file, or asked of the server).
 //
-// `TAuthPlugin` runs one method's side of the exchange without touching the
-// transport: the session sends what it answers and passes on what the server
-// sends back, so that every step can be tested on its own.
+// A plugin runs its side of the exchange without touching the transport: the
+// session's login loop sends what it answers and passes on what the server
+// sends back, so that every step can be tested on its own. A name no plugin
+// here knows ends the login with CR_AUTH_PLUGIN_CANNOT_LOAD and a text
+// naming it.
 #ifndef ROWSET_WIRE_UMYSQLAUTH_H_
 #define ROWSET_WIRE_UMYSQLAUTH_H_
 
@@ -48,46 +52,41 @@ std::string Ed25519PublicKey(std::string_view password);
 // `password`.
 std::string Ed25519Sign(std::string_view password, std::string_view message);
 
-// What the session knows when the method runs.
-struct TAuthContext {
+// What a plugin may know of the session it answers for.
+struct TAuthParams {
+  std::string user;
   std::string password;
-  // TLS is active or the transport is the local socket: the password may
-  // travel in clear.
+  // The transport is encrypted or local (TLS, Unix socket), so a plugin may
+  // send the password itself.
   bool secure_transport = false;
-  // A PEM file with the server's RSA public key (caching_sha2_password);
-  // empty to ask the server for it.
+  // caching_sha2_password: a PEM file with the server's RSA public key;
+  // empty to ask the server for it (when get_server_public_key allows).
   std::string server_public_key_file;
-  // Whether the server may be asked for its key when no file is given.
   bool get_server_public_key = true;
-};
-
-enum class TAuthNext {
-  kSend,  // send `answer`, then read the server's next packet
-  kWait,  // send nothing, read the server's next packet
-  kFail,  // give up; `error` says why
 };
 
 class TAuthPlugin {
  public:
   virtual ~TAuthPlugin() = default;
-  const std::string& Name() const { return name_; }
-  // The first answer to the server's challenge (the greeting's or a switch
-  // request's data).
-  virtual TAuthNext Start(std::string_view challenge, std::string& answer,
-                          std::string& error) = 0;
-  // A further packet of the method (the payload after its 0x01 marker).
-  virtual TAuthNext More(std::string_view data, std::string& answer, std::string& error);
-
- protected:
-  TAuthPlugin(std::string name, TAuthContext context)
-      : name_(std::move(name)), context_(std::move(context)) {}
-  std::string name_;
-  TAuthContext context_;
+  // The answer to the server's challenge (the bytes after the plugin name,
+  // a trailing zero byte removed where the plugin's challenge has one).
+  // False when the challenge cannot be answered (too short); `error` then
+  // says why.
+  virtual bool Answer(std::string_view challenge, std::string& answer,
+                      std::string& error) = 0;
+  // The server's "more data" packet (without its 0x01 byte). `send` tells
+  // whether `answer` goes to the server; false with `error` when the plugin
+  // cannot go on.
+  virtual bool MoreData(std::string_view data, std::string& answer, bool& send,
+                        std::string& error);
 };
 
-// The method named `name`; nullptr for a method this client does not know.
-std::unique_ptr<TAuthPlugin> CreateAuthPlugin(std::string_view name,
-                                              const TAuthContext& context);
+// The plugin named `name`; nullptr when none here knows it.
+std::unique_ptr<TAuthPlugin> CreateAuthPlugin(const std::string& name,
+                                              const TAuthParams& params);
+
+// The text of the error for a plugin nobody knows.
+std::string UnknownAuthPluginText(const std::string& name);
 
 }  // namespace rowset
 

@@ -180,66 +180,82 @@ TEST(CachingSha2Test, RsaAnswerDecryptsToThePasswordWithTheNonce) {
 TEST(AuthPluginTest, CachingSha2Exchanges) {
   const std::string nonce = Random(20);
   std::string answer, error;
-  TAuthContext context;
-  context.password = "pw";
+  bool send = false;
+  TAuthParams params;
+  params.password = "pw";
 
   // Fast path: the server accepts the scramble and then sends OK.
-  auto plugin = CreateAuthPlugin("caching_sha2_password", context);
+  auto plugin = CreateAuthPlugin("caching_sha2_password", params);
   ASSERT_TRUE(plugin);
-  ASSERT_EQ(plugin->Start(nonce + std::string(1, '\0'), answer, error), TAuthNext::kSend);
+  ASSERT_TRUE(plugin->Answer(nonce, answer, error)) << error;
   EXPECT_EQ(answer, CachingSha2Scramble("pw", nonce));
-  EXPECT_EQ(plugin->More("\3", answer, error), TAuthNext::kWait);
+  ASSERT_TRUE(plugin->MoreData("\3", answer, send, error)) << error;
+  EXPECT_FALSE(send);
 
   // Full path, insecure transport: asks for the key, then sends RSA.
-  plugin = CreateAuthPlugin("caching_sha2_password", context);
-  ASSERT_EQ(plugin->Start(nonce, answer, error), TAuthNext::kSend);
-  ASSERT_EQ(plugin->More("\4", answer, error), TAuthNext::kSend);
+  plugin = CreateAuthPlugin("caching_sha2_password", params);
+  ASSERT_TRUE(plugin->Answer(nonce, answer, error));
+  ASSERT_TRUE(plugin->MoreData("\4", answer, send, error)) << error;
+  EXPECT_TRUE(send);
   EXPECT_EQ(answer, "\2");
-  ASSERT_EQ(plugin->More(TestKey().public_pem, answer, error), TAuthNext::kSend) << error;
+  ASSERT_TRUE(plugin->MoreData(TestKey().public_pem, answer, send, error)) << error;
+  EXPECT_TRUE(send);
   EXPECT_EQ(Unmask(TestKey().Decrypt(answer), nonce), std::string("pw\0", 3));
 
   // Full path over a secure transport: the password in clear.
-  context.secure_transport = true;
-  plugin = CreateAuthPlugin("caching_sha2_password", context);
-  ASSERT_EQ(plugin->Start(nonce, answer, error), TAuthNext::kSend);
-  ASSERT_EQ(plugin->More("\4", answer, error), TAuthNext::kSend);
+  params.secure_transport = true;
+  plugin = CreateAuthPlugin("caching_sha2_password", params);
+  ASSERT_TRUE(plugin->Answer(nonce, answer, error));
+  ASSERT_TRUE(plugin->MoreData("\4", answer, send, error)) << error;
+  EXPECT_TRUE(send);
   EXPECT_EQ(answer, std::string("pw\0", 3));
 
   // Insecure, no key file and asking the server not allowed: a clear error.
-  context.secure_transport = false;
-  context.get_server_public_key = false;
-  plugin = CreateAuthPlugin("caching_sha2_password", context);
-  ASSERT_EQ(plugin->Start(nonce, answer, error), TAuthNext::kSend);
-  EXPECT_EQ(plugin->More("\4", answer, error), TAuthNext::kFail);
-  EXPECT_NE(error.find("secure connection"), std::string::npos) << error;
+  params.secure_transport = false;
+  params.get_server_public_key = false;
+  plugin = CreateAuthPlugin("caching_sha2_password", params);
+  ASSERT_TRUE(plugin->Answer(nonce, answer, error));
+  EXPECT_FALSE(plugin->MoreData("\4", answer, send, error));
+  EXPECT_NE(error.find("TLS or the server's RSA public key"), std::string::npos) << error;
 
-  // Something else than the two markers fails.
-  plugin = CreateAuthPlugin("caching_sha2_password", context);
-  ASSERT_EQ(plugin->Start(nonce, answer, error), TAuthNext::kSend);
-  EXPECT_EQ(plugin->More("\7\7", answer, error), TAuthNext::kFail);
-  // A short challenge fails instead of reading past it.
-  EXPECT_EQ(plugin->Start("short", answer, error), TAuthNext::kFail);
+  // A missing key file is named.
+  params.server_public_key_file = "/nonexistent/key.pem";
+  plugin = CreateAuthPlugin("caching_sha2_password", params);
+  ASSERT_TRUE(plugin->Answer(nonce, answer, error));
+  EXPECT_FALSE(plugin->MoreData("\4", answer, send, error));
+  EXPECT_NE(error.find("/nonexistent/key.pem"), std::string::npos) << error;
+
+  // Something else than the two markers fails; so does a short challenge.
+  plugin = CreateAuthPlugin("caching_sha2_password", params);
+  ASSERT_TRUE(plugin->Answer(nonce, answer, error));
+  EXPECT_FALSE(plugin->MoreData("\7\7", answer, send, error));
+  EXPECT_FALSE(plugin->Answer("short", answer, error));
 }
 
-TEST(AuthPluginTest, KnownAndUnknownMethods) {
-  TAuthContext context;
-  context.password = "secret";
+TEST(AuthPluginTest, KnownAndUnknownPlugins) {
+  TAuthParams params;
+  params.password = "secret";
   std::string answer, error;
-  auto native = CreateAuthPlugin("mysql_native_password", context);
+  bool send = true;
+  auto native = CreateAuthPlugin("mysql_native_password", params);
   ASSERT_TRUE(native);
-  EXPECT_EQ(native->Start(std::string(20, 'c'), answer, error), TAuthNext::kSend);
+  EXPECT_TRUE(native->Answer(std::string(20, 'c'), answer, error));
   EXPECT_EQ(answer.size(), 20u);
-  EXPECT_EQ(native->Start("short", answer, error), TAuthNext::kFail);
+  EXPECT_FALSE(native->Answer("short", answer, error));
+  EXPECT_FALSE(native->MoreData("x", answer, send, error));
+  EXPECT_FALSE(send);
 
-  auto ed = CreateAuthPlugin("client_ed25519", context);
+  auto ed = CreateAuthPlugin("client_ed25519", params);
   ASSERT_TRUE(ed);
   const std::string challenge = Random(32);
-  EXPECT_EQ(ed->Start(challenge, answer, error), TAuthNext::kSend);
+  EXPECT_TRUE(ed->Answer(challenge, answer, error));
   EXPECT_TRUE(ReferenceVerify(Ed25519PublicKey("secret"), challenge, answer));
-  EXPECT_EQ(ed->Start(Random(31), answer, error), TAuthNext::kFail);
+  EXPECT_FALSE(ed->Answer(Random(31), answer, error));
 
-  EXPECT_EQ(CreateAuthPlugin("auth_gssapi_client", context), nullptr);
-  EXPECT_EQ(CreateAuthPlugin("", context), nullptr);
+  EXPECT_EQ(CreateAuthPlugin("auth_gssapi_client", params), nullptr);
+  EXPECT_EQ(CreateAuthPlugin("", params), nullptr);
+  EXPECT_NE(UnknownAuthPluginText("auth_gssapi_client").find("'auth_gssapi_client'"),
+            std::string::npos);
 }
 
 }  // namespace
