@@ -11,11 +11,22 @@ void TViVURIzodor::Bind() {
   // The client version stays as Open computed it: the built-in client's
   // version never changes.
   api_ = ViVURIzodorEntryPoints();
+  mysql_sqlstate_ = [](void* h) -> const char* {
+    return rowset::mysql_sqlstate(static_cast<TViVURIzodorClient*>(h));
+  };
 }
+
+int32_t TViVURIzodor::FieldLayoutVer() const { return 40101; }
 
 void TViVURIzodor::PrepareConnection(MySQLHandle handle) {
   const TStrings& lines = Options();
-  int index = lines.IndexOfName("ssl_mode");
+  int index = lines.IndexOfName("old_protocol");
+  if (index >= 0) {
+    const std::string value = lines.ValueFromIndex(index);
+    static_cast<TViVURIzodorClient*>(handle)->old_protocol =
+        !value.empty() && value != "0" && value != "false";
+  }
+  index = lines.IndexOfName("ssl_mode");
   if (index >= 0) {
     mysql_ssl_mode mode = SSL_MODE_DISABLED;
     const std::string text = lines.ValueFromIndex(index);

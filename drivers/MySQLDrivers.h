@@ -126,7 +126,7 @@ class EMySQLError : public EDatabaseError {
   // The back end's error text alone, without the component's additions.
   const std::string& ServerMessage() const { return server_message_; }
   // The five-character SQLSTATE; empty when the back end gave none (the
-  // built-in client speaks the protocol from before SQL states).
+  // built-in client under the old protocol gives "HY000").
   const std::string& SqlState() const { return sql_state_; }
   void SetServerError(uint32_t code, const std::string& message, const std::string& sql_state) {
     server_code_ = code;
@@ -204,7 +204,7 @@ class TMySQLBase : public TPersistent {
   // The handle's last error text; empty for none or a nil handle.
   virtual std::string ErrorMsg(MySQLHandle handle);
   // The SQLSTATE of the handle's last error ("00000" after success); empty
-  // for a nil handle or a back end without SQL states (the built-in client).
+  // for a nil handle or a back end without SQL states.
   std::string SqlState(MySQLHandle handle);
   // Connects; the first successful handle becomes the main connection.
   // Raises the connect message on failure, followed by the back end's error
@@ -418,8 +418,11 @@ class TMySQLBase : public TPersistent {
 };
 
 // The driver of the built-in wire client. It reports client version
-// 3.23.38 and hands out column descriptions in the 3.23 layout; its
-// connections outlive an unload of the driver (nothing is released).
+// 3.23.38 and hands out column descriptions in the 4.1 layout (under the old
+// protocol without original names); its connections outlive an unload of
+// the driver (nothing is released). It speaks the 4.1 protocol with servers
+// that offer it; the option line "old_protocol=1" (or the client flag
+// CLIENT_PROTOCOL_323 given to Open) keeps the old one.
 class TViVURIzodor : public TMySQLBase {
  public:
   // A driver with the option text options, not loaded yet.
@@ -429,7 +432,7 @@ class TViVURIzodor : public TMySQLBase {
 
  protected:
   void Bind() override;
-  // Passes the TLS option lines; raises for an unknown ssl_mode.
+  int32_t FieldLayoutVer() const override;
   void PrepareConnection(MySQLHandle handle) override;
 };
 

@@ -267,3 +267,22 @@ const char* mysql_info(ViVURIzodorHandle mysql) {
 }
 
 }  // namespace rowset
+
+namespace rowset {
+
+const char* mysql_sqlstate(ViVURIzodorHandle mysql) {
+  if (mysql == nullptr) return nullptr;
+  if (mysql->GetLastErrorNo() == 0)
+    mysql->sql_state_text = "00000";
+  else if (!mysql->net.vio.sql_state.empty())
+    mysql->sql_state_text = mysql->net.vio.sql_state;
+  else
+    mysql->sql_state_text = "HY000";
+  return mysql->sql_state_text.c_str();
+}
+
+unsigned int mysql_warning_count(ViVURIzodorHandle mysql) {
+  return mysql == nullptr ? 0 : mysql->warning_count;
+}
+
+}  // namespace rowset

@@ -29,6 +29,7 @@ class TViVURIzodorClient : public TMysqlClient {
  public:
   TViVURIzodorClient();
   std::string error_text;
+  std::string sql_state_text;
   std::string cipher_text;
   // Whether MYSQL_OPT_SSL_MODE was given (then a CA, certificate or key no
   // longer changes the mode).
@@ -85,6 +86,9 @@ enum mysql_option : uint8_t {
   // an unsigned int of mysql_ssl_mode.
   MYSQL_OPT_SSL_MODE = 200,
 };
+
+// The client flag that keeps the old (3.23) protocol with a server that
+// offers 4.1 (CLIENT_PROTOCOL_323 of wire/uMysqlCT.h).
 
 // A new session (the argument is ignored); no automatic reconnect, no
 // compression unless asked for through mysql_options.
@@ -149,8 +153,8 @@ unsigned int mysql_num_fields(ViVURIzodorResultHandle result);
 // Rows fetched so far.
 uint64_t mysql_num_rows(ViVURIzodorResultHandle result);
 unsigned long* mysql_fetch_lengths(ViVURIzodorResultHandle result);
-// The next column description (in the 3.23 field record layout), nullptr
-// past the last one.
+// The next column description (in the 4.1 field record layout, as the
+// client library's MYSQL_FIELD), nullptr past the last one.
 TMysql_FieldDef* mysql_fetch_field(ViVURIzodorResultHandle result);
 // The next row, nullptr at the end. After nullptr, mysql_errno tells an
 // error from the end of the rows.
@@ -170,6 +174,12 @@ uint64_t mysql_affected_rows(ViVURIzodorHandle mysql);
 // The info text of the last statement's OK packet ("Rows matched: 1  Changed:
 // 0  Warnings: 0"); nullptr when there is none or for an absent handle.
 const char* mysql_info(ViVURIzodorHandle mysql);
+// The SQL state of the last error: the server's (4.1 protocol), "HY000" for
+// a client error or a server error without one, "00000" after success;
+// nullptr for an absent handle. Valid until the next call on the session.
+const char* mysql_sqlstate(ViVURIzodorHandle mysql);
+// Warnings of the last statement (4.1 protocol; 0 before).
+unsigned int mysql_warning_count(ViVURIzodorHandle mysql);
 
 }  // namespace rowset
 

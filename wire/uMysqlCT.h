@@ -39,6 +39,7 @@ enum TEnumServerCommand : uint8_t {
   COM_BINLOG_DUMP = 18,
   COM_TABLE_DUMP = 19,
   COM_CONNECT_OUT = 20,
+  COM_RESET_CONNECTION = 31,  // servers speaking the 4.1 protocol (5.7, 10.2 on)
 };
 
 enum TMysql_Status : uint8_t {
@@ -68,6 +69,24 @@ constexpr uint32_t CLIENT_TRANSACTIONS = 8192;
 // Newer servers: the greeting carries a 20-byte challenge and the login may
 // answer it with the secure (SHA1) scramble.
 constexpr uint32_t CLIENT_SECURE_CONNECTION = 32768;
+// The 4.1 protocol: the same bit as CLIENT_CHANGE_USER of old servers. With
+// it the greeting, login, column descriptions, OK, end and error packets
+// have their 4.1 forms.
+constexpr uint32_t CLIENT_PROTOCOL_41 = 512;
+// Several statements in one query (only when the caller asks for it).
+constexpr uint32_t CLIENT_MULTI_STATEMENTS = 1u << 16;
+// Several results to one statement (CALL of a procedure returning rows).
+constexpr uint32_t CLIENT_MULTI_RESULTS = 1u << 17;
+constexpr uint32_t CLIENT_PS_MULTI_RESULTS = 1u << 18;
+// The greeting and login name the authentication plugin.
+constexpr uint32_t CLIENT_PLUGIN_AUTH = 1u << 19;
+constexpr uint32_t CLIENT_CONNECT_ATTRS = 1u << 20;
+constexpr uint32_t CLIENT_PLUGIN_AUTH_LENENC_CLIENT_DATA = 1u << 21;
+constexpr uint32_t CLIENT_SESSION_TRACK = 1u << 23;
+constexpr uint32_t CLIENT_DEPRECATE_EOF = 1u << 24;
+// Never sent: a caller's flag asking for the old (3.23) protocol even when
+// the server offers 4.1.
+constexpr uint32_t CLIENT_PROTOCOL_323 = 1u << 31;
 
 // Column flag bits (`flags` of a field description).
 constexpr uint32_t NOT_NULL_FLAG = 1;
@@ -102,6 +121,8 @@ constexpr uint32_t REFRESH_FAST = 32768;
 // Server status bits.
 constexpr uint32_t SERVER_STATUS_IN_TRANS = 1;
 constexpr uint32_t SERVER_STATUS_AUTOCOMMIT = 2;
+// Another result of the same statement follows this one.
+constexpr uint32_t SERVER_MORE_RESULTS_EXISTS = 8;
 // The session's sql_mode holds NO_BACKSLASH_ESCAPES: a backslash inside a
 // quoted string is an ordinary character.
 constexpr uint32_t SERVER_STATUS_NO_BACKSLASH_ESCAPES = 0x200;
@@ -133,6 +154,8 @@ constexpr uint32_t CR_NAMEDPIPESETSTATE_ERROR = 2018;
 constexpr uint32_t CR_CANT_READ_CHARSET = 2019;
 constexpr uint32_t CR_NET_PACKET_TOO_LARGE = 2020;
 constexpr uint32_t CR_MAX_ERROR = 2020;
+// An authentication plugin the server asks for is unknown to this client.
+constexpr uint32_t CR_AUTH_PLUGIN_CANNOT_LOAD = 2059;
 // Server number recorded by the packet layer for a packet that is too large.
 constexpr uint32_t ER_NET_PACKET_TOO_LARGE = 1153;
 

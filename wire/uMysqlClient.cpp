@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "wire/uMysqlAuth.h"
 #include "wire/uMysqlErrors.h"
 #include "wire/uMysqlHelpers.h"
 #include "wire/uMysqlNewPassword.h"
@@ -22,8 +23,19 @@ constexpr size_t kMaxUser = 32;
 constexpr size_t kMaxDatabase = 64;
 constexpr size_t kFileBlock = 0xF000;
 constexpr uint32_t kAlwaysFlags = 0x2085;  // LONGPASSWORD LONGFLAG LOCALFILES TRANSACTIONS
-// Never asked for: the 4.1 packet formats (512 on newer servers) and SSL.
-constexpr uint32_t kNeverFlags = CLIENT_CHANGE_USER | CLIENT_SSL;
+// Never asked for by the old login: the 4.1 packet formats (512) and SSL,
+// nor anything beyond the 16 bits it has room for.
+constexpr uint32_t kNeverFlags = CLIENT_CHANGE_USER | CLIENT_SSL | 0xFFFF0000u;
+// Asked for by the 4.1 login where the server has them.
+constexpr uint32_t kFlags41 = CLIENT_PROTOCOL_41 | CLIENT_SECURE_CONNECTION |
+                              CLIENT_PLUGIN_AUTH | CLIENT_LONG_FLAG |
+                              CLIENT_TRANSACTIONS;
+// Of the upper bits only these are ever sent (multiple statements only when
+// the caller asks).
+constexpr uint32_t kUpperFlags41 = CLIENT_MULTI_STATEMENTS | CLIENT_PLUGIN_AUTH;
+// The largest packet this client takes, as the 4.1 login announces it.
+constexpr uint32_t kMaxPacket41 = 0x40000000;
+constexpr uint8_t kMoreData = 1;
 constexpr uint8_t kSwitchRequest = 254;
 // A command's packet holds at most this many bytes (command byte included).
 constexpr size_t kMaxCommandPayload = 0xFFFFFF;
@@ -148,6 +160,8 @@ TMysqlClient::~TMysqlClient() {
 void TMysqlClient::reset_session_state() {
   scramble_buff.clear();
   challenge_.clear();
+  auth_plugin.clear();
+  warning_count = 0;
   thread_id = 0;
   affected_rows = 0;
   insert_id = 0;
@@ -229,6 +243,7 @@ bool TMysqlClient::connect(std::string host_, std::string user_,
   if (length >= n + 32) {
     server_language = p[n + 16];
     server_status = Load2(p + n + 17);
+    server_capabilities |= uint32_t{Load2(p + n + 19)} << 16;
   }
   // Newer servers carry the rest of a 20-byte challenge after 13 more bytes.
   const bool secure = HasSECURECONNECTION(server_capabilities) &&
@@ -237,15 +252,54 @@ bool TMysqlClient::connect(std::string host_, std::string user_,
   if (secure)
     challenge_.append(reinterpret_cast<const char*>(p + n + 32),
                       SCRAMBLE_LENGTH - SCRAMBLE_LENGTH_323);
+  const bool use41 = secure && HasPROTOCOL41(server_capabilities) &&
+                     (client_flag & CLIENT_PROTOCOL_323) == 0 && !old_protocol;
+  auth_plugin = "mysql_native_password";
+  if (use41 && HasPLUGINAUTH(server_capabilities)) {
+    // The second part of the challenge takes max(13, announced - 8) bytes
+    // (its last one a zero); the plugin's name follows, zero-terminated
+    // (some servers leave the zero out at the end of the packet).
+    const size_t part2 = std::max<size_t>(13, p[n + 21] > 8 ? p[n + 21] - 8 : 0);
+    const size_t at = n + 32 + part2;
+    if (at < length) {
+      const char* name = reinterpret_cast<const char*>(p + at);
+      std::string named(name, strnlen(name, length - at));
+      if (!named.empty()) auth_plugin = named;
+    }
+  }
 
-  uint32_t flags = (client_flag | kAlwaysFlags) & ~kNeverFlags;
+  uint32_t flags;
+  if (use41) {
+    flags = (client_flag | kAlwaysFlags | kFlags41) & ~(CLIENT_SSL | CLIENT_PROTOCOL_323);
+    flags &= server_capabilities | 0xFFFF;
+    flags &= kUpperFlags41 | 0xFFFF;
+  } else {
+    flags = (client_flag | kAlwaysFlags) & ~kNeverFlags;
+  }
   if (!db.empty()) flags |= CLIENT_CONNECT_WITH_DB;
   flags = SetCOMPRESS(flags, HasCOMPRESS(server_capabilities) &&
                                  (fcompress || HasCOMPRESS(client_flag)));
   flags = SetSECURECONNECTION(flags, secure);
   sent_flags_ = flags;
 
-  if (!send_login()) {
+  if (use41) {
+    std::unique_ptr<TAuthPlugin> plugin =
+        CreateAuthPlugin(auth_plugin, TAuthParams{user, passwd, false});
+    std::string error;
+    plugin_answer_.clear();
+    if (!plugin) {
+      // Answer as a native-password account would; the server then asks
+      // for a plugin this client knows, or refuses.
+      auth_plugin = "mysql_native_password";
+      plugin = CreateAuthPlugin(auth_plugin, TAuthParams{user, passwd, false});
+    }
+    if (!plugin->Answer(challenge_, plugin_answer_, error)) return handshake_error();
+    net.protocol41 = true;
+    if (!send_login41()) {
+      net.net_close();
+      return false;
+    }
+  } else if (!send_login()) {
     net.net_close();
     return false;
   }
@@ -331,6 +385,30 @@ uint32_t CharsetNumber(const std::string& Name) {
 
 }  // namespace
 
+bool TMysqlClient::send_login41() {
+  std::string packet;
+  Append4(packet, sent_flags_);
+  Append4(packet, kMaxPacket41);
+  std::string name = charset_name;
+  if (name.empty()) name = VersionNumber(server_version) >= 50503 ? "utf8mb4" : "utf8";
+  const uint32_t number = CharsetNumber(name);
+  packet += static_cast<char>(number != 0 && number < 256 ? number : 33);
+  packet.append(23, '\0');
+  packet += user.substr(0, kMaxUser);
+  packet += '\0';
+  packet += static_cast<char>(plugin_answer_.size());
+  packet += plugin_answer_;
+  if (HasCONNECTWITHDB(sent_flags_) && HasCONNECTWITHDB(server_capabilities)) {
+    packet += db.substr(0, kMaxDatabase);
+    packet += '\0';
+  }
+  if (HasPLUGINAUTH(sent_flags_)) {
+    packet += auth_plugin;
+    packet += '\0';
+  }
+  return net.my_net_write(packet.data(), packet.size()) == 0 && net.net_flush() == 0;
+}
+
 bool TMysqlClient::set_character_set() {
   charset_in_use.clear();
   charset_nr = 0;
@@ -355,6 +433,7 @@ bool TMysqlClient::set_character_set() {
 }
 
 bool TMysqlClient::mysql_autenticate() {
+  if (protocol41()) return authenticate41();
   uint32_t length = net.net_safe_read();
   if (length == packet_error) return false;
   const uint8_t* p = net.read_ptr();
@@ -394,6 +473,68 @@ bool TMysqlClient::mysql_autenticate() {
   if (length == packet_error) return false;
   if (net.read_ptr()[0] == kSwitchRequest) return handshake_error();
   return true;
+}
+
+bool TMysqlClient::authenticate41() {
+  auto fail = [this](uint32_t number, const std::string& text) {
+    set_error(number, text);
+    net.net_close();
+    return false;
+  };
+  auto handshake_error = [&] {
+    return fail(CR_SERVER_HANDSHAKE_ERR, ClientErrorText(CR_SERVER_HANDSHAKE_ERR));
+  };
+  const TAuthParams params{user, passwd, false};
+  std::unique_ptr<TAuthPlugin> plugin = CreateAuthPlugin(auth_plugin, params);
+  bool switched = false;
+  // A plugin's exchange is a few packets; a server that goes on for ever
+  // is broken.
+  for (int round = 0; round < 32; ++round) {
+    const uint32_t length = net.net_safe_read();
+    if (length == packet_error) return false;
+    const uint8_t* p = net.read_ptr();
+    std::string answer;
+    if (p[0] == 0) {
+      read_ok_packet(p, length);
+      return true;
+    }
+    if (p[0] == kSwitchRequest) {
+      // Only one switch per login.
+      if (switched) return handshake_error();
+      switched = true;
+      std::string name = "mysql_old_password";
+      std::string_view challenge = std::string_view(scramble_buff);
+      if (length > 1) {
+        const char* text = reinterpret_cast<const char*>(p + 1);
+        const size_t name_length = strnlen(text, length - 1);
+        if (name_length == length - 1) return handshake_error();  // no zero byte
+        name.assign(text, name_length);
+        challenge = std::string_view(text + name_length + 1, length - 2 - name_length);
+        if (!challenge.empty() && challenge.back() == '\0') challenge.remove_suffix(1);
+      }
+      plugin = CreateAuthPlugin(name, params);
+      if (!plugin) return fail(CR_AUTH_PLUGIN_CANNOT_LOAD, UnknownAuthPluginText(name));
+      auth_plugin = name;
+      std::string error;
+      if (!plugin->Answer(challenge, answer, error))
+        return fail(CR_SERVER_HANDSHAKE_ERR, error);
+      // A change of user later answers the challenge the server holds now.
+      if (challenge.size() >= SCRAMBLE_LENGTH) challenge_.assign(challenge.substr(0, SCRAMBLE_LENGTH));
+    } else if (p[0] == kMoreData) {
+      if (!plugin) return handshake_error();
+      bool send = false;
+      std::string error;
+      if (!plugin->MoreData(std::string_view(reinterpret_cast<const char*>(p + 1), length - 1),
+                            answer, send, error))
+        return fail(CR_SERVER_HANDSHAKE_ERR, error);
+      if (!send) continue;
+    } else {
+      return handshake_error();
+    }
+    if (net.my_net_write(answer.data(), answer.size()) != 0 || net.net_flush() != 0)
+      return fail(CR_SERVER_LOST, ClientErrorText(CR_SERVER_LOST));
+  }
+  return handshake_error();
 }
 
 bool TMysqlClient::reconnect() {
@@ -598,7 +739,7 @@ std::unique_ptr<TMysqlResult> TMysqlClient::list_processes() {
   }
   if (count == 0) return nullptr;
   bool incomplete = true;
-  std::unique_ptr<TMYSQL_DATA> columns = read_rows(nullptr, 5, incomplete);
+  std::unique_ptr<TMYSQL_DATA> columns = read_rows(nullptr, protocol41() ? 7 : 5, incomplete);
   if (!columns) return nullptr;
   fields = unpack_fields(std::move(columns), static_cast<uint32_t>(count),
                          HasLONGFLAG(server_capabilities));
@@ -613,9 +754,30 @@ bool TMysqlClient::change_user(const std::string& new_user, const std::string& n
   Guard guard = Lock(lock);
   std::string argument = new_user.substr(0, kMaxUser);
   argument += '\0';
-  argument += password_answer(new_password);
-  argument += new_database.substr(0, kMaxDatabase);
-  argument += '\0';
+  std::string old_plugin = auth_plugin;
+  if (protocol41()) {
+    // The 4.1 form: the native answer with its length, the database, the
+    // character set number and the plugin's name. The server asks for
+    // another plugin through a switch when the account has one.
+    auth_plugin = "mysql_native_password";
+    std::string answer = mysql_scramble_native(new_password, challenge_);
+    argument += static_cast<char>(answer.size());
+    argument += answer;
+    argument += new_database.substr(0, kMaxDatabase);
+    argument += '\0';
+    uint32_t number = CharsetNumber(charset_in_use);
+    if (number == 0) number = 33;
+    argument += static_cast<char>(number & 0xFF);
+    argument += static_cast<char>((number >> 8) & 0xFF);
+    if (HasPLUGINAUTH(sent_flags_)) {
+      argument += auth_plugin;
+      argument += '\0';
+    }
+  } else {
+    argument += password_answer(new_password);
+    argument += new_database.substr(0, kMaxDatabase);
+    argument += '\0';
+  }
   if (simple_command(COM_CHANGE_USER, argument.data(), argument.size(), true,
                      auto_reconnect) != 0)
     return false;
@@ -627,6 +789,7 @@ bool TMysqlClient::change_user(const std::string& new_user, const std::string& n
   user = old_user;
   passwd = old_password;
   db = old_db;
+  auth_plugin = old_plugin;
   return false;
 }
 

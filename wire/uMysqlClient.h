@@ -28,19 +28,33 @@ class TMysqlClient;
 
 // ---- Result sets -------------------------------------------------------
 
-// One column description. The record has the layout of the 3.23 client
-// interface's field record (name, table, def, type, length, max_length,
-// flags, decimals) with this platform's sizes, so the flat interface can hand
-// it out as it is. The texts belong to the `TMysql_FieldDefs` holding it.
+// One column description, in the layout of the 4.1 client interface's field
+// record (the one libmariadb hands out), so the flat interface can hand it
+// out as it is. The texts belong to the `TMysql_FieldDefs` holding it and
+// are never nullptr except `def`. Under the old protocol the server sends no
+// original names, database or catalog: those are empty, and charsetnr is 0.
 struct TMysql_FieldDef {
-  char* name;
-  char* table;
-  char* def;  // default value; nullptr for query results
+  char* name;       // the column's name or alias
+  char* org_name;   // the column's name in its table
+  char* table;      // the table's name or alias
+  char* org_table;  // the table's name
+  char* db;         // the table's database
+  char* catalog;    // "def"
+  char* def;        // default value; nullptr for query results
+  unsigned long length;      // display length
+  unsigned long max_length;  // longest value in a stored result, else 0
+  unsigned int name_length;
+  unsigned int org_name_length;
+  unsigned int table_length;
+  unsigned int org_table_length;
+  unsigned int db_length;
+  unsigned int catalog_length;
+  unsigned int def_length;
+  unsigned int flags;     // column flag bits
+  unsigned int decimals;
+  unsigned int charsetnr;  // collation number of the column's character set
   enum_field_types type;
-  uint32_t length;      // display length
-  uint32_t max_length;  // longest value in a stored result, else 0
-  uint32_t flags;       // column flag bits
-  uint32_t decimals;
+  void* extension;  // always nullptr
 };
 
 // The column descriptions of one result with the texts they point at.
@@ -164,7 +178,10 @@ class TMysqlClient {
 
   // Opens the transport, reads the greeting and logs in. True when connected
   // (at once when connected already). The parameters are stored even when
-  // the connect fails.
+  // the connect fails. A server offering the 4.1 protocol (CLIENT_PROTOCOL_41
+  // with the 20-byte challenge) is spoken to in it, unless `client_flags`
+  // holds CLIENT_PROTOCOL_323, which keeps the old protocol; older servers
+  // get the old protocol anyway.
   bool connect(std::string host, std::string user, std::string password,
                std::string database, uint32_t port, std::string pipe_name,
                bool try_socket, uint32_t client_flags);
@@ -210,10 +227,13 @@ class TMysqlClient {
   // the file that statement names; any other request gets the empty packet
   // and none of the file's bytes. 0 or -1.
   int send_file_to_server(const std::string& file_name);
-  // Reads the answer to a login or change of user, following a request of
-  // the server to answer with another password scramble. True unless the
-  // server refused.
+  // Reads the answer to a login or change of user, following the server's
+  // requests to switch the authentication plugin or to give the plugin more
+  // data. True unless the server refused or the plugin is unknown
+  // (CR_AUTH_PLUGIN_CANNOT_LOAD).
   bool mysql_autenticate();
+  // The session speaks the 4.1 protocol (it logged in with it).
+  bool protocol41() const { return (sent_flags_ & CLIENT_PROTOCOL_41) != 0; }
 
   // ---- Reading of answers ----
   // Reads the head of a statement's answer: an OK packet (counters, info),
@@ -239,6 +259,8 @@ class TMysqlClient {
   std::unique_ptr<TMysqlResult> use_result();
   // Frees the announced column descriptions.
   void free_old_query();
+  // Reads an end packet's warnings and status (4.1; nothing before).
+  void read_end_packet(const uint8_t* payload, uint32_t length);
 
   // Accessors; a changed connection parameter closes an open connection
   // through close(), so that an unbuffered result still linked to it ends at
@@ -270,9 +292,12 @@ class TMysqlClient {
   std::string db;
   uint32_t port = 3306;
   std::string scramble_buff;  // the greeting's challenge, at most 8 characters
+  // The authentication plugin the greeting named (4.1 servers).
+  std::string auth_plugin;
   uint32_t thread_id = 0;
   uint64_t affected_rows = 0;
   uint64_t insert_id = 0;
+  uint32_t warning_count = 0;  // of the last OK or end packet (4.1)
   TMysql_Status status = MYSQL_STATUS_READY;
   bool auto_reconnect = true;
   bool named_pipe = false;
@@ -285,13 +310,17 @@ class TMysqlClient {
   uint32_t read_timeout = 0;
   uint32_t write_timeout = 0;
   bool fcompress = true;
+  // Keeps the old (3.23) protocol whatever the client flags say (as
+  // CLIENT_PROTOCOL_323 in them does).
+  bool old_protocol = false;
   uint32_t client_flag = 0x2085;
   std::string server_version;
   uint32_t server_capabilities = 0;
   uint32_t server_status = SERVER_STATUS_AUTOCOMMIT;
   uint32_t server_language = 0;
-  // The connection's character set. The login packet of this protocol has
-  // no character-set byte, so after the login the session sends
+  // The connection's character set. The old login packet has no
+  // character-set byte (the 4.1 one sends the number when known), so after
+  // the login the session sends
   // "SET NAMES" with charset_name when that is set (MYSQL_SET_CHARSET_NAME),
   // else with utf8mb4 (utf8 on servers 4.1 to 5.5.2; nothing before 4.1),
   // as the client library does by default. A name the server refuses fails
@@ -325,6 +354,13 @@ class TMysqlClient {
 
  private:
   bool send_login();
+  // The 4.1 login packet (HandshakeResponse41) answering with `plugin`.
+  bool send_login41();
+  // The 4.1 form of mysql_autenticate.
+  bool authenticate41();
+  // Reads an OK packet's counters, status, warnings and info.
+  void read_ok_packet(const uint8_t* payload, uint32_t length);
+
   // Sends "SET NAMES" for the connection's character set (see
   // charset_name); false with the error recorded.
   bool set_character_set();
@@ -336,6 +372,7 @@ class TMysqlClient {
   int malformed_answer();
 
   std::string challenge_;       // full challenge of the greeting (8 or 20 bytes)
+  std::string plugin_answer_;   // the login's answer for auth_plugin
   uint32_t sent_flags_ = 0;     // client flags of the last login
   bool local_load_sent_ = false;  // last statement was LOAD DATA LOCAL
   std::string local_load_file_;   // the file that statement names

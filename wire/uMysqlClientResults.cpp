@@ -21,12 +21,13 @@
 
 namespace rowset {
 
-// The flat interface hands column descriptions out as 3.23 field records.
-static_assert(offsetof(TMysql_FieldDef, table) == sizeof(char*));
-static_assert(offsetof(TMysql_FieldDef, def) == 2 * sizeof(char*));
-static_assert(offsetof(TMysql_FieldDef, type) == 3 * sizeof(char*));
-static_assert(offsetof(TMysql_FieldDef, length) == 3 * sizeof(char*) + 4);
-static_assert(offsetof(TMysql_FieldDef, decimals) == 3 * sizeof(char*) + 16);
+// The flat interface hands column descriptions out as 4.1 field records.
+static_assert(offsetof(TMysql_FieldDef, catalog) == 5 * sizeof(char*));
+static_assert(offsetof(TMysql_FieldDef, length) == 7 * sizeof(char*));
+static_assert(offsetof(TMysql_FieldDef, name_length) == 7 * sizeof(char*) + 2 * sizeof(long));
+static_assert(offsetof(TMysql_FieldDef, flags) == offsetof(TMysql_FieldDef, name_length) + 28);
+static_assert(offsetof(TMysql_FieldDef, type) == offsetof(TMysql_FieldDef, name_length) + 40);
+static_assert(offsetof(TMysql_FieldDef, extension) == offsetof(TMysql_FieldDef, name_length) + 48);
 
 namespace {
 
@@ -175,6 +176,29 @@ void TMysqlClient::free_old_query() {
   field_count = 0;
 }
 
+void TMysqlClient::read_ok_packet(const uint8_t* payload, uint32_t length) {
+  // Counters, status, warnings and an optional message, as far as present.
+  TPacketReader reader(payload + 1, length - 1);
+  uint64_t value;
+  affected_rows = reader.Number(value) && value != kNullLength ? value : 0;
+  insert_id = reader.Number(value) && value != kNullLength ? value : 0;
+  if ((protocol41() || HasTRANSACTIONS(server_capabilities)) && reader.Fixed(value, 2))
+    server_status = static_cast<uint32_t>(value);
+  warning_count = protocol41() && reader.Fixed(value, 2) ? static_cast<uint32_t>(value) : 0;
+  info.clear();
+  if (reader.Left() > 0 && reader.Number(value) && value != 0 && value != kNullLength) {
+    const char* text = reinterpret_cast<const char*>(reader.Position());
+    size_t n = static_cast<size_t>(std::min<uint64_t>(value, reader.Left()));
+    info.assign(text, strnlen(text, n));
+  }
+}
+
+void TMysqlClient::read_end_packet(const uint8_t* payload, uint32_t length) {
+  if (!protocol41() || length < 5) return;
+  warning_count = uint32_t{payload[1]} | (uint32_t{payload[2]} << 8);
+  server_status = uint32_t{payload[3]} | (uint32_t{payload[4]} << 8);
+}
+
 int TMysqlClient::read_query_result() {
   uint32_t length = net.net_safe_read();
   if (length == packet_error) return -1;
@@ -194,19 +218,7 @@ int TMysqlClient::read_query_result() {
       continue;
     }
     if (first == 0) {
-      // OK: counters, status and an optional message, as far as present.
-      uint64_t value;
-      affected_rows = reader.Number(value) && value != kNullLength ? value : 0;
-      insert_id = reader.Number(value) && value != kNullLength ? value : 0;
-      if (HasTRANSACTIONS(server_capabilities) && reader.Fixed(value, 2))
-        server_status = static_cast<uint32_t>(value);
-      info.clear();
-      if (reader.Left() > 0 && reader.Number(value) && value != 0 &&
-          value != kNullLength) {
-        const char* text = reinterpret_cast<const char*>(reader.Position());
-        size_t n = static_cast<size_t>(std::min<uint64_t>(value, reader.Left()));
-        info.assign(text, strnlen(text, n));
-      }
+      read_ok_packet(net.read_ptr(), length);
       return 0;
     }
     // A result header: the column count, then the column descriptions.
@@ -218,7 +230,8 @@ int TMysqlClient::read_query_result() {
       extra = 0;
     extra_info = extra;
     bool incomplete;
-    std::unique_ptr<TMYSQL_DATA> columns = read_rows(nullptr, 5, incomplete);
+    std::unique_ptr<TMYSQL_DATA> columns =
+        read_rows(nullptr, protocol41() ? 7 : 5, incomplete);
     if (!columns) return -1;
     uint32_t count = static_cast<uint32_t>(first);
     if (columns->rows != count) return malformed_answer();
@@ -231,9 +244,22 @@ int TMysqlClient::read_query_result() {
   }
 }
 
+namespace {
+
+// Numeric columns, whatever the server said. Newer servers send decimal
+// columns as type 246, which is as numeric as the old 0.
+void MarkNumeric(TMysql_FieldDef& f) {
+  if ((f.type <= 9 && (f.type != 7 || f.length == 14 || f.length == 8)) ||
+      f.type == 13 || f.type == 246)
+    f.flags |= NUM_FLAG;
+}
+
+}  // namespace
+
 std::unique_ptr<TMysql_FieldDefs> TMysqlClient::unpack_fields(
     std::unique_ptr<TMYSQL_DATA> data, uint32_t count, bool long_flag) {
-  if (!data || data->rows < count || data->fields < 5) {
+  const bool v41 = protocol41();
+  if (!data || data->rows < count || data->fields < (v41 ? 7u : 5u)) {
     malformed_answer();
     return nullptr;
   }
@@ -245,15 +271,48 @@ std::unique_ptr<TMysql_FieldDefs> TMysqlClient::unpack_fields(
       unsigned long* len = data->Lengths(i);
       TMysql_FieldDef& f = (*defs)[i];
       f = TMysql_FieldDef{};
+      auto keep = [&](size_t k, char*& text, unsigned int& length) {
+        length = row[k] ? static_cast<unsigned int>(len[k]) : 0;
+        text = defs->KeepText(row[k] ? row[k] : "", length);
+      };
+      if (v41) {
+        // catalog, database, table, original table, name, original name,
+        // then the fixed part: character set (2), length (4), type (1),
+        // flags (2), decimals (1) and two filler bytes.
+        if (row[6] == nullptr || len[6] < 10) {
+          malformed_answer();
+          return nullptr;
+        }
+        keep(0, f.catalog, f.catalog_length);
+        keep(1, f.db, f.db_length);
+        keep(2, f.table, f.table_length);
+        keep(3, f.org_table, f.org_table_length);
+        keep(4, f.name, f.name_length);
+        keep(5, f.org_name, f.org_name_length);
+        const char* fixed = row[6];
+        f.charsetnr = static_cast<unsigned int>(LittleEndian(fixed, 2));
+        f.length = static_cast<unsigned long>(LittleEndian(fixed + 2, 4));
+        f.type = static_cast<enum_field_types>(fixed[6]);
+        f.flags = static_cast<unsigned int>(LittleEndian(fixed + 7, 2));
+        f.decimals = static_cast<uint8_t>(fixed[9]);
+        MarkNumeric(f);
+        if (data->fields >= 8 && row[7] != nullptr) {
+          f.def = defs->KeepText(row[7], len[7]);
+          f.def_length = static_cast<unsigned int>(len[7]);
+        }
+        continue;
+      }
       // Length and type are required. Flags and decimals are taken as far
       // as they are present (an absent value means 0).
       if (row[2] == nullptr || len[2] < 3 || row[3] == nullptr || len[3] < 1) {
         malformed_answer();
         return nullptr;
       }
-      f.table = defs->KeepText(row[0] ? row[0] : "", row[0] ? len[0] : 0);
-      f.name = defs->KeepText(row[1] ? row[1] : "", row[1] ? len[1] : 0);
-      f.length = static_cast<uint32_t>(LittleEndian(row[2], 3));
+      keep(0, f.table, f.table_length);
+      keep(1, f.name, f.name_length);
+      f.org_table = defs->KeepText("", 0);
+      f.org_name = f.db = f.catalog = f.org_table;
+      f.length = static_cast<unsigned long>(LittleEndian(row[2], 3));
       f.type = static_cast<enum_field_types>(row[3][0]);
       size_t flag_width = long_flag ? 2 : 1;
       size_t present = row[4] != nullptr ? len[4] : 0;
@@ -262,13 +321,11 @@ std::unique_ptr<TMysql_FieldDefs> TMysqlClient::unpack_fields(
             LittleEndian(row[4], std::min(present, flag_width)));
       if (present > flag_width)
         f.decimals = static_cast<uint8_t>(row[4][flag_width]);
-      // Numeric columns, whatever the server said. Newer servers send
-      // decimal columns as type 246, which is as numeric as the old 0.
-      if ((f.type <= 9 && (f.type != 7 || f.length == 14 || f.length == 8)) ||
-          f.type == 13 || f.type == 246)
-        f.flags |= NUM_FLAG;
-      if (data->fields >= 6 && row[5] != nullptr)
+      MarkNumeric(f);
+      if (data->fields >= 6 && row[5] != nullptr) {
         f.def = defs->KeepText(row[5], len[5]);
+        f.def_length = static_cast<unsigned int>(len[5]);
+      }
       f.max_length = 0;
     }
   } catch (const std::bad_alloc&) {
@@ -317,6 +374,7 @@ std::unique_ptr<TMYSQL_DATA> TMysqlClient::read_rows(TMysql_FieldDefs* defs,
       length = net.net_safe_read();
       if (length == packet_error) return nullptr;
     }
+    read_end_packet(net.read_ptr(), length);
   } catch (const std::bad_alloc&) {
     net.set_error(CR_OUT_OF_MEMORY, ClientErrorText(CR_OUT_OF_MEMORY));
     return nullptr;
@@ -331,7 +389,10 @@ int TMysqlClient::read_one_row(uint32_t count, char** values,
   uint32_t length = net.net_safe_read();
   if (length == packet_error) return -1;
   const uint8_t* payload = net.read_ptr();
-  if (IsEndPacket(payload, length)) return 1;
+  if (IsEndPacket(payload, length)) {
+    read_end_packet(payload, length);
+    return 1;
+  }
   // The values and their terminating zeros never exceed the payload plus
   // one byte per column; sizing first keeps the pointers stable.
   size_t need = size_t{length} + count;
@@ -450,8 +511,11 @@ TMysqlResult::~TMysqlResult() {
       // Read and drop the rest of the rows so the session can go on.
       for (;;) {
         uint32_t length = client->net.net_safe_read();
-        if (length == packet_error || IsEndPacket(client->net.read_ptr(), length))
+        if (length == packet_error) break;
+        if (IsEndPacket(client->net.read_ptr(), length)) {
+          client->read_end_packet(client->net.read_ptr(), length);
           break;
+        }
       }
       client->status = MYSQL_STATUS_READY;
       client->net.net_pack();

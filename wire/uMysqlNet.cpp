@@ -77,6 +77,7 @@ int TMysqlNet::net_open(TEnumVioType type, const std::string& host,
   saved_byte = 0;
   io_state = 0;
   protocol_version = 10;
+  protocol41 = false;
   return 0;
 }
 
@@ -329,9 +330,15 @@ uint32_t TMysqlNet::net_safe_read() {
       // command or a broken result as a success or the end of the rows.
       if (number == 0) number = CR_UNKNOWN_ERROR;
     }
+    std::string state;
+    if (protocol41 && length >= offset + 6 && p[offset] == '#') {
+      state.assign(reinterpret_cast<const char*>(p + offset + 1), 5);
+      offset += 6;
+    }
     const char* text = reinterpret_cast<const char*>(p + offset);
     size_t n = strnlen(text, length - offset);
     vio.set_error(number, std::string(text, std::min(n, kMaxErrorMessage)));
+    vio.sql_state = state;
   } else {
     vio.set_error(CR_UNKNOWN_ERROR, ClientErrorText(CR_UNKNOWN_ERROR));
   }

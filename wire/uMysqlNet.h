@@ -49,6 +49,8 @@ class TMysqlNet {
   // large); an error packet records the server's number and text and keeps
   // the connection. An error packet numbered 0 is recorded as
   // CR_UNKNOWN_ERROR with its text, so that it can never pass for success.
+  // Under the 4.1 protocol the SQL state after the number goes to
+  // vio.sql_state.
   uint32_t net_safe_read();
   bool net_realloc(size_t size);
   bool net_pack();
@@ -79,6 +81,9 @@ class TMysqlNet {
   uint32_t remaining = 0;
   uint8_t saved_byte = 0;
   uint32_t protocol_version = 10;
+  // Error packets carry "#" and a five-character SQL state before their
+  // text (set once a 4.1 login has been sent).
+  bool protocol41 = false;
 
  private:
   int net_buffer_append(const uint8_t* data, size_t length);

@@ -75,6 +75,7 @@ class TMysqlVio {
   void set_error(uint32_t number, const std::string& text) {
     last_errorno = number;
     set_last_error(text);
+    sql_state.clear();
   }
 
   host::SocketHandle sock = -1;
@@ -82,6 +83,9 @@ class TMysqlVio {
   uint32_t nonblocking = 0;  // bit 0: socket in non-blocking mode
   TEnumVioType vio_type = VIO_CLOSED;
   uint32_t last_errorno = 0;
+  // The SQL state of the last error when a 4.1 error packet gave one (five
+  // characters), else empty.
+  std::string sql_state;
   // Seconds a read waits for data. vio_open stores its time-out here
   // (NET_READ_TIMEOUT for 0); a 0 set afterwards waits without limit.
   uint32_t timeout = 0;

@@ -8,14 +8,14 @@
 //
 // Differences between the back ends that the script avoids, and why:
 // - Character set: libmariadb announces utf8mb4 at login, the built-in
-//   client's old login announces none (the server's default applies), and
+//   client's old-protocol login announces none (the server's default applies), and
 //   the embedded server has its own default. Lengths of text columns are
 //   given in the result's character set, so the script first sets latin1.
 // - Flags: only the bits every back end reports the same are compared
 //   (NUM_FLAG, 32768, is computed by some client libraries and not sent by
 //   the server, so it is masked out).
-// - Column lengths through the built-in client: its pre-4.1 protocol gives
-//   a column's length in 3 bytes, so the server reports LONGTEXT and
+// - Column lengths through the built-in client on the old protocol (asked
+//   for): the pre-4.1 protocol gives a column's length in 3 bytes, so the server reports LONGTEXT and
 //   LONGBLOB as 16777215 long instead of 4294967295
 //   (ExpectedTranscriptOldProtocol).
 // - max_length is 0 for unbuffered results in every back end and is left

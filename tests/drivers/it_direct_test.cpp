@@ -127,11 +127,11 @@ TEST(DirectOperations, DatabasesErrorsAndIdentifiers) {
     FAIL();
   } catch (const EMySQLError& e) {
     EXPECT_EQ(e.ErrorCode(), 1064);
-    // The server's own report beside the composed message; the built-in
-    // client's protocol carries no SQL state.
+    // The server's own report beside the composed message, with the SQL
+    // state of the 4.1 protocol.
     EXPECT_EQ(e.ServerErrorCode(), 1064u);
     EXPECT_EQ(e.ServerMessage(), driver.ErrorMsg(h));
-    EXPECT_EQ(e.SqlState(), "");
+    EXPECT_EQ(e.SqlState(), "42000");
     EXPECT_EQ(e.Message(), "[1064] " + driver.ErrorMsg(h) + ": \r\nClient:3.23.38\r\nServer:" +
                                driver.ServerInfo(h));
   }
@@ -250,7 +250,22 @@ TEST(DirectDifferential, ScriptGivesTheExpectedTranscript) {
   MySQLHandle h = OpenUser(driver, db);
   std::string transcript = RunDriverScript(driver, h);
   DumpTranscript(transcript);
-  EXPECT_EQ(transcript, ExpectedTranscriptOldProtocol());
+  EXPECT_EQ(transcript, ExpectedTranscript());
+  driver.Close(h);
+}
+
+TEST(DirectDifferential, OldProtocolOnRequestGivesItsTranscript) {
+  TViVURIzodor driver("old_protocol=1");
+  std::string db = test::FreshDatabase("direct_old");
+  MySQLHandle h = OpenUser(driver, db);
+  EXPECT_EQ(RunDriverScript(driver, h), ExpectedTranscriptOldProtocol());
+  try {
+    driver.OpenQuery(h, "selec 1");
+    FAIL();
+  } catch (const EMySQLError& e) {
+    EXPECT_EQ(e.ServerErrorCode(), 1064u);
+    EXPECT_EQ(e.SqlState(), "HY000");  // no SQL states in the old protocol
+  }
   driver.Close(h);
 }
 

@@ -125,7 +125,7 @@ TEST_F(RowsetStreamTest, CallShowsEveryResultOfAProcedure) {
   // The built-in client cannot ask for the results: a clear reason.
   r = RunRowset(Login("direct") + " -D " + db_ + " -e 'call two()'");
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_NE(r.err.find("ERROR 1312 (HY000) at line 1:"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("ERROR 1312 (0A000) at line 1:"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("built-in client cannot read the results of a procedure"), std::string::npos) << r.err;
 }
 

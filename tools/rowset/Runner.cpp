@@ -171,8 +171,8 @@ bool Runner::FromServer(const std::exception& E) {
 std::string Runner::ErrorText(const std::exception& E, const std::string& Where) {
   if (!FromServer(E)) return "ERROR" + Where + ": " + MessageText(E);
   const auto& m = dynamic_cast<const EMySQLError&>(E);
-  // Without SQL states (the built-in client) the general state, as the
-  // mysql client shows for errors that have none.
+  // Without an SQL state (the built-in client on the old protocol) the
+  // general one, as the mysql client shows for errors that have none.
   const std::string state = m.SqlState().empty() ? "HY000" : m.SqlState();
   return "ERROR " + std::to_string(m.ServerErrorCode()) + " (" + state + ")" + Where + ": " +
          m.ServerMessage();
