@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "wire/uMysqlAuth.h"
 #include "wire/uMysqlCT.h"
 #include "wire/uMysqlNet.h"
 #include "wire/uMysqlTls.h"
@@ -372,6 +373,12 @@ class TMysqlClient {
   int malformed_answer();
 
   std::string challenge_;       // full challenge of the greeting (8 or 20 bytes)
+  // The 4.1 login's head: flags, maximum packet, character set, 23 zeros
+  // (also the whole TLS request).
+  std::string login_head41() const;
+  // What the authentication plugins may know of this session.
+  TAuthParams auth_params() const;
+  std::unique_ptr<TAuthPlugin> login_plugin_;  // answered the login, may go on
   std::string plugin_answer_;   // the login's answer for auth_plugin
   uint32_t sent_flags_ = 0;     // client flags of the last login
   bool local_load_sent_ = false;  // last statement was LOAD DATA LOCAL
