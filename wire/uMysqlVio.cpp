@@ -183,6 +183,7 @@ int TMysqlVio::vio_close() {
     tls_->Shutdown();
     tls_.reset();
   }
+  tls_begin_ = tls_end_ = 0;
   if (vio_type == VIO_TYPE_NAMEDPIPE) {
     if (pipe_handle >= 0 && host::SocketClose(pipe_handle) != 0) result = -1;
   } else if (vio_type != VIO_CLOSED && sock >= 0) {
@@ -199,7 +200,7 @@ int TMysqlVio::vio_close() {
 }
 
 size_t TMysqlVio::vio_pending() const {
-  return read_end_ - read_begin_ + (tls_ ? tls_->Pending() : 0);
+  return read_end_ - read_begin_ + (tls_ ? tls_end_ - tls_begin_ + tls_->Pending() : 0);
 }
 
 int TMysqlVio::vio_start_tls(const TSslOptions& options, const std::string& host) {
@@ -232,8 +233,32 @@ long TMysqlVio::take_buffered(void* buffer, size_t size) {
 
 long TMysqlVio::vio_read(void* buffer, size_t size) {
   if (vio_type == VIO_CLOSED || size == 0) return -1;
-  if (tls_) return tls_->Read(buffer, size);
+  if (tls_) return tls_read(buffer, size);
   return raw_read(buffer, size);
+}
+
+long TMysqlVio::tls_read(void* buffer, size_t size) {
+  // Small reads are served from decrypted bytes read ahead, as below TLS.
+  if (tls_end_ > tls_begin_) {
+    size_t n = std::min(size, tls_end_ - tls_begin_);
+    std::memcpy(buffer, tls_buffer_.data() + tls_begin_, n);
+    tls_begin_ += n;
+    if (tls_begin_ == tls_end_) tls_begin_ = tls_end_ = 0;
+    return static_cast<long>(n);
+  }
+  if (size >= kReadAheadSize) return tls_->Read(buffer, size);
+  if (tls_buffer_.empty()) {
+    try {
+      tls_buffer_.resize(kReadAheadSize);
+    } catch (const std::bad_alloc&) {
+      return tls_->Read(buffer, size);
+    }
+  }
+  long n = tls_->Read(tls_buffer_.data(), tls_buffer_.size());
+  if (n <= 0) return -1;
+  tls_begin_ = 0;
+  tls_end_ = static_cast<size_t>(n);
+  return tls_read(buffer, size);
 }
 
 long TMysqlVio::raw_read(void* buffer, size_t size) {

@@ -10,6 +10,14 @@
 // 4-byte header, a short row) are served from it without a system call. Only
 // an empty buffer waits for the socket, so the read time-out applies as
 // before. The buffer is emptied whenever the connection closes.
+//
+// After the greeting the session may switch the connection to TLS
+// (vio_start_tls); from then on vio_read and vio_write carry plain bytes over
+// the encrypted stream, which itself reads through the read-ahead buffer and
+// keeps the read time-out; decrypted bytes have a read-ahead buffer of their
+// own, so the packet layer's small reads stay cheap under TLS too. The socket
+// stays in blocking mode under TLS (its reads still wait with the time-out
+// first).
 #ifndef ROWSET_WIRE_UMYSQLVIO_H_
 #define ROWSET_WIRE_UMYSQLVIO_H_
 
@@ -96,6 +104,7 @@ class TMysqlVio {
   // The socket's own bytes, without TLS.
   long raw_read(void* buffer, size_t size);
   long raw_write(const void* buffer, size_t size);
+  long tls_read(void* buffer, size_t size);
   void discard_buffered() { read_begin_ = read_end_ = 0; }
 
   std::string last_error_;
@@ -114,6 +123,10 @@ class TMysqlVio {
   };
   TRawSocket raw_{*this};
   std::unique_ptr<TMysqlTls> tls_;
+  // Decrypted bytes read ahead: [tls_begin_, tls_end_) of tls_buffer_.
+  std::vector<uint8_t> tls_buffer_;
+  size_t tls_begin_ = 0;
+  size_t tls_end_ = 0;
 };
 
 }  // namespace rowset
