@@ -25,7 +25,7 @@ export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD} CCACHE_NOHASHDIR=${CCACHE_NOHASHDI
 BUILD_DIR=${ROWSET_BUILD_DIR:-build}
 PACKAGES=(build-essential cmake g++ python3 zlib1g-dev libgtest-dev googletest
   mariadb-server mariadb-client libmariadb3 libmariadb-dev libmariadbd19 ccache pkgconf tmux
-  libedit-dev dpkg-dev galera-4 rsync iproute2)
+  libedit-dev dpkg-dev galera-4 rsync iproute2 libssl-dev openssl)
 
 deps() {
   install_packages "${PACKAGES[@]}"

@@ -4,12 +4,13 @@
 // Creates a table of 1,000,000 rows (int key, int, varchar(40), double,
 // datetime), then reads all of it with "select *" through
 // mysql_real_query + mysql_use_result + mysql_fetch_row, alternating between
-// the two clients for several rounds, uncompressed and compressed. Prints
+// the two clients for several rounds, uncompressed, compressed and over TLS
+// (when a CA file is known: the test server's, or the 7th argument). Prints
 // rows/s of each and the median ratios of the wall and client CPU
 // (getrusage) time rowset takes to those libmariadb takes for the same rows
 // (1.0 or less: rowset is as fast or faster).
 //
-// Usage: bench_fetch_rows [host port user password [rows [rounds]]]
+// Usage: bench_fetch_rows [host port user password [rows [rounds [ca-file]]]]
 // Without arguments the test server named by ROWSET_TEST_SERVER_ENV is used.
 #include <algorithm>
 #include <chrono>
@@ -32,7 +33,13 @@ struct Target {
   std::string user;
   std::string password;
   std::string db = "rowset_bench";
+  std::string ssl_ca;  // empty: no TLS round
 };
+
+enum class Mode { kPlain, kCompressed, kTls };
+const char* ModeName(Mode m) {
+  return m == Mode::kPlain ? "plain protocol" : m == Mode::kCompressed ? "compressed protocol" : "TLS";
+}
 
 struct Tally {
   uint64_t rows = 0;
@@ -63,15 +70,20 @@ void CreateTable(const Target& t, long rows) {
          std::to_string(rows));
 }
 
-Tally FetchOurs(const Target& t, bool compress, const std::string& sql) {
+Tally FetchOurs(const Target& t, Mode mode, const std::string& sql) {
   using namespace rowset;
   TViVURIzodorClient* h = mysql_init(nullptr);
-  if (compress) mysql_options(h, MYSQL_OPT_COMPRESS, nullptr);
+  if (mode == Mode::kCompressed) mysql_options(h, MYSQL_OPT_COMPRESS, nullptr);
+  if (mode == Mode::kTls) mysql_ssl_set(h, nullptr, nullptr, t.ssl_ca.c_str(), nullptr, nullptr);
   if (mysql_real_connect(h, t.host.c_str(), t.user.c_str(), t.password.c_str(),
                          t.db.c_str(), t.port, nullptr, 0) != 1) {
     std::string e = mysql_error(h);
     mysql_close(h);
     throw std::runtime_error("rowset connect: " + e);
+  }
+  if (mode == Mode::kTls && mysql_get_ssl_cipher(h) == nullptr) {
+    mysql_close(h);
+    throw std::runtime_error("rowset connect: no TLS");
   }
   Tally tally;
   if (mysql_real_query(h, sql.c_str(), sql.size()) != 0) {
@@ -97,9 +109,10 @@ Tally FetchOurs(const Target& t, bool compress, const std::string& sql) {
   return tally;
 }
 
-Tally FetchLib(const Target& t, bool compress, const std::string& sql) {
+Tally FetchLib(const Target& t, Mode mode, const std::string& sql) {
   rowset::test::MariaDbConnection c;
-  c.Connect(t.host, t.port, t.user, t.password, t.db, compress);
+  c.Connect(t.host, t.port, t.user, t.password, t.db, mode == Mode::kCompressed,
+            mode == Mode::kTls ? t.ssl_ca : "");
   const auto& lib = c.Lib();
   Tally tally;
   if (lib.mysql_real_query(c.Handle(), sql.data(), sql.size()) != 0)
@@ -127,7 +140,7 @@ double Median(std::vector<double> v) {
   return v.size() % 2 ? v[m] : (v[m - 1] + v[m]) / 2;
 }
 
-void Run(const Target& t, bool compress, long rows, int rounds) {
+void Run(const Target& t, Mode mode, long rows, int rounds) {
   const std::string sql = "select * from fetch_rows";
   std::vector<double> ours, lib, ratio, cpu_ratio;
   for (int round = 0; round < rounds; ++round) {
@@ -137,7 +150,7 @@ void Run(const Target& t, bool compress, long rows, int rounds) {
       bool oursNow = (k == 0) == (round % 2 == 0);
       Tally tally;
       rowset::bench::Cost c = rowset::bench::Measure(
-          [&] { tally = oursNow ? FetchOurs(t, compress, sql) : FetchLib(t, compress, sql); });
+          [&] { tally = oursNow ? FetchOurs(t, mode, sql) : FetchLib(t, mode, sql); });
       if (tally.rows != static_cast<uint64_t>(rows))
         throw std::runtime_error("row count mismatch: " + std::to_string(tally.rows));
       (oursNow ? a : b) = c;
@@ -148,14 +161,14 @@ void Run(const Target& t, bool compress, long rows, int rounds) {
     cpu_ratio.push_back(a.cpu / b.cpu);
     std::printf("  %s round %d: rowset %.0f rows/s (cpu %.3f s), libmariadb %.0f rows/s (cpu %.3f s), "
                 "time ratio %.3f, cpu ratio %.3f\n",
-                compress ? "compressed" : "plain", round + 1, ours.back(), a.cpu, lib.back(), b.cpu,
+                ModeName(mode), round + 1, ours.back(), a.cpu, lib.back(), b.cpu,
                 ratio.back(), cpu_ratio.back());
     std::fflush(stdout);
   }
   std::printf("%s: rowset %.0f rows/s, libmariadb %.0f rows/s (medians); "
               "median ratios rowset/libmariadb: wall %.3f (target <= 1.0), client cpu %.3f "
               "(target <= 0.9)\n",
-              compress ? "compressed protocol" : "plain protocol", Median(ours),
+              ModeName(mode), Median(ours),
               Median(lib), Median(ratio), Median(cpu_ratio));
 }
 
@@ -173,20 +186,23 @@ int main(int argc, char** argv) {
       t.password = argv[4];
       if (argc >= 6) rows = std::atol(argv[5]);
       if (argc >= 7) rounds = std::atoi(argv[6]);
+      if (argc >= 8) t.ssl_ca = argv[7];
     } else if (argc == 1) {
       const auto& s = rowset::test::Server();
       t.host = s.host;
       t.port = s.port;
       t.user = s.pw_user;
       t.password = s.pw_password;
+      t.ssl_ca = s.ssl_ca;
     } else {
       std::fprintf(stderr, "usage: %s [host port user password [rows [rounds]]]\n", argv[0]);
       return 2;
     }
     if (rows <= 0 || rounds <= 0) throw std::runtime_error("rows and rounds must be positive");
     CreateTable(t, rows);
-    Run(t, false, rows, rounds);
-    Run(t, true, rows, rounds);
+    Run(t, Mode::kPlain, rows, rounds);
+    Run(t, Mode::kCompressed, rows, rounds);
+    if (!t.ssl_ca.empty()) Run(t, Mode::kTls, rows, rounds);
     return 0;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_fetch_rows: %s\n", e.what());

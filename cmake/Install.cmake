@@ -76,7 +76,7 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/rowsetConfig.cmake
 file(RELATIVE_PATH ROWSET_PC_PREFIX
   /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
 string(REGEX REPLACE "/$" "" ROWSET_PC_PREFIX "${ROWSET_PC_PREFIX}")
-set(_deps -lz ${CMAKE_THREAD_LIBS_INIT})
+set(_deps -lssl -lcrypto -lz ${CMAKE_THREAD_LIBS_INIT})
 foreach(lib IN LISTS CMAKE_DL_LIBS)
   list(APPEND _deps -l${lib})
 endforeach()
@@ -122,20 +122,21 @@ if(NOT BUILD_SHARED_LIBS)
       endif()
     endif()")
 endif()
-# Dependencies: the versions of libc6, libstdc++6, libedit2 and zlib1g the
+# Dependencies: the versions of libc6, libstdc++6, libedit2, libssl3 and zlib1g the
 # programs (and a shared library) were linked against come from
 # dpkg-shlibdeps (package dpkg-dev). The client library is loaded at run
 # time, so no linker records it: it is named here. The package is the
 # development package (headers, CMake and pkg-config files): building
-# against it needs zlib's headers (rowset::rowset and rowset.pc link -lz).
+# against it needs the headers of zlib and OpenSSL (rowset::rowset and
+# rowset.pc link -lz -lssl -lcrypto).
 find_program(ROWSET_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(ROWSET_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libmariadb3, zlib1g-dev")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libmariadb3, zlib1g-dev, libssl-dev")
 else()
   message(STATUS "dpkg-shlibdeps not found (package dpkg-dev): the Debian package "
     "names its libraries without versions")
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libmariadb3, zlib1g, zlib1g-dev, libedit2, libstdc++6, libc6")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libmariadb3, zlib1g, zlib1g-dev, libssl3, libssl-dev, libedit2, libstdc++6, libc6")
 endif()
 # The embedded back end, the rowset program's default, loads
 # libmariadbd.so.19 only when asked for, and its server needs the system

@@ -24,9 +24,11 @@ endif()
 
 file(GLOB _support CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/common/*.cpp)
 add_library(rowset_testsupport STATIC ${_support})
-# The fake peer compresses frames itself, so the tests link zlib directly.
-target_link_libraries(rowset_testsupport PUBLIC rowset GTest::gtest ZLIB::ZLIB ${CMAKE_DL_LIBS})
+# The fake peer compresses frames and speaks TLS itself, so the tests link
+# zlib and OpenSSL directly.
+target_link_libraries(rowset_testsupport PUBLIC rowset GTest::gtest ZLIB::ZLIB OpenSSL::SSL OpenSSL::Crypto ${CMAKE_DL_LIBS})
 target_include_directories(rowset_testsupport PUBLIC ${PROJECT_SOURCE_DIR})
+target_compile_definitions(rowset_testsupport PRIVATE ROWSET_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 
 add_test(NAME testserver_start
   COMMAND ${PROJECT_SOURCE_DIR}/scripts/testserver.sh start ${ROWSET_TEST_SERVER_DIR})

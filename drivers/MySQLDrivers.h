@@ -162,7 +162,12 @@ class TMySQLBase : public TPersistent {
  public:
   // The option text holds one line name=value each ("connect_timeout",
   // "read_timeout", "write_timeout"; the embedded driver passes every line
-  // to the server).
+  // to the server). TLS: "ssl_mode" (DISABLED, PREFERRED, REQUIRED,
+  // VERIFY_CA, VERIFY_IDENTITY), "ssl_ca", "ssl_capath", "ssl_cert",
+  // "ssl_key", "ssl_cipher", and "server_public_key" (a PEM file for
+  // caching_sha2_password). The direct driver takes them all; the library
+  // driver the files, the cipher and VERIFY_IDENTITY (the client library
+  // turns TLS on when a file is given); the embedded driver none.
   explicit TMySQLBase(const std::string& options = std::string());
   // Closes every connection it still holds open (the main one last) and
   // unloads.
@@ -495,6 +500,8 @@ class TMySQLLibrary : public TMySQLBase {
   // version, yet lays out column descriptions as every client from 4.1.1
   // on; it is known by its mariadb_* functions.
   int32_t FieldLayoutVer() const override;
+  // Passes the TLS option lines the client library knows.
+  void PrepareConnection(MySQLHandle handle) override;
 
   TDynLib library_;
   bool connector_c_ = false;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "drivers/MySQLDrivers.h"
+#include "wire/uMysqlTls.h"
 
 namespace rowset {
 
@@ -115,6 +116,35 @@ std::string TMySQLLibrary::DefaultLibraryName() const { return kClientLibrary; }
 
 std::string TMySQLLibrary::GetClientDLL() const {
   return client_dll_.empty() ? DefaultLibraryName() : client_dll_;
+}
+
+void TMySQLLibrary::PrepareConnection(MySQLHandle handle) {
+  // The client library's option numbers.
+  static const struct {
+    const char* name;
+    int option;
+  } kFiles[] = {{"ssl_key", 25}, {"ssl_cert", 26}, {"ssl_ca", 27}, {"ssl_capath", 28},
+                {"ssl_cipher", 29}};
+  constexpr int kOptSslVerifyServerCert = 21;
+  const TStrings& lines = Options();
+  int index = lines.IndexOfName("ssl_mode");
+  mysql_ssl_mode mode = SSL_MODE_PREFERRED;
+  if (index >= 0 && !ParseSslMode(lines.ValueFromIndex(index), mode))
+    MySQLError(this, nullptr, -1,
+               "Unknown ssl_mode '" + lines.ValueFromIndex(index) +
+                   "' (DISABLED, PREFERRED, REQUIRED, VERIFY_CA or VERIFY_IDENTITY).",
+               -1, -1);
+  if (mode == SSL_MODE_DISABLED) return;
+  for (const auto& f : kFiles) {
+    index = lines.IndexOfName(f.name);
+    if (index < 0) continue;
+    const std::string value = lines.ValueFromIndex(index);
+    if (!value.empty()) api_.mysql_options(handle, f.option, value.c_str());
+  }
+  if (mode == SSL_MODE_VERIFY_IDENTITY) {
+    const char on = 1;
+    api_.mysql_options(handle, kOptSslVerifyServerCert, &on);
+  }
 }
 
 void TMySQLLibrary::Load() {

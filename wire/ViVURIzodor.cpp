@@ -61,6 +61,39 @@ int mysql_options(ViVURIzodorHandle mysql, mysql_option option, const void* arg)
         if (mysql->GetConnected()) mysql->net.vio.set_write_timeout(mysql->write_timeout);
       }
       break;
+    case MYSQL_OPT_SSL_MODE:
+      if (arg != nullptr) {
+        const unsigned int mode = *static_cast<const unsigned int*>(arg);
+        if (mode >= SSL_MODE_DISABLED && mode <= SSL_MODE_VERIFY_IDENTITY) {
+          mysql->ssl.mode = static_cast<mysql_ssl_mode>(mode);
+          mysql->ssl_mode_set = true;
+        }
+      }
+      break;
+    case MYSQL_OPT_SSL_KEY:
+    case MYSQL_OPT_SSL_CERT:
+    case MYSQL_OPT_SSL_CA:
+    case MYSQL_OPT_SSL_CAPATH:
+    case MYSQL_OPT_SSL_CIPHER: {
+      std::string& field = option == MYSQL_OPT_SSL_KEY    ? mysql->ssl.key
+                           : option == MYSQL_OPT_SSL_CERT ? mysql->ssl.cert
+                           : option == MYSQL_OPT_SSL_CA   ? mysql->ssl.ca
+                           : option == MYSQL_OPT_SSL_CAPATH ? mysql->ssl.capath
+                                                            : mysql->ssl.cipher;
+      field = arg != nullptr ? static_cast<const char*>(arg) : "";
+      if (!field.empty() && !mysql->ssl_mode_set && mysql->ssl.mode < SSL_MODE_REQUIRED)
+        mysql->ssl.mode = SSL_MODE_REQUIRED;
+      break;
+    }
+    case MYSQL_OPT_SSL_VERIFY_SERVER_CERT:
+      if (arg != nullptr) {
+        if (*static_cast<const char*>(arg) != 0) mysql->ssl.mode = SSL_MODE_VERIFY_IDENTITY;
+        else if (mysql->ssl.Verifies()) mysql->ssl.mode = SSL_MODE_REQUIRED;
+      }
+      break;
+    case MYSQL_SERVER_PUBLIC_KEY:
+      mysql->ssl.server_public_key = arg != nullptr ? static_cast<const char*>(arg) : "";
+      break;
     case MYSQL_SET_CHARSET_NAME:
       // Used from the next connect on.
       mysql->charset_name = arg != nullptr ? static_cast<const char*>(arg) : "";
@@ -69,6 +102,23 @@ int mysql_options(ViVURIzodorHandle mysql, mysql_option option, const void* arg)
       break;
   }
   return 0;
+}
+
+int mysql_ssl_set(ViVURIzodorHandle mysql, const char* key, const char* cert, const char* ca,
+                  const char* capath, const char* cipher) {
+  if (mysql == nullptr) return 0;
+  mysql_options(mysql, MYSQL_OPT_SSL_KEY, key);
+  mysql_options(mysql, MYSQL_OPT_SSL_CERT, cert);
+  mysql_options(mysql, MYSQL_OPT_SSL_CA, ca);
+  mysql_options(mysql, MYSQL_OPT_SSL_CAPATH, capath);
+  mysql_options(mysql, MYSQL_OPT_SSL_CIPHER, cipher);
+  return 0;
+}
+
+const char* mysql_get_ssl_cipher(ViVURIzodorHandle mysql) {
+  if (mysql == nullptr) return nullptr;
+  mysql->cipher_text = mysql->GetSslCipher();
+  return mysql->cipher_text.empty() ? nullptr : mysql->cipher_text.c_str();
 }
 
 const char* mysql_character_set_name(ViVURIzodorHandle mysql) {

@@ -30,6 +30,10 @@ class TViVURIzodorClient : public TMysqlClient {
   TViVURIzodorClient();
   std::string error_text;
   std::string sql_state_text;
+  std::string cipher_text;
+  // Whether MYSQL_OPT_SSL_MODE was given (then a CA, certificate or key no
+  // longer changes the mode).
+  bool ssl_mode_set = false;
 };
 
 // A result of the flat interface: remembers the column last handed out by
@@ -70,6 +74,17 @@ enum mysql_option : uint8_t {
   MYSQL_OPT_GUESS_CONNECTION,
   MYSQL_SET_CLIENT_IP,
   MYSQL_SECURE_AUTH,
+  // The numbers below are the client library's own.
+  MYSQL_OPT_SSL_VERIFY_SERVER_CERT = 21,
+  MYSQL_OPT_SSL_KEY = 25,
+  MYSQL_OPT_SSL_CERT = 26,
+  MYSQL_OPT_SSL_CA = 27,
+  MYSQL_OPT_SSL_CAPATH = 28,
+  MYSQL_OPT_SSL_CIPHER = 29,
+  MYSQL_SERVER_PUBLIC_KEY = 35,
+  // This client's own (the client library has no such option): the TLS mode,
+  // an unsigned int of mysql_ssl_mode.
+  MYSQL_OPT_SSL_MODE = 200,
 };
 
 
@@ -78,7 +93,12 @@ enum mysql_option : uint8_t {
 ViVURIzodorHandle mysql_init(ViVURIzodorHandle mysql);
 // Connect time-out (unsigned int seconds), compression, the named-pipe
 // fallback flag, and the read/write time-outs (unsigned int seconds; 0 waits
-// without limit). Every time-out belongs to this session alone: the read and
+// without limit), TLS (MYSQL_OPT_SSL_MODE; MYSQL_OPT_SSL_KEY, _CERT, _CA,
+// _CAPATH, _CIPHER texts, which also turn a disabled mode into "required"
+// unless a mode was given; MYSQL_OPT_SSL_VERIFY_SERVER_CERT, a my_bool
+// (char): on, "verify identity"; off, back to "required" from a verify mode)
+// and MYSQL_SERVER_PUBLIC_KEY (a PEM file for caching_sha2_password). A
+// null text clears it. Every time-out belongs to this session alone: the read and
 // write time-outs are not process-wide (NET_READ_TIMEOUT only gives new
 // sessions their connect time-out), and the connect time-out bounds only
 // connecting and the login, never the wait for an answer. Other options are
@@ -89,6 +109,13 @@ int mysql_options(ViVURIzodorHandle mysql, mysql_option option, const void* arg)
 // connect or mysql_close. mysql_charset_number is its collation number (45
 // for utf8mb4, 0 when not known).
 const char* mysql_character_set_name(ViVURIzodorHandle mysql);
+// Sets the TLS key, certificate, CA file, CA folder and cipher list (null
+// for none) as the MYSQL_OPT_SSL_* options do. Returns 0.
+int mysql_ssl_set(ViVURIzodorHandle mysql, const char* key, const char* cert, const char* ca,
+                  const char* capath, const char* cipher);
+// The cipher of the connection's TLS session; nullptr without TLS. Valid
+// until the next call on the session.
+const char* mysql_get_ssl_cipher(ViVURIzodorHandle mysql);
 unsigned int mysql_charset_number(ViVURIzodorHandle mysql);
 // 1 when connected, 0 otherwise (not the handle). A server that offers the
 // 4.1 protocol is spoken to in it; CLIENT_PROTOCOL_323 in `client_flag`

@@ -286,18 +286,48 @@ bool TMysqlClient::connect(std::string host_, std::string user_,
   flags = SetSECURECONNECTION(flags, secure);
   sent_flags_ = flags;
 
+  // TLS: asked for with the 4.1 login's head and CLIENT_SSL, then the login
+  // goes on inside the encrypted stream. Nothing of the password leaves
+  // before the mode's demands are met.
+  const bool tls_offered = use41 && (server_capabilities & CLIENT_SSL) != 0;
+  if (ssl.mode >= SSL_MODE_REQUIRED && !tls_offered) {
+    set_error(CR_SSL_CONNECTION_ERROR,
+              use41 ? "SSL connection error: TLS is required, but the server does not support it"
+                    : "SSL connection error: TLS is required, but the server does not support "
+                      "it in the 4.1 protocol this client needs for it");
+    net.net_close();
+    return false;
+  }
+  if (ssl.Wanted() && tls_offered) {
+    sent_flags_ |= CLIENT_SSL;
+    const std::string head = login_head41();
+    if (net.my_net_write(head.data(), head.size()) != 0 || net.net_flush() != 0) {
+      set_error(CR_SERVER_LOST, ClientErrorText(CR_SERVER_LOST));
+      net.net_close();
+      return false;
+    }
+    // Host names are checked as the caller gave them; the local socket has
+    // none but localhost.
+    if (net.vio.vio_start_tls(ssl, named_pipe ? std::string("localhost") : host) != 0) {
+      net.net_close();
+      return false;
+    }
+  }
+
+  login_plugin_.reset();
   if (use41) {
-    std::unique_ptr<TAuthPlugin> plugin =
-        CreateAuthPlugin(auth_plugin, TAuthParams{user, passwd, false});
+    std::unique_ptr<TAuthPlugin> plugin = CreateAuthPlugin(auth_plugin, auth_params());
     std::string error;
     plugin_answer_.clear();
     if (!plugin) {
       // Answer as a native-password account would; the server then asks
       // for a plugin this client knows, or refuses.
       auth_plugin = "mysql_native_password";
-      plugin = CreateAuthPlugin(auth_plugin, TAuthParams{user, passwd, false});
+      plugin = CreateAuthPlugin(auth_plugin, auth_params());
     }
     if (!plugin->Answer(challenge_, plugin_answer_, error)) return handshake_error();
+    // The same plugin object goes on with the server's further requests.
+    login_plugin_ = std::move(plugin);
     net.protocol41 = true;
     if (!send_login41()) {
       net.net_close();
@@ -389,7 +419,16 @@ uint32_t CharsetNumber(const std::string& Name) {
 
 }  // namespace
 
-bool TMysqlClient::send_login41() {
+TAuthParams TMysqlClient::auth_params() const {
+  TAuthParams params;
+  params.user = user;
+  params.password = passwd;
+  params.secure_transport = net.vio.vio_tls() || net.VioType() == VIO_TYPE_NAMEDPIPE;
+  params.server_public_key_file = ssl.server_public_key;
+  return params;
+}
+
+std::string TMysqlClient::login_head41() const {
   std::string packet;
   Append4(packet, sent_flags_);
   Append4(packet, kMaxPacket41);
@@ -399,6 +438,11 @@ bool TMysqlClient::send_login41() {
   login_charset_nr_ = number != 0 && number < 256 ? number : 33;
   packet += static_cast<char>(login_charset_nr_);
   packet.append(23, '\0');
+  return packet;
+}
+
+bool TMysqlClient::send_login41() {
+  std::string packet = login_head41();
   packet += user.substr(0, kMaxUser);
   packet += '\0';
   packet += static_cast<char>(plugin_answer_.size());
@@ -489,8 +533,11 @@ bool TMysqlClient::authenticate41() {
   auto handshake_error = [&] {
     return fail(CR_SERVER_HANDSHAKE_ERR, ClientErrorText(CR_SERVER_HANDSHAKE_ERR));
   };
-  const TAuthParams params{user, passwd, false};
-  std::unique_ptr<TAuthPlugin> plugin = CreateAuthPlugin(auth_plugin, params);
+  const TAuthParams params = auth_params();
+  // The login's plugin keeps what its answer used (caching_sha2_password's
+  // nonce); a change of user starts a fresh one.
+  std::unique_ptr<TAuthPlugin> plugin = std::move(login_plugin_);
+  if (!plugin) plugin = CreateAuthPlugin(auth_plugin, params);
   bool switched = false;
   // A plugin's exchange is a few packets; a server that goes on for ever
   // is broken.
@@ -515,7 +562,13 @@ bool TMysqlClient::authenticate41() {
         if (name_length == length - 1) return handshake_error();  // no zero byte
         name.assign(text, name_length);
         challenge = std::string_view(text + name_length + 1, length - 2 - name_length);
-        if (!challenge.empty() && challenge.back() == '\0') challenge.remove_suffix(1);
+        // The 8- and 20-byte challenges come zero-terminated; longer ones
+        // (client_ed25519's 32 bytes) are taken as they are, since their
+        // last byte may well be a zero.
+        if ((challenge.size() == SCRAMBLE_LENGTH + 1 ||
+             challenge.size() == SCRAMBLE_LENGTH_323 + 1) &&
+            challenge.back() == '\0')
+          challenge.remove_suffix(1);
       }
       plugin = CreateAuthPlugin(name, params);
       if (!plugin) return fail(CR_AUTH_PLUGIN_CANNOT_LOAD, UnknownAuthPluginText(name));

@@ -18,8 +18,10 @@
 #include <string_view>
 #include <vector>
 
+#include "wire/uMysqlAuth.h"
 #include "wire/uMysqlCT.h"
 #include "wire/uMysqlNet.h"
+#include "wire/uMysqlTls.h"
 
 namespace rowset {
 
@@ -360,6 +362,14 @@ class TMysqlClient {
   std::unique_ptr<TMysql_FieldDefs> fields;  // of the announced result
   TMysqlResult* current_result = nullptr;     // unbuffered result being read
   bool use_ssl = false;
+  // TLS for the next connect: mode, CA, client certificate and key, and the
+  // server's RSA public key file for caching_sha2_password (see
+  // wire/uMysqlTls.h). TLS runs only with the 4.1 login.
+  TSslOptions ssl;
+  // The cipher of the connection's TLS session; empty without TLS.
+  std::string GetSslCipher() const {
+    return net.vio.tls() != nullptr ? net.vio.tls()->Cipher() : std::string();
+  }
   std::unique_ptr<std::recursive_mutex> lock;
   TResultClass result_class = &TMysqlResult::Create;
 
@@ -389,6 +399,12 @@ class TMysqlClient {
   int malformed_answer();
 
   std::string challenge_;       // full challenge of the greeting (8 or 20 bytes)
+  // The 4.1 login's head: flags, maximum packet, character set, 23 zeros
+  // (also the whole TLS request).
+  std::string login_head41() const;
+  // What the authentication plugins may know of this session.
+  TAuthParams auth_params() const;
+  std::unique_ptr<TAuthPlugin> login_plugin_;  // answered the login, may go on
   std::string plugin_answer_;   // the login's answer for auth_plugin
   uint32_t sent_flags_ = 0;     // client flags of the last login
   uint32_t login_charset_nr_ = 0;  // character set number the 4.1 login sent

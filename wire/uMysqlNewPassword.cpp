@@ -2,6 +2,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <new>
+
+#include <openssl/evp.h>
 
 namespace rowset {
 
@@ -66,98 +69,29 @@ std::unique_ptr<char[]> mysql_scramble(const char* password,
   return result;
 }
 
-// --- SHA1 ---
+// --- SHA1, from OpenSSL ---
 
-namespace {
-
-inline uint32_t Rol(uint32_t v, int n) { return (v << n) | (v >> (32 - n)); }
-
-}  // namespace
-
-TSha1::TSha1() { Reset(); }
-
-void TSha1::Reset() {
-  h_[0] = 0x67452301u;
-  h_[1] = 0xEFCDAB89u;
-  h_[2] = 0x98BADCFEu;
-  h_[3] = 0x10325476u;
-  h_[4] = 0xC3D2E1F0u;
-  length_ = 0;
-  used_ = 0;
+void TSha1::TContextDeleter::operator()(evp_md_ctx_st* context) const {
+  EVP_MD_CTX_free(context);
 }
 
-void TSha1::Block(const uint8_t* block) {
-  uint32_t w[80];
-  for (int i = 0; i < 16; ++i)
-    w[i] = (uint32_t{block[4 * i]} << 24) | (uint32_t{block[4 * i + 1]} << 16) |
-           (uint32_t{block[4 * i + 2]} << 8) | uint32_t{block[4 * i + 3]};
-  for (int i = 16; i < 80; ++i)
-    w[i] = Rol(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
-  uint32_t a = h_[0], b = h_[1], c = h_[2], d = h_[3], e = h_[4];
-  for (int i = 0; i < 80; ++i) {
-    uint32_t f, k;
-    if (i < 20) {
-      f = (b & c) | (~b & d);
-      k = 0x5A827999u;
-    } else if (i < 40) {
-      f = b ^ c ^ d;
-      k = 0x6ED9EBA1u;
-    } else if (i < 60) {
-      f = (b & c) | (b & d) | (c & d);
-      k = 0x8F1BBCDCu;
-    } else {
-      f = b ^ c ^ d;
-      k = 0xCA62C1D6u;
-    }
-    uint32_t t = Rol(a, 5) + f + e + k + w[i];
-    e = d;
-    d = c;
-    c = Rol(b, 30);
-    b = a;
-    a = t;
-  }
-  h_[0] += a;
-  h_[1] += b;
-  h_[2] += c;
-  h_[3] += d;
-  h_[4] += e;
+TSha1::TSha1() : context_(EVP_MD_CTX_new()) { Reset(); }
+
+void TSha1::Reset() {
+  // Without a context (out of memory) every digest is refused below.
+  if (context_ && EVP_DigestInit_ex(context_.get(), EVP_sha1(), nullptr) != 1)
+    context_.reset();
 }
 
 void TSha1::Update(const void* data, size_t length) {
-  const uint8_t* p = static_cast<const uint8_t*>(data);
-  length_ += length;
-  while (length > 0) {
-    if (used_ == 0 && length >= 64) {
-      Block(p);
-      p += 64;
-      length -= 64;
-      continue;
-    }
-    size_t take = std::min(length, sizeof buffer_ - used_);
-    memcpy(buffer_ + used_, p, take);
-    used_ += take;
-    p += take;
-    length -= take;
-    if (used_ == sizeof buffer_) {
-      Block(buffer_);
-      used_ = 0;
-    }
-  }
+  if (context_ && length > 0) EVP_DigestUpdate(context_.get(), data, length);
 }
 
 TSha1::TDigest TSha1::Final() {
-  uint64_t bits = length_ * 8;
-  uint8_t pad[72] = {0x80};
-  // Pad to 56 bytes modulo 64, then the bit length, big-endian.
-  size_t padLength = (used_ < 56) ? 56 - used_ : 120 - used_;
-  uint8_t tail[8];
-  for (int i = 0; i < 8; ++i) tail[i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
-  Update(pad, padLength);
-  Update(tail, 8);
-  TDigest digest;
-  for (int i = 0; i < 5; ++i)
-    for (int j = 0; j < 4; ++j)
-      digest[4 * i + j] = static_cast<uint8_t>(h_[i] >> (24 - 8 * j));
+  TDigest digest{};
+  if (!context_) throw std::bad_alloc();
+  unsigned int n = 0;
+  EVP_DigestFinal_ex(context_.get(), digest.data(), &n);
   Reset();
   return digest;
 }

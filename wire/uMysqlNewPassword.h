@@ -5,8 +5,8 @@
 // answers exist. The pre-4.1 one (`hashPassword`, `mysql_scramble`) answers
 // the 8-character challenge of old servers and of old-password accounts. The
 // secure one (`mysql_scramble_native`) answers the 20-byte challenge of newer
-// servers for native-password accounts; it rests on SHA1, for which this unit
-// carries a small routine of its own (`TSha1`).
+// servers for native-password accounts; it rests on SHA1 (`TSha1`, OpenSSL's
+// digest).
 #ifndef ROWSET_WIRE_UMYSQLNEWPASSWORD_H_
 #define ROWSET_WIRE_UMYSQLNEWPASSWORD_H_
 
@@ -16,6 +16,9 @@
 #include <memory>
 #include <string>
 #include <string_view>
+
+// OpenSSL's digest context.
+struct evp_md_ctx_st;
 
 namespace rowset {
 
@@ -34,7 +37,7 @@ constexpr size_t SCRAMBLE_LENGTH_323 = 8;
 std::unique_ptr<char[]> mysql_scramble(const char* password,
                                        const char* message);
 
-// SHA1 over a byte stream, fed in pieces.
+// SHA1 over a byte stream, fed in pieces (OpenSSL's digest).
 class TSha1 {
  public:
   using TDigest = std::array<uint8_t, 20>;
@@ -43,18 +46,17 @@ class TSha1 {
   void Update(const void* data, size_t length);
   void Update(std::string_view data) { Update(data.data(), data.size()); }
   // Finishes the digest; the object is reset for a new stream afterwards.
+  // Throws std::bad_alloc when OpenSSL could not make its context.
   TDigest Final();
 
   static TDigest Digest(std::string_view data);
 
  private:
   void Reset();
-  void Block(const uint8_t* block);
-
-  uint32_t h_[5];
-  uint64_t length_ = 0;  // bytes fed so far
-  uint8_t buffer_[64];
-  size_t used_ = 0;      // bytes waiting in buffer_
+  struct TContextDeleter {
+    void operator()(evp_md_ctx_st* context) const;
+  };
+  std::unique_ptr<evp_md_ctx_st, TContextDeleter> context_;
 };
 
 // Length of the secure challenge and answer.

@@ -179,6 +179,11 @@ int TMysqlVio::vio_open(TEnumVioType type, const std::string& host,
 
 int TMysqlVio::vio_close() {
   int result = 0;
+  if (tls_) {
+    tls_->Shutdown();
+    tls_.reset();
+  }
+  tls_begin_ = tls_end_ = 0;
   if (vio_type == VIO_TYPE_NAMEDPIPE) {
     if (pipe_handle >= 0 && host::SocketClose(pipe_handle) != 0) result = -1;
   } else if (vio_type != VIO_CLOSED && sock >= 0) {
@@ -192,6 +197,22 @@ int TMysqlVio::vio_close() {
   // Bytes of the old connection must never reach a later one.
   discard_buffered();
   return result;
+}
+
+size_t TMysqlVio::vio_pending() const {
+  return read_end_ - read_begin_ + (tls_ ? tls_end_ - tls_begin_ + tls_->Pending() : 0);
+}
+
+int TMysqlVio::vio_start_tls(const TSslOptions& options, const std::string& host) {
+  if (vio_type == VIO_CLOSED || tls_) return -1;
+  vio_blocking(true);
+  std::string error;
+  tls_ = TMysqlTls::Connect(raw_, options, host, error);
+  if (!tls_) {
+    set_error(CR_SSL_CONNECTION_ERROR, "SSL connection error: " + error);
+    return -1;
+  }
+  return 0;
 }
 
 bool TMysqlVio::vio_poll_read(uint32_t timeout_seconds) {
@@ -211,6 +232,36 @@ long TMysqlVio::take_buffered(void* buffer, size_t size) {
 }
 
 long TMysqlVio::vio_read(void* buffer, size_t size) {
+  if (vio_type == VIO_CLOSED || size == 0) return -1;
+  if (tls_) return tls_read(buffer, size);
+  return raw_read(buffer, size);
+}
+
+long TMysqlVio::tls_read(void* buffer, size_t size) {
+  // Small reads are served from decrypted bytes read ahead, as below TLS.
+  if (tls_end_ > tls_begin_) {
+    size_t n = std::min(size, tls_end_ - tls_begin_);
+    std::memcpy(buffer, tls_buffer_.data() + tls_begin_, n);
+    tls_begin_ += n;
+    if (tls_begin_ == tls_end_) tls_begin_ = tls_end_ = 0;
+    return static_cast<long>(n);
+  }
+  if (size >= kReadAheadSize) return tls_->Read(buffer, size);
+  if (tls_buffer_.empty()) {
+    try {
+      tls_buffer_.resize(kReadAheadSize);
+    } catch (const std::bad_alloc&) {
+      return tls_->Read(buffer, size);
+    }
+  }
+  long n = tls_->Read(tls_buffer_.data(), tls_buffer_.size());
+  if (n <= 0) return -1;
+  tls_begin_ = 0;
+  tls_end_ = static_cast<size_t>(n);
+  return tls_read(buffer, size);
+}
+
+long TMysqlVio::raw_read(void* buffer, size_t size) {
   if (vio_type == VIO_CLOSED || size == 0) return -1;
   if (vio_pending() > 0) return take_buffered(buffer, size);
   const host::SocketHandle h = vio_type == VIO_TYPE_NAMEDPIPE ? pipe_handle : sock;
@@ -239,6 +290,12 @@ long TMysqlVio::vio_read(void* buffer, size_t size) {
 
 long TMysqlVio::vio_write(const void* buffer, size_t size) {
   if (vio_type == VIO_CLOSED) return -1;
+  if (tls_) return tls_->Write(buffer, size);
+  return raw_write(buffer, size);
+}
+
+long TMysqlVio::raw_write(const void* buffer, size_t size) {
+  if (vio_type == VIO_CLOSED) return -1;
   long n = host::SocketSend(vio_type == VIO_TYPE_NAMEDPIPE ? pipe_handle : sock,
                             buffer, size);
   return n > 0 ? n : -1;
@@ -247,6 +304,8 @@ long TMysqlVio::vio_write(const void* buffer, size_t size) {
 int TMysqlVio::vio_blocking(bool blocking) {
   if (vio_type == VIO_CLOSED) return -1;
   if (vio_type == VIO_TYPE_NAMEDPIPE) return 0;
+  // The TLS session needs whole reads and writes: its socket stays blocking.
+  if (tls_ && !blocking) return 0;
   uint32_t wanted = blocking ? (nonblocking & ~1u) : (nonblocking | 1u);
   if (wanted == nonblocking) return 0;
   nonblocking = wanted;

@@ -10,16 +10,26 @@
 // 4-byte header, a short row) are served from it without a system call. Only
 // an empty buffer waits for the socket, so the read time-out applies as
 // before. The buffer is emptied whenever the connection closes.
+//
+// After the greeting the session may switch the connection to TLS
+// (vio_start_tls); from then on vio_read and vio_write carry plain bytes over
+// the encrypted stream, which itself reads through the read-ahead buffer and
+// keeps the read time-out; decrypted bytes have a read-ahead buffer of their
+// own, so the packet layer's small reads stay cheap under TLS too. The socket
+// stays in blocking mode under TLS (its reads still wait with the time-out
+// first).
 #ifndef ROWSET_WIRE_UMYSQLVIO_H_
 #define ROWSET_WIRE_UMYSQLVIO_H_
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "host/Sockets.h"
 #include "wire/uMysqlCT.h"
+#include "wire/uMysqlTls.h"
 
 namespace rowset {
 
@@ -44,8 +54,17 @@ class TMysqlVio {
   long vio_write(const void* buffer, size_t size);
   // True at once while received bytes wait in the read-ahead buffer.
   bool vio_poll_read(uint32_t timeout);
-  // Bytes received but not yet handed out by vio_read.
-  size_t vio_pending() const { return read_end_ - read_begin_; }
+  // Bytes received but not yet handed out by vio_read (decrypted ones
+  // under TLS).
+  size_t vio_pending() const;
+  // Runs the TLS handshake on the open connection; `host` is the name or
+  // address connected to (checked in SSL_MODE_VERIFY_IDENTITY). 0, or -1
+  // with CR_SSL_CONNECTION_ERROR recorded (the connection is then unusable).
+  int vio_start_tls(const TSslOptions& options, const std::string& host);
+  // True while the connection runs over TLS.
+  bool vio_tls() const { return tls_ != nullptr; }
+  // The TLS session, nullptr without TLS.
+  const TMysqlTls* tls() const { return tls_.get(); }
   int vio_blocking(bool blocking);
   bool vio_should_retry() const;
   bool vio_intrerupted() const;
@@ -82,6 +101,10 @@ class TMysqlVio {
  private:
   int open_pipe(const std::string& host, const std::string& pipe_name);
   long take_buffered(void* buffer, size_t size);
+  // The socket's own bytes, without TLS.
+  long raw_read(void* buffer, size_t size);
+  long raw_write(const void* buffer, size_t size);
+  long tls_read(void* buffer, size_t size);
   void discard_buffered() { read_begin_ = read_end_ = 0; }
 
   std::string last_error_;
@@ -91,6 +114,19 @@ class TMysqlVio {
   std::vector<uint8_t> read_buffer_;
   size_t read_begin_ = 0;
   size_t read_end_ = 0;
+  // The TLS session's way to the socket.
+  struct TRawSocket : TTlsSocket {
+    explicit TRawSocket(TMysqlVio& v) : vio(v) {}
+    long RawRead(void* buffer, size_t size) override { return vio.raw_read(buffer, size); }
+    long RawWrite(const void* buffer, size_t size) override { return vio.raw_write(buffer, size); }
+    TMysqlVio& vio;
+  };
+  TRawSocket raw_{*this};
+  std::unique_ptr<TMysqlTls> tls_;
+  // Decrypted bytes read ahead: [tls_begin_, tls_end_) of tls_buffer_.
+  std::vector<uint8_t> tls_buffer_;
+  size_t tls_begin_ = 0;
+  size_t tls_end_ = 0;
 };
 
 }  // namespace rowset

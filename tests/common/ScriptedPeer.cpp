@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <zlib.h>
 
 #include <chrono>
@@ -92,15 +94,16 @@ ScriptedPeer::ScriptedPeer(const std::string& unix_path) : unix_path_(unix_path)
 
 ScriptedPeer::~ScriptedPeer() {
   if (thread_.joinable()) thread_.join();
+  EndTls();
   if (listener_ >= 0) ::close(listener_);
   if (!unix_path_.empty()) ::unlink(unix_path_.c_str());
 }
 
 ScriptedPeer& ScriptedPeer::Send(const std::string& bytes) {
-  steps_.push_back([bytes](int fd) {
+  steps_.push_back([this, bytes](int fd) {
     size_t done = 0;
     while (done < bytes.size()) {
-      ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+      long n = SendSome(fd, bytes.data() + done, bytes.size() - done);
       if (n <= 0) return false;
       done += static_cast<size_t>(n);
     }
@@ -113,9 +116,8 @@ bool ScriptedPeer::ReadExact(int fd, size_t n) {
   std::string buf(n, '\0');
   size_t done = 0;
   while (done < n) {
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, 10000) != 1) return false;
-    ssize_t r = ::recv(fd, buf.data() + done, n - done, 0);
+    if (!WaitReadable(fd, 10000)) return false;
+    long r = RecvSome(fd, buf.data() + done, n - done);
     if (r <= 0) return false;
     done += static_cast<size_t>(r);
   }
@@ -195,15 +197,65 @@ void ScriptedPeer::Run() {
     // Capture whatever else the client sends until it closes.
     char buf[4096];
     for (;;) {
-      pollfd q{fd, POLLIN, 0};
-      if (::poll(&q, 1, 10000) != 1) break;
-      ssize_t r = ::recv(fd, buf, sizeof buf, 0);
+      if (!WaitReadable(fd, 10000)) break;
+      long r = RecvSome(fd, buf, sizeof buf);
       if (r <= 0) break;
       std::lock_guard<std::mutex> g(mutex_);
       received_.append(buf, static_cast<size_t>(r));
     }
   }
+  EndTls();
   ::close(fd);
+}
+
+ScriptedPeer& ScriptedPeer::StartTls(const std::string& cert_file, const std::string& key_file) {
+  steps_.push_back([this, cert_file, key_file](int fd) {
+    ssl_ctx_ = SSL_CTX_new(TLS_server_method());
+    if (ssl_ctx_ == nullptr ||
+        SSL_CTX_use_certificate_chain_file(ssl_ctx_, cert_file.c_str()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(ssl_ctx_, key_file.c_str(), SSL_FILETYPE_PEM) != 1)
+      return false;
+    ssl_ = SSL_new(ssl_ctx_);
+    if (ssl_ == nullptr || SSL_set_fd(ssl_, fd) != 1) return false;
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 10000) != 1) return false;
+    if (SSL_accept(ssl_) != 1) {
+      ERR_clear_error();
+      tls_failed_ = true;
+      return false;
+    }
+    return true;
+  });
+  return *this;
+}
+
+void ScriptedPeer::EndTls() {
+  if (ssl_ != nullptr) SSL_free(ssl_);
+  if (ssl_ctx_ != nullptr) SSL_CTX_free(ssl_ctx_);
+  ssl_ = nullptr;
+  ssl_ctx_ = nullptr;
+}
+
+long ScriptedPeer::SendSome(int fd, const char* data, size_t n) {
+  if (ssl_ != nullptr) {
+    int r = SSL_write(ssl_, data, static_cast<int>(n));
+    return r > 0 ? r : -1;
+  }
+  return ::send(fd, data, n, MSG_NOSIGNAL);
+}
+
+long ScriptedPeer::RecvSome(int fd, char* data, size_t n) {
+  if (ssl_ != nullptr) {
+    int r = SSL_read(ssl_, data, static_cast<int>(n));
+    return r > 0 ? r : -1;
+  }
+  return ::recv(fd, data, n, 0);
+}
+
+bool ScriptedPeer::WaitReadable(int fd, int ms) {
+  if (ssl_ != nullptr && SSL_pending(ssl_) > 0) return true;
+  pollfd p{fd, POLLIN, 0};
+  return ::poll(&p, 1, ms) == 1;
 }
 
 std::string ScriptedPeer::Received() {

@@ -2,6 +2,8 @@
 // exact bytes, wrong sequence numbers, malformed lengths, dropped connections.
 // It listens on loopback TCP (or a Unix socket), accepts one client, plays
 // its script on a thread of its own and captures every byte the client sends.
+// It can switch the connection to TLS as a server (StartTls); later steps
+// and the capture then see the plain bytes inside the encrypted stream.
 #ifndef ROWSET_TESTS_COMMON_SCRIPTEDPEER_H_
 #define ROWSET_TESTS_COMMON_SCRIPTEDPEER_H_
 
@@ -12,6 +14,9 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+struct ssl_st;
+struct ssl_ctx_st;
 
 namespace rowset::test {
 
@@ -48,6 +53,9 @@ class ScriptedPeer {
   // Reads one compressed frame (7-byte header and its body).
   ScriptedPeer& ReadFrame();
   ScriptedPeer& Pause(int milliseconds);
+  // Accepts the client's TLS handshake with this certificate and key (PEM
+  // files); fails the script (TlsFailed()) when the client breaks it off.
+  ScriptedPeer& StartTls(const std::string& cert_file, const std::string& key_file);
   // Closes the connection at once.
   ScriptedPeer& Drop();
   // Starts playing (accepting one client). After the script the peer reads
@@ -62,10 +70,15 @@ class ScriptedPeer {
   // uncompressed packets.
   std::vector<std::string> ReceivedPackets();
   bool ScriptFailed() const { return failed_; }
+  bool TlsFailed() const { return tls_failed_; }
 
  private:
   void Run();
   bool ReadExact(int fd, size_t n);
+  long SendSome(int fd, const char* data, size_t n);
+  long RecvSome(int fd, char* data, size_t n);
+  bool WaitReadable(int fd, int ms);
+  void EndTls();
 
   int listener_ = -1;
   uint16_t port_ = 0;
@@ -76,6 +89,9 @@ class ScriptedPeer {
   std::string received_;
   std::atomic<bool> failed_{false};
   size_t drop_step_ = static_cast<size_t>(-1);
+  ssl_ctx_st* ssl_ctx_ = nullptr;
+  ssl_st* ssl_ = nullptr;
+  std::atomic<bool> tls_failed_{false};
 };
 
 }  // namespace rowset::test

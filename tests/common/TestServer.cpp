@@ -25,7 +25,11 @@ std::map<std::string, std::string> ReadEnv() {
   for (const char* name :
        {"ROWSET_TEST_HOST", "ROWSET_TEST_PORT", "ROWSET_TEST_SOCKET", "ROWSET_TEST_USER",
         "ROWSET_TEST_PW_USER", "ROWSET_TEST_PW_PASSWORD", "ROWSET_TEST_OLD_USER",
-        "ROWSET_TEST_OLD_PASSWORD", "ROWSET_TEST_DATABASE", "ROWSET_TEST_ROOT_CLIENT"}) {
+        "ROWSET_TEST_OLD_PASSWORD", "ROWSET_TEST_DATABASE", "ROWSET_TEST_ROOT_CLIENT",
+        "ROWSET_TEST_ED_USER", "ROWSET_TEST_ED_PASSWORD", "ROWSET_TEST_TLS_USER",
+        "ROWSET_TEST_TLS_PASSWORD", "ROWSET_TEST_X509_USER", "ROWSET_TEST_X509_PASSWORD",
+        "ROWSET_TEST_SSL_CA", "ROWSET_TEST_SSL_CERT", "ROWSET_TEST_SSL_KEY",
+        "ROWSET_TEST_SSL_WRONG_CA"}) {
     if (const char* v = std::getenv(name)) vars[name] = v;
   }
   return vars;
@@ -47,6 +51,16 @@ TestServer Load() {
   s.old_password = vars["ROWSET_TEST_OLD_PASSWORD"];
   s.database = vars["ROWSET_TEST_DATABASE"];
   s.root_client = vars["ROWSET_TEST_ROOT_CLIENT"];
+  s.ed_user = vars["ROWSET_TEST_ED_USER"];
+  s.ed_password = vars["ROWSET_TEST_ED_PASSWORD"];
+  s.tls_user = vars["ROWSET_TEST_TLS_USER"];
+  s.tls_password = vars["ROWSET_TEST_TLS_PASSWORD"];
+  s.x509_user = vars["ROWSET_TEST_X509_USER"];
+  s.x509_password = vars["ROWSET_TEST_X509_PASSWORD"];
+  s.ssl_ca = vars["ROWSET_TEST_SSL_CA"];
+  s.ssl_cert = vars["ROWSET_TEST_SSL_CERT"];
+  s.ssl_key = vars["ROWSET_TEST_SSL_KEY"];
+  s.ssl_wrong_ca = vars["ROWSET_TEST_SSL_WRONG_CA"];
   return s;
 }
 

@@ -18,6 +18,16 @@ struct TestServer {
   std::string old_user;      // account with an old-style password
   std::string old_password;
   std::string database;      // an existing, empty database
+  std::string ed_user;       // account with an Ed25519 password (client_ed25519)
+  std::string ed_password;
+  std::string tls_user;      // account that must come over TLS
+  std::string tls_password;
+  std::string x509_user;     // account that must show a certificate of the CA
+  std::string x509_password;
+  std::string ssl_ca;        // the CA that issued the server's certificate
+  std::string ssl_cert;      // a client certificate of that CA, and its key
+  std::string ssl_key;
+  std::string ssl_wrong_ca;  // an unrelated CA
   std::string root_client;   // shell command of the mariadb client as root
 };
 

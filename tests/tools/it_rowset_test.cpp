@@ -424,6 +424,37 @@ TEST_F(RowsetServerTest, ErrorLinesAreThoseOfTheMariadbClient) {
   EXPECT_EQ(denied.err, refused + "\n");
 }
 
+TEST_F(RowsetServerTest, TlsOptionsOnBothClientDrivers) {
+  const auto& s = Server();
+  const std::string status =
+      " --format tsv -e \"select variable_value from information_schema.session_status where "
+      "variable_name = 'SSL_VERSION'\"";
+  for (const char* driver : {"direct", "library"}) {
+    SCOPED_TRACE(driver);
+    // The client library takes "localhost" for its Unix socket.
+    const std::string host = std::string(driver) == "direct" ? "localhost" : "127.0.0.1";
+    const std::string login = std::string("--driver ") + driver + " -h " + host + " -P" +
+                              std::to_string(s.port) + " -u" + s.tls_user + " -p" +
+                              ShellQuote(s.tls_password);
+    RowsetResult r = RunRowset(login + " --ssl-mode VERIFY_IDENTITY --ssl-ca " +
+                               ShellQuote(s.ssl_ca) + status);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("variable_value\nTLSv1.", 0), 0u) << r.out;
+    // A certificate of another authority fails the check, with the reason.
+    r = RunRowset(login + " --ssl-mode=VERIFY_IDENTITY --ssl-ca=" + ShellQuote(s.ssl_wrong_ca) +
+                  status);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("2026"), std::string::npos) << r.err;
+  }
+  // A client certificate for the account that requires one.
+  RowsetResult r = RunRowset("--driver direct -h 127.0.0.1 -P" + std::to_string(s.port) + " -u" +
+                             s.x509_user + " -p" + ShellQuote(s.x509_password) + " --ssl-ca " +
+                             ShellQuote(s.ssl_ca) + " --ssl-cert " + ShellQuote(s.ssl_cert) +
+                             " --ssl-key " + ShellQuote(s.ssl_key) + status);
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("variable_value\nTLSv1.", 0), 0u) << r.out;
+}
+
 TEST_F(RowsetServerTest, MariadbStyleOptionsWithAttachedValues) {
   const auto& s = Server();
   RowsetResult r = RunRowset("-h" + s.host + " -P" + std::to_string(s.port) + " -u" + s.pw_user + " -p" +

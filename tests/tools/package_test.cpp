@@ -42,10 +42,10 @@ TEST(PackageTest, DebianPackageDeclaresItsDependenciesAndHoldsTheLibrary) {
   EXPECT_NE(info.out.find(" Package: rowset\n"), std::string::npos) << info.out;
   EXPECT_NE(info.out.find(" Version: " + version + "\n"), std::string::npos) << info.out;
   const std::string depends = ControlField(info.out, "Depends");
-  // Loaded at run time (no linker records it); zlib's headers for
+  // Loaded at run time (no linker records it); the headers of zlib and OpenSSL for
   // find_package and pkg-config users; versions of what the programs were
   // linked against.
-  for (const char* dep : {"libmariadb3", "zlib1g-dev", "libedit2 (>= ", "zlib1g (>= ",
+  for (const char* dep : {"libmariadb3", "zlib1g-dev", "libssl-dev", "libedit2 (>= ", "zlib1g (>= ", "libssl3 (>= ",
                           "libc6 (>= ", "libstdc++6 (>= "})
     EXPECT_NE(depends.find(dep), std::string::npos) << dep << " in " << depends;
   // The embedded back end (the program's default) and its system tables.

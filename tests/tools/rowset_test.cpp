@@ -19,6 +19,7 @@ TEST(RowsetProgramTest, HelpDocumentsEveryOption) {
   for (const char* option : {"--driver", "--host", "--port", "--socket", "--user", "--password",
                              "--database", "--compress", "--datadir", "--execute", "--format",
                              "--force", "--quick", "--json-numbers", "--verbose", "--help", "--version", "demo", "MYSQL_PWD",
+                             "--ssl-mode", "--ssl-ca", "--ssl-cert", "--ssl-key", "VERIFY_IDENTITY",
                              "\\edit", "XDG_DATA_HOME"})
     EXPECT_NE(r.out.find(option), std::string::npos) << option;
 }
@@ -29,7 +30,9 @@ TEST(RowsetProgramTest, BadOptionsGiveOneLineAndExitCode2) {
   for (const char* args : {"--bogus", "--port 70000", "--port", "--host", "--driver odbc",
                            "--format xml", "-P70000", "-Pabc", "--compress=1",
                            "--driver direct --socket /tmp/x.sock", "--driver embedded --host h",
-                           "--host h --datadir /tmp/d", "demo extra.sql", "no-such-file.sql"}) {
+                           "--host h --datadir /tmp/d", "demo extra.sql", "no-such-file.sql",
+                           "--ssl-mode sometimes", "--ssl-mode", "--ssl-ca=",
+                           "--driver embedded --ssl-mode required"}) {
     RowsetResult r = RunRowset(args, "", env);
     EXPECT_EQ(r.exit_code, 2) << args;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << args << ": " << r.err;

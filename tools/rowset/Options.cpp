@@ -1,6 +1,8 @@
 // Command line of the rowset program (see Options.h).
 #include "tools/rowset/Options.h"
 
+#include "wire/uMysqlTls.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -47,6 +49,15 @@ std::string HelpText() {
       "  Values of short options may be attached (-uroot -P3306 -hdb1), those of\n"
       "  long options follow \"=\" (--user=root) or come as the next word.\n"
       "  -C, --compress       compressed protocol\n"
+      "  --ssl-mode MODE      TLS: DISABLED, PREFERRED, REQUIRED, VERIFY_CA (the\n"
+      "                       server's certificate must come from the CA) or\n"
+      "                       VERIFY_IDENTITY (and name the host); the default is\n"
+      "                       DISABLED, or REQUIRED when a file below is given.\n"
+      "                       The library driver takes the files and\n"
+      "                       VERIFY_IDENTITY\n"
+      "  --ssl-ca FILE        certificates of the authorities to trust (PEM)\n"
+      "  --ssl-cert FILE      client certificate (PEM)\n"
+      "  --ssl-key FILE       key of the client certificate (PEM)\n"
       "  --datadir DIR        data directory of the embedded server\n"
       "\n"
       "Running SQL:\n"
@@ -119,7 +130,8 @@ void HidePasswordArguments(int argc, char** argv) {
     // Options whose value is the next word: that word is not an option.
     static const char* const kTakesNext[] = {"--driver", "--host", "-h", "--mode", "--port", "-P", "--socket", "-S",
                                              "--user", "-u", "--database", "-D", "--datadir",
-                                             "--execute", "-e", "--format"};
+                                             "--execute", "-e", "--format",
+                                             "--ssl-mode", "--ssl-ca", "--ssl-cert", "--ssl-key"};
     bool next = false;
     for (const char* o : kTakesNext) next = next || std::strcmp(a, o) == 0;
     if (next) {
@@ -225,6 +237,16 @@ std::string ParseOptions(int argc, char** argv, Options& Out) {
     } else if (name == "--compress" || name == "-C") {
       error = no_value();
       Out.compress = true;
+    } else if (name == "--ssl-mode") {
+      if ((error = take(Out.ssl_mode)).empty()) {
+        mysql_ssl_mode mode;
+        if (!ParseSslMode(Out.ssl_mode, mode))
+          error = "unknown TLS mode '" + Out.ssl_mode +
+                  "' (DISABLED, PREFERRED, REQUIRED, VERIFY_CA or VERIFY_IDENTITY)";
+      }
+    } else if (name == "--ssl-ca" || name == "--ssl-cert" || name == "--ssl-key") {
+      std::string& into = name == "--ssl-ca" ? Out.ssl_ca : name == "--ssl-cert" ? Out.ssl_cert : Out.ssl_key;
+      if ((error = take(into)).empty() && into.empty()) error = "option " + name + " needs a file";
     } else if (name == "--execute" || name == "-e") {
       if ((error = take(text)).empty()) Out.execute.push_back(text);
     } else if (name == "--format") {
@@ -252,6 +274,8 @@ std::string ParseOptions(int argc, char** argv, Options& Out) {
     }
     if (!error.empty()) return error;
   }
+  if (Out.NamesTls() && Out.driver == Driver::kEmbedded)
+    return "--driver embedded runs its own server: it takes no --ssl-* options";
   if (Out.driver == Driver::kEmbedded && Out.NamesServer())
     return "--driver embedded runs its own server: it takes no --host, --port, --socket or --user";
   if (Out.driver == Driver::kDirect && !Out.socket.empty())

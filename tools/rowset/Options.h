@@ -30,6 +30,8 @@ struct Options {
   uint16_t port = 0;  // 0: not given
   std::string mode;   // --mode: sequential, loadbalance or replication; empty: not given
   bool compress = false;
+  // TLS (--ssl-mode, --ssl-ca, --ssl-cert, --ssl-key); empty: not given.
+  std::string ssl_mode, ssl_ca, ssl_cert, ssl_key;
   bool prompt_password = false;  // --password: ask through the login dialog
   std::string password;          // -pTEXT / --password=TEXT
   bool has_password = false;     // whether password was given
@@ -44,9 +46,14 @@ struct Options {
   std::vector<std::string> files;    // script files; "-" is standard input
   bool demo = false;                 // the "demo" command
 
-  // Whether any option names a server of its own (so the default back end
+  // Whether any option names a server of its own (or TLS to one) (so the default back end
   // is the built-in client instead of the embedded server).
-  bool NamesServer() const { return !host.empty() || port != 0 || !socket.empty() || !user.empty(); }
+  bool NamesServer() const {
+    return !host.empty() || port != 0 || !socket.empty() || !user.empty() || NamesTls();
+  }
+  bool NamesTls() const {
+    return !ssl_mode.empty() || !ssl_ca.empty() || !ssl_cert.empty() || !ssl_key.empty();
+  }
 };
 
 // Reads argv into Out. Returns an empty text when the command line is good,

@@ -171,6 +171,15 @@ void ConfigureRemote(TMySQLServer& Server, const Options& Opts, Driver Kind) {
   if (Opts.has_password) Server.SetPassword(Opts.password);
   else if (const char* pwd = std::getenv("MYSQL_PWD")) Server.SetPassword(pwd);
   Server.SetCompression(Opts.compress);
+  if (Opts.NamesTls()) {
+    // The same option lines for the built-in client and the client library.
+    std::string lines;
+    if (!Opts.ssl_mode.empty()) lines += "ssl_mode=" + Opts.ssl_mode + "\r\n";
+    if (!Opts.ssl_ca.empty()) lines += "ssl_ca=" + Opts.ssl_ca + "\r\n";
+    if (!Opts.ssl_cert.empty()) lines += "ssl_cert=" + Opts.ssl_cert + "\r\n";
+    if (!Opts.ssl_key.empty()) lines += "ssl_key=" + Opts.ssl_key + "\r\n";
+    Server.SetParams("[direct]\r\n" + lines + "[client]\r\n" + lines);
+  }
 }
 
 }  // namespace
