@@ -428,7 +428,7 @@ TAuthParams TMysqlClient::auth_params() const {
   return params;
 }
 
-std::string TMysqlClient::login_head41() const {
+std::string TMysqlClient::login_head41() {
   std::string packet;
   Append4(packet, sent_flags_);
   Append4(packet, kMaxPacket41);

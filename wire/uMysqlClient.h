@@ -400,8 +400,9 @@ class TMysqlClient {
 
   std::string challenge_;       // full challenge of the greeting (8 or 20 bytes)
   // The 4.1 login's head: flags, maximum packet, character set, 23 zeros
-  // (also the whole TLS request).
-  std::string login_head41() const;
+  // (also the whole TLS request). Records the character set number it
+  // names (login_charset_nr_).
+  std::string login_head41();
   // What the authentication plugins may know of this session.
   TAuthParams auth_params() const;
   std::unique_ptr<TAuthPlugin> login_plugin_;  // answered the login, may go on
