@@ -46,9 +46,10 @@ void CreateTable(long rows) {
       "CREATE DATABASE IF NOT EXISTS rowset_bench; "
       "SELECT COUNT(*) FROM information_schema.tables WHERE table_schema = 'rowset_bench' "
       "AND table_name = 'fetch_rows';");
-  if (count.find('1') != std::string::npos) {
-    std::string n = test::RootSql("SELECT COUNT(*) FROM rowset_bench.fetch_rows;");
-    if (n.find(std::to_string(rows)) != std::string::npos) return;
+  if (std::atol(count.c_str()) == 1) {
+    // The table is kept when it holds exactly the rows asked for.
+    const std::string n = test::RootSql("SELECT COUNT(*) FROM rowset_bench.fetch_rows;");
+    if (std::atol(n.c_str()) == rows) return;
   }
   std::printf("creating table rowset_bench.fetch_rows with %ld rows...\n", rows);
   std::fflush(stdout);
