@@ -9,8 +9,12 @@
 // set again). Both through the same driver in the same run; prints both
 // rates and the ratio pooled / unpooled (target >= 3 on TCP).
 //
-// Usage: bench_pool [sessions [parallel [direct]]]: with "direct" the
-// built-in client is used instead of libmariadb. The server is the one named
+// Rounds (default 5) interleave the two, each pooled round with a new pool
+// whose connects count in its time; prints the medians and the client CPU
+// per session.
+//
+// Usage: bench_pool [sessions [parallel [direct|library [rounds]]]]: with
+// "direct" the built-in client is used instead of libmariadb. The server is the one named
 // by ROWSET_TEST_SERVER_ENV (scripts/testserver.sh start DIR).
 #include <atomic>
 #include <chrono>
@@ -20,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/Measure.h"
 #include "components/MySQLConnectionPool.h"
 #include "tests/common/TestServer.h"
 
@@ -66,6 +71,7 @@ int main(int argc, char** argv) {
   const long sessions = argc > 1 ? std::atol(argv[1]) : 10000;
   const int parallel = argc > 2 ? std::atoi(argv[2]) : 100;
   const bool direct = argc > 3 && std::string(argv[3]) == "direct";
+  const int rounds = argc > 4 ? std::atoi(argv[4]) : 5;
   const test::TestServer& ts = test::Server();
 
   TMySQLServer server;
@@ -78,35 +84,54 @@ int main(int argc, char** argv) {
   server.Connect();
   TMySQLBase* driver = server.GetDriver();
 
-  const double unpooled = Run(sessions, parallel, driver, [&] {
-    MySQLHandle handle = driver->Open(ts.host, ts.user, "", ts.port,
-                                      static_cast<int32_t>(MySQLClientFlags(server.Options())),
-                                      ts.database);
-    try {
-      Query(driver, handle);
-    } catch (...) {
-      driver->Close(handle);
-      throw;
-    }
-    driver->Close(handle);
-  });
+  std::vector<double> unpooled_rates, pooled_rates, ratios, unpooled_cpu, pooled_cpu;
+  TMySQLPoolStatistics s;
+  for (int round = 0; round < rounds; ++round) {
+    double unpooled = 0;
+    const bench::Cost u = bench::Measure([&] {
+      unpooled = Run(sessions, parallel, driver, [&] {
+        MySQLHandle handle = driver->Open(ts.host, ts.user, "", ts.port,
+                                          static_cast<int32_t>(MySQLClientFlags(server.Options())),
+                                          ts.database);
+        try {
+          Query(driver, handle);
+        } catch (...) {
+          driver->Close(handle);
+          throw;
+        }
+        driver->Close(handle);
+      });
+    });
+    // A new pool each round: its connects count in its time.
+    double pooled = 0;
+    const bench::Cost p = bench::Measure([&] {
+      TMySQLConnectionPool pool(&server);
+      pool.SetMaxSize(parallel);
+      pool.SetWaitTimeout(60000);
+      pooled = Run(sessions, parallel, driver, [&] {
+        TMySQLPooledConnection c = pool.Acquire();
+        Query(c.Driver(), c.Handle());
+      });
+      s = pool.Statistics();
+      pool.Clear();
+    });
+    unpooled_rates.push_back(unpooled);
+    pooled_rates.push_back(pooled);
+    ratios.push_back(pooled / unpooled);
+    unpooled_cpu.push_back(u.cpu / static_cast<double>(sessions) * 1e6);
+    pooled_cpu.push_back(p.cpu / static_cast<double>(sessions) * 1e6);
+    std::printf("  round %d: unpooled %.0f/s, pooled %.0f/s, ratio %.2f\n", round + 1, unpooled,
+                pooled, pooled / unpooled);
+  }
 
-  TMySQLConnectionPool pool(&server);
-  pool.SetMaxSize(parallel);
-  pool.SetWaitTimeout(60000);
-  const double pooled = Run(sessions, parallel, driver, [&] {
-    TMySQLPooledConnection c = pool.Acquire();
-    Query(c.Driver(), c.Handle());
-  });
-  TMySQLPoolStatistics s = pool.Statistics();
-  pool.Clear();
-
-  std::printf("pool: %ld sessions, %d in parallel, %s over TCP\n", sessions, parallel,
-              direct ? "built-in client" : "libmariadb");
-  std::printf("  unpooled  %10.0f sessions/s (connect, SELECT 1, close)\n", unpooled);
-  std::printf("  pooled    %10.0f sessions/s (borrow, SELECT 1, reset on return)\n", pooled);
-  std::printf("  pool: %llu connections opened, %llu borrows waited\n",
+  std::printf("pool: %ld sessions, %d in parallel, %s over TCP, medians of %d rounds\n", sessions,
+              parallel, direct ? "built-in client" : "libmariadb", rounds);
+  std::printf("  unpooled  %10.0f sessions/s (connect, SELECT 1, close), client CPU %.1f us/session\n",
+              bench::Median(unpooled_rates), bench::Median(unpooled_cpu));
+  std::printf("  pooled    %10.0f sessions/s (borrow, SELECT 1, reset on return), client CPU %.1f us/session\n",
+              bench::Median(pooled_rates), bench::Median(pooled_cpu));
+  std::printf("  pool: %llu connections opened, %llu borrows waited (last round)\n",
               static_cast<unsigned long long>(s.Created), static_cast<unsigned long long>(s.Waits));
-  std::printf("  ratio pooled/unpooled %.2f (target >= 3)\n", pooled / unpooled);
+  std::printf("  ratio pooled/unpooled %.2f (target >= 3)\n", bench::Median(ratios));
   return 0;
 }

@@ -271,6 +271,10 @@ std::unique_ptr<TMySQLPooledConnection::Entry> TMySQLConnectionPool::Open() {
       throw;
     }
     item->driver->CloseQuery(result);
+    // From here the driver tells when a borrower may have left another
+    // database selected; a return selects the pool's only then.
+    item->driver->WatchDatabase(item->handle);
+    item->driver->TakeDatabaseMark(item->handle);
   } catch (...) {
     try {
       Close(*item);
@@ -298,7 +302,13 @@ bool TMySQLConnectionPool::Reset(TMySQLPooledConnection::Entry& Item) {
   try {
     Item.driver->ResetConnection(Item.handle);
     if (!Item.names.empty()) Run(Item.driver, Item.handle, Item.names);
-    if (!Item.database.empty()) Item.driver->SelectDatabase(Item.handle, Item.database);
+    if (Item.driver->TakeDatabaseMark(Item.handle)) {
+      // A session that started without a database cannot be given none
+      // again: it is closed rather than lent with the borrower's.
+      if (Item.database.empty()) return false;
+      Item.driver->SelectDatabase(Item.handle, Item.database);
+      Item.driver->TakeDatabaseMark(Item.handle);
+    }
     return true;
   } catch (...) {
     return false;

@@ -20,9 +20,11 @@
 // Return. A connection comes back reset (TMySQLBase::ResetConnection:
 // session and user variables, temporary tables, locks, an open transaction
 // rolled back) with the character set and collation it had when it was
-// opened set again and the component's database selected again. A
-// connection whose reset fails, or that the borrower Discard()s, is closed
-// instead, and its place becomes free.
+// opened set again and the component's database selected again when the
+// borrower may have chosen another one (the driver watches the connection:
+// TMySQLBase::WatchDatabase); a connection opened without a database whose
+// borrower may have chosen one is closed instead, as is one whose reset
+// fails or that the borrower Discard()s, and its place becomes free.
 //
 // Threads: Acquire, Statistics, Clear and the setters may be called from any
 // thread at once (one mutex guards the pool's state; connects, pings and

@@ -5,6 +5,7 @@
 #include <iterator>
 #include <string_view>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "drivers/DriverText.h"
@@ -21,6 +22,37 @@ void RaiseNotImplemented() { throw Exception(kNotImplementedMessage); }
 }  // namespace drivers_internal
 
 namespace {
+
+// Whether a statement could change the session's default database: it has
+// one of the words USE, EXECUTE (of a prepared USE), CALL (a procedure may
+// run one), DATABASE or SCHEMA (one dropped) in any letter case. Words in
+// strings and comments count too; they only cost a needless selection.
+bool MayChangeDatabase(std::string_view sql) {
+  auto word_char = [](unsigned char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           c == '_' || c == '$' || c >= 0x80;
+  };
+  static constexpr std::string_view kWords[] = {"use", "execute", "call", "database", "schema"};
+  const size_t n = sql.size();
+  size_t i = 0;
+  while (i < n) {
+    if (!word_char(static_cast<unsigned char>(sql[i]))) {
+      ++i;
+      continue;
+    }
+    const size_t start = i;
+    while (i < n && word_char(static_cast<unsigned char>(sql[i]))) ++i;
+    const size_t length = i - start;
+    if (length < 3 || length > 8) continue;
+    for (std::string_view word : kWords) {
+      if (word.size() != length) continue;
+      size_t k = 0;
+      while (k < length && (static_cast<unsigned char>(sql[start + k]) | 0x20) == word[k]) ++k;
+      if (k == length) return true;
+    }
+  }
+  return false;
+}
 
 // Option numbers of mysql_options that the driver passes.
 constexpr int kOptConnectTimeout = 0;
@@ -387,6 +419,8 @@ void TMySQLBase::CloseOrphans() {
       return true;
     });
     orphans.swap(handles_);
+    watched_.clear();
+    watched_count_ = 0;
     orphan_results.swap(results_);
   }
   // Results first: their memory belongs to the back end too.
@@ -551,6 +585,7 @@ void TMySQLBase::Close(MySQLHandle& handle) {
       return it == handles_.end() || !OtherThreadIn(it->second);
     });
     if (handles_.erase(handle) == 0) return;
+    if (watched_.erase(handle) != 0) --watched_count_;
   }
   api_.mysql_close(handle);
   MySQLHandle self = handle;
@@ -625,6 +660,7 @@ bool TMySQLBase::SelectDatabase(MySQLHandle handle, const std::string& name) {
   CheckLoaded();
   HandleUse use(*this, handle);
   DropPendingResults(handle);
+  MarkDatabase(handle);
   Check(handle, api_.mysql_select_db(handle, name.c_str()));
   return true;
 }
@@ -633,6 +669,7 @@ bool TMySQLBase::DropDatabase(MySQLHandle handle, const std::string& name) {
   if (handle == nullptr) return false;
   CheckLoaded();
   HandleUse use(*this, handle);
+  MarkDatabase(handle);
   Check(handle, api_.mysql_drop_db(handle, name.c_str()));
   return true;
 }
@@ -643,6 +680,8 @@ MySQLResultHandle TMySQLBase::OpenQuery(MySQLHandle handle,
   CheckLoaded();
   HandleUse use(*this, handle);
   DropPendingResults(handle);
+  if (watched_count_.load(std::memory_order_relaxed) > 0 && MayChangeDatabase(sql))
+    MarkDatabase(handle);
   Check(handle, api_.mysql_real_query(handle, sql.data(),
                                       static_cast<unsigned long>(sql.size())));
   return TakeResult(handle);
@@ -951,6 +990,27 @@ std::string TMySQLBase::CharacterSetName() {
   HandleUse use(*this, handle);
   const char* name = api_.mysql_character_set_name(handle);
   return name == nullptr ? std::string() : std::string(name);
+}
+
+void TMySQLBase::WatchDatabase(MySQLHandle handle) {
+  if (handle == nullptr) return;
+  std::lock_guard<std::mutex> lock(handles_mutex_);
+  if (handles_.count(handle) == 0) return;
+  if (watched_.emplace(handle, false).second) ++watched_count_;
+}
+
+bool TMySQLBase::TakeDatabaseMark(MySQLHandle handle) {
+  std::lock_guard<std::mutex> lock(handles_mutex_);
+  auto it = watched_.find(handle);
+  if (it == watched_.end()) return true;
+  return std::exchange(it->second, false);
+}
+
+void TMySQLBase::MarkDatabase(MySQLHandle handle) {
+  if (watched_count_.load(std::memory_order_relaxed) == 0) return;
+  std::lock_guard<std::mutex> lock(handles_mutex_);
+  auto it = watched_.find(handle);
+  if (it != watched_.end()) it->second = true;
 }
 
 void TMySQLBase::ResetConnection(MySQLHandle handle) {

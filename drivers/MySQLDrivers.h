@@ -321,6 +321,19 @@ class TMySQLBase : public TPersistent {
   // reset; nothing for a nil handle.
   virtual void ResetConnection(MySQLHandle handle);
 
+  // Watches the default database of a connection for a pool that gives the
+  // connection back reset (a reset keeps the database the borrower chose).
+  // From now on the driver marks the connection whenever something sent on
+  // it could have changed that database: SelectDatabase, DropDatabase, or a
+  // statement with one of the words USE, EXECUTE, CALL, DATABASE or SCHEMA
+  // anywhere in its text (a word in a string or comment marks it too: a mark
+  // too many only costs the pool one selection). Forgotten when the
+  // connection closes; nothing for a nil handle.
+  void WatchDatabase(MySQLHandle handle);
+  // Whether the watched connection was marked since the last call; clears
+  // the mark. True for a connection that is not watched.
+  bool TakeDatabaseMark(MySQLHandle handle);
+
   // Multiple results. A statement may answer with several results (a CALL
   // of a procedure that returns result sets answers with each of them and a
   // final count); every back end asks for them at connect (the built-in
@@ -443,6 +456,12 @@ class TMySQLBase : public TPersistent {
     int busy;  // operations reading it now
   };
   mutable std::map<MySQLResultHandle, ResultEntry> results_;
+  // Watched connections with their marks (see WatchDatabase), under
+  // handles_mutex_; the count spares unwatched statements the lookup.
+  std::map<MySQLHandle, bool> watched_;
+  std::atomic<int> watched_count_{0};
+  // Marks a watched connection (REQUIRES no handles_mutex_).
+  void MarkDatabase(MySQLHandle handle);
 };
 
 // The driver of the built-in wire client. It reports client version

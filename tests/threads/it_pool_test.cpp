@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
@@ -141,6 +142,80 @@ TEST_F(PoolTest, AReturnedConnectionComesBackWithAFreshSession) {
   EXPECT_EQ(Value(c, "SELECT @@in_transaction"), "0");
   c.ExecSQL("DROP DATABASE IF EXISTS `" + Database() + "_other`");
   EXPECT_EQ(pool.Statistics().Created, 1u);
+}
+
+// A return selects the pool's database again only when the borrower may
+// have chosen another; every way a borrower can choose one is noticed.
+TEST_F(PoolTest, EveryWayOfChoosingAnotherDatabaseIsUndoneOnReturn) {
+  const std::string other = Database() + "_elsewhere";
+  RootSql("CREATE DATABASE IF NOT EXISTS `" + other + "`;");
+  Sql("DROP PROCEDURE IF EXISTS pool_use;"
+      "CREATE PROCEDURE pool_use(db VARCHAR(64)) "
+      "EXECUTE IMMEDIATE CONCAT('U', 'SE `', db, '`');");
+  TMySQLConnectionPool pool(server_.get());
+  pool.SetMaxSize(1);
+  const std::vector<std::function<void(TMySQLPooledConnection&)>> ways = {
+      [&](TMySQLPooledConnection& c) { c.ExecSQL("use `" + other + "`"); },
+      [&](TMySQLPooledConnection& c) { c.ExecSQL("/*!40000 UsE `" + other + "` */"); },
+      [&](TMySQLPooledConnection& c) { c.Driver()->SelectDatabase(c.Handle(), other); },
+      // Built at run time: the text never has the word.
+      [&](TMySQLPooledConnection& c) {
+        c.ExecSQL("EXECUTE IMMEDIATE CONCAT('U', 'SE `" + other + "`')");
+      },
+      [&](TMySQLPooledConnection& c) { c.ExecSQL("CALL `" + Database() + "`.pool_use('" + other + "')"); },
+      [&](TMySQLPooledConnection& c) {
+        c.ExecSQL("SET SESSION session_track_schema = OFF");
+        c.ExecSQL("USE `" + other + "`");
+      },
+      [&](TMySQLPooledConnection& c) {
+        c.ExecSQL("PREPARE pool_s FROM CONCAT('U', 'SE `" + other + "`')");
+        c.ExecSQL("EXECUTE pool_s");
+      },
+  };
+  for (size_t i = 0; i < ways.size(); ++i) {
+    {
+      TMySQLPooledConnection c = pool.Acquire();
+      ASSERT_EQ(Value(c, "SELECT DATABASE()"), Database()) << "before way " << i;
+      ways[i](c);
+      ASSERT_EQ(Value(c, "SELECT DATABASE()"), other) << "way " << i;
+    }
+    TMySQLPooledConnection c = pool.Acquire();
+    EXPECT_EQ(Value(c, "SELECT DATABASE()"), Database()) << "after way " << i;
+  }
+  // Borrowers that leave the database alone keep the connection lent again.
+  for (int i = 0; i < 3; ++i) {
+    TMySQLPooledConnection c = pool.Acquire();
+    c.ExecSQL("SELECT 1");
+  }
+  EXPECT_EQ(pool.Statistics().Created, 1u);
+  EXPECT_EQ(pool.Statistics().Dropped, 0u);
+  RootSql("DROP DATABASE IF EXISTS `" + other + "`;");
+}
+
+// A pool whose component names no database cannot give a session "no
+// database" again: a borrower that may have chosen one costs the connection.
+TEST_F(PoolTest, APoolWithoutADatabaseClosesAConnectionGivenOne) {
+  std::unique_ptr<TMySQLServer> bare = NewServer();
+  bare->SetDatabaseName("");
+  bare->Connect();
+  TMySQLConnectionPool pool(bare.get());
+  pool.SetMaxSize(1);
+  {
+    TMySQLPooledConnection c = pool.Acquire();
+    c.ExecSQL("SELECT 1");
+  }
+  {
+    TMySQLPooledConnection c = pool.Acquire();
+    EXPECT_EQ(Value(c, "SELECT DATABASE()"), "(null)");
+    c.ExecSQL("USE `" + Database() + "`");
+  }
+  {
+    TMySQLPooledConnection c = pool.Acquire();
+    EXPECT_EQ(Value(c, "SELECT DATABASE()"), "(null)");
+  }
+  EXPECT_EQ(pool.Statistics().Created, 2u);
+  pool.Clear();
+  bare->Close();
 }
 
 TEST_F(PoolTest, AKilledIdleConnectionIsReplacedBeforeItIsLent) {
