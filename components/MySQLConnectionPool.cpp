@@ -2,7 +2,10 @@
 #include "components/MySQLConnectionPool.h"
 
 #include <algorithm>
+#include <optional>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "host/DB.h"
 #include "host/Threads.h"
@@ -13,10 +16,11 @@ namespace rowset {
 struct TMySQLPooledConnection::Entry {
   MySQLHandle handle = nullptr;
   TMySQLBase* driver = nullptr;
-  // "SET NAMES '<charset>' COLLATE '<collation>'" as the session had it
-  // when it was opened; empty when the server did not say or when that is
-  // the server's default (which the reset restores).
-  std::string names;
+  // The statement that gives a reset session back what it had when it was
+  // opened and a reset takes away ("SET NAMES '<charset>' COLLATE
+  // '<collation>', SESSION wsrep_sync_wait = <n>"); empty when the reset
+  // alone restores it.
+  std::string restore;
   std::string database;  // the session's database at open; empty for none
   uint64_t generation = 0;
   std::chrono::steady_clock::time_point idle_since;
@@ -36,6 +40,51 @@ void Run(TMySQLBase* Driver, MySQLHandle Handle, const std::string& SQL) {
     throw;
   }
   Driver->CloseQuery(result);
+}
+
+// The first row of SQL's result (nullopt for NULL); empty without a row.
+std::vector<std::optional<std::string>> FirstRow(TMySQLBase* Driver, MySQLHandle Handle,
+                                                 const std::string& SQL) {
+  std::vector<std::optional<std::string>> values;
+  MySQLResultHandle result = Driver->OpenQuery(Handle, SQL);
+  if (result == nullptr) return values;
+  try {
+    const uint32_t columns = Driver->RetrieveColCount(result);
+    bool first = true;
+    MySQLLengths lengths = nullptr;
+    while (MySQLRow row = Driver->RetrieveRowWithLengths(result, lengths)) {
+      if (!first) continue;
+      first = false;
+      for (uint32_t i = 0; i < columns; ++i) {
+        if (row[i] == nullptr)
+          values.emplace_back();
+        else
+          values.emplace_back(std::string(row[i], lengths[i]));
+      }
+    }
+  } catch (...) {
+    Driver->CloseQuery(result);
+    throw;
+  }
+  Driver->CloseQuery(result);
+  return values;
+}
+
+// The session's wsrep_sync_wait; nullopt where the server has none (MySQL).
+std::optional<std::string> SyncWait(TMySQLBase* Driver, MySQLHandle Handle) {
+  try {
+    std::vector<std::optional<std::string>> row =
+        FirstRow(Driver, Handle, "SELECT @@SESSION.wsrep_sync_wait");
+    return row.empty() ? std::nullopt : row[0];
+  } catch (const EMySQLError& e) {
+    if (e.ServerErrorCode() == 1193) return std::nullopt;  // unknown system variable
+    throw;
+  }
+}
+
+bool IsDigits(const std::string& Text) {
+  return !Text.empty() &&
+         std::all_of(Text.begin(), Text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 }  // namespace
@@ -249,28 +298,38 @@ std::unique_ptr<TMySQLPooledConnection::Entry> TMySQLConnectionPool::Open() {
   }
   item->handle = server_->AllocConnection(read_only);
   try {
-    MySQLResultHandle result = item->driver->OpenQuery(
-        item->handle,
-        "SELECT @@character_set_client, @@collation_connection, DATABASE(), "
-        "@@character_set_client = @@GLOBAL.character_set_client AND "
-        "@@collation_connection = @@GLOBAL.collation_connection");
+    // The session as opened, then as a reset leaves it: what differs is
+    // what every return sets again.
+    const char* const kSettings = "SELECT @@character_set_client, @@collation_connection, DATABASE()";
+    const bool causal = server_->CausalReads();
+    std::vector<std::optional<std::string>> opened = FirstRow(item->driver, item->handle, kSettings);
+    std::optional<std::string> sync_wait;
+    if (causal) sync_wait = SyncWait(item->driver, item->handle);
+    bool resets = true;
     try {
-      MySQLRow row = item->driver->RetrieveRow(result);
-      // A session whose character set is the server's default gets it back
-      // from the reset itself: no statement needed on each return.
-      const bool server_default = row != nullptr && row[3] != nullptr && std::string(row[3]) == "1";
-      if (row != nullptr && row[0] != nullptr && row[1] != nullptr && !server_default) {
-        item->names = "SET NAMES '" + item->driver->EscapeStr(row[0]) + "' COLLATE '" +
-                      item->driver->EscapeStr(row[1]) + "'";
-      }
-      if (row != nullptr && row[2] != nullptr) item->database = row[2];
-      while (item->driver->RetrieveRow(result) != nullptr) {
-      }
-    } catch (...) {
-      item->driver->CloseQuery(result);
-      throw;
+      item->driver->ResetConnection(item->handle);
+    } catch (const EMySQLError&) {
+      // A back end that cannot reset: each return fails its reset and
+      // closes the connection instead.
+      resets = false;
     }
-    item->driver->CloseQuery(result);
+    std::vector<std::optional<std::string>> reset =
+        resets ? FirstRow(item->driver, item->handle, kSettings) : opened;
+    std::vector<std::string> settings;
+    if (opened.size() >= 3 && reset.size() >= 3) {
+      if (opened[0] && opened[1] && (opened[0] != reset[0] || opened[1] != reset[1])) {
+        settings.push_back("NAMES '" + item->driver->EscapeStr(*opened[0]) + "' COLLATE '" +
+                           item->driver->EscapeStr(*opened[1]) + "'");
+      }
+      if (opened[2]) item->database = *opened[2];
+    }
+    // Causal reads that the component set on a Galera node.
+    if (resets && sync_wait && IsDigits(*sync_wait) &&
+        SyncWait(item->driver, item->handle) != sync_wait)
+      settings.push_back("SESSION wsrep_sync_wait = " + *sync_wait);
+    for (const std::string& setting : settings)
+      item->restore += (item->restore.empty() ? "SET " : ", ") + setting;
+    if (!item->restore.empty()) Run(item->driver, item->handle, item->restore);
     // From here the driver tells when a borrower may have left another
     // database selected; a return selects the pool's only then.
     item->driver->WatchDatabase(item->handle);
@@ -301,7 +360,7 @@ bool TMySQLConnectionPool::Healthy(TMySQLPooledConnection::Entry& Item) {
 bool TMySQLConnectionPool::Reset(TMySQLPooledConnection::Entry& Item) {
   try {
     Item.driver->ResetConnection(Item.handle);
-    if (!Item.names.empty()) Run(Item.driver, Item.handle, Item.names);
+    if (!Item.restore.empty()) Run(Item.driver, Item.handle, Item.restore);
     if (Item.driver->TakeDatabaseMark(Item.handle)) {
       // A session that started without a database cannot be given none
       // again: it is closed rather than lent with the borrower's.

@@ -64,7 +64,7 @@ case $cmd in
       --pid-file="$pidfile" --log-error="$dir/error.log" \
       --secure-auth=0 --local-infile=1 --skip-name-resolve \
       --innodb-buffer-pool-size=128M --innodb-log-file-size=48M \
-      --max-allowed-packet=64M --skip-log-bin \
+      --max-allowed-packet=64M --skip-log-bin --max-connections=500 \
       --ssl-ca="$certs/ca.pem" --ssl-cert="$certs/server.pem" --ssl-key="$certs/server-key.pem" \
       >/dev/null 2>&1 &
     for _ in $(seq 1 600); do

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "components/MySQLConnectionPool.h"
 #include "components/MySQLDataset.h"
 #include "components/MySQLServer.h"
 #include "tests/common/TestServer.h"
@@ -228,6 +229,31 @@ TEST_F(ClusterTest, AKilledGaleraNodeLosesNoAcknowledgedPostAndRejoins) {
               acked, raised, hit, kWriters, worst_ms, reads_after_kill.load());
   // The rejoined node serves again.
   EXPECT_EQ(Root("node1", "SHOW GLOBAL STATUS LIKE 'wsrep_local_state'"), "wsrep_local_state\t4");
+}
+
+// A pooled connection to a Galera node keeps the causal reads the component
+// set, lent after lent: the reset on return takes them away, the pool sets
+// them again.
+TEST_F(ClusterTest, PooledConnectionsKeepCausalReadsAfterAReturn) {
+  auto server = Component(env_["ROWSET_CLUSTER_NODES"], hmSequential);
+  server->SetCausalReads(true);
+  server->Connect();
+  TMySQLConnectionPool pool(server.get());
+  pool.SetMaxSize(1);
+  for (int lent = 0; lent < 3; ++lent) {
+    TMySQLPooledConnection c = pool.Acquire();
+    MySQLResultHandle result = c.Driver()->OpenQuery(c.Handle(), "SELECT @@SESSION.wsrep_sync_wait");
+    MySQLRow row = c.Driver()->RetrieveRow(result);
+    ASSERT_NE(row, nullptr);
+    EXPECT_STREQ(row[0], "1") << "lent " << lent;
+    while (c.Driver()->RetrieveRow(result) != nullptr) {
+    }
+    c.Driver()->CloseQuery(result);
+    c.ExecSQL("SET SESSION wsrep_sync_wait = 0");
+  }
+  EXPECT_EQ(pool.Statistics().Created, 1u);
+  pool.Clear();
+  server->Disconnect();
 }
 
 TEST_F(ClusterTest, ReadOnlyDatasetsReadFromTheReplica) {
