@@ -61,6 +61,7 @@
 #define ROWSET_COMPONENTS_MYSQLDATASET_H_
 
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -194,8 +195,9 @@ class TRowArena {
   TRowArena(const TRowArena&) = delete;
   // Not copyable.
   TRowArena& operator=(const TRowArena&) = delete;
-  // Size bytes, 8-byte aligned.
-  char* Allocate(size_t Size);
+  // Size bytes, aligned to Align (a power of two up to 8): rows read their
+  // parts byte-wise and ask for 1, so that no padding sits between them.
+  char* Allocate(size_t Size, size_t Align = 8);
   // Frees every block at once; nothing may refer to a row carved from them
   // afterwards. The next block is again the first size.
   void Clear();
@@ -213,11 +215,14 @@ class TRowArena {
   size_t next_chunk_ = 0;  // size of the next chunk; 0: the first
 };
 
-// TRowValues: the values of one row in one allocation: the column count, the
-// end offset of each value, one NULL bit per column, then the value bytes.
-// An empty object (no allocation, Count 0) stands for a released row. A row
-// may live in a TRowArena; every copy of it and every changed row has a
-// block of its own.
+// TRowValues: the values of one row in one allocation: a head word (the
+// column count and the width of the offsets), the end offset of each value
+// in 1, 2 or 4 bytes (the narrowest that holds the row's value bytes), one
+// NULL bit per column, then the value bytes. A row of five short columns
+// thus costs 10 bytes besides its values. A block of its own is preceded by
+// its capacity; a row carved from a TRowArena has none. An empty object (no
+// allocation, Count 0) stands for a released row. Every copy of a row and
+// every changed row has a block of its own.
 class TRowValues {
  public:
   // A released row: no storage, Count 0.
@@ -242,14 +247,43 @@ class TRowValues {
   // Whether the row has no storage (made empty, moved from, or Release).
   bool Released() const { return block_ == nullptr; }
   // The number of columns; 0 for a released row.
-  int Count() const;
+  int Count() const { return block_ ? static_cast<int>(Head() & kCountMask) : 0; }
   // Whether value Index is NULL; true for an index out of range.
   bool IsNull(int Index) const;
   // The value's bytes; empty for NULL or an index out of range.
   std::string_view Value(int Index) const;
   // The value's bytes; std::nullopt for NULL or an index out of range. The
-  // view is valid until the row is changed, released or destroyed.
-  std::optional<std::string_view> Get(int Index) const;
+  // view is valid until the row is changed, released or destroyed. Inline:
+  // reading a field's value asks for it every time.
+  std::optional<std::string_view> Get(int Index) const {
+    if (!block_) return std::nullopt;
+    const char* b = block_.get();
+    uint32_t h;
+    std::memcpy(&h, b, sizeof h);
+    const uint32_t count = h & kCountMask;
+    const uint32_t i = static_cast<uint32_t>(Index);
+    if (i >= count) return std::nullopt;
+    const uint32_t width = (h >> kWidthShift) & 3u;
+    const char* ends = b + 4;
+    const char* nulls = ends + (size_t{count} << width);
+    if ((static_cast<uint8_t>(nulls[i / 8]) >> (i % 8)) & 1u) return std::nullopt;
+    uint32_t start = 0, end;
+    if (width == 0) {
+      end = static_cast<uint8_t>(ends[i]);
+      if (i) start = static_cast<uint8_t>(ends[i - 1]);
+    } else if (width == 1) {
+      uint16_t e[2] = {0, 0};
+      if (i) std::memcpy(e, ends + 2 * (i - 1), 4); else std::memcpy(e + 1, ends, 2);
+      start = e[0];
+      end = e[1];
+    } else {
+      uint32_t e[2] = {0, 0};
+      if (i) std::memcpy(e, ends + 4 * (size_t{i} - 1), 8); else std::memcpy(e + 1, ends, 4);
+      start = e[0];
+      end = e[1];
+    }
+    return std::string_view(nulls + (count + 7u) / 8u + start, end - start);
+  }
   // Replaces one value (std::nullopt: NULL). The new storage is built before
   // the old one is given up, so a failure leaves the row as it was. An index
   // out of range does nothing. Each call copies the whole row: fine for
@@ -260,27 +294,46 @@ class TRowValues {
   void ClearValues();
   // Releases the storage (Released() afterwards).
   void Release() { block_.reset(); }
-  // Bytes of this row's block.
+  // Bytes of this row's block (its capacity prefix left out).
   size_t AllocatedSize() const;
 
  private:
-  struct Header {
-    uint32_t count;
-    uint32_t capacity;  // bytes of the block; kBorrowed set for arena blocks
-  };
+  // The head word: the count in the low bits, the offset width (0: 1 byte,
+  // 1: 2 bytes, 2: 4 bytes) above it, the top bit set for an arena row.
+  static constexpr uint32_t kCountMask = 0x1FFFFFFFu;
+  static constexpr int kWidthShift = 29;
   static constexpr uint32_t kBorrowed = 0x80000000u;
+  // A block of its own is preceded by this many bytes holding its capacity.
+  static constexpr size_t kPrefix = 8;
   struct FreeBlock {
     void operator()(char* P) const;
   };
   using Block = std::unique_ptr<char, FreeBlock>;
-  // A block of its own of Size bytes.
+  // A block of its own for Size bytes of row.
   static Block NewBlock(size_t Size);
-  static size_t DataStart(uint32_t Count) { return sizeof(Header) + 4u * Count + (Count + 7u) / 8u; }
-  Header* header() const { return reinterpret_cast<Header*>(block_.get()); }
-  uint32_t* ends() const { return reinterpret_cast<uint32_t*>(block_.get() + sizeof(Header)); }
-  uint8_t* nulls() const { return reinterpret_cast<uint8_t*>(block_.get() + sizeof(Header) + 4u * header()->count); }
-  char* data() const { return block_.get() + DataStart(header()->count); }
+  // The offset width code for rows of Bytes value bytes.
+  static uint32_t WidthFor(uint64_t Bytes) { return Bytes <= 0xFFu ? 0u : Bytes <= 0xFFFFu ? 1u : 2u; }
+  static size_t DataStart(uint32_t Count, uint32_t Width) {
+    return 4u + (size_t{Count} << Width) + (Count + 7u) / 8u;
+  }
+  // Writes a row of Count values (Value(i): std::nullopt for NULL) of
+  // Bytes value bytes into Block, which holds DataStart + Bytes bytes.
+  template <typename GetValue>
+  static void Fill(char* Block, uint32_t Count, uint64_t Bytes, bool Borrowed, GetValue Value);
+  uint32_t Head() const {
+    uint32_t h;
+    std::memcpy(&h, block_.get(), sizeof h);
+    return h;
+  }
+  uint32_t Width() const { return (Head() >> kWidthShift) & 3u; }
+  // The end offset of value Index (0 for Index -1).
+  uint32_t End(int Index) const;
+  const uint8_t* nulls() const {
+    uint32_t h = Head();
+    return reinterpret_cast<const uint8_t*>(block_.get()) + 4u + (size_t{h & kCountMask} << ((h >> kWidthShift) & 3u));
+  }
   size_t UsedSize() const;
+  size_t Capacity() const;
 
   Block block_;
 };

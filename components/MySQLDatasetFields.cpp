@@ -855,7 +855,10 @@ bool TMySQLDatasetBase::GetHeldFieldText(TField* Field, std::string_view& Text, 
   if (Field == nullptr || Field->FieldNo() < 1 || Field->IsBlob() || !GetActiveRecBuf(rec)) return false;
   int column = ColumnOf(Field);
   if (column < 0) return false;
-  if (field_infos_[column]->ColumnType == kBit && Field->DataType() == ftLargeint) return false;
+  const TFieldInfo* info = field_infos_[column];
+  if (info->ColumnType == kBit && Field->DataType() == ftLargeint) return false;
+  // The old servers' TIMESTAMP forms are read by a conversion of their own.
+  if (info->ColumnType == kTimestamp && server_ != nullptr && server_->ServerVer() < 41000) return false;
   std::optional<std::string_view> value = rec->Data.Get(column);
   std::string_view trimmed = value ? TrimBlanks(*value) : std::string_view();
   IsNull = trimmed.empty();

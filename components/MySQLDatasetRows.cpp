@@ -31,9 +31,11 @@ bool BitSet(const uint8_t* Bits, uint32_t Index) { return (Bits[Index / 8] >> (I
 
 void TRowArena::FreeChunk::operator()(char* P) const { std::free(P); }
 
-char* TRowArena::Allocate(size_t Size) {
-  Size = (Size + 7u) & ~size_t{7};
-  if (Size > left_) {
+char* TRowArena::Allocate(size_t Size, size_t Align) {
+  // Chunks start 8-byte aligned; the padding that puts this piece on Align.
+  size_t pad = static_cast<size_t>(-reinterpret_cast<uintptr_t>(at_)) & (Align - 1);
+  if (Size + pad > left_) {
+    pad = 0;
     size_t wanted = std::max(next_chunk_, kFirstChunk);
     next_chunk_ = std::min(wanted * 2, kHugePage);
     size_t size = std::max(wanted, Size);
@@ -42,6 +44,7 @@ char* TRowArena::Allocate(size_t Size) {
       size = (size + kHugePage - 1) / kHugePage * kHugePage;
       chunk = static_cast<char*>(std::aligned_alloc(kHugePage, size));
     } else {
+      size = (size + 7u) & ~size_t{7};
       chunk = static_cast<char*>(std::malloc(size));
     }
     if (chunk == nullptr) throw std::bad_alloc();
@@ -52,9 +55,9 @@ char* TRowArena::Allocate(size_t Size) {
     left_ = size;
     allocated_ += size;
   }
-  char* p = at_;
-  at_ += Size;
-  left_ -= Size;
+  char* p = at_ + pad;
+  at_ += pad + Size;
+  left_ -= pad + Size;
   return p;
 }
 
@@ -70,72 +73,131 @@ void TRowArena::Clear() {
 // ---------------------------------------------------------------------------
 
 void TRowValues::FreeBlock::operator()(char* P) const {
-  if (!(reinterpret_cast<Header*>(P)->capacity & kBorrowed)) std::free(P);
+  uint32_t head;
+  std::memcpy(&head, P, sizeof head);
+  if (!(head & kBorrowed)) std::free(P - kPrefix);
 }
 
 TRowValues::Block TRowValues::NewBlock(size_t Size) {
-  char* p = static_cast<char*>(std::malloc(Size));
+  char* p = static_cast<char*>(std::malloc(kPrefix + Size));
   if (p == nullptr) throw std::bad_alloc();
-  reinterpret_cast<Header*>(p)->capacity = static_cast<uint32_t>(Size);
-  return Block(p);
+  uint64_t capacity = Size;
+  std::memcpy(p, &capacity, sizeof capacity);
+  // A head word that frees the block, should the caller fail before filling it.
+  uint32_t head = 0;
+  std::memcpy(p + kPrefix, &head, sizeof head);
+  return Block(p + kPrefix);
+}
+
+size_t TRowValues::Capacity() const {
+  if (Head() & kBorrowed) return 0;
+  uint64_t capacity;
+  std::memcpy(&capacity, block_.get() - kPrefix, sizeof capacity);
+  return static_cast<size_t>(capacity);
+}
+
+template <typename GetValue>
+void TRowValues::Fill(char* Block, uint32_t Count, uint64_t Bytes, bool Borrowed, GetValue Value) {
+  uint32_t width = WidthFor(Bytes);
+  uint32_t head = Count | (width << kWidthShift) | (Borrowed ? kBorrowed : 0u);
+  std::memcpy(Block, &head, sizeof head);
+  char* ends = Block + 4;
+  uint8_t* nulls = reinterpret_cast<uint8_t*>(ends + (size_t{Count} << width));
+  std::memset(nulls, 0, (Count + 7u) / 8u);
+  char* data = Block + DataStart(Count, width);
+  uint32_t at = 0;
+  for (uint32_t i = 0; i < Count; ++i) {
+    std::optional<std::string_view> v = Value(i);
+    if (!v) {
+      nulls[i / 8] = static_cast<uint8_t>(nulls[i / 8] | (1u << (i % 8)));
+    } else if (!v->empty()) {
+      std::memcpy(data + at, v->data(), v->size());
+      at += static_cast<uint32_t>(v->size());
+    }
+    switch (width) {
+      case 0:
+        ends[i] = static_cast<char>(at);
+        break;
+      case 1: {
+        uint16_t e = static_cast<uint16_t>(at);
+        std::memcpy(ends + 2 * i, &e, 2);
+        break;
+      }
+      default:
+        std::memcpy(ends + 4 * i, &at, 4);
+        break;
+    }
+  }
 }
 
 TRowValues::TRowValues(int Columns) {
   uint32_t count = static_cast<uint32_t>(std::max(Columns, 0));
-  size_t size = DataStart(count);
-  block_ = NewBlock(size);
-  header()->count = count;
-  std::memset(block_.get() + sizeof(Header), 0, 4u * count);
-  std::memset(nulls(), 0xFF, (count + 7u) / 8u);
+  if (count > kCountMask) RowTooLarge();
+  block_ = NewBlock(DataStart(count, 0));
+  Fill(block_.get(), count, 0, false, [](uint32_t) { return std::optional<std::string_view>(); });
 }
 
 TRowValues TRowValues::FromRow(int Columns, const char* const* Values, const unsigned long* Lengths,
                                TRowArena* Arena) {
   uint32_t count = static_cast<uint32_t>(std::max(Columns, 0));
+  if (count > kCountMask) RowTooLarge();
   uint64_t bytes = 0;
   for (uint32_t i = 0; i < count; ++i) {
     if (Values[i] != nullptr) bytes += Lengths[i];
   }
-  uint64_t size = DataStart(count) + bytes;
-  if (size >= kBorrowed) RowTooLarge();
+  uint64_t size = DataStart(count, WidthFor(bytes)) + bytes;
+  if (bytes >= kBorrowed || size >= kBorrowed) RowTooLarge();
   TRowValues row;
   if (Arena != nullptr) {
-    row.block_ = Block(Arena->Allocate(static_cast<size_t>(size)));
-    row.header()->capacity = static_cast<uint32_t>(size) | kBorrowed;
+    row.block_ = Block(Arena->Allocate(static_cast<size_t>(size), 1));
+    // Marked borrowed at once, so that a failure never frees arena memory.
+    std::memcpy(row.block_.get(), &kBorrowed, sizeof kBorrowed);
   } else {
     row.block_ = NewBlock(static_cast<size_t>(size));
   }
-  row.header()->count = count;
-  uint32_t* ends = row.ends();
-  uint8_t* nulls = row.nulls();
-  std::memset(nulls, 0, (count + 7u) / 8u);
-  char* data = row.data();
-  uint32_t at = 0;
-  for (uint32_t i = 0; i < count; ++i) {
-    if (Values[i] == nullptr) {
-      nulls[i / 8] = static_cast<uint8_t>(nulls[i / 8] | (1u << (i % 8)));
-    } else if (Lengths[i] != 0) {
-      std::memcpy(data + at, Values[i], Lengths[i]);
-      at += static_cast<uint32_t>(Lengths[i]);
-    }
-    ends[i] = at;
-  }
+  Fill(row.block_.get(), count, bytes, Arena != nullptr, [&](uint32_t i) {
+    return Values[i] == nullptr ? std::optional<std::string_view>()
+                                : std::optional<std::string_view>(std::in_place, Values[i], Lengths[i]);
+  });
   return row;
 }
 
-size_t TRowValues::UsedSize() const {
-  uint32_t count = header()->count;
-  return DataStart(count) + (count ? ends()[count - 1] : 0);
+uint32_t TRowValues::End(int Index) const {
+  if (Index < 0) return 0;
+  const char* ends = block_.get() + 4;
+  switch (Width()) {
+    case 0:
+      return static_cast<uint8_t>(ends[Index]);
+    case 1: {
+      uint16_t e;
+      std::memcpy(&e, ends + 2 * static_cast<size_t>(Index), 2);
+      return e;
+    }
+    default: {
+      uint32_t e;
+      std::memcpy(&e, ends + 4 * static_cast<size_t>(Index), 4);
+      return e;
+    }
+  }
 }
 
-size_t TRowValues::AllocatedSize() const { return block_ ? header()->capacity & ~kBorrowed : 0; }
+size_t TRowValues::UsedSize() const {
+  int count = Count();
+  return DataStart(static_cast<uint32_t>(count), Width()) + End(count - 1);
+}
+
+size_t TRowValues::AllocatedSize() const {
+  if (!block_) return 0;
+  return (Head() & kBorrowed) ? UsedSize() : Capacity();
+}
 
 TRowValues::TRowValues(const TRowValues& Other) {
   if (!Other.block_) return;
   size_t size = Other.UsedSize();
   block_ = NewBlock(size);
   std::memcpy(block_.get(), Other.block_.get(), size);
-  header()->capacity = static_cast<uint32_t>(size);
+  uint32_t head = Other.Head() & ~kBorrowed;
+  std::memcpy(block_.get(), &head, sizeof head);
 }
 
 TRowValues& TRowValues::operator=(const TRowValues& Other) {
@@ -145,10 +207,10 @@ TRowValues& TRowValues::operator=(const TRowValues& Other) {
     return *this;
   }
   size_t size = Other.UsedSize();
-  if (block_ && (header()->capacity & ~kBorrowed) >= size) {
-    uint32_t capacity = header()->capacity;
+  if (block_ && !(Head() & kBorrowed) && Capacity() >= size) {
     std::memcpy(block_.get(), Other.block_.get(), size);
-    header()->capacity = capacity;
+    uint32_t head = Other.Head() & ~kBorrowed;
+    std::memcpy(block_.get(), &head, sizeof head);
     return *this;
   }
   TRowValues copy(Other);
@@ -156,69 +218,38 @@ TRowValues& TRowValues::operator=(const TRowValues& Other) {
   return *this;
 }
 
-int TRowValues::Count() const { return block_ ? static_cast<int>(header()->count) : 0; }
-
 bool TRowValues::IsNull(int Index) const {
   if (Index < 0 || Index >= Count()) return true;
   return BitSet(nulls(), static_cast<uint32_t>(Index));
 }
 
 std::string_view TRowValues::Value(int Index) const {
-  if (IsNull(Index)) return {};
-  const uint32_t* e = ends();
-  uint32_t start = Index == 0 ? 0 : e[Index - 1];
-  return std::string_view(data() + start, e[Index] - start);
-}
-
-std::optional<std::string_view> TRowValues::Get(int Index) const {
-  if (block_ == nullptr || Index < 0 || static_cast<uint32_t>(Index) >= header()->count ||
-      BitSet(nulls(), static_cast<uint32_t>(Index)))
-    return std::nullopt;
-  const uint32_t* e = ends();
-  uint32_t start = Index == 0 ? 0 : e[Index - 1];
-  return std::string_view(data() + start, e[Index] - start);
+  std::optional<std::string_view> v = Get(Index);
+  return v ? *v : std::string_view();
 }
 
 void TRowValues::Set(int Index, std::optional<std::string_view> NewValue) {
   if (Index < 0 || Index >= Count()) return;
-  uint32_t count = header()->count;
-  const uint32_t* e = ends();
-  uint32_t start = Index == 0 ? 0 : e[Index - 1];
-  uint32_t old_len = e[Index] - start;
+  uint32_t count = static_cast<uint32_t>(Count());
+  uint64_t old_len = Value(Index).size();
   uint64_t new_len = NewValue ? NewValue->size() : 0;
-  uint64_t total = (count ? e[count - 1] : 0);
-  uint64_t size = DataStart(count) + total - old_len + new_len;
-  if (size >= kBorrowed) RowTooLarge();
+  uint64_t bytes = End(static_cast<int>(count) - 1) - old_len + new_len;
+  uint64_t size = DataStart(count, WidthFor(bytes)) + bytes;
+  if (bytes >= kBorrowed || size >= kBorrowed) RowTooLarge();
   // Build the new block completely before giving up the old one.
   Block block = NewBlock(static_cast<size_t>(size));
-  size_t head = DataStart(count);
-  std::memcpy(block.get() + sizeof(Header), block_.get() + sizeof(Header), head - sizeof(Header));
-  char* src = data();
-  char* dst = block.get() + head;
-  std::memcpy(dst, src, start);
-  if (new_len) std::memcpy(dst + start, NewValue->data(), new_len);
-  std::memcpy(dst + start + new_len, src + start + old_len, total - start - old_len);
-  reinterpret_cast<Header*>(block.get())->count = count;
+  Fill(block.get(), count, bytes, false, [&](uint32_t i) {
+    return static_cast<int>(i) == Index ? NewValue : Get(static_cast<int>(i));
+  });
   block_ = std::move(block);
-  uint32_t* ne = ends();
-  int64_t delta = static_cast<int64_t>(new_len) - static_cast<int64_t>(old_len);
-  for (uint32_t i = static_cast<uint32_t>(Index); i < count; ++i) {
-    ne[i] = static_cast<uint32_t>(static_cast<int64_t>(ne[i]) + delta);
-  }
-  uint8_t* n = nulls();
-  uint8_t bit = static_cast<uint8_t>(1u << (Index % 8));
-  if (NewValue) {
-    n[Index / 8] = static_cast<uint8_t>(n[Index / 8] & ~bit);
-  } else {
-    n[Index / 8] = static_cast<uint8_t>(n[Index / 8] | bit);
-  }
 }
 
 void TRowValues::ClearValues() {
   if (!block_) return;
-  uint32_t count = header()->count;
-  std::memset(block_.get() + sizeof(Header), 0, 4u * count);
-  std::memset(nulls(), 0xFF, (count + 7u) / 8u);
+  uint32_t head = Head();
+  uint32_t count = head & kCountMask;
+  std::memset(block_.get() + 4, 0, size_t{count} << ((head >> kWidthShift) & 3u));
+  std::memset(block_.get() + 4 + (size_t{count} << ((head >> kWidthShift) & 3u)), 0xFF, (count + 7u) / 8u);
 }
 
 // ---------------------------------------------------------------------------

@@ -65,6 +65,35 @@ TDateTime DateTimeFromStamp(int64_t date, int64_t time) {
   return d >= 0 ? d + t : d - t;
 }
 
+struct DateTimeTextParts {
+  int year = 0, month = 0, day = 0, hour = 0, min = 0, sec = 0;
+};
+
+bool TextDigits(std::string_view S, size_t At, size_t N, int& Value) {
+  Value = 0;
+  for (size_t i = At; i < At + N; ++i) {
+    if (S[i] < '0' || S[i] > '9') return false;
+    Value = Value * 10 + (S[i] - '0');
+  }
+  return true;
+}
+
+// "yyyy-mm-dd" naming a valid date (year 1 or later).
+bool ReadDateText(std::string_view S, DateTimeTextParts& P) {
+  TDateTime unused;
+  return S.size() == 10 && S[4] == '-' && S[7] == '-' && TextDigits(S, 0, 4, P.year) &&
+         TextDigits(S, 5, 2, P.month) && TextDigits(S, 8, 2, P.day) &&
+         TryEncodeDate(P.year, P.month, P.day, unused);
+}
+
+// "yyyy-mm-dd hh:mm:ss" naming a valid date and time of day.
+bool ReadDateTimeText(std::string_view S, DateTimeTextParts& P) {
+  return S.size() == 19 && S[10] == ' ' && S[13] == ':' && S[16] == ':' &&
+         ReadDateText(S.substr(0, 10), P) && TextDigits(S, 11, 2, P.hour) &&
+         TextDigits(S, 14, 2, P.min) && TextDigits(S, 17, 2, P.sec) && P.hour < 24 && P.min < 60 &&
+         P.sec < 60;
+}
+
 }  // namespace
 
 // ----------------------------------------------------------------------------
@@ -766,6 +795,19 @@ void TDateTimeField::SetAsDateTime(TDateTime Value) {
 }
 
 std::string TDateTimeField::AsString() {
+  std::string_view held;
+  bool null = false;
+  if (DataType() != ftTime && HeldText(held, null) && !null) {
+    // The server's own forms of a valid date ("yyyy-mm-dd") and date and
+    // time ("yyyy-mm-dd hh:mm:ss") are formatted from their parts; any
+    // other text goes the general way through the value.
+    DateTimeTextParts p;
+    if (DataType() == ftDate ? ReadDateText(held, p) : ReadDateTimeText(held, p)) {
+      return DataType() == ftDate ? FormatDateTimeParts("ddddd", p.year, p.month, p.day, 0, 0, 0, 0)
+                                  : FormatDateTimeParts("c", p.year, p.month, p.day, p.hour, p.min,
+                                                        p.sec, 0);
+    }
+  }
   ValueBuffer b(this);
   TDateTime v = 0;
   if (GetData(b.data()))

@@ -1,6 +1,7 @@
 #include "host/SysUtils.h"
 #include "host/Immortal.h"
 
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <chrono>
@@ -733,7 +734,8 @@ class TextOut {
         return;
       }
     }
-    std::memcpy(buf_ + len_, p, n);
+    // The pieces are a few bytes: copied inline rather than by a call.
+    for (size_t k = 0; k < n; ++k) buf_[len_ + k] = p[k];
     len_ += n;
   }
   void append(size_t n, char c) {
@@ -751,6 +753,27 @@ class TextOut {
     text_.append(buf_, len_);
     len_ = 0;
   }
+  // V (0 to 9999) in decimal, at least Width (up to 4) digits, written in
+  // place: the parts of dates and times.
+  void Num4(int v, int width) {
+    if (sizeof buf_ - len_ < 4) Flush();
+    char* p = buf_ + len_;
+    const int len = std::max(v >= 1000 ? 4 : v >= 100 ? 3 : v >= 10 ? 2 : 1, width);
+    switch (len) {
+      case 4:
+        *p++ = static_cast<char>('0' + v / 1000);
+        [[fallthrough]];
+      case 3:
+        *p++ = static_cast<char>('0' + v / 100 % 10);
+        [[fallthrough]];
+      case 2:
+        *p++ = static_cast<char>('0' + v / 10 % 10);
+        [[fallthrough]];
+      default:
+        *p = static_cast<char>('0' + v % 10);
+    }
+    len_ += static_cast<size_t>(len);
+  }
 
  private:
   std::string& text_;
@@ -758,10 +781,12 @@ class TextOut {
   size_t len_ = 0;
 };
 
-// Two digits of V (0 to 99) without a conversion call: the common case.
-void AppendNum2(TextOut& out, int v) {
-  char two[2] = {static_cast<char>('0' + v / 10), static_cast<char>('0' + v % 10)};
-  out.append(two, 2);
+// V in decimal, at least Width digits: in place for the common sizes.
+inline void AppendPart(TextOut& out, int v, int width) {
+  if (v >= 0 && v < 10000 && width <= 4)
+    out.Num4(v, width);
+  else
+    AppendNum(out, v, width);
 }
 
 void Run(TextOut& out, const FormatProgram& prog, TDateTime dt, const DateTimeParts& parts) {
@@ -773,16 +798,13 @@ void Run(TextOut& out, const FormatProgram& prog, TDateTime dt, const DateTimePa
         out += s.text;
         break;
       case Step::kYear2:
-        AppendNum(out, parts.year % 100, 2);
+        AppendPart(out, parts.year % 100, 2);
         break;
       case Step::kYear4:
-        AppendNum(out, parts.year, 4);
+        AppendPart(out, parts.year, 4);
         break;
       case Step::kMonth:
-        if (s.width == 2 && parts.month >= 0 && parts.month < 100)
-          AppendNum2(out, parts.month);
-        else
-          AppendNum(out, parts.month, s.width);
+        AppendPart(out, parts.month, s.width);
         break;
       case Step::kMonthShort:
       case Step::kMonthLong:
@@ -791,10 +813,7 @@ void Run(TextOut& out, const FormatProgram& prog, TDateTime dt, const DateTimePa
                                              : kLongMonthNames[parts.month - 1];
         break;
       case Step::kDay:
-        if (s.width == 2 && parts.day >= 0 && parts.day < 100)
-          AppendNum2(out, parts.day);
-        else
-          AppendNum(out, parts.day, s.width);
+        AppendPart(out, parts.day, s.width);
         break;
       case Step::kDayShort:
       case Step::kDayLong: {
@@ -808,23 +827,17 @@ void Run(TextOut& out, const FormatProgram& prog, TDateTime dt, const DateTimePa
           h = parts.hour % 12;
           if (h == 0) h = 12;
         }
-        if (s.width == 2 && h >= 0 && h < 100)
-          AppendNum2(out, h);
-        else
-          AppendNum(out, h, s.width);
+        AppendPart(out, h, s.width);
         break;
       }
       case Step::kMinute:
       case Step::kSecond: {
         int v = s.step == Step::kMinute ? parts.min : parts.sec;
-        if (s.width == 2 && v >= 0 && v < 100)
-          AppendNum2(out, v);
-        else
-          AppendNum(out, v, s.width);
+        AppendPart(out, v, s.width);
         break;
       }
       case Step::kMSec:
-        AppendNum(out, parts.msec, s.width);
+        AppendPart(out, parts.msec, s.width);
         break;
       case Step::kAmPm:
         out += parts.hour < 12 ? s.text : s.text2;
@@ -836,15 +849,19 @@ void Run(TextOut& out, const FormatProgram& prog, TDateTime dt, const DateTimePa
   }
 }
 
-std::string FormatWith(const FormatProgram& prog, TDateTime DateTime) {
+std::string FormatWith(const FormatProgram& prog, TDateTime DateTime, const DateTimeParts& parts) {
   std::string text;
-  DateTimeParts parts;
-  DecodeDate(DateTime, parts.year, parts.month, parts.day);
-  DecodeTime(DateTime, parts.hour, parts.min, parts.sec, parts.msec);
   TextOut out(text);
   Run(out, prog, DateTime, parts);
   out.Flush();
   return text;
+}
+
+std::string FormatWith(const FormatProgram& prog, TDateTime DateTime) {
+  DateTimeParts parts;
+  DecodeDate(DateTime, parts.year, parts.month, parts.day);
+  DecodeTime(DateTime, parts.hour, parts.min, parts.sec, parts.msec);
+  return FormatWith(prog, DateTime, parts);
 }
 
 // The calling thread's last few formats, compiled against the locale
@@ -881,6 +898,18 @@ std::string FormatDateTime(const std::string& Format, TDateTime DateTime, const 
 std::string FormatDateTime(const std::string& Format, TDateTime DateTime) {
   std::shared_ptr<const TFormatSettings> fs = CurrentSettings();
   return FormatWith(CompiledFormat(Format, fs), DateTime);
+}
+
+std::string FormatDateTimeParts(const std::string& Format, int Year, int Month, int Day, int Hour,
+                                int Min, int Sec, int MSec) {
+  TDateTime date = 0;
+  if (!TryEncodeDate(Year, Month, Day, date) || Hour < 0 || Hour >= 24 || Min < 0 || Min >= 60 ||
+      Sec < 0 || Sec >= 60 || MSec < 0 || MSec >= 1000) {
+    return FormatDateTime(Format, EncodeDateTime(Year, Month, Day, Hour, Min, Sec, MSec));
+  }
+  std::shared_ptr<const TFormatSettings> fs = CurrentSettings();
+  // Day names need only the date.
+  return FormatWith(CompiledFormat(Format, fs), date, DateTimeParts{Year, Month, Day, Hour, Min, Sec, MSec});
 }
 
 std::string DateToStr(TDateTime Date) { return FormatDateTime("ddddd", Date); }

@@ -146,6 +146,11 @@ bool TryStrToDateTime(const std::string& S, TDateTime& Value, const TFormatSetti
 // h or hh, m and mm mean minutes.
 std::string FormatDateTime(const std::string& Format, TDateTime DateTime);
 std::string FormatDateTime(const std::string& Format, TDateTime DateTime, const TFormatSettings& FS);
+// FormatDateTime of the value with these parts (as DecodeDate and
+// DecodeTime give them), without encoding and decoding it; parts that make
+// no valid date and time raise EConvertError, as EncodeDateTime does.
+std::string FormatDateTimeParts(const std::string& Format, int Year, int Month, int Day, int Hour,
+                                int Min, int Sec, int MSec);
 std::string DateToStr(TDateTime Date);
 std::string TimeToStr(TDateTime Time);
 // The date, followed by the time unless it is midnight.

@@ -98,6 +98,56 @@ TEST(RowValuesTest, ManyColumns) {
   EXPECT_EQ(row.Value(64), texts[64]);
 }
 
+// Rows whose values need wider offsets (past 255 and 65535 bytes) and
+// narrower ones again after a change, in an arena and on their own.
+TEST(RowValuesTest, OffsetWidthsFollowTheValueBytes) {
+  const std::string small(100, 's'), medium(300, 'm'), large(70000, 'l');
+  TRowArena arena;
+  for (const std::string* middle : {&small, &medium, &large}) {
+    SCOPED_TRACE(middle->size());
+    const char* values[] = {"a", nullptr, middle->data(), "", "z"};
+    unsigned long lengths[] = {1, 0, middle->size(), 0, 1};
+    for (TRowArena* where : {static_cast<TRowArena*>(nullptr), &arena}) {
+      TRowValues row = TRowValues::FromRow(5, values, lengths, where);
+      EXPECT_EQ(row.Value(0), "a");
+      EXPECT_TRUE(row.IsNull(1));
+      EXPECT_EQ(row.Value(2), *middle);
+      EXPECT_FALSE(row.IsNull(3));
+      EXPECT_EQ(row.Value(3), "");
+      EXPECT_EQ(row.Value(4), "z");
+      TRowValues copy = row;
+      EXPECT_EQ(copy.Value(2), *middle);
+      EXPECT_EQ(copy.Value(4), "z");
+      // Grows past and shrinks below each width.
+      for (const std::string* next : {&large, &small, &medium}) {
+        row.Set(2, std::string_view(*next));
+        EXPECT_EQ(row.Value(2), *next);
+        EXPECT_EQ(row.Value(0), "a");
+        EXPECT_TRUE(row.IsNull(1));
+        EXPECT_EQ(row.Value(3), "");
+        EXPECT_EQ(row.Value(4), "z");
+        copy = row;  // reuses the copy's storage when it fits
+        EXPECT_EQ(copy.Value(2), *next);
+        EXPECT_EQ(copy.Value(4), "z");
+      }
+      row.Set(1, std::string_view("one"));
+      EXPECT_EQ(row.Value(1), "one");
+      EXPECT_EQ(row.Value(2), medium);
+      copy.ClearValues();
+      for (int i = 0; i < 5; ++i) EXPECT_TRUE(copy.IsNull(i));
+      EXPECT_EQ(copy.Count(), 5);
+    }
+  }
+  // Rows carved without padding between them.
+  const char* values[] = {"abc"};
+  unsigned long lengths[] = {3};
+  TRowArena packed;
+  TRowValues first = TRowValues::FromRow(1, values, lengths, &packed);
+  TRowValues second = TRowValues::FromRow(1, values, lengths, &packed);
+  EXPECT_EQ(first.AllocatedSize(), 4u + 1u + 1u + 3u);
+  EXPECT_EQ(second.Value(0), "abc");
+}
+
 TEST(DatasetModelTest, OptionWordsAndDefaults) {
   EXPECT_EQ(kDefaultDatasetOptions.Word(), 0x83801u);
   EXPECT_EQ(kDefaultTableOptions.Word(), 0x83E01u);

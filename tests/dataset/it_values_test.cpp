@@ -29,6 +29,16 @@ class ValuesTest : public DatasetTest {
         "INSERT INTO bits VALUES (b'1', b'101000000001', 32, POINT(1, 2), '{\"a\": 1}');"
         "CREATE TABLE times (t TIME);"
         "INSERT INTO times VALUES ('25:00:00'), ('-01:00:00'), ('07:08:09'), ('838:59:59');"
+        "CREATE TABLE stamps (k INT, d DATE, dt DATETIME, ts TIMESTAMP NULL, f DATETIME(3));"
+        "INSERT INTO stamps VALUES (1, '0001-01-01', '0001-01-01 00:00:00', NULL, '2004-03-05 07:08:09.045'),"
+        " (2, '1899-12-29', '1899-12-29 23:59:59', '2004-03-05 12:00:00', NULL),"
+        " (3, '2000-02-29', '2000-02-29 12:00:00', '2038-01-19 03:14:07', '2000-02-29 00:00:00.000'),"
+        " (4, '9999-12-31', '9999-12-31 23:59:59', '1970-01-02 00:00:00', '9999-12-31 23:59:59.999'),"
+        " (5, '2020-01-01', '2020-01-01 00:00:00', NULL, NULL),"
+        " (6, NULL, NULL, NULL, NULL);"
+        "SET SESSION sql_mode = '';"
+        "INSERT INTO stamps VALUES (7, '0000-00-00', '0000-00-00 00:00:00', NULL, '0000-00-00 00:00:00.000'),"
+        " (8, '2020-00-00', '2020-01-00 10:11:12', NULL, NULL);"
         "CREATE TABLE longs (v VARCHAR(300), i INT);"
         "INSERT INTO longs VALUES (REPEAT('x', 300), 12345);");
   }
@@ -107,6 +117,34 @@ TEST_F(ValuesTest, DurationsOutsideADayAreNeverChanged) {
   q->Next();
   EXPECT_EQ(*q->GetFieldText(q->FieldByName("t")), "838:59:59");
   EXPECT_THROW(q->FieldByName("t")->AsString(), EMySQLError);
+}
+
+// Dates and date-times read as text are what formatting their values
+// gives, in two locales; NULL reads as empty.
+TEST_F(ValuesTest, DateTextsAreTheFormattedValues) {
+  for (const char* order : {"m/d/yyyy", "dd.MM.yyyy"}) {
+    TFormatSettings fs;
+    fs.ShortDateFormat = order;
+    fs.DateSeparator = order[1] == '/' ? '/' : '.';
+    TFormatSettingsScope scope(fs);
+    auto q = NewDataset<TMySQLQuery>("select k, d, dt, ts, f from stamps order by k");
+    q->Open();
+    int rows = 0;
+    for (; !q->Eof(); q->Next(), ++rows) {
+      SCOPED_TRACE(std::string(order) + " row " + q->FieldByName("k")->AsString());
+      TField* d = q->FieldByName("d");
+      EXPECT_EQ(d->AsString(), d->IsNull() ? "" : DateToStr(d->AsDateTime()));
+      for (const char* name : {"dt", "ts", "f"}) {
+        TField* f = q->FieldByName(name);
+        EXPECT_EQ(f->AsString(), f->IsNull() ? "" : DateTimeToStr(f->AsDateTime())) << name;
+      }
+    }
+    EXPECT_EQ(rows, 8);
+    q->First();
+    EXPECT_EQ(q->FieldByName("dt")->AsString(), DateTimeToStr(EncodeDate(1, 1, 1)));
+    q->Next();
+    EXPECT_EQ(q->FieldByName("dt")->AsString(), DateTimeToStr(EncodeDateTime(1899, 12, 29, 23, 59, 59, 0)));
+  }
 }
 
 TEST_F(ValuesTest, FieldsAsStringKeepTheColumnsLength) {

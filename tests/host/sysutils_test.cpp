@@ -252,6 +252,32 @@ TEST(DateTest, FormatStepsThroughTheLocaleAndGiven) {
   EXPECT_EQ(FormatDateTime("c", midnight, fs), FormatDateTime("c", midnight, fs));
 }
 
+// Formatting from the parts gives what formatting the encoded value gives,
+// for every step kind, across the calendar and the clock.
+TEST(DateTest, FormattingFromPartsAgreesWithTheValue) {
+  TFormatSettings fs = Locale("dd.MM.yyyy", '.');
+  fs.LongDateFormat = "dddd, d. mmmm yyyy";
+  TFormatSettingsScope scope(fs);
+  const char* const formats[] = {"c", "ddddd", "dddddd", "ddd d/m/yy", "mmm mmmm", "h:m:s",
+                                 "h am/pm A/P ampm", "t|tt", "z zzz", "yyyy-mm-dd hh:nn:ss"};
+  const int dates[][3] = {{1, 1, 1},     {1, 12, 31},  {1899, 12, 29}, {1899, 12, 30},
+                          {1900, 2, 28}, {2000, 2, 29}, {2020, 1, 1},   {9999, 12, 31}};
+  const int times[][4] = {{0, 0, 0, 0}, {0, 0, 1, 0}, {11, 59, 59, 999}, {12, 0, 0, 0}, {23, 59, 59, 0}};
+  for (const auto& d : dates) {
+    for (const auto& t : times) {
+      const TDateTime v = EncodeDateTime(d[0], d[1], d[2], t[0], t[1], t[2], t[3]);
+      for (const char* f : formats) {
+        SCOPED_TRACE(std::string(f) + " " + std::to_string(d[0]) + "-" + std::to_string(d[1]) + "-" +
+                     std::to_string(d[2]) + " " + std::to_string(t[0]) + ":" + std::to_string(t[1]) +
+                     ":" + std::to_string(t[2]) + "." + std::to_string(t[3]));
+        EXPECT_EQ(FormatDateTimeParts(f, d[0], d[1], d[2], t[0], t[1], t[2], t[3]), FormatDateTime(f, v));
+      }
+    }
+  }
+  EXPECT_THROW(FormatDateTimeParts("c", 2021, 2, 29, 0, 0, 0, 0), EConvertError);
+  EXPECT_THROW(FormatDateTimeParts("c", 2021, 2, 28, 24, 0, 0, 0), EConvertError);
+}
+
 // A format used before is read again when the locale changes, and the
 // earlier locale's form is right again after switching back.
 TEST(DateTest, FormatsFollowLocaleChanges) {
