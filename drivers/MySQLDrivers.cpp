@@ -366,15 +366,20 @@ TMySQLBase::ResultUse::ResultUse(const TMySQLBase& driver, MySQLResultHandle res
                       "Invalid result handle: it was not opened by this driver or has "
                       "been freed.");
   }
-  ++it->second.busy;
-  result_ = result;
+  it->second.busy.fetch_add(1);
+  entry_ = &it->second;
 }
 
 TMySQLBase::ResultUse::~ResultUse() {
-  if (result_ == nullptr) return;
-  std::lock_guard<std::mutex> lock(driver_.handles_mutex_);
-  auto it = driver_.results_.find(result_);
-  if (it != driver_.results_.end() && --it->second.busy == 0) driver_.handles_idle_.notify_all();
+  if (entry_ == nullptr) return;
+  // Once per row read: no lock unless a thread waits for the reads to end.
+  // The waiter counts itself before it tests busy (both sequentially
+  // consistent), so either it sees 0 or this sees it; locking before the
+  // notification makes sure it is asleep in the wait by then.
+  if (entry_->busy.fetch_sub(1) == 1 && driver_.result_waiters_.load() > 0) {
+    std::lock_guard<std::mutex> lock(driver_.handles_mutex_);
+    driver_.handles_idle_.notify_all();
+  }
 }
 
 TMySQLBase::HandleUse::~HandleUse() {
@@ -410,14 +415,16 @@ void TMySQLBase::CloseOrphans() {
     // No new open starts, and none of the handles is closed while another
     // thread's operation is using it.
     closing_ = true;
+    result_waiters_.fetch_add(1);
     handles_idle_.wait(lock, [this] {
       if (OtherThreadIn(opening_)) return false;
       for (const auto& [h, users] : handles_)
         if (OtherThreadIn(users)) return false;
       for (const auto& [r, entry] : results_)
-        if (entry.busy > 0) return false;
+        if (entry.busy.load() > 0) return false;
       return true;
     });
+    result_waiters_.fetch_sub(1);
     orphans.swap(handles_);
     watched_.clear();
     watched_count_ = 0;
@@ -697,7 +704,8 @@ MySQLResultHandle TMySQLBase::TakeResult(MySQLHandle handle) {
   }
   {
     std::lock_guard<std::mutex> lock(handles_mutex_);
-    results_[result] = ResultEntry{handle, 0};
+    auto [entry, fresh] = results_.try_emplace(result, handle);
+    if (!fresh) entry->second.connection = handle;
   }
   return result;
 }
@@ -742,7 +750,15 @@ void TMySQLBase::CloseQuery(MySQLResultHandle& result) {
     ResultUse use(*this, result);
     api_.mysql_free_result(result);
   }
-  std::lock_guard<std::mutex> lock(handles_mutex_);
+  std::unique_lock<std::mutex> lock(handles_mutex_);
+  // Another thread still inside an operation on it keeps its entry until
+  // that operation ends.
+  result_waiters_.fetch_add(1);
+  handles_idle_.wait(lock, [this, result] {
+    auto it = results_.find(result);
+    return it == results_.end() || it->second.busy.load() == 0;
+  });
+  result_waiters_.fetch_sub(1);
   results_.erase(result);
   result = nullptr;
 }

@@ -408,6 +408,7 @@ class TMySQLBase : public TPersistent {
     const TMySQLBase& driver_;
     MySQLHandle handle_;
   };
+  struct ResultEntry;
   // Marks a result as being read for the life of the guard, where an unload
   // closes connections (and so results) under other threads; raises for a
   // result this driver did not open or whose back end has been released.
@@ -420,7 +421,9 @@ class TMySQLBase : public TPersistent {
 
    private:
     const TMySQLBase& driver_;
-    MySQLResultHandle result_ = nullptr;
+    // The result's entry while it is marked; entries are not erased while
+    // marked (see results_).
+    ResultEntry* entry_ = nullptr;
   };
   // The connection a result came from; nullptr when unknown.
   MySQLHandle ResultConnection(MySQLResultHandle result) const;
@@ -452,9 +455,15 @@ class TMySQLBase : public TPersistent {
   bool closing_ = false;
   bool guard_results_ = false;
   struct ResultEntry {
+    explicit ResultEntry(MySQLHandle c) : connection(c) {}
     MySQLHandle connection;
-    int busy;  // operations reading it now
+    // Operations reading it now. Raised under handles_mutex_; lowered
+    // without it (once per row read), so that a waiter for it counts itself
+    // in result_waiters_ first and the reader wakes it only then.
+    std::atomic<int> busy{0};
   };
+  // An entry stays where it is until no operation reads it: CloseQuery and
+  // CloseOrphans wait for that before erasing.
   mutable std::map<MySQLResultHandle, ResultEntry> results_;
   // Watched connections with their marks (see WatchDatabase), under
   // handles_mutex_; the count spares unwatched statements the lookup.
@@ -462,6 +471,8 @@ class TMySQLBase : public TPersistent {
   std::atomic<int> watched_count_{0};
   // Marks a watched connection (REQUIRES no handles_mutex_).
   void MarkDatabase(MySQLHandle handle);
+  // Threads waiting (under handles_mutex_) for a result's reads to end.
+  mutable std::atomic<int> result_waiters_{0};
 };
 
 // The driver of the built-in wire client. It reports client version

@@ -507,6 +507,45 @@ TEST(LibraryThreads, UnloadWaitsForAnotherThreadsOperation) {
   EXPECT_THROW(driver.Ping(mine), EMySQLError);
 }
 
+// Rows read on one thread while another closes the main connection (which
+// releases the library and every result): the close waits for the row being
+// read and then frees the result; the reader gets every row or a refusal,
+// never freed memory, and the close never hangs waiting for it.
+TEST(LibraryThreads, UnloadWaitsForRowReadsOfAnotherThread) {
+  constexpr int kRows = 200000;
+  TMySQLLibrary driver;
+  MySQLHandle main = OpenUser(driver);
+  MySQLHandle mine = OpenUser(driver, Server().database);
+  std::atomic<int> rows{0};
+  std::atomic<bool> refused{false};
+  std::atomic<bool> done{false};
+  std::string reason;
+  std::thread worker([&] {
+    MySQLResultHandle r = nullptr;
+    try {
+      r = driver.OpenQuery(mine, "select seq, concat('row ', seq) from seq_1_to_" +
+                                     std::to_string(kRows));
+      MySQLLengths lengths = nullptr;
+      while (MySQLRow row = driver.RetrieveRowWithLengths(r, lengths)) {
+        if (row[0] == nullptr || lengths[1] == 0) break;
+        ++rows;
+      }
+    } catch (const EMySQLError& e) {
+      refused = true;
+      reason = e.what();
+    }
+    driver.CloseQuery(r);
+    done = true;
+  });
+  while (rows < 1000 && !done) std::this_thread::yield();
+  const bool early = done;
+  driver.Close(main);
+  worker.join();
+  EXPECT_FALSE(early) << reason;
+  EXPECT_TRUE(refused || rows == kRows) << rows;
+  EXPECT_THROW(driver.Ping(mine), EMySQLError);
+}
+
 TEST(LibraryIdentifiers, FormatIdentifier) {
   TMySQLLibrary driver;
   MySQLHandle h = OpenUser(driver, Server().database);
