@@ -263,13 +263,7 @@ long TMysqlVio::tls_read(void* buffer, size_t size) {
 
 long TMysqlVio::raw_read(void* buffer, size_t size) {
   if (vio_type == VIO_CLOSED || size == 0) return -1;
-  if (vio_pending() > 0) return take_buffered(buffer, size);
-  const host::SocketHandle h = vio_type == VIO_TYPE_NAMEDPIPE ? pipe_handle : sock;
-  // The local server connection waits exactly like TCP: a stalled server
-  // must not block the caller for ever.
-  if (!no_timeout_ &&
-      host::SocketWaitReadable(h, timeout == 0 ? -1 : TimeoutMs(timeout)) != 1)
-    return -1;
+  if (read_end_ > read_begin_) return take_buffered(buffer, size);
   if (size < kReadAheadSize && read_buffer_.empty()) {
     try {
       read_buffer_.resize(kReadAheadSize);
@@ -277,15 +271,54 @@ long TMysqlVio::raw_read(void* buffer, size_t size) {
       // Without the buffer every read simply goes to the socket.
     }
   }
-  if (size >= kReadAheadSize || read_buffer_.empty()) {
-    long n = host::SocketRecv(h, buffer, size);
-    return n > 0 ? n : -1;
-  }
-  long n = host::SocketRecv(h, read_buffer_.data(), read_buffer_.size());
+  if (size >= kReadAheadSize || read_buffer_.empty()) return raw_receive(buffer, size);
+  long n = raw_receive(read_buffer_.data(), read_buffer_.size());
   if (n <= 0) return -1;
   read_begin_ = 0;
   read_end_ = static_cast<size_t>(n);
   return take_buffered(buffer, size);
+}
+
+long TMysqlVio::raw_receive(void* buffer, size_t size) {
+  const host::SocketHandle h = vio_type == VIO_TYPE_NAMEDPIPE ? pipe_handle : sock;
+  // The local server connection waits exactly like TCP: a stalled server
+  // must not block the caller for ever.
+  if (!no_timeout_ &&
+      host::SocketWaitReadable(h, timeout == 0 ? -1 : TimeoutMs(timeout)) != 1)
+    return -1;
+  long n = host::SocketRecv(h, buffer, size);
+  return n > 0 ? n : -1;
+}
+
+long TMysqlVio::vio_read_some(void* buffer, size_t size) {
+  if (vio_type == VIO_CLOSED || size == 0) return -1;
+  if (tls_) {
+    if (tls_end_ > tls_begin_) return tls_read(buffer, size);
+    return tls_->Read(buffer, size);
+  }
+  if (read_end_ > read_begin_) return take_buffered(buffer, size);
+  return raw_receive(buffer, size);
+}
+
+bool TMysqlVio::vio_unread(const uint8_t* data, size_t size) {
+  if (size == 0) return true;
+  std::vector<uint8_t>& buffer = tls_ ? tls_buffer_ : read_buffer_;
+  size_t& begin = tls_ ? tls_begin_ : read_begin_;
+  size_t& end = tls_ ? tls_end_ : read_end_;
+  try {
+    std::vector<uint8_t> joined;
+    joined.reserve(std::max(size + (end - begin), kReadAheadSize));
+    joined.assign(data, data + size);
+    joined.insert(joined.end(), buffer.begin() + static_cast<std::ptrdiff_t>(begin),
+                  buffer.begin() + static_cast<std::ptrdiff_t>(end));
+    begin = 0;
+    end = joined.size();
+    joined.resize(std::max(end, kReadAheadSize));
+    buffer.swap(joined);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
 }
 
 long TMysqlVio::vio_write(const void* buffer, size_t size) {

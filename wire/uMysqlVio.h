@@ -52,6 +52,14 @@ class TMysqlVio {
   // A read returns buffered bytes first and never waits while any are left.
   long vio_read(void* buffer, size_t size);
   long vio_write(const void* buffer, size_t size);
+  // As vio_read, but bytes not yet buffered go straight into `buffer`
+  // (no read-ahead copy): for a reader that buffers on its own and asks for
+  // as much as it has room for.
+  long vio_read_some(void* buffer, size_t size);
+  // Puts bytes a reader took but did not use back in front of the unread
+  // ones (decrypted ones under TLS), so the next read returns them first.
+  // False when there is no memory for them.
+  bool vio_unread(const uint8_t* data, size_t size);
   // True at once while received bytes wait in the read-ahead buffer.
   bool vio_poll_read(uint32_t timeout);
   // Bytes received but not yet handed out by vio_read (decrypted ones
@@ -103,6 +111,9 @@ class TMysqlVio {
   long take_buffered(void* buffer, size_t size);
   // The socket's own bytes, without TLS.
   long raw_read(void* buffer, size_t size);
+  // Waits for the socket (with the read time-out) and receives into
+  // `buffer`; the read-ahead must be empty.
+  long raw_receive(void* buffer, size_t size);
   long raw_write(const void* buffer, size_t size);
   long tls_read(void* buffer, size_t size);
   void discard_buffered() { read_begin_ = read_end_ = 0; }
