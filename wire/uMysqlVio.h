@@ -5,11 +5,12 @@
 // wait alike: connecting and the greeting within the open's time-out, each
 // read within `timeout` (0 set after the open waits without limit).
 //
-// Reads go through a small read-ahead buffer: one receive takes whatever the
-// peer has sent (up to 16 KB), and the packet layer's many small reads (a
-// 4-byte header, a short row) are served from it without a system call. Only
-// an empty buffer waits for the socket, so the read time-out applies as
-// before. The buffer is emptied whenever the connection closes.
+// Small reads go through a read-ahead buffer: one receive takes whatever the
+// peer has sent (up to 16 KB), and further small reads (a frame header) are
+// served from it without a system call; vio_read_some receives straight into
+// the caller's buffer instead (the packet layer's large reads). Only an empty
+// buffer waits for the socket, so the read time-out applies as before. The
+// buffer is emptied whenever the connection closes.
 //
 // After the greeting the session may switch the connection to TLS
 // (vio_start_tls); from then on vio_read and vio_write carry plain bytes over
