@@ -5,12 +5,11 @@
 // wait alike: connecting and the greeting within the open's time-out, each
 // read within `timeout` (0 set after the open waits without limit).
 //
-// Small reads go through a read-ahead buffer: one receive takes whatever the
-// peer has sent (up to 16 KB), and further small reads (a frame header) are
-// served from it without a system call; vio_read_some receives straight into
-// the caller's buffer instead (the packet layer's large reads). Only an empty
-// buffer waits for the socket, so the read time-out applies as before. The
-// buffer is emptied whenever the connection closes.
+// Reads go through a read-ahead buffer: one receive takes whatever the peer
+// has sent (up to 64 KB), and the packet layer's reads are served from it
+// without a system call. Only an empty buffer waits for the socket, so the
+// read time-out applies as before. The buffer is emptied whenever the
+// connection closes.
 //
 // After the greeting the session may switch the connection to TLS
 // (vio_start_tls); from then on vio_read and vio_write carry plain bytes over
@@ -53,9 +52,9 @@ class TMysqlVio {
   // A read returns buffered bytes first and never waits while any are left.
   long vio_read(void* buffer, size_t size);
   long vio_write(const void* buffer, size_t size);
-  // As vio_read, but bytes not yet buffered go straight into `buffer`
-  // (no read-ahead copy): for a reader that buffers on its own and asks for
-  // as much as it has room for.
+  // As vio_read, for a reader that buffers on its own and asks for as much as
+  // it has room for: under TLS decrypted bytes not read ahead go straight
+  // into `buffer`.
   long vio_read_some(void* buffer, size_t size);
   // Puts bytes a reader took but did not use back in front of the unread
   // ones (decrypted ones under TLS), so the next read returns them first.
@@ -126,6 +125,8 @@ class TMysqlVio {
   std::vector<uint8_t> read_buffer_;
   size_t read_begin_ = 0;
   size_t read_end_ = 0;
+  // The last receive filled its buffer.
+  bool more_likely_ = false;
   // The TLS session's way to the socket.
   struct TRawSocket : TTlsSocket {
     explicit TRawSocket(TMysqlVio& v) : vio(v) {}
