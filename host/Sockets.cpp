@@ -143,6 +143,13 @@ long SocketRecv(SocketHandle s, void* data, size_t length) {
   return n;
 }
 
+long SocketRecvNow(SocketHandle s, void* data, size_t length) {
+  ssize_t n = ::recv(s, data, length, MSG_DONTWAIT);
+  if (n < 0) return Fail();
+  last_error = 0;
+  return n;
+}
+
 int SocketWaitReadable(SocketHandle s, int timeout_ms) {
   pollfd p{s, POLLIN, 0};
   int rc = ::poll(&p, 1, timeout_ms);

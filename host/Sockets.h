@@ -55,6 +55,9 @@ int SocketSetNonBlocking(SocketHandle s, bool non_blocking);
 // Bytes sent or received, 0 at the end of the stream (recv), -1 on error.
 long SocketSend(SocketHandle s, const void* data, size_t length);
 long SocketRecv(SocketHandle s, void* data, size_t length);
+// As SocketRecv, but never waits: -1 with kErrWouldBlock when nothing has
+// arrived.
+long SocketRecvNow(SocketHandle s, void* data, size_t length);
 // Waits for readability: 1 ready (data, end of stream or error pending),
 // 0 time-out, -1 error. `timeout_ms` -1 waits without limit. Works for any
 // descriptor number.

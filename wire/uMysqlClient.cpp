@@ -308,7 +308,7 @@ bool TMysqlClient::connect(std::string host_, std::string user_,
     }
     // Host names are checked as the caller gave them; the local socket has
     // none but localhost.
-    if (net.vio.vio_start_tls(ssl, named_pipe ? std::string("localhost") : host) != 0) {
+    if (net.net_start_tls(ssl, named_pipe ? std::string("localhost") : host) != 0) {
       net.net_close();
       return false;
     }

@@ -397,6 +397,8 @@ class TMysqlClient {
   // Closes the connection after an answer that breaks the protocol's format
   // and records CR_MALFORMED_PACKET; returns -1.
   int malformed_answer();
+  // Clears the row's values and lengths, then as malformed_answer.
+  int malformed_row(uint32_t count, char** values, unsigned long* lengths);
 
   std::string challenge_;       // full challenge of the greeting (8 or 20 bytes)
   // The 4.1 login's head: flags, maximum packet, character set, 23 zeros

@@ -399,48 +399,67 @@ std::unique_ptr<TMYSQL_DATA> TMysqlClient::read_rows(TMysql_FieldDefs* defs,
 int TMysqlClient::read_one_row(uint32_t count, char** values,
                                unsigned long* lengths,
                                std::vector<char>& storage) {
-  uint32_t length = net.net_safe_read();
+  const uint32_t length = net.net_safe_read();
   if (length == packet_error) return answer_failed();
   const uint8_t* payload = net.read_ptr();
   if (IsEndPacket(payload, length)) {
     read_end_packet(payload, length);
     return 1;
   }
-  // The values and their terminating zeros never exceed the payload plus
-  // one byte per column; sizing first keeps the pointers stable.
-  size_t need = size_t{length} + count;
-  if (storage.size() < need) {
+  // The payload and its terminating 0 are copied whole and the values cut
+  // out of the copy in place: each value's terminating 0 goes where the
+  // next value's length began (read first), the last one's is the payload's.
+  if (storage.size() <= length) {
     try {
-      storage.resize(need);
+      storage.resize(size_t{length} + 1);
     } catch (const std::bad_alloc&) {
       net.set_error(CR_OUT_OF_MEMORY, ClientErrorText(CR_OUT_OF_MEMORY));
       return -1;
     }
   }
-  char* out = storage.data();
-  TPacketReader reader(payload, length);
+  uint8_t* p = reinterpret_cast<uint8_t*>(storage.data());
+  memcpy(p, payload, size_t{length} + 1);
+  const uint8_t* const end = p + length;
   for (uint32_t i = 0; i < count; ++i) {
-    const uint8_t* value;
-    size_t n;
-    if (!reader.String(value, n)) {
-      for (uint32_t j = 0; j < count; ++j) {
-        values[j] = nullptr;
-        lengths[j] = 0;
-      }
-      return malformed_answer();
-    }
-    if (value == nullptr) {
+    if (p >= end) return malformed_row(count, values, lengths);
+    const uint8_t b = *p;
+    *p = 0;
+    uint64_t n;
+    if (b < 251) {
+      n = b;
+      ++p;
+    } else if (b == 251) {
       values[i] = nullptr;
       lengths[i] = 0;
+      ++p;
       continue;
+    } else {
+      // 252: two bytes follow, 253: three, 254: eight; 255 starts no value.
+      const size_t width = b == 252 ? 2 : b == 253 ? 3 : 8;
+      if (b == 255 || static_cast<size_t>(end - p) < width + 1)
+        return malformed_row(count, values, lengths);
+      n = 0;
+      for (size_t k = 0; k < width; ++k) n |= uint64_t{p[1 + k]} << (8 * k);
+      // Eight bytes of all ones is no length any packet can hold, and must
+      // not pass for the NULL marker.
+      if (n == kNullLength) return malformed_row(count, values, lengths);
+      p += width + 1;
     }
-    memcpy(out, value, n);
-    out[n] = 0;
-    values[i] = out;
-    lengths[i] = n;
-    out += n + 1;
+    if (n > static_cast<uint64_t>(end - p)) return malformed_row(count, values, lengths);
+    values[i] = reinterpret_cast<char*>(p);
+    lengths[i] = static_cast<unsigned long>(n);
+    p += n;
   }
+  *p = 0;  // bytes after the last value are no part of it
   return 0;
+}
+
+int TMysqlClient::malformed_row(uint32_t count, char** values, unsigned long* lengths) {
+  for (uint32_t j = 0; j < count; ++j) {
+    values[j] = nullptr;
+    lengths[j] = 0;
+  }
+  return malformed_answer();
 }
 
 std::unique_ptr<TMysqlResult> TMysqlClient::store_result() {

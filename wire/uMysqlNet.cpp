@@ -2,6 +2,10 @@
 
 #include <zlib.h>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -55,7 +59,116 @@ size_t CompressBody(std::vector<uint8_t>& block, size_t length, size_t& uncompre
   return out;
 }
 
+constexpr uint32_t kAdlerBase = 65521;
+// The most bytes whose sums fit 32 bits before they must be reduced.
+constexpr size_t kAdlerMax = 5552;
+
+uint32_t Adler32Tail(uint32_t s1, uint32_t s2, const uint8_t* data, size_t length) {
+  while (length > 0) {
+    size_t n = std::min(length, kAdlerMax);
+    length -= n;
+    while (n-- > 0) {
+      s1 += *data++;
+      s2 += s1;
+    }
+    s1 %= kAdlerBase;
+    s2 %= kAdlerBase;
+  }
+  return (s2 << 16) | s1;
+}
+
+#if defined(__x86_64__)
+// 32 bytes a step: the byte sums by SAD, the position-weighted sums by
+// multiply-add against the weights 32..1.
+__attribute__((target("ssse3"))) uint32_t Adler32Ssse3(uint32_t adler, const uint8_t* data,
+                                                       size_t length) {
+  uint32_t s1 = adler & 0xFFFF;
+  uint32_t s2 = adler >> 16;
+  constexpr size_t kBlock = 32;
+  size_t blocks = length / kBlock;
+  length -= blocks * kBlock;
+  const __m128i tap1 =
+      _mm_setr_epi8(32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17);
+  const __m128i tap2 = _mm_setr_epi8(16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1);
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i ones = _mm_set1_epi16(1);
+  while (blocks > 0) {
+    size_t n = std::min(blocks, kAdlerMax / kBlock);
+    blocks -= n;
+    __m128i v_ps = _mm_set_epi32(0, 0, 0, static_cast<int>(s1 * n));
+    __m128i v_s2 = _mm_set_epi32(0, 0, 0, static_cast<int>(s2));
+    __m128i v_s1 = _mm_setzero_si128();
+    do {
+      const __m128i bytes1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data));
+      const __m128i bytes2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16));
+      v_ps = _mm_add_epi32(v_ps, v_s1);
+      v_s1 = _mm_add_epi32(v_s1, _mm_sad_epu8(bytes1, zero));
+      v_s2 = _mm_add_epi32(v_s2, _mm_madd_epi16(_mm_maddubs_epi16(bytes1, tap1), ones));
+      v_s1 = _mm_add_epi32(v_s1, _mm_sad_epu8(bytes2, zero));
+      v_s2 = _mm_add_epi32(v_s2, _mm_madd_epi16(_mm_maddubs_epi16(bytes2, tap2), ones));
+      data += kBlock;
+    } while (--n > 0);
+    v_s2 = _mm_add_epi32(v_s2, _mm_slli_epi32(v_ps, 5));
+    v_s1 = _mm_add_epi32(v_s1, _mm_shuffle_epi32(v_s1, _MM_SHUFFLE(2, 3, 0, 1)));
+    v_s1 = _mm_add_epi32(v_s1, _mm_shuffle_epi32(v_s1, _MM_SHUFFLE(1, 0, 3, 2)));
+    s1 += static_cast<uint32_t>(_mm_cvtsi128_si32(v_s1));
+    v_s2 = _mm_add_epi32(v_s2, _mm_shuffle_epi32(v_s2, _MM_SHUFFLE(2, 3, 0, 1)));
+    v_s2 = _mm_add_epi32(v_s2, _mm_shuffle_epi32(v_s2, _MM_SHUFFLE(1, 0, 3, 2)));
+    s2 = static_cast<uint32_t>(_mm_cvtsi128_si32(v_s2));
+    s1 %= kAdlerBase;
+    s2 %= kAdlerBase;
+  }
+  return Adler32Tail(s1, s2, data, length);
+}
+#endif
+
 }  // namespace
+
+uint32_t Adler32(uint32_t adler, const uint8_t* data, size_t length) {
+#if defined(__x86_64__)
+  static const bool ssse3 = __builtin_cpu_supports("ssse3");
+  if (ssse3) return Adler32Ssse3(adler, data, length);
+#endif
+  return static_cast<uint32_t>(::adler32(adler, data, static_cast<uInt>(length)));
+}
+
+// A zlib stream reset for every frame instead of set up anew, its checksum
+// taken by Adler32 after the frame is inflated.
+struct TMysqlNet::TInflater {
+  z_stream stream{};
+  bool ready = false;
+  TInflater() { ready = inflateInit(&stream) == Z_OK; }
+  ~TInflater() {
+    if (ready) inflateEnd(&stream);
+  }
+  TInflater(const TInflater&) = delete;
+  TInflater& operator=(const TInflater&) = delete;
+
+  // Exactly `length` bytes from the zlib stream in `body`, which must end
+  // with it; false for anything else (as uncompress would refuse it).
+  bool Inflate(const uint8_t* body, uint32_t body_length, uint8_t* to, uint32_t length) {
+    if (!ready || inflateReset(&stream) != Z_OK) return false;
+    // The checksum is compared below, faster than zlib takes it.
+    const bool own_check = inflateValidate(&stream, 0) == Z_OK;
+    stream.next_in = const_cast<uint8_t*>(body);
+    stream.avail_in = body_length;
+    stream.next_out = to;
+    stream.avail_out = length;
+    const int rc = inflate(&stream, Z_FINISH);
+    if (rc != Z_STREAM_END || stream.total_out != length) return false;
+    if (!own_check) return true;
+    // The stream's last four bytes: the Adler-32 of the data, high byte first.
+    const size_t used = body_length - stream.avail_in;
+    if (used < 6) return false;
+    const uint8_t* t = body + used - 4;
+    const uint32_t sent = (uint32_t{t[0]} << 24) | (uint32_t{t[1]} << 16) |
+                          (uint32_t{t[2]} << 8) | uint32_t{t[3]};
+    return sent == Adler32(1, to, length);
+  }
+};
+
+TMysqlNet::TMysqlNet() = default;
+TMysqlNet::~TMysqlNet() = default;
 
 int TMysqlNet::net_open(TEnumVioType type, const std::string& host,
                         const std::string& pipe_name, uint32_t port,
@@ -65,6 +178,7 @@ int TMysqlNet::net_open(TEnumVioType type, const std::string& host,
   if (rc != 0 || !NetConnected()) return rc;
   try {
     buff.assign(kInitialBuffer, 0);
+    out_.assign(kInitialBuffer, 0);
   } catch (const std::bad_alloc&) {
     vio.vio_close();
     vio.set_error(CR_OUT_OF_MEMORY, ClientErrorText(CR_OUT_OF_MEMORY));
@@ -74,7 +188,7 @@ int TMysqlNet::net_open(TEnumVioType type, const std::string& host,
   write_pos = read_pos = 0;
   seq_nr = 0;
   compress = false;
-  fill_length = kInitialBuffer;
+  fill_length = 0;
   read_start = 0;
   remaining = 0;
   saved_byte = 0;
@@ -90,9 +204,13 @@ int TMysqlNet::net_close() {
   if (!NetConnected()) return 0;
   int rc = vio.vio_close();
   std::vector<uint8_t>().swap(buff);
+  std::vector<uint8_t>().swap(out_);
+  std::vector<uint8_t>().swap(zbody_);
+  inflater_.reset();
   buff_size = 0;
   write_pos = read_pos = 0;
   remaining = 0;
+  fill_length = 0;
   read_start = 0;
   io_state = 0;
   return rc;
@@ -107,29 +225,30 @@ int TMysqlNet::net_flush() {
   if (write_pos == 0) return 0;
   size_t n = write_pos;
   write_pos = 0;
-  return net_real_write(buff.data(), n);
+  return net_real_write(out_.data(), n);
 }
 
 int TMysqlNet::net_buffer_append(const uint8_t* data, size_t length) {
-  if (buff_size == 0) return 1;
-  if (length > buff_size - write_pos && write_pos > 0) {
-    size_t part = buff_size - write_pos;
-    std::memcpy(buff.data() + write_pos, data, part);
+  const size_t out_size = out_.size();
+  if (out_size == 0) return 1;
+  if (length > out_size - write_pos && write_pos > 0) {
+    size_t part = out_size - write_pos;
+    std::memcpy(out_.data() + write_pos, data, part);
     write_pos = 0;
-    if (net_real_write(buff.data(), buff_size) != 0) return 1;
+    if (net_real_write(out_.data(), out_size) != 0) return 1;
     data += part;
     length -= part;
   }
   // With the buffer empty, whole buffers' worth go out straight from the
   // caller's bytes in large writes instead of one buffer at a time.
-  while (length >= buff_size) {
+  while (length >= out_size) {
     size_t part = std::min(length, kDirectWrite);
-    part -= part % buff_size;
+    part -= part % out_size;
     if (net_real_write(data, part) != 0) return 1;
     data += part;
     length -= part;
   }
-  if (length > 0) std::memcpy(buff.data() + write_pos, data, length);
+  if (length > 0) std::memcpy(out_.data() + write_pos, data, length);
   write_pos += length;
   return 0;
 }
@@ -249,38 +368,126 @@ bool TMysqlNet::read_fully(uint8_t* to, size_t length, int& retries) {
   return true;
 }
 
-uint32_t TMysqlNet::my_real_read(uint32_t& uncompressed_length) {
-  uncompressed_length = 0;
+uint32_t TMysqlNet::read_frame() {
   if (!NetConnected()) return packet_error;
   io_state = 1;
-  const size_t header = compress ? 7 : 4;
   int retries = 0;
   auto fail = [this] {
     io_state = 0;
     return packet_error;
   };
-  if (size_t{read_start} + header >= buff_size && !net_realloc(read_start + header + 1))
-    return fail();
-  uint8_t* h = buff.data() + read_start;
-  if (!read_fully(h, header, retries)) return fail();
+  uint8_t h[7];
+  if (!read_fully(h, sizeof h, retries)) return fail();
   if (h[3] != seq_nr) return fail();
   ++seq_nr;
-  uint32_t length = Load3(h);
-  if (compress) uncompressed_length = Load3(h + 4);
-  size_t need = size_t{std::max(length, uncompressed_length)} + read_start;
+  const uint32_t length = Load3(h);
+  const uint32_t uncompressed = Load3(h + 4);
+  size_t need = size_t{std::max(length, uncompressed)} + read_start;
   if (need >= buff_size && !net_realloc(need + 1)) return fail();
-  if (!read_fully(buff.data() + read_start, length, retries)) return fail();
+  if (uncompressed == 0) {
+    // Sent as it is.
+    if (!read_fully(buff.data() + read_start, length, retries)) return fail();
+    io_state = 0;
+    return length;
+  }
+  // Inflated straight behind the bytes not yet read.
+  if (zbody_.size() < length) {
+    try {
+      zbody_.resize(length);
+    } catch (const std::bad_alloc&) {
+      return fail();
+    }
+  }
+  if (!read_fully(zbody_.data(), length, retries)) return fail();
+  if (!inflater_) {
+    try {
+      inflater_ = std::make_unique<TInflater>();
+    } catch (const std::bad_alloc&) {
+      return fail();
+    }
+  }
+  if (!inflater_->Inflate(zbody_.data(), length, buff.data() + read_start, uncompressed))
+    return fail();
   io_state = 0;
-  return length;
+  return uncompressed;
+}
+
+uint32_t TMysqlNet::my_net_read_plain() {
+  if (!NetConnected()) return packet_error;
+  if (remaining > 0) buff[fill_length - remaining] = saved_byte;
+  io_state = 1;
+  int retries = 0;
+  for (;;) {
+    if (remaining == 0) fill_length = 0;
+    uint32_t p = fill_length - remaining;
+    // Bytes from p the packet needs in the buffer: its header, then all of it.
+    size_t need = 4;
+    if (remaining >= 4) {
+      const uint8_t* h = buff.data() + p;
+      if (h[3] != seq_nr) break;
+      const uint32_t length = Load3(h);
+      if (size_t{length} + 4 <= remaining) {
+        ++seq_nr;
+        remaining -= length + 4;
+        read_pos = p + 4;
+        saved_byte = buff[read_pos + length];
+        buff[read_pos + length] = 0;
+        io_state = 0;
+        return length;
+      }
+      need = size_t{length} + 4;
+    }
+    // Room for the packet and its terminating 0: move it to the front,
+    // grow when it is larger than the buffer.
+    if (p + need >= buff_size) {
+      if (p > 0) {
+        std::memmove(buff.data(), buff.data() + p, remaining);
+        fill_length = remaining;
+        p = 0;
+      }
+      if (need >= buff_size && !net_realloc(need + 1)) break;
+    }
+    // As much as has arrived and fits (one byte stays free for the 0).
+    const long n = vio.vio_read_some(buff.data() + fill_length, buff_size - 1 - fill_length);
+    if (n > 0) {
+      fill_length += static_cast<uint32_t>(n);
+      remaining += static_cast<uint32_t>(n);
+      continue;
+    }
+    if (vio.vio_should_retry() && ++retries <= 2) continue;
+    if (vio.vio_intrerupted()) continue;
+    break;
+  }
+  io_state = 0;
+  return packet_error;
+}
+
+bool TMysqlNet::give_back_unread() {
+  if (remaining == 0) return true;
+  const uint32_t p = fill_length - remaining;
+  buff[p] = saved_byte;
+  const bool kept = vio.vio_unread(buff.data() + p, remaining);
+  remaining = 0;
+  fill_length = 0;
+  return kept;
+}
+
+void TMysqlNet::setcompress(bool on) {
+  // Unread plain bytes are the start of the compressed stream.
+  if (on && !compress && !give_back_unread()) net_close();
+  compress = on;
+}
+
+int TMysqlNet::net_start_tls(const TSslOptions& options, const std::string& host) {
+  if (!give_back_unread()) {
+    vio.set_error(CR_OUT_OF_MEMORY, ClientErrorText(CR_OUT_OF_MEMORY));
+    return -1;
+  }
+  return vio.vio_start_tls(options, host);
 }
 
 uint32_t TMysqlNet::my_net_read_one() {
-  if (compress) return my_net_read_compressed();
-  uint32_t unused;
-  uint32_t length = my_real_read(unused);
-  read_pos = read_start;
-  if (length != packet_error) buff[read_pos + length] = 0;
-  return length;
+  return compress ? my_net_read_compressed() : my_net_read_plain();
 }
 
 uint32_t TMysqlNet::my_net_read() {
@@ -334,23 +541,8 @@ uint32_t TMysqlNet::my_net_read_compressed() {
       read_start = 0;
       fill_length = 0;
     }
-    uint32_t uncompressed = 0;
-    uint32_t body = my_real_read(uncompressed);
+    uint32_t body = read_frame();
     if (body == packet_error) return packet_error;
-    if (uncompressed != 0) {
-      std::vector<uint8_t> scratch;
-      try {
-        scratch.resize(uncompressed);
-      } catch (const std::bad_alloc&) {
-        return packet_error;
-      }
-      uLongf out = uncompressed;
-      if (::uncompress(scratch.data(), &out, buff.data() + read_start, body) != Z_OK ||
-          out != uncompressed)
-        return packet_error;
-      std::memcpy(buff.data() + read_start, scratch.data(), uncompressed);
-      body = uncompressed;
-    }
     fill_length += body;
     remaining += body;
   }
@@ -359,7 +551,7 @@ uint32_t TMysqlNet::my_net_read_compressed() {
   return length;
 }
 
-uint32_t TMysqlNet::net_safe_read() {
+uint32_t TMysqlNet::net_safe_read_slow() {
   uint32_t length = NetConnected() ? my_net_read() : packet_error;
   if (length == packet_error || length == 0) {
     uint32_t number = vio.last_errorno == ER_NET_PACKET_TOO_LARGE ? CR_NET_PACKET_TOO_LARGE
@@ -406,23 +598,30 @@ bool TMysqlNet::net_realloc(size_t size) {
   } catch (const std::bad_alloc&) {
     return false;
   }
-  write_pos = read_pos = 0;
+  read_pos = 0;
   buff_size = static_cast<uint32_t>(rounded);
   return true;
 }
 
 bool TMysqlNet::net_pack() {
   if (io_state == 0 && !big_active_) std::vector<uint8_t>().swap(big_);
-  // Compressed data not yet handed out stays where it is.
-  if (io_state != 0 || buff_size <= kInitialBuffer || (compress && remaining > 0))
-    return true;
+  if (io_state == 0 && zbody_.size() > kInitialBuffer) std::vector<uint8_t>().swap(zbody_);
+  // Bytes received but not yet read move along when they fit, else the
+  // buffer stays as it is.
+  if (io_state != 0 || buff_size <= kInitialBuffer || remaining >= kInitialBuffer) return true;
   try {
-    std::vector<uint8_t> smaller(buff.begin(), buff.begin() + kInitialBuffer);
+    std::vector<uint8_t> smaller(kInitialBuffer);
+    if (remaining > 0) {
+      const uint32_t p = fill_length - remaining;
+      buff[p] = saved_byte;
+      std::memcpy(smaller.data(), buff.data() + p, remaining);
+    }
     buff.swap(smaller);
   } catch (const std::bad_alloc&) {
     return false;
   }
-  write_pos = read_pos = 0;
+  fill_length = remaining;
+  read_pos = 0;
   buff_size = kInitialBuffer;
   return true;
 }

@@ -13,9 +13,11 @@ namespace {
 
 constexpr size_t kMaxErrorLength = 200;
 constexpr int kPipeAttempts = 101;
-// Enough for many rows of an ordinary result per receive; reads of this size
-// or more go straight to the caller's buffer.
+// Reads of this size or more go straight to the caller's buffer.
 constexpr size_t kReadAheadSize = 16384;
+// The read-ahead buffer: many rows of an ordinary result, or several TLS
+// records, per receive.
+constexpr size_t kReadAheadAlloc = 65536;
 
 std::atomic<bool> sockets_started{false};
 
@@ -196,6 +198,7 @@ int TMysqlVio::vio_close() {
   nonblocking = 0;
   // Bytes of the old connection must never reach a later one.
   discard_buffered();
+  more_likely_ = false;
   return result;
 }
 
@@ -263,29 +266,77 @@ long TMysqlVio::tls_read(void* buffer, size_t size) {
 
 long TMysqlVio::raw_read(void* buffer, size_t size) {
   if (vio_type == VIO_CLOSED || size == 0) return -1;
-  if (vio_pending() > 0) return take_buffered(buffer, size);
-  const host::SocketHandle h = vio_type == VIO_TYPE_NAMEDPIPE ? pipe_handle : sock;
-  // The local server connection waits exactly like TCP: a stalled server
-  // must not block the caller for ever.
-  if (!no_timeout_ &&
-      host::SocketWaitReadable(h, timeout == 0 ? -1 : TimeoutMs(timeout)) != 1)
-    return -1;
+  if (read_end_ > read_begin_) return take_buffered(buffer, size);
   if (size < kReadAheadSize && read_buffer_.empty()) {
     try {
-      read_buffer_.resize(kReadAheadSize);
+      read_buffer_.resize(kReadAheadAlloc);
     } catch (const std::bad_alloc&) {
       // Without the buffer every read simply goes to the socket.
     }
   }
-  if (size >= kReadAheadSize || read_buffer_.empty()) {
-    long n = host::SocketRecv(h, buffer, size);
-    return n > 0 ? n : -1;
-  }
-  long n = host::SocketRecv(h, read_buffer_.data(), read_buffer_.size());
+  if (size >= kReadAheadSize || read_buffer_.empty()) return raw_receive(buffer, size);
+  long n = raw_receive(read_buffer_.data(), read_buffer_.size());
   if (n <= 0) return -1;
   read_begin_ = 0;
   read_end_ = static_cast<size_t>(n);
   return take_buffered(buffer, size);
+}
+
+long TMysqlVio::raw_receive(void* buffer, size_t size) {
+  const host::SocketHandle h = vio_type == VIO_TYPE_NAMEDPIPE ? pipe_handle : sock;
+  if (!no_timeout_) {
+    // The local server connection waits exactly like TCP: a stalled server
+    // must not block the caller for ever. After a receive that filled its
+    // buffer more has most likely arrived: it is taken without waiting
+    // first, and only an empty socket is waited for.
+    if (more_likely_) {
+      const long n = host::SocketRecvNow(h, buffer, size);
+      if (n > 0) {
+        more_likely_ = static_cast<size_t>(n) == size;
+        return n;
+      }
+      more_likely_ = false;
+      if (n == 0 || (host::SocketLastError() != host::kErrWouldBlock &&
+                     host::SocketLastError() != host::kErrInterrupted))
+        return -1;
+    }
+    if (host::SocketWaitReadable(h, timeout == 0 ? -1 : TimeoutMs(timeout)) != 1) return -1;
+  }
+  const long n = host::SocketRecv(h, buffer, size);
+  more_likely_ = n > 0 && static_cast<size_t>(n) == size;
+  return n > 0 ? n : -1;
+}
+
+long TMysqlVio::vio_read_some(void* buffer, size_t size) {
+  if (vio_type == VIO_CLOSED || size == 0) return -1;
+  if (tls_) {
+    if (tls_end_ > tls_begin_) return tls_read(buffer, size);
+    return tls_->Read(buffer, size);
+  }
+  // Small reads fill the read-ahead: fewer receives for one more copy.
+  return raw_read(buffer, size);
+}
+
+bool TMysqlVio::vio_unread(const uint8_t* data, size_t size) {
+  if (size == 0) return true;
+  std::vector<uint8_t>& buffer = tls_ ? tls_buffer_ : read_buffer_;
+  size_t& begin = tls_ ? tls_begin_ : read_begin_;
+  size_t& end = tls_ ? tls_end_ : read_end_;
+  try {
+    std::vector<uint8_t> joined;
+    const size_t least = tls_ ? kReadAheadSize : kReadAheadAlloc;
+    joined.reserve(std::max(size + (end - begin), least));
+    joined.assign(data, data + size);
+    joined.insert(joined.end(), buffer.begin() + static_cast<std::ptrdiff_t>(begin),
+                  buffer.begin() + static_cast<std::ptrdiff_t>(end));
+    begin = 0;
+    end = joined.size();
+    joined.resize(std::max(end, least));
+    buffer.swap(joined);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
 }
 
 long TMysqlVio::vio_write(const void* buffer, size_t size) {

@@ -5,11 +5,11 @@
 // wait alike: connecting and the greeting within the open's time-out, each
 // read within `timeout` (0 set after the open waits without limit).
 //
-// Reads go through a small read-ahead buffer: one receive takes whatever the
-// peer has sent (up to 16 KB), and the packet layer's many small reads (a
-// 4-byte header, a short row) are served from it without a system call. Only
-// an empty buffer waits for the socket, so the read time-out applies as
-// before. The buffer is emptied whenever the connection closes.
+// Reads go through a read-ahead buffer: one receive takes whatever the peer
+// has sent (up to 64 KB), and the packet layer's reads are served from it
+// without a system call. Only an empty buffer waits for the socket, so the
+// read time-out applies as before. The buffer is emptied whenever the
+// connection closes.
 //
 // After the greeting the session may switch the connection to TLS
 // (vio_start_tls); from then on vio_read and vio_write carry plain bytes over
@@ -52,6 +52,14 @@ class TMysqlVio {
   // A read returns buffered bytes first and never waits while any are left.
   long vio_read(void* buffer, size_t size);
   long vio_write(const void* buffer, size_t size);
+  // As vio_read, for a reader that buffers on its own and asks for as much as
+  // it has room for: under TLS decrypted bytes not read ahead go straight
+  // into `buffer`.
+  long vio_read_some(void* buffer, size_t size);
+  // Puts bytes a reader took but did not use back in front of the unread
+  // ones (decrypted ones under TLS), so the next read returns them first.
+  // False when there is no memory for them.
+  bool vio_unread(const uint8_t* data, size_t size);
   // True at once while received bytes wait in the read-ahead buffer.
   bool vio_poll_read(uint32_t timeout);
   // Bytes received but not yet handed out by vio_read (decrypted ones
@@ -103,6 +111,9 @@ class TMysqlVio {
   long take_buffered(void* buffer, size_t size);
   // The socket's own bytes, without TLS.
   long raw_read(void* buffer, size_t size);
+  // Waits for the socket (with the read time-out) and receives into
+  // `buffer`; the read-ahead must be empty.
+  long raw_receive(void* buffer, size_t size);
   long raw_write(const void* buffer, size_t size);
   long tls_read(void* buffer, size_t size);
   void discard_buffered() { read_begin_ = read_end_ = 0; }
@@ -114,6 +125,8 @@ class TMysqlVio {
   std::vector<uint8_t> read_buffer_;
   size_t read_begin_ = 0;
   size_t read_end_ = 0;
+  // The last receive filled its buffer.
+  bool more_likely_ = false;
   // The TLS session's way to the socket.
   struct TRawSocket : TTlsSocket {
     explicit TRawSocket(TMysqlVio& v) : vio(v) {}
