@@ -6,12 +6,12 @@
 // statement the dataset generates, through OnExecSQL, before it is sent.
 #include <editline/readline.h>
 
-#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
 
@@ -404,19 +404,31 @@ int RunInteractive(TMySQLServer& Server, const Options& Opts, Runner& Run, Print
   read_history(history.c_str());
   // The history is saved however the program ends: here on every return,
   // and by the Ctrl-C watcher when it ends the program while a statement
-  // runs.
-  std::atomic<bool> saved{false};
-  auto save = [&] {
-    if (saved.exchange(true)) return;
-    std::error_code ignored;  // without the folder there is just no history
-    std::filesystem::create_directories(DataDirectory(Opts), ignored);
-    write_history(history.c_str());
+  // runs. Both may try at once (a second Ctrl-C while the main thread
+  // leaves): the second waits for the first to finish, since the watcher
+  // ends the process as soon as its call returns. The state is shared with
+  // the watcher's callback, which outlives this function.
+  struct HistoryFile {
+    std::mutex lock;
+    bool saved = false;
+    std::string folder, path;
+    void Save() {
+      std::lock_guard<std::mutex> hold(lock);
+      if (saved) return;
+      saved = true;
+      std::error_code ignored;  // without the folder there is just no history
+      std::filesystem::create_directories(folder, ignored);
+      write_history(path.c_str());
+    }
   };
+  auto file = std::make_shared<HistoryFile>();
+  file->folder = DataDirectory(Opts);
+  file->path = history;
   struct SaveAtExit {
-    std::function<void()> save;
-    ~SaveAtExit() { save(); }
-  } save_at_exit{save};
-  Intr.OnExit = save;
+    std::shared_ptr<HistoryFile> file;
+    ~SaveAtExit() { file->Save(); }
+  } save_at_exit{file};
+  Intr.OnExit = [file] { file->Save(); };
   Run.Interrupted = [&Intr] { return Intr.StatementInterrupted(); };
 
   std::printf("rowset: connected to %s (%s). \\help for help, \\q to quit.\n",
