@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
   for (int run = 0; run < 5; ++run) {
     Clock::time_point start = Clock::now();
     found_at = -1;
-    const std::vector<TRowValues>& held = *query.Rows();
+    const TRowList& held = *query.Rows();
     for (size_t i = 0; i < held.size(); ++i) {
       if (held[i].Value(column) == key) {
         found_at = static_cast<long>(i);
@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
   for (int run = 0; run < 5; ++run) {
     Clock::time_point start = Clock::now();
     found_at = -1;
-    const std::vector<TRowValues>& held = *query.Rows();
+    const TRowList& held = *query.Rows();
     for (size_t i = 0; i < held.size(); ++i) {
       if (held[i].Value(id_column) == id_text) {
         found_at = static_cast<long>(i);

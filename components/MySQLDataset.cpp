@@ -490,7 +490,7 @@ void TMySQLDatasetBase::RunStatements() {
   databases_->Clear();
   TableInfoClear();
   FieldInfoClear();
-  rows_ = std::make_unique<std::vector<TRowValues>>();
+  rows_ = std::make_unique<TRowList>();
   if (result_handle_ == nullptr) {
     all_fetched_ = true;
     return;

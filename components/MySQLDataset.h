@@ -64,6 +64,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -178,6 +179,39 @@ inline constexpr uint32_t kNotNullFlag = 1, kPriKeyFlag = 2, kUniqueKeyFlag = 4,
                           kSetFlag = 2048;
 //@}
 }  // namespace mysql_column
+
+// ---------------------------------------------------------------------------
+// The storage of a dataset's row list (TRowListAllocator).
+namespace row_list {
+// Bytes of a list's storage; nullptr never (std::bad_alloc instead).
+void* Allocate(size_t Bytes);
+// Gives back what Allocate(Bytes) returned.
+void Free(void* P, size_t Bytes) noexcept;
+}  // namespace row_list
+
+// TRowListAllocator: the allocator of a dataset's row list. A list of 1 MiB
+// and more gets pages of its own, given back to the system as soon as the
+// list grows out of them; from the heap, the halves a growing list leaves
+// behind would stay resident (the row blocks beside them seldom fit there).
+template <typename T>
+struct TRowListAllocator {
+  // The element type.
+  using value_type = T;
+  // Stateless: any two compare equal.
+  TRowListAllocator() = default;
+  // Rebinding copy (stateless).
+  template <typename U>
+  TRowListAllocator(const TRowListAllocator<U>&) noexcept {}
+  // Storage for N elements.
+  T* allocate(size_t N) {
+    if (N > static_cast<size_t>(-1) / sizeof(T)) throw std::bad_alloc();
+    return static_cast<T*>(row_list::Allocate(N * sizeof(T)));
+  }
+  // Gives back the storage of allocate(N).
+  void deallocate(T* P, size_t N) noexcept { row_list::Free(P, N * sizeof(T)); }
+  // Every allocator frees what another allocated.
+  friend bool operator==(const TRowListAllocator&, const TRowListAllocator&) { return true; }
+};
 
 // ---------------------------------------------------------------------------
 // TRowArena: blocks that the rows of a result are carved from, so that a
@@ -337,6 +371,9 @@ class TRowValues {
 
   Block block_;
 };
+
+// The rows a dataset holds, in bookmark order.
+using TRowList = std::vector<TRowValues, TRowListAllocator<TRowValues>>;
 
 // The record buffer: what the host's record buffer pointer points to. Data
 // holds every column's value (blob columns included; an empty blob value
@@ -605,7 +642,7 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   MySQLResultHandle ResultHandle() const { return result_handle_; }
   // The fetched rows; nullptr while closed. A unidirectional result holds
   // only its newest row here (its bookmark is FetchedCount() - 1).
-  const std::vector<TRowValues>* Rows() const { return rows_.get(); }
+  const TRowList* Rows() const { return rows_.get(); }
   // Rows read so far, including those a unidirectional result let go.
   int64_t FetchedCount() const;
   // The result's columns, then the custom columns (CustomFieldDefs); filled
@@ -1412,7 +1449,7 @@ class TMySQLDatasetBase : public TDataSet, public TMySQLServerClient {
   MySQLResultHandle result_handle_ = nullptr;
   // Holds the rows of the result (declared before rows_, which refers to it).
   TRowArena arena_;
-  std::unique_ptr<std::vector<TRowValues>> rows_;
+  std::unique_ptr<TRowList> rows_;
   // Bookmark of rows_[0]: the rows a unidirectional result has let go.
   int64_t row_base_ = 0;
   TFieldInfoList field_infos_;

@@ -562,7 +562,7 @@ void TMySQLDatasetBase::InternalAddRecord(TRecordBuffer Buffer, bool /*Append*/)
     // Committed before the local rows change: a failing commit leaves them
     // as they were.
     CommitTransaction();
-    if (rows_ == nullptr) rows_ = std::make_unique<std::vector<TRowValues>>();
+    if (rows_ == nullptr) rows_ = std::make_unique<TRowList>();
     const int64_t count = FetchedCount();
     if (current_rec_ >= 0) {
       if (current_rec_ > count) current_rec_ = count;

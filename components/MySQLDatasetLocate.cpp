@@ -292,7 +292,7 @@ class TLocateSearch {
       if (i >= D.FetchedCount()) {
         if (D.LocateRow(i) == nullptr) return -1;
       }
-      const std::vector<TRowValues>& rows = *D.rows_;
+      const TRowList& rows = *D.rows_;
       // The held rows, compared in place until the next read is needed.
       const int64_t end = Step > 0 ? D.FetchedCount() : -1;
       if (single_exact_) {

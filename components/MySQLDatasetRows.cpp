@@ -29,6 +29,25 @@ bool BitSet(const uint8_t* Bits, uint32_t Index) { return (Bits[Index / 8] >> (I
 
 // ---------------------------------------------------------------------------
 
+namespace {
+constexpr size_t kOwnPages = size_t{1} << 20;  // lists this large get pages of their own
+}  // namespace
+
+void* row_list::Allocate(size_t Bytes) {
+  if (Bytes < kOwnPages) return ::operator new(Bytes);
+  void* p = ::mmap(nullptr, Bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) throw std::bad_alloc();
+  return p;
+}
+
+void row_list::Free(void* P, size_t Bytes) noexcept {
+  if (P == nullptr) return;
+  if (Bytes < kOwnPages)
+    ::operator delete(P);
+  else
+    ::munmap(P, Bytes);
+}
+
 void TRowArena::FreeChunk::operator()(char* P) const { std::free(P); }
 
 char* TRowArena::Allocate(size_t Size, size_t Align) {
