@@ -41,7 +41,10 @@ struct LocaleCache {
 // The calling thread's view of the process-wide locale. The caller holds
 // the returned pointer for the whole of its work, so a change of the locale
 // or a nested call on the same thread never frees the snapshot in use.
-std::shared_ptr<const TFormatSettings> CurrentSettings() {
+// ThreadSettings gives the thread's own pointer without a copy, for work
+// that makes no nested call that could replace it (a single read, or a
+// format compiled against it and held by the format cache).
+const std::shared_ptr<const TFormatSettings>& ThreadSettings() {
   thread_local LocaleCache cache;
   if (!cache.settings || cache.generation != LocaleGeneration().load(std::memory_order_acquire)) {
     std::lock_guard<std::mutex> lock(LocaleMutex());
@@ -51,6 +54,8 @@ std::shared_ptr<const TFormatSettings> CurrentSettings() {
   }
   return cache.settings;
 }
+
+std::shared_ptr<const TFormatSettings> CurrentSettings() { return ThreadSettings(); }
 
 const char* const kShortMonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -69,7 +74,7 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 TFormatSettings GetFormatSettings() { return *CurrentSettings(); }
 
-char CurrentDecimalSeparator() { return CurrentSettings()->DecimalSeparator; }
+char CurrentDecimalSeparator() { return ThreadSettings()->DecimalSeparator; }
 
 void SetFormatSettings(const TFormatSettings& Settings) {
   auto fresh = std::make_shared<const TFormatSettings>(Settings);
@@ -849,55 +854,205 @@ void Run(TextOut& out, const FormatProgram& prog, TDateTime dt, const DateTimePa
   }
 }
 
-std::string FormatWith(const FormatProgram& prog, TDateTime DateTime, const DateTimeParts& parts) {
+// V (0 to 9999) in decimal, at least Width (up to 4) digits, at P; returns
+// the end.
+inline char* PutNum4(char* p, int v, int width) {
+  static constexpr char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  const int len = std::max(v >= 1000 ? 4 : v >= 100 ? 3 : v >= 10 ? 2 : 1, width);
+  char* end = p + len;
+  char* q = end;
+  if (len >= 3) {
+    q -= 2;
+    std::memcpy(q, kPairs + 2 * (v % 100), 2);
+    v /= 100;
+  }
+  if (q - p == 2) {
+    std::memcpy(p, kPairs + 2 * v, 2);
+  } else {
+    *p = static_cast<char>('0' + v);
+  }
+  return end;
+}
+
+inline char* PutText(char* p, const std::string& t) {
+  if (t.size() == 1) {  // most text between the parts: a separator
+    *p = t[0];
+    return p + 1;
+  }
+  std::memcpy(p, t.data(), t.size());
+  return p + t.size();
+}
+
+inline char* PutText(char* p, const char* t) {
+  const size_t n = std::strlen(t);
+  std::memcpy(p, t, n);
+  return p + n;
+}
+
+// The longest text a program can give for parts in range (PartsInRange).
+size_t LongestText(const FormatProgram& prog) {
+  size_t n = 0;
+  for (const FormatStep& s : prog) {
+    switch (s.step) {
+      case Step::kText:
+        n += s.text.size();
+        break;
+      case Step::kAmPm:
+        n += std::max(s.text.size(), s.text2.size());
+        break;
+      case Step::kMonthShort:
+      case Step::kMonthLong:
+      case Step::kDayShort:
+      case Step::kDayLong:
+        n += 9;  // "September", "Wednesday"
+        break;
+      case Step::kIfTime:
+        break;
+      default:
+        n += 4;
+        break;
+    }
+  }
+  return n;
+}
+
+// Run for parts in range, into a buffer of at least LongestText(prog)
+// bytes: no bounds to check and every number of at most four digits.
+char* RunInto(char* p, const FormatProgram& prog, TDateTime dt, const DateTimeParts& parts) {
+  const bool has_time = parts.hour || parts.min || parts.sec || parts.msec;
+  for (size_t i = 0; i < prog.size(); ++i) {
+    const FormatStep& s = prog[i];
+    switch (s.step) {
+      case Step::kText:
+        p = PutText(p, s.text);
+        break;
+      case Step::kYear2:
+        p = PutNum4(p, parts.year % 100, 2);
+        break;
+      case Step::kYear4:
+        p = PutNum4(p, parts.year, 4);
+        break;
+      case Step::kMonth:
+        p = PutNum4(p, parts.month, s.width);
+        break;
+      case Step::kMonthShort:
+        p = PutText(p, kShortMonthNames[parts.month - 1]);
+        break;
+      case Step::kMonthLong:
+        p = PutText(p, kLongMonthNames[parts.month - 1]);
+        break;
+      case Step::kDay:
+        p = PutNum4(p, parts.day, s.width);
+        break;
+      case Step::kDayShort:
+      case Step::kDayLong: {
+        int dow = DayOfWeek(dt);
+        if (dow >= 1) p = PutText(p, s.step == Step::kDayShort ? kShortDayNames[dow - 1] : kLongDayNames[dow - 1]);
+        break;
+      }
+      case Step::kHour: {
+        int h = parts.hour;
+        if (s.flag) {
+          h = parts.hour % 12;
+          if (h == 0) h = 12;
+        }
+        p = PutNum4(p, h, s.width);
+        break;
+      }
+      case Step::kMinute:
+        p = PutNum4(p, parts.min, s.width);
+        break;
+      case Step::kSecond:
+        p = PutNum4(p, parts.sec, s.width);
+        break;
+      case Step::kMSec:
+        p = PutNum4(p, parts.msec, s.width);
+        break;
+      case Step::kAmPm:
+        p = PutText(p, parts.hour < 12 ? s.text : s.text2);
+        break;
+      case Step::kIfTime:
+        if (!has_time) i += static_cast<size_t>(s.width);
+        break;
+    }
+  }
+  return p;
+}
+
+// A compiled format and the longest text it gives for parts in range.
+struct CompiledProgram {
+  FormatProgram program;
+  size_t longest = 0;
+};
+
+// Parts of a valid date and time: each fits four digits, a month names one.
+bool PartsInRange(const DateTimeParts& p) {
+  return p.year >= 1 && p.year <= 9999 && p.month >= 1 && p.month <= 12 && p.day >= 1 &&
+         p.day <= 31 && p.hour >= 0 && p.hour < 24 && p.min >= 0 && p.min < 60 && p.sec >= 0 &&
+         p.sec < 60 && p.msec >= 0 && p.msec < 1000;
+}
+
+std::string FormatWith(const CompiledProgram& compiled, TDateTime DateTime, const DateTimeParts& parts) {
+  if (PartsInRange(parts) && compiled.longest <= 128) {
+    char buf[128];
+    return std::string(buf, RunInto(buf, compiled.program, DateTime, parts));
+  }
   std::string text;
   TextOut out(text);
-  Run(out, prog, DateTime, parts);
+  Run(out, compiled.program, DateTime, parts);
   out.Flush();
   return text;
 }
 
-std::string FormatWith(const FormatProgram& prog, TDateTime DateTime) {
+DateTimeParts Decode(TDateTime DateTime) {
   DateTimeParts parts;
   DecodeDate(DateTime, parts.year, parts.month, parts.day);
   DecodeTime(DateTime, parts.hour, parts.min, parts.sec, parts.msec);
-  return FormatWith(prog, DateTime, parts);
+  return parts;
+}
+
+void CompileAll(CompiledProgram& compiled, const std::string& Format, const TFormatSettings& FS) {
+  Compile(compiled.program, Format.empty() ? std::string("c") : Format, FS, 0);
+  compiled.longest = LongestText(compiled.program);
 }
 
 // The calling thread's last few formats, compiled against the locale
 // snapshot they were compiled for (held, so its address is never reused
 // while the entry lives).
-const FormatProgram& CompiledFormat(const std::string& Format,
-                                    const std::shared_ptr<const TFormatSettings>& FS) {
+const CompiledProgram& CompiledFormat(const std::string& Format,
+                                      const std::shared_ptr<const TFormatSettings>& FS) {
   struct Entry {
     std::shared_ptr<const TFormatSettings> settings;
     std::string format;
-    FormatProgram program;
+    CompiledProgram compiled;
   };
   thread_local Entry cache[4];
   thread_local unsigned next = 0;
   for (Entry& e : cache)
-    if (e.settings == FS && e.format == Format) return e.program;
+    if (e.settings == FS && e.format == Format) return e.compiled;
   Entry& e = cache[next++ % 4];
-  FormatProgram program;
-  Compile(program, Format.empty() ? std::string("c") : Format, *FS, 0);
-  e.program = std::move(program);
+  CompiledProgram compiled;
+  CompileAll(compiled, Format, *FS);
+  e.compiled = std::move(compiled);
   e.format = Format;
   e.settings = FS;
-  return e.program;
+  return e.compiled;
 }
 
 }  // namespace
 
 std::string FormatDateTime(const std::string& Format, TDateTime DateTime, const TFormatSettings& FS) {
-  FormatProgram program;
-  Compile(program, Format.empty() ? std::string("c") : Format, FS, 0);
-  return FormatWith(program, DateTime);
+  CompiledProgram compiled;
+  CompileAll(compiled, Format, FS);
+  return FormatWith(compiled, DateTime, Decode(DateTime));
 }
 
 std::string FormatDateTime(const std::string& Format, TDateTime DateTime) {
   std::shared_ptr<const TFormatSettings> fs = CurrentSettings();
-  return FormatWith(CompiledFormat(Format, fs), DateTime);
+  return FormatWith(CompiledFormat(Format, fs), DateTime, Decode(DateTime));
 }
 
 std::string FormatDateTimeParts(const std::string& Format, int Year, int Month, int Day, int Hour,
@@ -907,9 +1062,9 @@ std::string FormatDateTimeParts(const std::string& Format, int Year, int Month, 
       Sec < 0 || Sec >= 60 || MSec < 0 || MSec >= 1000) {
     return FormatDateTime(Format, EncodeDateTime(Year, Month, Day, Hour, Min, Sec, MSec));
   }
-  std::shared_ptr<const TFormatSettings> fs = CurrentSettings();
-  // Day names need only the date.
-  return FormatWith(CompiledFormat(Format, fs), date, DateTimeParts{Year, Month, Day, Hour, Min, Sec, MSec});
+  // Day names need only the date. The compiled format holds the settings
+  // it was compiled against.
+  return FormatWith(CompiledFormat(Format, ThreadSettings()), date, DateTimeParts{Year, Month, Day, Hour, Min, Sec, MSec});
 }
 
 std::string DateToStr(TDateTime Date) { return FormatDateTime("ddddd", Date); }
@@ -1030,7 +1185,7 @@ std::string FloatToStr(double Value, const TFormatSettings& FS) {
   return FloatToStr(Value, FS.DecimalSeparator);
 }
 
-std::string FloatToStr(double Value) { return FloatToStr(Value, CurrentSettings()->DecimalSeparator); }
+std::string FloatToStr(double Value) { return FloatToStr(Value, CurrentDecimalSeparator()); }
 
 bool TryStrToFloat(const std::string& S, double& Value, char DecimalSeparator) {
   size_t i = 0, n = S.size();
@@ -1108,11 +1263,11 @@ double StrToFloat(const std::string& S, const TFormatSettings& FS) {
   return StrToFloat(S, FS.DecimalSeparator);
 }
 
-double StrToFloat(const std::string& S) { return StrToFloat(S, CurrentSettings()->DecimalSeparator); }
+double StrToFloat(const std::string& S) { return StrToFloat(S, CurrentDecimalSeparator()); }
 
 double StrToFloatDef(const std::string& S, double Default) {
   double v;
-  return TryStrToFloat(S, v, CurrentSettings()->DecimalSeparator) ? v : Default;
+  return TryStrToFloat(S, v, CurrentDecimalSeparator()) ? v : Default;
 }
 
 std::string IntToStr(int64_t Value) { return std::to_string(Value); }
@@ -1200,7 +1355,7 @@ bool TryStrToBool(const std::string& S, bool& Value) {
     return true;
   }
   double d;
-  if (TryStrToFloat(S, d, CurrentSettings()->DecimalSeparator)) {
+  if (TryStrToFloat(S, d, CurrentDecimalSeparator())) {
     Value = d != 0;
     return true;
   }

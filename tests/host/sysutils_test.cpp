@@ -224,7 +224,13 @@ TEST(DateTest, FormatStepsThroughTheLocaleAndGiven) {
   } cases[] = {
       {"c", v, "05.03.2004 19:08:09"},
       {"c", midnight, "05.03.2004"},
+      {"c", midnight + EncodeTime(0, 0, 0, 5), "05.03.2004 00:00:00"},
       {"'c:' c|", midnight, "c: 05.03.2004|"},
+      {"'c:' c|", v, "c: 05.03.2004 19:08:09|"},
+      {"yy yyyy mm dd hh nn ss zzz", EncodeDateTime(7, 1, 2, 0, 0, 0, 7),
+       "07 0007 01 02 00 00 00 007"},
+      {"yyyy-mm-dd hh:nn:ss.zzz", EncodeDate(9999, 12, 31) + EncodeTime(23, 59, 59, 999),
+       "9999-12-31 23:59:59.999"},
       {"ddddd", v, "05.03.2004"},
       {"dddddd", v, "Friday, 5. March 2004"},
       {"ddd d/m/yy", v, "Fri 5.3.04"},
