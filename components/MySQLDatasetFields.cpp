@@ -851,16 +851,24 @@ bool TMySQLDatasetBase::GetFieldData(TField* Field, void* Buffer) {
 bool TMySQLDatasetBase::GetHeldFieldText(TField* Field, std::string_view& Text, bool& IsNull) {
   // The cases GetFieldData converts from the text alone; calculated, blob
   // and BIT fields go through it.
+  // Called for every field of every record read: the checks are inline.
+  if (Field == nullptr) return false;
+  const int column = Field->FieldNo() - 1;
+  if (column < 0 || column >= field_infos_.Count() || Field->IsBlob()) return false;
   TRecInfo* rec = nullptr;
-  if (Field == nullptr || Field->FieldNo() < 1 || Field->IsBlob() || !GetActiveRecBuf(rec)) return false;
-  int column = ColumnOf(Field);
-  if (column < 0) return false;
+  if (State() == dsBrowse) {
+    if (IsEmpty() || (rec = RecInfo(ActiveBuffer())) == nullptr) return false;
+  } else if (!GetActiveRecBuf(rec)) {
+    return false;
+  }
   const TFieldInfo* info = field_infos_[column];
   if (info->ColumnType == kBit && Field->DataType() == ftLargeint) return false;
   // The old servers' TIMESTAMP forms are read by a conversion of their own.
   if (info->ColumnType == kTimestamp && server_ != nullptr && server_->ServerVer() < 41000) return false;
   std::optional<std::string_view> value = rec->Data.Get(column);
-  std::string_view trimmed = value ? TrimBlanks(*value) : std::string_view();
+  std::string_view trimmed;
+  if (value && !value->empty())
+    trimmed = value->front() != ' ' && value->back() != ' ' ? *value : TrimBlanks(*value);
   IsNull = trimmed.empty();
   if (!IsNull) Text = Field->DataType() == ftString ? *value : trimmed;
   return true;
