@@ -34,6 +34,13 @@ inline void ResetPeak() {
   out << "5";
 }
 
+// The system part of CpuSeconds.
+inline double SystemSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_stime.tv_sec) + static_cast<double>(u.ru_stime.tv_usec) / 1e6;
+}
+
 inline double CpuSeconds() {
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
@@ -44,6 +51,7 @@ inline double CpuSeconds() {
 struct Cost {
   double wall = 0;
   double cpu = 0;
+  double sys = 0;  // the part of cpu spent in the kernel
   double peak_added = 0;  // bytes over the resident size at the start
 };
 
@@ -53,12 +61,13 @@ Cost Measure(F&& Work) {
   using Clock = std::chrono::steady_clock;
   const double rss = StatusBytes("VmRSS:");
   ResetPeak();
-  const double cpu = CpuSeconds();
+  const double cpu = CpuSeconds(), sys = SystemSeconds();
   const auto start = Clock::now();
   Work();
   Cost c;
   c.wall = std::chrono::duration<double>(Clock::now() - start).count();
   c.cpu = CpuSeconds() - cpu;
+  c.sys = SystemSeconds() - sys;
   c.peak_added = StatusBytes("VmHWM:") - rss;
   return c;
 }
