@@ -354,7 +354,9 @@ TEST(Hostile41, DamagedAnswersNeverReadOutsideThePacket) {
     Session41 s(Greeting41(), {Ok41()}, Answer(damaged));
     ASSERT_TRUE(s.connected());
     const int rows = ReadAll(s.h(), "call p()");
-    if (rows < 0) EXPECT_NE(mysql_errno(s.h()), 0u);
+    if (rows < 0) {
+      EXPECT_NE(mysql_errno(s.h()), 0u);
+    }
     while (mysql_more_results(s.h()) && mysql_next_result(s.h()) == 0) {
       ViVURIzodorResultHandle r = mysql_use_result(s.h());
       if (r != nullptr) {
