@@ -34,18 +34,20 @@ inline void ResetPeak() {
   out << "5";
 }
 
-// The system part of CpuSeconds.
-inline double SystemSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return static_cast<double>(u.ru_stime.tv_sec) + static_cast<double>(u.ru_stime.tv_usec) / 1e6;
-}
+// CPU time of this process so far, all of it and the part spent in the
+// kernel.
+struct CpuTimes {
+  double total = 0;
+  double sys = 0;
+};
 
-inline double CpuSeconds() {
+inline CpuTimes ReadCpu() {
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
-  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+  auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+  };
+  return CpuTimes{seconds(u.ru_utime) + seconds(u.ru_stime), seconds(u.ru_stime)};
 }
 
 struct Cost {
@@ -61,13 +63,14 @@ Cost Measure(F&& Work) {
   using Clock = std::chrono::steady_clock;
   const double rss = StatusBytes("VmRSS:");
   ResetPeak();
-  const double cpu = CpuSeconds(), sys = SystemSeconds();
+  const CpuTimes cpu = ReadCpu();
   const auto start = Clock::now();
   Work();
   Cost c;
   c.wall = std::chrono::duration<double>(Clock::now() - start).count();
-  c.cpu = CpuSeconds() - cpu;
-  c.sys = SystemSeconds() - sys;
+  const CpuTimes end = ReadCpu();
+  c.cpu = end.total - cpu.total;
+  c.sys = end.sys - cpu.sys;
   c.peak_added = StatusBytes("VmHWM:") - rss;
   return c;
 }

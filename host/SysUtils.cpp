@@ -794,36 +794,39 @@ inline void AppendPart(TextOut& out, int v, int width) {
     AppendNum(out, v, width);
 }
 
-void Run(TextOut& out, const FormatProgram& prog, TDateTime dt, const DateTimeParts& parts) {
+// The program's text for the value, through a writer with Text(std::string),
+// Text(const char*) and Num(value, width).
+template <typename Writer>
+void Run(Writer& out, const FormatProgram& prog, TDateTime dt, const DateTimeParts& parts) {
   const bool has_time = parts.hour || parts.min || parts.sec || parts.msec;
   for (size_t i = 0; i < prog.size(); ++i) {
     const FormatStep& s = prog[i];
     switch (s.step) {
       case Step::kText:
-        out += s.text;
+        out.Text(s.text);
         break;
       case Step::kYear2:
-        AppendPart(out, parts.year % 100, 2);
+        out.Num(parts.year % 100, 2);
         break;
       case Step::kYear4:
-        AppendPart(out, parts.year, 4);
+        out.Num(parts.year, 4);
         break;
       case Step::kMonth:
-        AppendPart(out, parts.month, s.width);
+        out.Num(parts.month, s.width);
         break;
       case Step::kMonthShort:
       case Step::kMonthLong:
         if (parts.month >= 1)
-          out += s.step == Step::kMonthShort ? kShortMonthNames[parts.month - 1]
-                                             : kLongMonthNames[parts.month - 1];
+          out.Text(s.step == Step::kMonthShort ? kShortMonthNames[parts.month - 1]
+                                               : kLongMonthNames[parts.month - 1]);
         break;
       case Step::kDay:
-        AppendPart(out, parts.day, s.width);
+        out.Num(parts.day, s.width);
         break;
       case Step::kDayShort:
       case Step::kDayLong: {
         int dow = DayOfWeek(dt);
-        if (dow >= 1) out += s.step == Step::kDayShort ? kShortDayNames[dow - 1] : kLongDayNames[dow - 1];
+        if (dow >= 1) out.Text(s.step == Step::kDayShort ? kShortDayNames[dow - 1] : kLongDayNames[dow - 1]);
         break;
       }
       case Step::kHour: {
@@ -832,20 +835,20 @@ void Run(TextOut& out, const FormatProgram& prog, TDateTime dt, const DateTimePa
           h = parts.hour % 12;
           if (h == 0) h = 12;
         }
-        AppendPart(out, h, s.width);
+        out.Num(h, s.width);
         break;
       }
       case Step::kMinute:
       case Step::kSecond: {
         int v = s.step == Step::kMinute ? parts.min : parts.sec;
-        AppendPart(out, v, s.width);
+        out.Num(v, s.width);
         break;
       }
       case Step::kMSec:
-        AppendPart(out, parts.msec, s.width);
+        out.Num(parts.msec, s.width);
         break;
       case Step::kAmPm:
-        out += parts.hour < 12 ? s.text : s.text2;
+        out.Text(parts.hour < 12 ? s.text : s.text2);
         break;
       case Step::kIfTime:
         if (!has_time) i += static_cast<size_t>(s.width);
@@ -892,6 +895,23 @@ inline char* PutText(char* p, const char* t) {
   return p + n;
 }
 
+// Run's writer into a TextOut: any value, any length.
+struct TextOutWriter {
+  TextOut& out;
+  void Text(const std::string& t) { out += t; }
+  void Text(const char* t) { out += t; }
+  void Num(int v, int width) { AppendPart(out, v, width); }
+};
+
+// Run's writer into a buffer of at least LongestText(prog) bytes, for parts
+// in range: no bounds to check and every number of at most four digits.
+struct BufferWriter {
+  char* p;
+  void Text(const std::string& t) { p = PutText(p, t); }
+  void Text(const char* t) { p = PutText(p, t); }
+  void Num(int v, int width) { p = PutNum4(p, v, width); }
+};
+
 // The longest text a program can give for parts in range (PartsInRange).
 size_t LongestText(const FormatProgram& prog) {
   size_t n = 0;
@@ -919,69 +939,6 @@ size_t LongestText(const FormatProgram& prog) {
   return n;
 }
 
-// Run for parts in range, into a buffer of at least LongestText(prog)
-// bytes: no bounds to check and every number of at most four digits.
-char* RunInto(char* p, const FormatProgram& prog, TDateTime dt, const DateTimeParts& parts) {
-  const bool has_time = parts.hour || parts.min || parts.sec || parts.msec;
-  for (size_t i = 0; i < prog.size(); ++i) {
-    const FormatStep& s = prog[i];
-    switch (s.step) {
-      case Step::kText:
-        p = PutText(p, s.text);
-        break;
-      case Step::kYear2:
-        p = PutNum4(p, parts.year % 100, 2);
-        break;
-      case Step::kYear4:
-        p = PutNum4(p, parts.year, 4);
-        break;
-      case Step::kMonth:
-        p = PutNum4(p, parts.month, s.width);
-        break;
-      case Step::kMonthShort:
-        p = PutText(p, kShortMonthNames[parts.month - 1]);
-        break;
-      case Step::kMonthLong:
-        p = PutText(p, kLongMonthNames[parts.month - 1]);
-        break;
-      case Step::kDay:
-        p = PutNum4(p, parts.day, s.width);
-        break;
-      case Step::kDayShort:
-      case Step::kDayLong: {
-        int dow = DayOfWeek(dt);
-        if (dow >= 1) p = PutText(p, s.step == Step::kDayShort ? kShortDayNames[dow - 1] : kLongDayNames[dow - 1]);
-        break;
-      }
-      case Step::kHour: {
-        int h = parts.hour;
-        if (s.flag) {
-          h = parts.hour % 12;
-          if (h == 0) h = 12;
-        }
-        p = PutNum4(p, h, s.width);
-        break;
-      }
-      case Step::kMinute:
-        p = PutNum4(p, parts.min, s.width);
-        break;
-      case Step::kSecond:
-        p = PutNum4(p, parts.sec, s.width);
-        break;
-      case Step::kMSec:
-        p = PutNum4(p, parts.msec, s.width);
-        break;
-      case Step::kAmPm:
-        p = PutText(p, parts.hour < 12 ? s.text : s.text2);
-        break;
-      case Step::kIfTime:
-        if (!has_time) i += static_cast<size_t>(s.width);
-        break;
-    }
-  }
-  return p;
-}
-
 // A compiled format and the longest text it gives for parts in range.
 struct CompiledProgram {
   FormatProgram program;
@@ -998,11 +955,14 @@ bool PartsInRange(const DateTimeParts& p) {
 std::string FormatWith(const CompiledProgram& compiled, TDateTime DateTime, const DateTimeParts& parts) {
   if (PartsInRange(parts) && compiled.longest <= 128) {
     char buf[128];
-    return std::string(buf, RunInto(buf, compiled.program, DateTime, parts));
+    BufferWriter writer{buf};
+    Run(writer, compiled.program, DateTime, parts);
+    return std::string(buf, writer.p);
   }
   std::string text;
   TextOut out(text);
-  Run(out, compiled.program, DateTime, parts);
+  TextOutWriter writer{out};
+  Run(writer, compiled.program, DateTime, parts);
   out.Flush();
   return text;
 }
