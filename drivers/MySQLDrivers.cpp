@@ -214,13 +214,21 @@ std::string BackQuote(const std::string& s) {
 
 }  // namespace
 
+namespace {
+uint64_t NextDriverId() {
+  static std::atomic<uint64_t> next{1};
+  return next.fetch_add(1);
+}
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // TMySQLBase
 
 TMySQLBase::TMySQLBase(const std::string& options)
     : api_(StubTable()),
       reserved_words_(BuildReservedWords()),
-      options_(std::make_unique<TStringList>()) {
+      options_(std::make_unique<TStringList>()),
+      id_(NextDriverId()) {
   options_->SetText(options);
 }
 
@@ -356,9 +364,33 @@ TMySQLBase::HandleUse::HandleUse(const TMySQLBase& driver, MySQLHandle handle)
   it->second.insert(std::this_thread::get_id());
 }
 
+namespace {
+// The result a thread read last, with its entry: a row loop reads the same
+// result again and again, and finds it here without the driver's lock.
+struct LastResultUse {
+  uint64_t driver = 0;
+  MySQLResultHandle result = nullptr;
+  void* entry = nullptr;
+};
+thread_local LastResultUse t_last_result;
+}  // namespace
+
 TMySQLBase::ResultUse::ResultUse(const TMySQLBase& driver, MySQLResultHandle result)
     : driver_(driver) {
   if (!driver_.guard_results_) return;
+  LastResultUse& last = t_last_result;
+  if (last.driver == driver_.id_ && last.result == result) {
+    // Raise busy first, then check that the entry still stands for the
+    // result: a closer clears it before it tests busy (both sequentially
+    // consistent), so either this sees the clearing or the closer waits.
+    auto* entry = static_cast<ResultEntry*>(last.entry);
+    entry->busy.fetch_add(1);
+    if (entry->result.load() == result) {
+      entry_ = entry;
+      return;
+    }
+    Release(entry);
+  }
   std::lock_guard<std::mutex> lock(driver_.handles_mutex_);
   auto it = driver_.results_.find(result);
   if (it == driver_.results_.end()) {
@@ -366,17 +398,21 @@ TMySQLBase::ResultUse::ResultUse(const TMySQLBase& driver, MySQLResultHandle res
                       "Invalid result handle: it was not opened by this driver or has "
                       "been freed.");
   }
-  it->second.busy.fetch_add(1);
-  entry_ = &it->second;
+  it->second->busy.fetch_add(1);
+  entry_ = it->second;
+  last = LastResultUse{driver_.id_, result, entry_};
 }
 
 TMySQLBase::ResultUse::~ResultUse() {
-  if (entry_ == nullptr) return;
+  if (entry_ != nullptr) Release(entry_);
+}
+
+void TMySQLBase::ResultUse::Release(ResultEntry* entry) {
   // Once per row read: no lock unless a thread waits for the reads to end.
   // The waiter counts itself before it tests busy (both sequentially
   // consistent), so either it sees 0 or this sees it; locking before the
   // notification makes sure it is asleep in the wait by then.
-  if (entry_->busy.fetch_sub(1) == 1 && driver_.result_waiters_.load() > 0) {
+  if (entry->busy.fetch_sub(1) == 1 && driver_.result_waiters_.load() > 0) {
     std::lock_guard<std::mutex> lock(driver_.handles_mutex_);
     driver_.handles_idle_.notify_all();
   }
@@ -404,34 +440,48 @@ bool OtherThreadIn(const std::multiset<std::thread::id>& users) {
 MySQLHandle TMySQLBase::ResultConnection(MySQLResultHandle result) const {
   std::lock_guard<std::mutex> lock(handles_mutex_);
   auto it = results_.find(result);
-  return it == results_.end() ? nullptr : it->second.connection;
+  return it == results_.end() ? nullptr : it->second->connection;
+}
+
+void TMySQLBase::ForgetResult(MySQLResultHandle result) {
+  auto it = results_.find(result);
+  if (it == results_.end()) return;
+  it->second->result.store(nullptr);
+  free_entries_.push_back(it->second);
+  results_.erase(it);
 }
 
 void TMySQLBase::CloseOrphans() {
   std::map<MySQLHandle, std::multiset<std::thread::id>> orphans;
-  std::map<MySQLResultHandle, ResultEntry> orphan_results;
+  std::vector<MySQLResultHandle> orphan_results;
   {
     std::unique_lock<std::mutex> lock(handles_mutex_);
     // No new open starts, and none of the handles is closed while another
-    // thread's operation is using it.
+    // thread's operation is using it. Readers that skip the lock see the
+    // entries cleared and take it.
     closing_ = true;
+    for (const auto& [r, entry] : results_) entry->result.store(nullptr);
     result_waiters_.fetch_add(1);
     handles_idle_.wait(lock, [this] {
       if (OtherThreadIn(opening_)) return false;
       for (const auto& [h, users] : handles_)
         if (OtherThreadIn(users)) return false;
       for (const auto& [r, entry] : results_)
-        if (entry.busy.load() > 0) return false;
+        if (entry->busy.load() > 0) return false;
       return true;
     });
     result_waiters_.fetch_sub(1);
     orphans.swap(handles_);
     watched_.clear();
     watched_count_ = 0;
-    orphan_results.swap(results_);
+    for (const auto& [r, entry] : results_) {
+      orphan_results.push_back(r);
+      free_entries_.push_back(entry);
+    }
+    results_.clear();
   }
   // Results first: their memory belongs to the back end too.
-  for (const auto& [r, entry] : orphan_results) {
+  for (MySQLResultHandle r : orphan_results) {
     try {
       api_.mysql_free_result(r);
     } catch (...) {
@@ -704,8 +754,19 @@ MySQLResultHandle TMySQLBase::TakeResult(MySQLHandle handle) {
   }
   {
     std::lock_guard<std::mutex> lock(handles_mutex_);
-    auto [entry, fresh] = results_.try_emplace(result, handle);
-    if (!fresh) entry->second.connection = handle;
+    auto [it, fresh] = results_.try_emplace(result, nullptr);
+    if (fresh) {
+      if (free_entries_.empty()) {
+        it->second = &entries_.emplace_back();
+      } else {
+        it->second = free_entries_.back();
+        free_entries_.pop_back();
+      }
+    }
+    // busy is left as it is: a reader that found the entry by its old
+    // result lowers it again itself.
+    it->second->connection = handle;
+    it->second->result.store(result);
   }
   return result;
 }
@@ -752,14 +813,16 @@ void TMySQLBase::CloseQuery(MySQLResultHandle& result) {
   }
   std::unique_lock<std::mutex> lock(handles_mutex_);
   // Another thread still inside an operation on it keeps its entry until
-  // that operation ends.
+  // that operation ends; readers that skip the lock see the entry cleared.
+  auto found = results_.find(result);
+  if (found != results_.end()) found->second->result.store(nullptr);
   result_waiters_.fetch_add(1);
   handles_idle_.wait(lock, [this, result] {
     auto it = results_.find(result);
-    return it == results_.end() || it->second.busy.load() == 0;
+    return it == results_.end() || it->second->busy.load() == 0;
   });
   result_waiters_.fetch_sub(1);
-  results_.erase(result);
+  ForgetResult(result);
   result = nullptr;
 }
 

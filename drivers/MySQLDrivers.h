@@ -53,10 +53,12 @@
 #include <memory>
 #include <mutex>
 #include <condition_variable>
+#include <deque>
 #include <map>
 #include <set>
 #include <thread>
 #include <string>
+#include <vector>
 
 #include "host/Classes.h"
 #include "host/DynLib.h"
@@ -420,6 +422,8 @@ class TMySQLBase : public TPersistent {
     ResultUse& operator=(const ResultUse&) = delete;
 
    private:
+    // Lowers the entry's busy count, waking a waiting closer at 0.
+    void Release(ResultEntry* entry);
     const TMySQLBase& driver_;
     // The result's entry while it is marked; entries are not erased while
     // marked (see results_).
@@ -455,16 +459,31 @@ class TMySQLBase : public TPersistent {
   bool closing_ = false;
   bool guard_results_ = false;
   struct ResultEntry {
-    explicit ResultEntry(MySQLHandle c) : connection(c) {}
-    MySQLHandle connection;
-    // Operations reading it now. Raised under handles_mutex_; lowered
-    // without it (once per row read), so that a waiter for it counts itself
-    // in result_waiters_ first and the reader wakes it only then.
+    // The result it stands for; nullptr once the result is being closed or
+    // the entry is free. A reader that raised busy without the lock checks
+    // it afterwards; a closer clears it before it tests busy.
+    std::atomic<MySQLResultHandle> result{nullptr};
+    MySQLHandle connection = nullptr;
+    // Operations reading it now. Raised under handles_mutex_, or without it
+    // by a thread's reader of the same result as its last one (then checked
+    // against result); lowered without it (once per row read), so that a
+    // waiter for it counts itself in result_waiters_ first and the reader
+    // wakes it only then.
     std::atomic<int> busy{0};
   };
   // An entry stays where it is until no operation reads it: CloseQuery and
-  // CloseOrphans wait for that before erasing.
-  mutable std::map<MySQLResultHandle, ResultEntry> results_;
+  // CloseOrphans wait for that before erasing. Entries live in entries_ for
+  // the driver's life and are reused through free_entries_, so that a
+  // thread's remembered entry is never freed memory.
+  mutable std::map<MySQLResultHandle, ResultEntry*> results_;
+  std::deque<ResultEntry> entries_;
+  std::vector<ResultEntry*> free_entries_;
+  // Tells drivers apart in the threads' memory of their last result, where
+  // an address could be reused by a later driver.
+  const uint64_t id_;
+  // Takes the result's entry off the map and frees it for reuse
+  // (REQUIRES handles_mutex_).
+  void ForgetResult(MySQLResultHandle result);
   // Watched connections with their marks (see WatchDatabase), under
   // handles_mutex_; the count spares unwatched statements the lookup.
   std::map<MySQLHandle, bool> watched_;

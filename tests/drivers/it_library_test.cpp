@@ -448,6 +448,46 @@ TEST(LibraryOperations, KillRefreshAndStaleHandles) {
   driver.UnLoad();
 }
 
+// Results read in turn on one thread, through two drivers: each read finds
+// its own result, a closed result is refused, and a result is refused by a
+// driver that did not open it, however recently this thread read it.
+TEST(LibraryOperations, ResultHandlesReadInTurnAndAfterClosing) {
+  TMySQLLibrary one;
+  TMySQLLibrary two;
+  MySQLHandle h1 = OpenUser(one, Server().database);
+  MySQLHandle h2 = OpenUser(two, Server().database);
+  MySQLHandle h3 = OpenUser(one, Server().database);
+  MySQLResultHandle a = one.OpenQuery(h1, "select seq from seq_1_to_3");
+  MySQLResultHandle b = two.OpenQuery(h2, "select seq * 10 from seq_1_to_3");
+  MySQLResultHandle c = one.OpenQuery(h3, "select seq * 100 from seq_1_to_3");
+  std::string seen;
+  for (int i = 0; i < 3; ++i) {
+    seen += std::string(one.RetrieveRow(a)[0]) + ",";
+    seen += std::string(two.RetrieveRow(b)[0]) + ",";
+    seen += std::string(one.RetrieveRow(c)[0]) + ";";
+  }
+  EXPECT_EQ(seen, "1,10,100;2,20,200;3,30,300;");
+  EXPECT_EQ(one.RetrieveRow(a), nullptr);
+  EXPECT_THROW(two.RetrieveRow(a), EMySQLError);
+  EXPECT_EQ(two.RetrieveRow(b), nullptr);
+  EXPECT_THROW(one.RetrieveRowFieldLenghts(b), EMySQLError);
+  MySQLResultHandle closed = a;
+  one.CloseQuery(a);
+  EXPECT_THROW(one.RetrieveRow(closed), EMySQLError);
+  EXPECT_EQ(one.RetrieveRow(c), nullptr);
+  // Entries of closed results serve the next ones.
+  for (int i = 0; i < 3; ++i) {
+    MySQLResultHandle r = one.OpenQuery(h1, "select " + std::to_string(i));
+    EXPECT_STREQ(one.RetrieveRow(r)[0], std::to_string(i).c_str());
+    one.CloseQuery(r);
+  }
+  one.CloseQuery(c);
+  two.CloseQuery(b);
+  one.Close(h3);
+  two.Close(h2);
+  one.Close(h1);
+}
+
 TEST(LibraryThreads, PrivateConnectionsOnWorkerThreads) {
   // Worker threads open, use and close connections of their own through the
   // driver that holds the main connection.
