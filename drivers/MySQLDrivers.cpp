@@ -458,7 +458,7 @@ void TMySQLBase::CloseOrphans() {
     std::unique_lock<std::mutex> lock(handles_mutex_);
     // No new open starts, and none of the handles is closed while another
     // thread's operation is using it. Readers that skip the lock see the
-    // entries cleared and take it.
+    // entries cleared and take the lock instead.
     closing_ = true;
     for (const auto& [r, entry] : results_) entry->result.store(nullptr);
     result_waiters_.fetch_add(1);
@@ -754,14 +754,16 @@ MySQLResultHandle TMySQLBase::TakeResult(MySQLHandle handle) {
   }
   {
     std::lock_guard<std::mutex> lock(handles_mutex_);
-    auto [it, fresh] = results_.try_emplace(result, nullptr);
-    if (fresh) {
+    auto it = results_.find(result);
+    if (it == results_.end()) {
+      ResultEntry* entry = nullptr;
       if (free_entries_.empty()) {
-        it->second = &entries_.emplace_back();
+        entry = &entries_.emplace_back();
       } else {
-        it->second = free_entries_.back();
+        entry = free_entries_.back();
         free_entries_.pop_back();
       }
+      it = results_.emplace(result, entry).first;
     }
     // busy is left as it is: a reader that found the entry by its old
     // result lowers it again itself.
@@ -813,7 +815,8 @@ void TMySQLBase::CloseQuery(MySQLResultHandle& result) {
   }
   std::unique_lock<std::mutex> lock(handles_mutex_);
   // Another thread still inside an operation on it keeps its entry until
-  // that operation ends; readers that skip the lock see the entry cleared.
+  // that operation ends; readers that skip the lock see the entry cleared
+  // and take the lock instead.
   auto found = results_.find(result);
   if (found != results_.end()) found->second->result.store(nullptr);
   result_waiters_.fetch_add(1);
