@@ -212,13 +212,11 @@ std::string BackQuote(const std::string& s) {
   return result;
 }
 
-}  // namespace
-
-namespace {
 uint64_t NextDriverId() {
   static std::atomic<uint64_t> next{1};
   return next.fetch_add(1);
 }
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
