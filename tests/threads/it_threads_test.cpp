@@ -25,6 +25,25 @@ class ThreadsTest : public ThreadTest {
         "INSERT INTO t VALUES (1,'a'),(2,'b'),(3,'c');"
         "CREATE TABLE lg (n INT AUTO_INCREMENT PRIMARY KEY, v INT) ENGINE=InnoDB;");
   }
+  // Statements in this test's database the server runs now whose text starts
+  // with Prefix: the library and built-in client runs of these tests may run
+  // the same statements at the same time, each in a database of its own.
+  static int Running(const std::string& Prefix) {
+    return std::stoi(RootSql(
+        "select count(*) from information_schema.processlist where info like '" + Prefix +
+        "%' and command = 'Query' and db = '" + Database() + "';"));
+  }
+
+  // Whether the server stops running the statement by Deadline: a killed
+  // statement stays in the process list until the server notices the kill,
+  // which takes a moment on a busy machine.
+  static bool GoneBy(const std::string& Prefix, std::chrono::steady_clock::time_point Deadline) {
+    while (Running(Prefix) != 0) {
+      if (std::chrono::steady_clock::now() > Deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+  }
 };
 
 TEST_F(ThreadsTest, FailingStatementPostsItsTextSetsStatusZeroAndTheEvent) {
@@ -403,23 +422,6 @@ TEST_F(ThreadsTest, ExceptionInTheFinishCallbackGoesToTheApplicationHandler) {
   EXPECT_NO_THROW(ThreadDatasetOpen(&q, raise, true));
   ASSERT_EQ(handled.texts.size(), 3u);
   EXPECT_TRUE(q.Active());
-}
-
-// Statements the server runs now whose text starts with Prefix.
-int Running(const std::string& Prefix) {
-  return std::stoi(RootSql("select count(*) from information_schema.processlist where info like '" +
-                           Prefix + "%' and command = 'Query';"));
-}
-
-// Whether the server stops running the statement by Deadline: a killed
-// statement stays in the process list until the server notices the kill,
-// which takes a moment on a busy machine.
-bool GoneBy(const std::string& Prefix, std::chrono::steady_clock::time_point Deadline) {
-  while (Running(Prefix) != 0) {
-    if (std::chrono::steady_clock::now() > Deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return true;
 }
 
 TEST_F(ThreadsTest, StatementPastTheTimeOutIsCancelledOnTheServer) {
